@@ -1,0 +1,89 @@
+#pragma once
+// The ordered list of watched pages and the only operations by which the user changes it.
+// Entries are addressed by position for display and by EntryId everywhere else.
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/PageEntry.h"
+
+namespace vantrel {
+
+// Three-way label comparison (<0, 0, >0). The UI supplies a linguistic one; the default
+// compares UTF-16 code units.
+using LabelCompare = std::function<int(const std::u16string&, const std::u16string&)>;
+
+// Told of every change, so a view can follow the list. Positions are those before the change
+// for the "about to" calls and after it for the others.
+class PageListObserver {
+public:
+    virtual ~PageListObserver() = default;
+    virtual void aboutToInsert(size_t /*position*/) {}
+    virtual void inserted(size_t /*position*/) {}
+    virtual void aboutToRemove(size_t /*position*/) {}
+    virtual void removed(size_t /*position*/) {}
+    virtual void aboutToReorder() {}
+    virtual void reordered() {}
+    virtual void changed(size_t /*position*/) {}
+};
+
+class PageList {
+public:
+    explicit PageList(LabelCompare compare = {});
+
+    void setObserver(PageListObserver* observer) { observer_ = observer; }
+    void setCompare(LabelCompare compare);
+
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const PageEntry& at(size_t position) const { return entries_.at(position); }
+    const std::vector<PageEntry>& entries() const { return entries_; }
+
+    // Position of the entry with this id, or nullopt when it was deleted.
+    std::optional<size_t> positionOf(EntryId id) const;
+    const PageEntry* find(EntryId id) const;
+
+    // Appends an entry with the trimmed label and URL, the index as decimal text, empty stamp and
+    // checksum, status offline; with sorting on it takes its place by label.
+    EntryId add(std::u16string_view label, std::u16string_view url, int intervalIndex);
+
+    // Appends an entry as read from a file (label, status and columns used as given, a fresh id);
+    // with sorting on it takes its place by label.
+    EntryId insertLoaded(PageEntry entry);
+
+    // Applies the dialog's result in order: a cleared changed box sets online; the label is
+    // replaced (re-sorting when it differs and sorting is on); a URL that differs exactly empties
+    // stamp and checksum and sets offline; the interval becomes the index as decimal text.
+    // Does nothing for an id that no longer exists.
+    void edit(EntryId id, std::u16string_view label, std::u16string_view url, int intervalIndex,
+              bool changedBoxShown, bool changedBoxTicked);
+
+    void remove(EntryId id);
+
+    // Every entry offline with an empty stamp; URLs, intervals and checksums kept.
+    void recheckAll();
+
+    // Sorting on sorts at once (stable) and keeps the list sorted whenever a label is set to a
+    // different text; off keeps the current order.
+    void setSorted(bool on);
+    bool sorted() const { return sorted_; }
+
+    // Used by the check cycle; neither re-sorts.
+    void setStatus(EntryId id, PageStatus status);
+    void setColumn(EntryId id, Column column, std::u16string text);
+
+private:
+    PageEntry* findMutable(EntryId id);
+    void sortNow();
+    void notifyChanged(EntryId id);
+
+    std::vector<PageEntry> entries_;
+    LabelCompare compare_;
+    PageListObserver* observer_ = nullptr;
+    bool sorted_ = false;
+    EntryId nextId_ = 1;
+};
+
+}  // namespace vantrel

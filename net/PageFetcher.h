@@ -1,0 +1,51 @@
+#pragma once
+// The program's HTTP/1.1 client: get(url) downloads one page, following redirects, and returns
+// its body decoded to text. One connection is kept and reused across gets on one host and port.
+#include <memory>
+#include <string>
+
+#include "core/Error.h"
+
+namespace vantrel {
+
+// A failed get. For a failure by HTTP status, also the code and the body decoded as text.
+class FetchError : public Error {
+public:
+    explicit FetchError(const std::string& message, int statusCode = 0, std::u16string body = {})
+        : Error(message), statusCode_(statusCode), body_(std::move(body)) {}
+    int statusCode() const { return statusCode_; }
+    const std::u16string& body() const { return body_; }
+
+private:
+    int statusCode_;
+    std::u16string body_;
+};
+
+struct FetcherOptions {
+    // Extra trusted CA certificates (PEM) besides the system's store; tests use their own CA.
+    std::string caFile;
+    // Single wait for incoming data; tests shorten it.
+    int readTimeoutMs = 15000;
+};
+
+class PageFetcher {
+public:
+    explicit PageFetcher(FetcherOptions options = {});
+    ~PageFetcher();
+    PageFetcher(const PageFetcher&) = delete;
+    PageFetcher& operator=(const PageFetcher&) = delete;
+
+    // Returns the decoded body of the final response (possibly empty); throws FetchError.
+    // Blocks the calling thread; one call at a time.
+    std::u16string get(const std::u16string& url);
+
+    // Callable from any thread: the get in progress and every later one fail with FetchError
+    // ("Cancelled") within 100 ms, and the connection is closed.
+    void cancel();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vantrel

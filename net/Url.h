@@ -1,0 +1,27 @@
+#pragma once
+// URL splitting and resolution against the previous request, the request target and the
+// "Host" value. Plain rules: no percent-decoding, no dot-segment removal in absolute paths.
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+struct UrlParts {
+    std::u16string scheme, user, password, host, port, path, document, params, fragment;
+    int ipVersion = 4;
+};
+
+class Url {
+public:
+    static UrlParts split(std::u16string_view text);
+    // Merges `text` into `current` and returns the new current URL. Throws FetchError
+    // ("Unknown Protocol") when no port can be known.
+    static UrlParts resolve(const UrlParts& current, std::u16string_view text);
+    // path + document, then "?" + params when params is not empty; nothing escaped.
+    static std::u16string requestTarget(const UrlParts& url);
+    // host when port is exactly "80", else host + ":" + port.
+    static std::u16string hostValue(const UrlParts& url);
+    static std::u16string resolvePath(std::u16string_view base, std::u16string_view path);
+};
+
+}  // namespace vantrel

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing the program needs on Debian 12.
+# Usage: scripts/install-deps.sh [run|test]
+set -euo pipefail
+mode=${1:-test}
+export DEBIAN_FRONTEND=noninteractive
+apt=(apt-get -o DPkg::Lock::Timeout=300)
+pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev zlib1g-dev
+      libgtest-dev libgmock-dev googletest xdg-utils)
+if [ "$mode" = test ]; then
+  pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick libbenchmark-dev hyperfine curl)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "run as root to install: ${missing[*]}" >&2; exit 1; }
+  "${apt[@]}" update -qq
+  "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+fi

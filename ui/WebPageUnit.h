@@ -1,0 +1,53 @@
+#pragma once
+// The add/edit dialog: collects and checks a page's label, URL and interval; never touches the
+// page list itself.
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class QLabel;
+
+namespace vantrel {
+
+class TWebPageDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TWebPageDlg(QWidget* parent = nullptr);
+
+    // Filled by the main window before a run and read after it.
+    QString labelText() const;
+    void setLabelText(const QString& text);
+    QString urlText() const;
+    void setUrlText(const QString& text);
+    int intervalIndex() const;          // 0..8, or -1 for none
+    void setIntervalIndex(int index);   // outside 0..8 shows none
+    bool changedBoxShown() const;
+    bool changedBoxTicked() const;
+    void setChangedBox(bool shown, bool ticked);
+
+    // Runs modally; QDialog::Accepted only after the checks of OK passed.
+    int run();
+
+    // The child controls, by their names, for the main window's tests.
+    QLineEdit* LabelLabeledEdit = nullptr;
+    QLineEdit* WebPageLabeledEdit = nullptr;
+    QToolButton* OpenSpeedButton = nullptr;
+    QLabel* IntervalLabel = nullptr;
+    QComboBox* IntervalComboBox = nullptr;
+    QCheckBox* ChangeCheckBox = nullptr;
+    QPushButton* OKBitBtn = nullptr;
+    QPushButton* CancelBitBtn2 = nullptr;
+
+    // How the browser is opened; tests replace it. Receives the untrimmed text.
+    using Opener = void (*)(const QString& url);
+    static void setOpener(Opener opener);
+
+public slots:
+    void OKBtnClick();
+    void OpenSpeedButtonClick();
+};
+
+}  // namespace vantrel
