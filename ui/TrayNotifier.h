@@ -1,0 +1,49 @@
+#pragma once
+// The program's icon in the notification area: announces every change of a page's status with a
+// balloon, keeps the tooltip on the last announcement, and reports clicks (the way back to the
+// main window).
+#include <QObject>
+#include <QString>
+
+#include "core/Notifier.h"
+
+class QSystemTrayIcon;
+
+namespace vantrel {
+
+class TrayNotifier : public QObject, public Notifier {
+    Q_OBJECT
+public:
+    static constexpr int kTooltipMax = 127;
+    static constexpr int kBalloonMax = 255;
+    static constexpr int kBalloonMs = 3000;
+
+    explicit TrayNotifier(QObject* parent = nullptr);
+    ~TrayNotifier() override;
+
+    // Shows the icon. When no notification area is available, waits up to `waitMs` for one to
+    // appear (handling events meanwhile), then throws Error("Cannot create shell notification
+    // icon").
+    void show(int waitMs = 0);
+
+    // Balloon: '"' + label + '"' + " is offline." / " is changed." / " is online.", cut to 255;
+    // Warning for offline and changed, Information for online; empty title; 3000 ms. The tooltip
+    // then shows the same text cut to 127.
+    void announce(PageStatus newStatus, const std::u16string& label) override;
+
+    static QString balloonTextFor(PageStatus status, const QString& label);
+    QString hint() const { return hint_; }
+    QString balloonText() const { return balloonText_; }
+    QSystemTrayIcon* icon() const { return icon_; }
+
+signals:
+    // A left click or double-click on the icon (a double-click counts once).
+    void clicked();
+
+private:
+    QSystemTrayIcon* icon_ = nullptr;
+    QString hint_;
+    QString balloonText_;
+};
+
+}  // namespace vantrel
