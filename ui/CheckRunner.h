@@ -12,7 +12,7 @@ namespace vantrel {
 
 class CheckRunner : public QObject {
     Q_OBJECT
-public:
+  public:
     CheckRunner(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options = {},
                 QObject* parent = nullptr);
     // Cancels a download in flight and joins the worker (within 1 s).
@@ -25,11 +25,17 @@ public:
     // Cancels the download in flight and abandons the cycle; later ticks do nothing.
     void shutdown();
 
-signals:
+  signals:
     void cycleFinished();
 
-private:
+  private:
     struct Impl;
+    struct Channel;
+    static void workerLoop(std::shared_ptr<Channel> channel);
+    void startDownload(Download download);
+    void resultArrived(uint64_t sequence, DownloadResult result);
+    void restoreCursor();
+
     std::unique_ptr<Impl> d;
 };
 

@@ -2,18 +2,18 @@
 // The program's icon in the notification area: announces every change of a page's status with a
 // balloon, keeps the tooltip on the last announcement, and reports clicks (the way back to the
 // main window).
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QSystemTrayIcon>
 
 #include "core/Notifier.h"
-
-class QSystemTrayIcon;
 
 namespace vantrel {
 
 class TrayNotifier : public QObject, public Notifier {
     Q_OBJECT
-public:
+  public:
     static constexpr int kTooltipMax = 127;
     static constexpr int kBalloonMax = 255;
     static constexpr int kBalloonMs = 3000;
@@ -32,18 +32,24 @@ public:
     void announce(PageStatus newStatus, const std::u16string& label) override;
 
     static QString balloonTextFor(PageStatus status, const QString& label);
+    static QSystemTrayIcon::MessageIcon balloonKindFor(PageStatus status);
     QString hint() const { return hint_; }
     QString balloonText() const { return balloonText_; }
+    QSystemTrayIcon::MessageIcon balloonKind() const { return balloonKind_; }
     QSystemTrayIcon* icon() const { return icon_; }
 
-signals:
+  signals:
     // A left click or double-click on the icon (a double-click counts once).
     void clicked();
 
-private:
+  private:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
     QSystemTrayIcon* icon_ = nullptr;
     QString hint_;
     QString balloonText_;
+    QSystemTrayIcon::MessageIcon balloonKind_ = QSystemTrayIcon::Information;
+    QElapsedTimer lastTrigger_;  // when the last single click came, to fold a double-click into it
 };
 
 }  // namespace vantrel

@@ -1,0 +1,105 @@
+#include "ui/TrayNotifier.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <algorithm>
+
+#include "core/Error.h"
+#include "ui/Pictures.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr int kTrayPollMs = 200;
+
+QString appTitle() {
+    return QStringLiteral("Vantrel");
+}
+
+}  // namespace
+
+TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(this)) {
+    icon_->setIcon(Pictures::trayIcon());
+    hint_ = appTitle();
+    icon_->setToolTip(hint_);
+    connect(icon_, &QSystemTrayIcon::activated, this, &TrayNotifier::onActivated);
+    // A click on a balloon (the icon's click also fires it while one is up) does nothing.
+}
+
+TrayNotifier::~TrayNotifier() {
+    if (icon_) icon_->hide();
+}
+
+void TrayNotifier::show(int waitMs) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable() && waitMs > 0) {
+        // A program started at log-on can come up before the desktop's panel: keep the events
+        // flowing and look for a notification area again every little while.
+        QElapsedTimer waited;
+        waited.start();
+        while (!QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < waitMs) {
+            const int step = int(std::min<qint64>(kTrayPollMs, waitMs - waited.elapsed()));
+            if (step <= 0) break;
+            QEventLoop loop;
+            QTimer::singleShot(step, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+    }
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) throw Error("Cannot create shell notification icon");
+    icon_->show();
+}
+
+QString TrayNotifier::balloonTextFor(PageStatus status, const QString& label) {
+    QString ending;
+    switch (status) {
+        case PageStatus::Offline:
+            ending = QStringLiteral(" is offline.");
+            break;
+        case PageStatus::Changed:
+            ending = QStringLiteral(" is changed.");
+            break;
+        default:
+            ending = QStringLiteral(" is online.");
+            break;
+    }
+    return (QLatin1Char('"') + label + QLatin1Char('"') + ending).left(kBalloonMax);
+}
+
+QSystemTrayIcon::MessageIcon TrayNotifier::balloonKindFor(PageStatus status) {
+    return status == PageStatus::Online ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning;
+}
+
+void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
+    balloonKind_ = balloonKindFor(newStatus);
+    balloonText_ = balloonTextFor(newStatus, QString::fromUtf16(label.data(), qsizetype(label.size())));
+    // Shown every time, also when the text is the one of the previous balloon.
+    icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
+    hint_ = balloonText_.left(kTooltipMax);
+    icon_->setToolTip(hint_);
+}
+
+void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            lastTrigger_.start();
+            emit clicked();
+            break;
+        case QSystemTrayIcon::DoubleClick:
+            // The toolkit reports the first press of a double-click as a click of its own; the
+            // double-click then counts only when no such click came just before it.
+            if (lastTrigger_.isValid() && lastTrigger_.elapsed() <= QApplication::doubleClickInterval()) {
+                lastTrigger_.invalidate();
+                break;
+            }
+            lastTrigger_.invalidate();
+            emit clicked();
+            break;
+        default:  // right button (no menu is attached), middle button
+            break;
+    }
+}
+
+}  // namespace vantrel
