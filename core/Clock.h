@@ -5,7 +5,7 @@
 namespace vantrel {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Local wall-clock date and time counted as if UTC, in milliseconds.
     virtual LocalMillis now() const = 0;
@@ -13,7 +13,7 @@ public:
 
 // The system's clock and time zone.
 class SystemClock : public Clock {
-public:
+  public:
     LocalMillis now() const override;
 };
 
