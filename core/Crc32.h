@@ -9,9 +9,14 @@
 namespace vantrel {
 
 class Crc32 {
-public:
+  public:
     // Folds `count` bytes into `crc` (a count of 0 leaves it unchanged).
     static uint32_t update(const void* bytes, size_t count, uint32_t crc);
+    // The same value as update, one table step per byte (the reference the fast path must match).
+    static uint32_t updateBytewise(const void* bytes, size_t count, uint32_t crc);
+    // Folds the UTF-16LE bytes of `text` into `crc`, built from the code units' values (so it
+    // gives the same result on either host byte order).
+    static uint32_t updateUtf16(std::u16string_view text, uint32_t crc);
     // update from 0xFFFFFFFF, then complemented.
     static uint32_t checksum(const void* bytes, size_t count);
     // "CRC of a text above is: " + 8 upper-case hex digits of the checksum of the text's
