@@ -18,7 +18,7 @@ using LabelCompare = std::function<int(const std::u16string&, const std::u16stri
 // Told of every change, so a view can follow the list. Positions are those before the change
 // for the "about to" calls and after it for the others.
 class PageListObserver {
-public:
+  public:
     virtual ~PageListObserver() = default;
     virtual void aboutToInsert(size_t /*position*/) {}
     virtual void inserted(size_t /*position*/) {}
@@ -30,7 +30,7 @@ public:
 };
 
 class PageList {
-public:
+  public:
     explicit PageList(LabelCompare compare = {});
 
     void setObserver(PageListObserver* observer) { observer_ = observer; }
@@ -53,9 +53,10 @@ public:
     // with sorting on it takes its place by label.
     EntryId insertLoaded(PageEntry entry);
 
-    // Applies the dialog's result in order: a cleared changed box sets online; the label is
-    // replaced (re-sorting when it differs and sorting is on); a URL that differs exactly empties
-    // stamp and checksum and sets offline; the interval becomes the index as decimal text.
+    // Applies the dialog's result in order: a cleared changed box sets online (only while the
+    // entry is still changed); the label is replaced (re-sorting when it differs and sorting is
+    // on); a URL that differs exactly empties stamp and checksum, sets offline and bumps the
+    // revision; the interval becomes the index as decimal text.
     // Does nothing for an id that no longer exists.
     void edit(EntryId id, std::u16string_view label, std::u16string_view url, int intervalIndex,
               bool changedBoxShown, bool changedBoxTicked);
@@ -74,8 +75,9 @@ public:
     void setStatus(EntryId id, PageStatus status);
     void setColumn(EntryId id, Column column, std::u16string text);
 
-private:
+  private:
     PageEntry* findMutable(EntryId id);
+    EntryId insertEntry(PageEntry entry);
     void sortNow();
     void notifyChanged(EntryId id);
 
