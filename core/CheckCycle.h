@@ -44,7 +44,7 @@ struct Verdict {
 Verdict Judge(const PageEntry& entry, const DownloadResult& result);
 
 class CheckCycle {
-public:
+  public:
     CheckCycle(PageList& list, const Clock& clock, Notifier& notifier);
 
     bool running() const { return running_; }
@@ -57,13 +57,15 @@ public:
     // The result of the download last returned. It is dropped when the entry was deleted, or its
     // URL changed or it was reset by "Recheck All" since (it is due again on the next tick).
     // Otherwise the status is announced when it changes, then stored, then the stamp is taken.
-    // Returns the next download of this cycle, or nullopt when the cycle ended.
+    // Returns the next download of this cycle, or nullopt when the cycle ended. A download that
+    // is not the one in flight (after abandon, or a repeated call) changes nothing and gives
+    // nullopt.
     std::optional<Download> finish(const Download& download, const DownloadResult& result);
 
     // Ends the running cycle without applying anything more (shutdown).
     void abandon();
 
-private:
+  private:
     std::optional<Download> advance();
     void settle(EntryId id, const DownloadResult& result);
 
@@ -73,6 +75,7 @@ private:
     bool running_ = false;
     std::vector<EntryId> pending_;  // ids still to visit, in list order at the cycle's start
     size_t next_ = 0;
+    std::optional<Download> inFlight_;
 };
 
 }  // namespace vantrel
