@@ -1,11 +1,20 @@
 #pragma once
 // The fetcher's memory of cookies for the run: what every response head sets, and the "Cookie"
 // value for every request. Never written to disk.
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vantrel {
+
+// Bounds that keep a hostile server from growing the store without end (RFC 6265 section 6.1
+// asks for at least these). A cookie whose name and value together are longer is dropped; a new
+// name beyond the per-domain bound evicts that domain's oldest cookie; a new cookie beyond the
+// total evicts the oldest cookie of the domain that holds the most.
+inline constexpr std::size_t kMaxCookieNameValueChars = 4096;
+inline constexpr std::size_t kMaxCookiesPerDomain = 180;
+inline constexpr std::size_t kMaxCookies = 3000;
 
 struct StoredCookie {
     std::u16string name, value, domain, path, expires, version, comment, commentUrl;
@@ -16,12 +25,14 @@ struct StoredCookie {
 };
 
 class CookieStore {
-public:
+  public:
     // Wall-clock time source in seconds since the epoch (UTC); tests replace it.
     using Now = long long (*)();
     explicit CookieStore(Now now = nullptr);
 
-    // "Set-cookie" values first, then "Set-cookie2" values, each in the order received.
+    // "Set-cookie" values first, then "Set-cookie2" values, each in the order received. A cookie
+    // whose domain does not match the host, or whose name or value holds a control character, is
+    // dropped.
     void storeFrom(const std::vector<std::u16string>& setCookie,
                    const std::vector<std::u16string>& setCookie2, std::u16string_view host);
 
@@ -34,7 +45,14 @@ public:
     };
     const std::vector<Domain>& domains() const { return domains_; }
 
-private:
+    // Host H against domain D: an IPv4 host only equals; a host starting with "." never
+    // matches; a D starting with "." is a suffix of H; otherwise equal. Letter case is ignored.
+    static bool domainMatch(std::u16string_view host, std::u16string_view domain);
+
+  private:
+    void accept(StoredCookie cookie, std::u16string_view host);
+    void evictOldestOfFullest();
+    std::size_t count_ = 0;
     std::vector<Domain> domains_;
     Now now_;
 };
