@@ -1,0 +1,185 @@
+#include "store/IniFile.h"
+
+#include "core/Text.h"
+#include "store/StoreLimits.h"
+
+namespace vantrel {
+namespace {
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+std::u16string Fold(std::u16string_view name) {
+    std::u16string folded(name);
+    for (char16_t& c : folded) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    return folded;
+}
+
+// The name of a section line ("[name]", blanks allowed around the brackets and the name; a
+// missing "]" ends the name at the end of the line), or nullopt for any other line.
+std::optional<std::u16string_view> SectionName(std::u16string_view line) {
+    const std::u16string_view trimmed = TrimBlanks(line);
+    if (trimmed.empty() || trimmed.front() != u'[') return std::nullopt;
+    std::u16string_view name = trimmed.substr(1);
+    name = name.substr(0, name.find(u']'));
+    return TrimBlanks(name);
+}
+
+struct KeyLine {
+    std::u16string_view key;
+    std::u16string_view rawValue;
+};
+
+std::optional<KeyLine> ParseKeyLine(std::u16string_view line) {
+    const size_t eq = line.find(u'=');
+    if (eq == std::u16string_view::npos) return std::nullopt;
+    return KeyLine{TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1))};
+}
+
+bool IsQuote(char16_t c) {
+    return c == u'"' || c == u'\'';
+}
+
+bool Enclosed(std::u16string_view value) {
+    return value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front();
+}
+
+}  // namespace
+
+std::u16string EncodeIniValue(std::u16string_view value) {
+    std::u16string out;
+    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || Enclosed(value));
+    out.reserve(value.size() + 2);
+    if (quote) out.push_back(u'"');
+    for (char16_t c : value) out.push_back(c == u'\r' || c == u'\n' ? u' ' : c);
+    if (quote) out.push_back(u'"');
+    return out;
+}
+
+IniFile::IniFile(std::u16string_view text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = start;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
+        addLine(std::u16string(text.substr(start, end - start)));
+        if (end < text.size()) {
+            const bool crlf = text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n';
+            end += crlf ? 2 : 1;
+        }
+        start = end;
+    }
+}
+
+void IniFile::addLine(std::u16string line) {
+    if (auto name = SectionName(line)) {
+        Section section{std::u16string(*name), {}};
+        section.lines.push_back(std::move(line));
+        index_.try_emplace(Fold(section.name), sections_.size());
+        sections_.push_back(std::move(section));
+    } else if (sections_.empty()) {
+        preamble_.push_back(std::move(line));
+    } else {
+        sections_.back().lines.push_back(std::move(line));
+    }
+}
+
+const IniFile::Section* IniFile::findSection(std::u16string_view name) const {
+    const auto it = index_.find(Fold(name));
+    return it == index_.end() ? nullptr : &sections_[it->second];
+}
+
+std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) {
+    for (size_t i = 1; i < section.lines.size(); ++i) {
+        const auto parsed = ParseKeyLine(section.lines[i]);
+        if (parsed && EqualsIgnoreAsciiCase(parsed->key, key)) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u16string_view key) const {
+    const Section* found = findSection(section);
+    if (!found) return std::nullopt;
+    const auto line = findKey(*found, key);
+    if (!line) return std::nullopt;
+    std::u16string_view raw = ParseKeyLine(found->lines[*line])->rawValue;
+    // The quotation marks come off before the cut, so a quoted value of the full length written
+    // by `set` reads back whole.
+    if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
+    return std::u16string(raw.substr(0, kMaxValueLength));
+}
+
+std::u16string IniFile::text(std::u16string_view section, std::u16string_view key) const {
+    return value(section, key).value_or(std::u16string());
+}
+
+int32_t IniFile::integer(std::u16string_view section, std::u16string_view key, int32_t fallback) const {
+    std::u16string number = text(section, key);
+    if (number.size() > 2 && number[0] == u'0' && (number[1] == u'x' || number[1] == u'X')) {
+        number.replace(0, 2, u"$");
+    }
+    return IntFromText(number, fallback);
+}
+
+bool IniFile::boolean(std::u16string_view section, std::u16string_view key) const {
+    return integer(section, key, 0) != 0;
+}
+
+void IniFile::set(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+    std::u16string line(key);
+    line += u'=';
+    line += EncodeIniValue(value);
+    const auto it = index_.find(Fold(section));
+    if (it == index_.end()) {
+        std::u16string header = u"[";
+        header += section;
+        header += u']';
+        addLine(std::move(header));
+        sections_.back().lines.push_back(std::move(line));
+        return;
+    }
+    Section& target = sections_[it->second];
+    if (const auto existing = findKey(target, key)) {
+        target.lines[*existing] = std::move(line);
+        return;
+    }
+    size_t lastKey = 0;
+    for (size_t i = 1; i < target.lines.size(); ++i) {
+        if (ParseKeyLine(target.lines[i])) lastKey = i;
+    }
+    target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), std::move(line));
+}
+
+std::vector<std::u16string> IniFile::sectionNames() const {
+    std::vector<std::u16string> names;
+    names.reserve(index_.size());
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        const auto it = index_.find(Fold(sections_[i].name));
+        if (it->second == i) names.push_back(sections_[i].name);
+    }
+    return names;
+}
+
+std::u16string IniFile::serialize() const {
+    std::u16string out;
+    auto put = [&out](const std::vector<std::u16string>& lines) {
+        for (const auto& line : lines) {
+            out += line;
+            out += u"\r\n";
+        }
+    };
+    put(preamble_);
+    for (const auto& section : sections_) put(section.lines);
+    return out;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,63 @@
+#pragma once
+// A sectioned key=value text held as its lines, read and changed key by key with the value rules
+// of the page list file, and written back with every line it does not change kept in place.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vantrel {
+
+class IniFile {
+  public:
+    // Splits the text into lines at CR LF, LF or a lone CR. Lines before the first section line
+    // belong to no section.
+    explicit IniFile(std::u16string_view text = {});
+
+    // The value of the key in the first section of that name (names compared without regard to
+    // ASCII letter case): the rest of the key line after the first "=", blanks around it removed,
+    // one pair of enclosing double or single quotation marks removed, cut to kMaxValueLength.
+    // nullopt when the section or the key is absent.
+    std::optional<std::u16string> value(std::u16string_view section, std::u16string_view key) const;
+    // The value, or the empty text when absent.
+    std::u16string text(std::u16string_view section, std::u16string_view key) const;
+    // The value as an integer: "0x"/"0X" at the start of a value longer than two characters reads
+    // as "$", then IntFromText; `fallback` when absent or not a number.
+    int32_t integer(std::u16string_view section, std::u16string_view key, int32_t fallback) const;
+    // An integer value other than 0; off when absent or not a number.
+    bool boolean(std::u16string_view section, std::u16string_view key) const;
+
+    // Replaces the key's line in the first section of that name, or adds "key=value" after the
+    // section's last key line (after its section line when it has none), adding the section at the
+    // end when it is missing. A value that reading would change (blanks at either end, enclosing
+    // quotation marks) is written inside double quotation marks; CR and LF become blanks.
+    void set(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+
+    // The names of the sections, in file order, each name once (its first section).
+    std::vector<std::u16string> sectionNames() const;
+
+    // All lines, each ended by CR LF.
+    std::u16string serialize() const;
+
+  private:
+    struct Section {
+        std::u16string name;
+        std::vector<std::u16string> lines;  // the section line first
+    };
+
+    const Section* findSection(std::u16string_view name) const;
+    static std::optional<size_t> findKey(const Section& section, std::u16string_view key);
+    void addLine(std::u16string line);
+
+    std::vector<std::u16string> preamble_;
+    std::vector<Section> sections_;
+    // Folded name -> index of the first section of that name.
+    std::unordered_map<std::u16string, size_t> index_;
+};
+
+// The value text as written after "=" so that reading gives back `value` (see IniFile::set).
+std::u16string EncodeIniValue(std::u16string_view value);
+
+}  // namespace vantrel

@@ -1,0 +1,176 @@
+#include "store/PageListFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "core/Error.h"
+#include "core/Text.h"
+#include "store/FileIo.h"
+#include "store/IniFile.h"
+#include "store/StoreLimits.h"
+#include "store/TextCodec.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::u16string_view kMain = u"main";
+constexpr std::u16string_view kCaption = u"caption";
+constexpr std::u16string_view kStatus = u"status";
+constexpr int32_t kDefaultStatus = static_cast<int32_t>(PageStatus::Offline);
+
+std::u16string ItemKey(int column) {
+    return u"item" + IntToText(column + 1);
+}
+std::u16string FlagText(bool on) {
+    return on ? u"1" : u"0";
+}
+
+// N for a section named "web" followed by N in decimal without leading zeros, 1 <= N <= count.
+std::optional<int32_t> WebNumber(std::u16string_view name, int32_t count) {
+    if (name.size() < 4 || !EqualsIgnoreAsciiCase(name.substr(0, 3), u"web")) return std::nullopt;
+    const std::u16string_view digits = name.substr(3);
+    if (digits.size() > 10 || digits.front() == u'0') return std::nullopt;
+    int64_t number = 0;
+    for (char16_t c : digits) {
+        if (c < u'0' || c > u'9') return std::nullopt;
+        number = number * 10 + (c - u'0');
+    }
+    if (number > count) return std::nullopt;
+    return static_cast<int32_t>(number);
+}
+
+std::string FullPath(const std::string& path) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+// A link is followed, so that saving replaces the file it points to rather than the link.
+std::string ResolveLink(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::error_code error;
+    const auto target = std::filesystem::canonical(path, error);
+    return error ? path : target.string();
+}
+
+// A file the user marked read-only (no write permission bit at all) is refused also to root,
+// as the platform's read-only attribute is; otherwise the process's own write access decides.
+// Renaming over the file would succeed in a writable directory, so the file itself is asked.
+bool IsReadOnly(const std::string& path, mode_t mode) {
+    return (mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
+void LoadEntry(const IniFile& ini, std::u16string_view section, bool recheck, PageList& list) {
+    PageEntry entry;
+    entry.label = ini.text(section, kCaption);
+    if (entry.label.empty()) return;
+    entry.status = static_cast<PageStatus>(ini.integer(section, kStatus, kDefaultStatus));
+    for (int column = 0; column < kColumnCount; ++column) {
+        entry.columns[column] = ini.text(section, ItemKey(column));
+    }
+    if (recheck) {
+        entry.status = PageStatus::Offline;
+        entry.columns[kStamp].clear();
+    }
+    list.insertLoaded(std::move(entry));
+}
+
+}  // namespace
+
+PageListFile::PageListFile(std::string path) : path_(std::move(path)) {}
+
+Options PageListFile::load(PageList& list, const std::function<void(Option, bool)>& setOption) {
+    unreadable_ = false;
+    const FileRead file = ReadWholeFile(path_, kMaxFileBytes);
+    if (file.outcome != FileRead::Outcome::Read) {
+        // Remembered so that the save at the end of the run cannot replace what we never saw.
+        unreadable_ = file.outcome == FileRead::Outcome::Unreadable;
+        return {};
+    }
+    const IniFile ini(DecodeText(file.bytes).text);
+    const int32_t count = ini.integer(kMain, u"count", 0);
+    Options options;
+    options.start = ini.boolean(kMain, u"start");
+    options.sort = ini.boolean(kMain, u"sort");
+    options.recheck = ini.boolean(kMain, u"recheck");
+
+    // A failing option action (the start registration) must not cut the entries short: the save
+    // at the end of the run would otherwise replace the stored list with a shorter one.
+    std::exception_ptr held;
+    const auto report = [&](Option option, bool on) {
+        if (!on || !setOption) return;
+        try {
+            setOption(option, true);
+        } catch (...) {
+            if (!held) held = std::current_exception();
+        }
+    };
+    report(Option::Start, options.start);
+    report(Option::Sort, options.sort);
+    report(Option::Recheck, options.recheck);
+    if (options.sort) list.setSorted(true);
+
+    // Listing the sections present gives the same entries as asking for web1..webN one by one,
+    // without walking a huge hand-edited count.
+    std::vector<std::pair<int32_t, std::u16string>> sections;
+    if (count >= 1) {
+        for (auto& name : ini.sectionNames()) {
+            if (const auto number = WebNumber(name, count)) sections.emplace_back(*number, std::move(name));
+        }
+    }
+    std::sort(sections.begin(), sections.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& section : sections) LoadEntry(ini, section.second, options.recheck, list);
+
+    if (held) std::rethrow_exception(held);
+    return options;
+}
+
+void PageListFile::save(const PageList& list, const Options& options) {
+    const Error refused("Unable to write to " + FullPath(path_));
+    if (unreadable_) throw refused;
+    const std::string target = ResolveLink(path_);
+    const FileRead current = ReadWholeFile(target, kMaxFileBytes);
+    if (current.outcome == FileRead::Outcome::Unreadable) throw refused;
+
+    DecodedText decoded;
+    ReplaceOptions replace;
+    if (current.outcome == FileRead::Outcome::Read) {
+        if (IsReadOnly(target, current.mode)) throw refused;
+        decoded = DecodeText(current.bytes);
+        replace.mode = current.mode;
+        replace.owner = current.owner;
+        replace.group = current.group;
+    } else {
+        replace.keepUmaskMode = true;
+    }
+
+    IniFile ini(decoded.text);
+    ini.set(kMain, u"count", IntToText(static_cast<int64_t>(list.size())));
+    ini.set(kMain, u"start", FlagText(options.start));
+    ini.set(kMain, u"sort", FlagText(options.sort));
+    ini.set(kMain, u"recheck", FlagText(options.recheck));
+    size_t position = 0;
+    for (const PageEntry& entry : list.entries()) {
+        const std::u16string section = u"web" + IntToText(static_cast<int64_t>(++position));
+        ini.set(section, kCaption, entry.label);
+        ini.set(section, kStatus, IntToText(static_cast<int32_t>(entry.status)));
+        for (int column = 0; column < kColumnCount; ++column) {
+            ini.set(section, ItemKey(column), entry.columns[column]);
+        }
+    }
+    if (!ReplaceFileAtomically(target, EncodeText(ini.serialize(), decoded.encoding), replace)) {
+        throw refused;
+    }
+}
+
+}  // namespace vantrel
