@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <limits>
 
+#include "core/Clock.h"
 #include "core/CommandLine.h"
 #include "core/Text.h"
 
@@ -65,6 +68,26 @@ TEST(LastCheckStampTest, StampsBeyond2038ReadBackLikeEarlierOnes) {
     EXPECT_EQ(ReadStamp(u""), 0);
     EXPECT_EQ(ReadStamp(u"abc"), 0);
     EXPECT_EQ(ReadStamp(u"-86400"), -86400);
+}
+
+TEST(SystemClockTest, CountsLocalWallClockTimeAsIfUtc) {
+    // A zone three and a half hours east of UTC, given as a rule so no zone files are needed.
+    const char* saved = std::getenv("TZ");
+    const std::string savedZone = saved ? saved : "";
+    setenv("TZ", "XST-3:30", 1);
+    tzset();
+    constexpr int64_t kOffsetSeconds = 3 * 3600 + 30 * 60;
+    std::time_t before = std::time(nullptr);
+    LocalMillis now = SystemClock().now();
+    std::time_t after = std::time(nullptr);
+    if (saved) {
+        setenv("TZ", savedZone.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+    EXPECT_GE(now / 1000, before + kOffsetSeconds);
+    EXPECT_LE(now / 1000, after + kOffsetSeconds);
 }
 
 TEST(CommandLineTest, DashSAsFirstOrSecondArgumentStartsHidden) {
