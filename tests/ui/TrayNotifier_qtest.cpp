@@ -1,0 +1,243 @@
+// The notification-area icon against a real tray host: balloons, tooltip and clicks.
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "core/Error.h"
+#include "ui/TrayNotifier.h"
+#include "ui/TrayProbe.h"
+
+using vantrel::PageStatus;
+using vantrel::TrayNotifier;
+
+namespace {
+
+const char kNoTrayChild[] = "VANTREL_TEST_NO_TRAY_CHILD";
+const char kLateTrayChild[] = "VANTREL_TEST_LATE_TRAY_CHILD";  // holds a directory for its signal file
+
+std::u16string u16(const QString& text) {
+    return text.toStdU16String();
+}
+
+}  // namespace
+
+class TrayNotifierTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void balloonPerStatusAndTooltipFollowsIt();
+    void textsAreCutAtTheirLimits();
+    void sameTextTwiceShowsTheBalloonTwice();
+    void clickOnTheIconIsReportedOnce();
+    void showWithoutNotificationAreaThrows();
+    void showWaitsForALateNotificationArea();
+
+  private:
+    bool child_ = false;
+};
+
+void TrayNotifierTest::initTestCase() {
+    child_ = qEnvironmentVariableIsSet(kNoTrayChild) || qEnvironmentVariableIsSet(kLateTrayChild);
+    if (child_) return;
+    QVERIFY2(trayprobe::waitForNotificationArea(), "no tray host: start trayer on this display");
+}
+
+void TrayNotifierTest::balloonPerStatusAndTooltipFollowsIt() {
+    if (child_) QSKIP("not in the child");
+    TrayNotifier tray;
+    tray.show(0);
+    QVERIFY(tray.icon()->isVisible());
+    QCOMPARE(tray.hint(), QStringLiteral("Vantrel"));
+    QCOMPARE(tray.icon()->toolTip(), QStringLiteral("Vantrel"));
+    QVERIFY(!tray.icon()->icon().isNull());
+
+    struct Case {
+        PageStatus status;
+        QString text;
+        QSystemTrayIcon::MessageIcon kind;
+    };
+    const Case cases[] = {
+        {PageStatus::Offline, QStringLiteral("\"Home page\" is offline."), QSystemTrayIcon::Warning},
+        {PageStatus::Changed, QStringLiteral("\"Home page\" is changed."), QSystemTrayIcon::Warning},
+        {PageStatus::Online, QStringLiteral("\"Home page\" is online."), QSystemTrayIcon::Information},
+    };
+    for (const Case& c : cases) {
+        tray.announce(c.status, u"Home page");
+        QTRY_VERIFY_WITH_TIMEOUT(trayprobe::visibleBalloon() != nullptr, 5000);
+        QWidget* balloon = trayprobe::visibleBalloon();
+        QCOMPARE(trayprobe::balloonText(balloon), c.text);
+        QCOMPARE(trayprobe::balloonKind(balloon), c.kind);
+        QCOMPARE(tray.balloonKind(), c.kind);
+        QCOMPARE(tray.hint(), c.text);
+        QCOMPARE(tray.icon()->toolTip(), c.text);
+    }
+    // Quotation marks and other characters inside the label are kept as they are.
+    tray.announce(PageStatus::Offline, u"  \"Qu\u00e9bec\" <b>news</b>  ");
+    QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                              QString::fromUtf16(u"\"  \"Qu\u00e9bec\" <b>news</b>  \" is offline."), 5000);
+}
+
+void TrayNotifierTest::textsAreCutAtTheirLimits() {
+    if (child_) QSKIP("not in the child");
+    TrayNotifier tray;
+    tray.show(0);
+    const QString ending = QStringLiteral("\" is offline.");
+
+    // 1 + 113 + 13 = 127: the tooltip holds the whole text; one more character is cut off.
+    const QString label113(113, QLatin1Char('a'));
+    tray.announce(PageStatus::Offline, u16(label113));
+    QCOMPARE(tray.hint(), QLatin1Char('"') + label113 + ending);
+    QCOMPARE(tray.hint().size(), 127);
+    const QString label114(114, QLatin1Char('b'));
+    tray.announce(PageStatus::Offline, u16(label114));
+    QCOMPARE(tray.icon()->toolTip(), (QLatin1Char('"') + label114 + ending).left(127));
+    QVERIFY(tray.hint().endsWith(QStringLiteral("offline")));  // cut inside the ending
+
+    // 1 + 241 + 13 = 255: the balloon holds the whole text; the tooltip is its first 127.
+    const QString label241(241, QLatin1Char('c'));
+    tray.announce(PageStatus::Offline, u16(label241));
+    QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                              QLatin1Char('"') + label241 + ending, 5000);
+    QCOMPARE(tray.hint(), (QLatin1Char('"') + label241).left(127));
+
+    // Longer labels are cut wherever 255 falls: inside the ending, or inside the label itself.
+    const QString label242(242, QLatin1Char('d'));
+    tray.announce(PageStatus::Changed, u16(label242));
+    QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                              QLatin1Char('"') + label242 + QStringLiteral("\" is changed"), 5000);
+    const QString label300(300, QLatin1Char('e'));
+    tray.announce(PageStatus::Online, u16(label300));
+    QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                              QLatin1Char('"') + label300.left(254), 5000);
+    QCOMPARE(tray.balloonText().size(), 255);
+}
+
+void TrayNotifierTest::sameTextTwiceShowsTheBalloonTwice() {
+    if (child_) QSKIP("not in the child");
+    TrayNotifier tray;
+    tray.show(0);
+    trayprobe::BalloonCounter counter;
+    tray.announce(PageStatus::Offline, u"Twin");
+    QTRY_COMPARE_WITH_TIMEOUT(counter.shown, 1, 5000);
+    tray.announce(PageStatus::Offline, u"Twin");
+    QTRY_COMPARE_WITH_TIMEOUT(counter.shown, 2, 5000);
+    QCOMPARE(counter.texts,
+             QStringList({QStringLiteral("\"Twin\" is offline."), QStringLiteral("\"Twin\" is offline.")}));
+    QCOMPARE(tray.hint(), QStringLiteral("\"Twin\" is offline."));
+}
+
+void TrayNotifierTest::clickOnTheIconIsReportedOnce() {
+    if (child_) QSKIP("not in the child");
+    TrayNotifier tray;
+    QSignalSpy clicks(&tray, &TrayNotifier::clicked);
+    tray.show(0);
+    const QPoint centre = trayprobe::iconCentre();
+    QVERIFY2(centre.x() >= 0, "the icon never embedded in the notification area");
+    trayprobe::settleClicks();
+
+    QVERIFY(trayprobe::clickAt(centre));
+    QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 1, 5000);
+    trayprobe::settleClicks();
+    QCOMPARE(clicks.size(), 1);
+
+    // The toolkit reports a double-click as a click and then a double-click: one action.
+    QVERIFY(trayprobe::clickAt(centre, 1, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 2, 5000);
+    trayprobe::settleClicks();
+    QCOMPARE(clicks.size(), 2);
+
+    // Right and middle buttons do nothing.
+    QVERIFY(trayprobe::clickAt(centre, 3));
+    trayprobe::settleClicks();
+    QVERIFY(trayprobe::clickAt(centre, 2));
+    trayprobe::settleClicks();
+    QCOMPARE(clicks.size(), 2);
+
+    // A click while a balloon is up also closes the balloon; it still counts once.
+    tray.announce(PageStatus::Online, u"Clicked");
+    QTRY_VERIFY_WITH_TIMEOUT(trayprobe::visibleBalloon() != nullptr, 5000);
+    QVERIFY(trayprobe::clickAt(centre));
+    QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 3, 5000);
+    trayprobe::settleClicks();
+    QCOMPARE(clicks.size(), 3);
+}
+
+// Without a notification area (the offscreen platform has none) showing the icon fails. Run in
+// a child process of this test, since the platform is chosen once per process.
+void TrayNotifierTest::showWithoutNotificationAreaThrows() {
+    if (child_) {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        for (int waitMs : {0, 300}) {
+            TrayNotifier tray;
+            try {
+                tray.show(waitMs);
+                QFAIL("show() succeeded without a notification area");
+            } catch (const vantrel::Error& error) {
+                QCOMPARE(QString::fromUtf8(error.what()),
+                         QStringLiteral("Cannot create shell notification icon"));
+            }
+            QVERIFY(!tray.icon()->isVisible());
+        }
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QString::fromLatin1(kNoTrayChild), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("showWithoutNotificationAreaThrows")});
+    QVERIFY(child.waitForFinished(30000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : TrayNotifierTest::showWithoutNotificationAreaThrows"),
+             output.constData());
+}
+
+// A program started at log-on may come up before the panel: show() waits for the notification
+// area. The child runs on a display of its own where the tray host starts only once the child
+// has seen that there is none.
+void TrayNotifierTest::showWaitsForALateNotificationArea() {
+    if (qEnvironmentVariableIsSet(kLateTrayChild)) {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QFile ready(qEnvironmentVariable(kLateTrayChild) + QStringLiteral("/ready"));
+        QVERIFY(ready.open(QIODevice::WriteOnly));
+        ready.close();
+        TrayNotifier tray;
+        tray.show(30000);
+        QVERIFY(tray.icon()->isVisible());
+        QVERIFY(trayprobe::iconCentre().x() >= 0);
+        return;
+    }
+    if (child_) QSKIP("not in the other child");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString script = QStringLiteral(
+        "\"$1\" showWaitsForALateNotificationArea & c=$!\n"
+        "for i in $(seq 300); do [ -e \"$2/ready\" ] && break; sleep 0.1; done\n"
+        "trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true "
+        "--transparent false >/dev/null 2>&1 & t=$!\n"
+        "wait $c; rc=$?; kill $t; exit $rc\n");
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kLateTrayChild), dir.path());
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(
+        QStringLiteral("xvfb-run"),
+        {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 640x480x24 -nolisten tcp"),
+         QStringLiteral("bash"), QStringLiteral("-c"), script, QStringLiteral("bash"),
+         QCoreApplication::applicationFilePath(), dir.path()});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : TrayNotifierTest::showWaitsForALateNotificationArea"),
+             output.constData());
+}
+
+QTEST_MAIN(TrayNotifierTest)
+#include "TrayNotifier_qtest.moc"
