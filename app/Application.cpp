@@ -1,0 +1,63 @@
+#include "app/Application.h"
+
+#include <QWidget>
+
+#include "ui/ErrorDisplay.h"
+
+namespace vantrel {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Vantrel"));
+    setApplicationDisplayName(QStringLiteral("Vantrel"));
+    // Only the main window's close ends the program; an error box that closes while the main
+    // window sits hidden in the notification area must not.
+    setQuitOnLastWindowClosed(false);
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        const bool handled = QApplication::notify(receiver, event);
+        if (event->type() == QEvent::Close && receiver == mainWindow_ && mainWindow_ != nullptr &&
+            event->isAccepted()) {
+            requestQuit();
+        }
+        return handled;
+    } catch (const std::exception& error) {
+        ErrorDisplay::show(error);
+    } catch (...) {
+        ErrorDisplay::show(QStringLiteral("Unknown exception"));
+    }
+    return false;
+}
+
+int Application::run() {
+    if (quitPending_) {
+        quitPending_ = false;
+        loopEnded_ = true;
+        return 0;
+    }
+    loopEnded_ = false;
+    inMainLoop_ = true;
+    const int code = exec();
+    inMainLoop_ = false;
+    quitPending_ = false;
+    loopEnded_ = true;
+    return code;
+}
+
+void Application::requestQuit() {
+    if (inMainLoop_ && !quitPending_) {
+        // quit() closes the windows (a modal dialog included) and ends exec() in order.
+        quitPending_ = true;
+        quit();
+    } else if (inMainLoop_ || loopEnded_ || quitPending_) {
+        // Asked again, or while the main window is being destroyed: leave every loop now, so an
+        // open message box cannot hold the end of the program.
+        exit(0);
+    } else {
+        // Still starting: the main window is built and destroyed in order, without a loop.
+        quitPending_ = true;
+    }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,38 @@
+#pragma once
+// The application object: shows every exception that escapes an event handler on the error
+// display and goes on, ends the run when the main window is closed, and turns quit requests
+// (signals, the session's end) into one orderly end of the event loop.
+#include <QApplication>
+
+namespace vantrel {
+
+class Application : public QApplication {
+    Q_OBJECT
+  public:
+    // Sets the name and display name "Vantrel" and keeps the program running when a window
+    // other than the main window (a message box while the main window is hidden) closes last.
+    Application(int& argc, char** argv);
+
+    // Catches what an event handler throws, shows it with ErrorDisplay and returns false.
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // An accepted close of this window ends the event loop.
+    void setMainWindow(QWidget* window) { mainWindow_ = window; }
+
+    // Runs the event loop unless a quit was requested before it started (then returns 0 at
+    // once). Returns the loop's exit code.
+    int run();
+
+    // The first request ends the event loop in order (windows are closed, exec returns); one
+    // that comes before the loop runs is kept and makes run() return at once. A further request,
+    // or one after the loop ended, leaves every nested loop at once (a modal box left open).
+    void requestQuit();
+
+  private:
+    QWidget* mainWindow_ = nullptr;
+    bool inMainLoop_ = false;
+    bool loopEnded_ = false;
+    bool quitPending_ = false;
+};
+
+}  // namespace vantrel
