@@ -7,8 +7,9 @@
 namespace vantrel {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    // The display name then reads "Vantrel" too. It is deliberately not set on its own: Qt would
+    // append it to every window caption ("... - Vantrel"), and the captions are fixed texts.
     setApplicationName(QStringLiteral("Vantrel"));
-    setApplicationDisplayName(QStringLiteral("Vantrel"));
     // Only the main window's close ends the program; an error box that closes while the main
     // window sits hidden in the notification area must not.
     setQuitOnLastWindowClosed(false);

@@ -9,8 +9,8 @@ namespace vantrel {
 class Application : public QApplication {
     Q_OBJECT
   public:
-    // Sets the name and display name "Vantrel" and keeps the program running when a window
-    // other than the main window (a message box while the main window is hidden) closes last.
+    // Sets the application name (and so the display name) "Vantrel" and keeps the program running when a
+    // window other than the main window (a message box while the main window is hidden) closes last.
     Application(int& argc, char** argv);
 
     // Catches what an event handler throws, shows it with ErrorDisplay and returns false.

@@ -1,0 +1,83 @@
+// The program's entry: one instance per user, the main window and its dialog, the event loop, and
+// an orderly end on the main window's close, on SIGTERM/SIGINT/SIGHUP and at the session's end.
+#include <signal.h>
+
+#include <QFile>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "app/Application.h"
+#include "app/ExePath.h"
+#include "app/SignalBridge.h"
+#include "app/SingleInstance.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/MonitorUnit.h"
+#include "ui/WebPageUnit.h"
+
+using namespace vantrel;
+
+namespace {
+
+const std::vector<int> kEndSignals = {SIGTERM, SIGINT, SIGHUP};
+
+void setEndSignalsBlocked(bool blocked) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : kEndSignals) sigaddset(&set, signalNumber);
+    pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Held back until the bridge is in place, so an end signal that comes during start-up still
+    // ends the program in order; the threads Qt starts inherit the block and leave the signals to
+    // this thread.
+    setEndSignalsBlocked(true);
+
+    // Before any window and before the page list file is read: a second instance ends silently.
+    SingleInstance instance("Vantrel");
+    if (!instance.isFirst()) return 0;
+
+    // The arguments as given (Qt removes the options it knows from argv).
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QFile::decodeName(argv[i]);
+
+    Application app(argc, argv);
+    std::unique_ptr<SignalBridge> bridge;
+    try {
+        bridge = std::make_unique<SignalBridge>(kEndSignals);
+        QObject::connect(bridge.get(), &SignalBridge::received, &app, [&app](int) { app.requestQuit(); });
+    } catch (const std::exception& error) {
+        ErrorDisplay::show(error);
+    }
+    setEndSignalsBlocked(false);
+    // The session manager's end arrives as a quit of the application (and SIGTERM after it): the
+    // main window is destroyed on the way out and saves the page list like any other close.
+
+    MonitorSettings settings;
+    settings.args = args;
+    settings.exePath = ExePath::path();
+    settings.exeDir = ExePath::dirOf(settings.exePath);
+
+    std::unique_ptr<TMonitorForm> form;
+    try {
+        form = std::make_unique<TMonitorForm>(settings);
+    } catch (const std::exception& error) {
+        // No notification area: the program cannot run without its icon.
+        ErrorDisplay::show(error);
+        return 1;
+    }
+    app.setMainWindow(form.get());
+    auto dialog = std::make_unique<TWebPageDlg>();
+    form->setDialog(dialog.get());
+    if (!form->startHidden()) form->show();
+
+    const int code = app.run();
+
+    app.setMainWindow(nullptr);
+    form.reset();  // runs FormDestroy, which saves the page list file
+    dialog.reset();
+    return code;
+}
