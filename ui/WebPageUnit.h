@@ -2,6 +2,8 @@
 // The add/edit dialog: collects and checks a page's label, URL and interval; never touches the
 // page list itself.
 #include <QDialog>
+#include <QPoint>
+#include <QPointer>
 
 class QCheckBox;
 class QComboBox;
@@ -14,7 +16,7 @@ namespace vantrel {
 
 class TWebPageDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TWebPageDlg(QWidget* parent = nullptr);
 
     // Filled by the main window before a run and read after it.
@@ -22,8 +24,8 @@ public:
     void setLabelText(const QString& text);
     QString urlText() const;
     void setUrlText(const QString& text);
-    int intervalIndex() const;          // 0..8, or -1 for none
-    void setIntervalIndex(int index);   // outside 0..8 shows none
+    int intervalIndex() const;         // 0..8, or -1 for none
+    void setIntervalIndex(int index);  // outside 0..8 shows none
     bool changedBoxShown() const;
     bool changedBoxTicked() const;
     void setChangedBox(bool shown, bool ticked);
@@ -45,9 +47,24 @@ public:
     using Opener = void (*)(const QString& url);
     static void setOpener(Opener opener);
 
-public slots:
+    // Typing limits of the two text fields; text set by code may be longer and is kept whole.
+    static constexpr int kLabelMaxTyped = 40;
+    static constexpr int kUrlMaxTyped = 200;
+
+  public slots:
     void OKBtnClick();
     void OpenSpeedButtonClick();
+
+    // Remembers where the dialog was and which control had the focus, for the next run.
+    void done(int result) override;
+
+  private:
+    void buildControls();
+    void complain(const QString& text, QLineEdit* field);
+
+    bool shownBefore_ = false;
+    QPoint lastPos_;
+    QPointer<QWidget> lastFocus_;
 };
 
 }  // namespace vantrel

@@ -1,0 +1,139 @@
+#include "ui/Pictures.h"
+
+#include <QFont>
+#include <QHash>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <cmath>
+
+// The pictures live in a resource compiled into the static `ui` library; a static library's
+// resources are only registered when someone asks for them, and the macro must be used outside
+// any namespace.
+static void initPictureResources() {
+    Q_INIT_RESOURCE(pictures);
+}
+
+namespace vantrel {
+
+namespace {
+
+// Below this many device pixels the designs drawn on a 16-pixel grid look sharper than the
+// detailed ones scaled down.
+constexpr int kSmallDesignMaxPixels = 24;
+constexpr QSize kLogoSize(300, 50);
+constexpr QSize kLogoMarkSize(56, 50);
+constexpr int kLogoTextLeft = 62;
+constexpr int kLogoTextPixelSize = 34;
+const QColor kLogoTextColor(49, 69, 107);
+
+void ensureResources() {
+    static const bool registered = (initPictureResources(), true);
+    (void)registered;
+}
+
+QString picturePath(const char* name) {
+    return QStringLiteral(":/vantrel/pictures/") + QLatin1String(name) + QStringLiteral(".svg");
+}
+
+// Renders an SVG into a pixmap of `logical` size times `dpr` device pixels, and caches it: the
+// list asks for the same few pictures on every repaint.
+QPixmap renderSvg(const QString& path, QSize logical, qreal dpr) {
+    ensureResources();
+    if (logical.isEmpty() || !(dpr > 0)) return {};
+    const QString key = path + QLatin1Char('|') + QString::number(logical.width()) + QLatin1Char('x') +
+                        QString::number(logical.height()) + QLatin1Char('@') + QString::number(dpr);
+    static QHash<QString, QPixmap> cache;
+    if (auto it = cache.constFind(key); it != cache.constEnd()) return *it;
+
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid()) return {};
+    const QSize device(static_cast<int>(std::ceil(logical.width() * dpr)),
+                       static_cast<int>(std::ceil(logical.height() * dpr)));
+    QPixmap pixmap(device);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(device)));
+    }
+    pixmap.setDevicePixelRatio(dpr);
+    cache.insert(key, pixmap);
+    return pixmap;
+}
+
+// Picks the design drawn for small sizes or the detailed one, by the device pixels it fills.
+QString designFor(int devicePixels, const char* small, const char* large) {
+    return picturePath(devicePixels <= kSmallDesignMaxPixels ? small : large);
+}
+
+QIcon iconFromDesigns(const char* small, const char* large, std::initializer_list<int> sizes) {
+    QIcon icon;
+    for (int size : sizes) icon.addPixmap(renderSvg(designFor(size, small, large), QSize(size, size), 1.0));
+    return icon;
+}
+
+}  // namespace
+
+QPixmap Pictures::statusImage(int index, int size, qreal devicePixelRatio) {
+    static const char* const kSmall[] = {"globe-online-16", "globe-changed-16", "globe-offline-16",
+                                         "globe-blue-16"};
+    static const char* const kLarge[] = {"globe-online", "globe-changed", "globe-offline", "globe-blue"};
+    if (index < 0 || index > 3 || size <= 0) return {};
+    const int devicePixels = static_cast<int>(std::lround(size * devicePixelRatio));
+    return renderSvg(designFor(devicePixels, kSmall[index], kLarge[index]), QSize(size, size),
+                     devicePixelRatio);
+}
+
+QPixmap Pictures::logo(qreal devicePixelRatio) {
+    const QPixmap mark = renderSvg(picturePath("logo-mark"), kLogoMarkSize, devicePixelRatio);
+    if (mark.isNull()) return {};
+    QPixmap pixmap(QSize(static_cast<int>(std::ceil(kLogoSize.width() * devicePixelRatio)),
+                         static_cast<int>(std::ceil(kLogoSize.height() * devicePixelRatio))));
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::white);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.drawPixmap(0, 0, mark);
+    QFont font(QStringLiteral("sans-serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(kLogoTextPixelSize);
+    font.setWeight(QFont::Bold);
+    painter.setFont(font);
+    painter.setPen(kLogoTextColor);
+    // The text stays clear of the rightmost columns, which the main window does not show.
+    painter.drawText(QRect(kLogoTextLeft, 0, kLogoSize.width() - kLogoTextLeft - 12, kLogoSize.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Vantrel"));
+    return pixmap;
+}
+
+QIcon Pictures::button(ButtonPicture which) {
+    switch (which) {
+        case ButtonPicture::Add:
+            return iconFromDesigns("monitor-16", "monitor", {16, 24, 32, 48});
+        case ButtonPicture::Delete:
+            return iconFromDesigns("button-delete", "button-delete", {16, 24, 32, 48});
+        case ButtonPicture::Recheck:
+            return iconFromDesigns("button-recheck", "button-recheck", {16, 24, 32, 48});
+        case ButtonPicture::Exit:
+            return iconFromDesigns("button-exit", "button-exit", {16, 24, 32, 48});
+        case ButtonPicture::Ok:
+            return iconFromDesigns("button-ok", "button-ok", {16, 24, 32, 48});
+        case ButtonPicture::Cancel:
+            return iconFromDesigns("button-cancel", "button-cancel", {16, 24, 32, 48});
+        case ButtonPicture::OpenInBrowser:
+            return iconFromDesigns("button-open", "button-open", {16, 24, 32, 48});
+    }
+    return {};
+}
+
+QIcon Pictures::appIcon() {
+    return iconFromDesigns("monitor-16", "monitor", {16, 22, 24, 32, 48, 64, 128, 256});
+}
+
+QIcon Pictures::trayIcon() {
+    return appIcon();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,259 @@
+#include "ui/WebPageUnit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+
+#include "core/PageEntry.h"
+#include "core/Text.h"
+#include "ui/Pictures.h"
+
+namespace vantrel {
+
+namespace {
+
+// The layout is designed for 96 dpi; larger text sizes scale every position and size alike, as
+// in the main window, so the proportions hold.
+constexpr double kDesignDpi = 96.0;
+constexpr int kClientWidth = 374;
+constexpr int kClientHeight = 208;
+constexpr int kCaptionGap = 3;  // between a text field's caption and the field
+constexpr int kCaptionHeight = 13;
+const char* const kEmptyUrl = "http://";
+
+// QProcess hands the text to xdg-open as one argument, byte for byte: no URL parser sees it, so
+// nothing is normalised or re-encoded on the way to the browser. A failure is not reported.
+void openWithXdg(const QString& url) {
+    QProcess::startDetached(QStringLiteral("xdg-open"), {url});
+}
+
+TWebPageDlg::Opener gOpener = &openWithXdg;
+
+QString trimmed(const QString& text) {
+    return QString::fromStdU16String(Trim(text.toStdU16String()));
+}
+
+// Sets a field's text whole, even past its typing limit: the limit only stops typing.
+void setTextKeepingLimit(QLineEdit* field, int typedLimit, const QString& text) {
+    field->setMaxLength(std::max<int>(typedLimit, static_cast<int>(text.size())));
+    field->setText(text);
+}
+
+// After the user shortens an over-long text the limit shrinks with it, never below the typing
+// limit and never below the text (QLineEdit would cut the text otherwise): typing into a field
+// that holds more than the limit stays blocked until it is back under the limit.
+void followTypedLimit(QLineEdit* field, int typedLimit) {
+    QObject::connect(field, &QLineEdit::textEdited, field, [field, typedLimit](const QString& text) {
+        field->setMaxLength(std::max<int>(typedLimit, static_cast<int>(text.size())));
+    });
+}
+
+}  // namespace
+
+TWebPageDlg::TWebPageDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("WebPageDlg"));
+    setWindowTitle(QStringLiteral("Web Page"));
+    QFont dialogFont = QApplication::font("QDialog");
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    buildControls();
+}
+
+void TWebPageDlg::buildControls() {
+    const QFontMetricsF metrics(font());
+    const double scale = std::max(1, logicalDpiY()) / kDesignDpi;
+    auto px = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
+    auto place = [&](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(px(left), px(top), px(width), px(height));
+    };
+    // A text never gets less room than it needs, whatever the face's widths.
+    auto textWidth = [&](const QString& text, int designWidth) {
+        return std::max(px(designWidth), static_cast<int>(std::ceil(metrics.horizontalAdvance(text))) + 2);
+    };
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+
+    auto captioned = [&](QLineEdit* field, const QString& caption, const char* name, int left, int top,
+                         int width) {
+        field->setObjectName(QLatin1String(name));
+        place(field, left, top, width, 21);
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(QLatin1String(name) + QStringLiteral("Caption"));
+        label->setBuddy(field);
+        label->setGeometry(px(left), px(top - kCaptionGap - kCaptionHeight), textWidth(caption, 60),
+                           px(kCaptionHeight));
+    };
+
+    LabelLabeledEdit = new QLineEdit(this);
+    captioned(LabelLabeledEdit, QStringLiteral("Label:"), "LabelLabeledEdit", 16, 24, 153);
+    LabelLabeledEdit->setMaxLength(kLabelMaxTyped);
+    followTypedLimit(LabelLabeledEdit, kLabelMaxTyped);
+
+    WebPageLabeledEdit = new QLineEdit(this);
+    captioned(WebPageLabeledEdit, QStringLiteral("Web Page:"), "WebPageLabeledEdit", 16, 73, 310);
+    WebPageLabeledEdit->setMaxLength(kUrlMaxTyped);
+    WebPageLabeledEdit->setText(QString::fromLatin1(kEmptyUrl));
+    followTypedLimit(WebPageLabeledEdit, kUrlMaxTyped);
+
+    OpenSpeedButton = new QToolButton(this);
+    OpenSpeedButton->setObjectName(QStringLiteral("OpenSpeedButton"));
+    place(OpenSpeedButton, 332, 72, 23, 22);
+    OpenSpeedButton->setFocusPolicy(Qt::NoFocus);
+    OpenSpeedButton->setIcon(Pictures::button(ButtonPicture::OpenInBrowser));
+    OpenSpeedButton->setIconSize(QSize(px(16), px(16)));
+    // The hint is for assistive tools only: the dialog shows no tooltips.
+    OpenSpeedButton->setAccessibleName(QStringLiteral("Open with Web Browser"));
+
+    IntervalLabel = new QLabel(QStringLiteral("Interval:"), this);
+    IntervalLabel->setObjectName(QStringLiteral("IntervalLabel"));
+    IntervalLabel->setGeometry(px(16), px(104), textWidth(IntervalLabel->text(), 42), px(13));
+
+    IntervalComboBox = new QComboBox(this);
+    IntervalComboBox->setObjectName(QStringLiteral("IntervalComboBox"));
+    IntervalComboBox->setEditable(false);
+    for (const IntervalChoice& choice : kIntervals) {
+        IntervalComboBox->addItem(QString::fromStdU16String(std::u16string(choice.text)));
+    }
+    IntervalComboBox->setCurrentIndex(kDefaultIntervalIndex);
+    place(IntervalComboBox, 16, 123, 153, 21);
+    IntervalLabel->setBuddy(IntervalComboBox);
+
+    ChangeCheckBox = new QCheckBox(QStringLiteral("Web Page is Changed"), this);
+    ChangeCheckBox->setObjectName(QStringLiteral("ChangeCheckBox"));
+    // Room for the box itself beside the text.
+    const int boxWidth = std::max(px(153), textWidth(ChangeCheckBox->text(), 0) + px(24));
+    ChangeCheckBox->setGeometry(px(16), px(160), boxWidth, px(17));
+    ChangeCheckBox->setHidden(true);
+
+    OKBitBtn = new QPushButton(Pictures::button(ButtonPicture::Ok), QStringLiteral("OK"), this);
+    OKBitBtn->setObjectName(QStringLiteral("OKBitBtn"));
+    place(OKBitBtn, 197, 168, 75, 25);
+    OKBitBtn->setIconSize(QSize(px(16), px(16)));
+    OKBitBtn->setDefault(true);
+    connect(OKBitBtn, &QPushButton::clicked, this, &TWebPageDlg::OKBtnClick);
+
+    CancelBitBtn2 = new QPushButton(Pictures::button(ButtonPicture::Cancel), QStringLiteral("Cancel"), this);
+    CancelBitBtn2->setObjectName(QStringLiteral("CancelBitBtn2"));
+    place(CancelBitBtn2, 281, 168, 75, 25);
+    CancelBitBtn2->setIconSize(QSize(px(16), px(16)));
+    connect(CancelBitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+
+    connect(OpenSpeedButton, &QToolButton::clicked, this, &TWebPageDlg::OpenSpeedButtonClick);
+
+    setTabOrder(LabelLabeledEdit, WebPageLabeledEdit);
+    setTabOrder(WebPageLabeledEdit, IntervalComboBox);
+    setTabOrder(IntervalComboBox, ChangeCheckBox);
+    setTabOrder(ChangeCheckBox, OKBitBtn);
+    setTabOrder(OKBitBtn, CancelBitBtn2);
+    LabelLabeledEdit->setFocus();
+}
+
+QString TWebPageDlg::labelText() const {
+    return LabelLabeledEdit->text();
+}
+
+void TWebPageDlg::setLabelText(const QString& text) {
+    setTextKeepingLimit(LabelLabeledEdit, kLabelMaxTyped, text);
+}
+
+QString TWebPageDlg::urlText() const {
+    return WebPageLabeledEdit->text();
+}
+
+void TWebPageDlg::setUrlText(const QString& text) {
+    setTextKeepingLimit(WebPageLabeledEdit, kUrlMaxTyped, text);
+}
+
+int TWebPageDlg::intervalIndex() const {
+    return IntervalComboBox->currentIndex();
+}
+
+void TWebPageDlg::setIntervalIndex(int index) {
+    IntervalComboBox->setCurrentIndex(index >= 0 && index < kIntervalCount ? index : -1);
+}
+
+bool TWebPageDlg::changedBoxShown() const {
+    return !ChangeCheckBox->isHidden();
+}
+
+bool TWebPageDlg::changedBoxTicked() const {
+    return ChangeCheckBox->isChecked();
+}
+
+void TWebPageDlg::setChangedBox(bool shown, bool ticked) {
+    ChangeCheckBox->setHidden(!shown);
+    ChangeCheckBox->setChecked(ticked);
+}
+
+int TWebPageDlg::run() {
+    if (!shownBefore_) {
+        QScreen* screen = parentWidget() ? parentWidget()->screen() : nullptr;
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            move(area.center() - QPoint(width() / 2, height() / 2));
+        }
+    } else {
+        move(lastPos_);
+    }
+    QWidget* start = lastFocus_ ? lastFocus_.data() : LabelLabeledEdit;
+    if (!start->isVisibleTo(this) || start->focusPolicy() == Qt::NoFocus) start = LabelLabeledEdit;
+    start->setFocus(Qt::OtherFocusReason);
+    shownBefore_ = true;
+    return exec();
+}
+
+void TWebPageDlg::done(int result) {
+    lastPos_ = pos();
+    if (QWidget* focused = focusWidget(); focused && isAncestorOf(focused)) lastFocus_ = focused;
+    QDialog::done(result);
+}
+
+void TWebPageDlg::complain(const QString& text, QLineEdit* field) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("INFORMATION"), text, QMessageBox::Ok, this);
+    box.exec();
+    field->setFocus(Qt::OtherFocusReason);
+}
+
+void TWebPageDlg::OKBtnClick() {
+    setTextKeepingLimit(LabelLabeledEdit, kLabelMaxTyped, trimmed(LabelLabeledEdit->text()));
+    setTextKeepingLimit(WebPageLabeledEdit, kUrlMaxTyped, trimmed(WebPageLabeledEdit->text()));
+    if (LabelLabeledEdit->text().isEmpty()) {
+        complain(QStringLiteral("Please input the Label."), LabelLabeledEdit);
+        return;
+    }
+    const QString url = WebPageLabeledEdit->text();
+    if (url.isEmpty() || url == QLatin1String(kEmptyUrl)) {
+        complain(QStringLiteral("Please input the Web Page."), WebPageLabeledEdit);
+        return;
+    }
+    accept();
+}
+
+void TWebPageDlg::OpenSpeedButtonClick() {
+    const QString url = WebPageLabeledEdit->text();
+    if (url.isEmpty() || url == QLatin1String(kEmptyUrl)) return;
+    gOpener(url);
+}
+
+void TWebPageDlg::setOpener(Opener opener) {
+    gOpener = opener ? opener : &openWithXdg;
+}
+
+}  // namespace vantrel
