@@ -1,0 +1,290 @@
+// The check runner against a scripted server on 127.0.0.1: statuses and announcements, the busy
+// cursor, a window that stays responsive during a hung download, results for entries changed
+// meanwhile, and a quick end during a download.
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "core/Crc32.h"
+#include "core/PageList.h"
+#include "core/Text.h"
+#include "ui/CheckRunner.h"
+#include "ui/ScriptedServer.h"
+
+using namespace vantrel;
+
+namespace {
+
+constexpr LocalMillis kStart = 1'750'000'000'250;  // a local time, in the middle of a second
+constexpr int kOneMinuteIndex = 0;
+constexpr int kWaitMs = 10000;
+
+class ManualClock : public Clock {
+  public:
+    LocalMillis now() const override { return now_; }
+    void advanceMinutes(int minutes) { now_ += LocalMillis{minutes} * 60000; }
+
+  private:
+    LocalMillis now_ = kStart;
+};
+
+class RecordingNotifier : public Notifier {
+  public:
+    void announce(PageStatus newStatus, const std::u16string& label) override {
+        static const char* const names[] = {"online", "changed", "offline"};
+        said << QString::fromStdU16String(label) + QLatin1Char(' ') +
+                    QString::fromLatin1(names[static_cast<int>(newStatus)]);
+    }
+    QStringList said;
+};
+
+FetcherOptions readTimeout(int ms) {
+    FetcherOptions options;
+    options.readTimeoutMs = ms;
+    return options;
+}
+
+std::u16string u16(const QString& text) {
+    return text.toStdU16String();
+}
+
+std::u16string stampOf(const ManualClock& clock) {
+    return IntToText(LastCheckStamp(clock.now()));
+}
+
+bool busyCursorShown() {
+    const QCursor* cursor = QGuiApplication::overrideCursor();
+    return cursor && cursor->shape() == Qt::BusyCursor;
+}
+
+}  // namespace
+
+class CheckRunnerTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void statusesFollowThePagesWithAnnouncementsInListOrder();
+    void busyCursorDuringEachDownloadAndWindowStaysResponsive();
+    void resultsForEntriesChangedDuringTheirDownloadAreDropped();
+    void destroyingDuringAHungDownloadEndsAtOnce();
+};
+
+void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
+    scripted::Server server;
+    QVERIFY(server.listening());
+    server.setBody("/stable", "<html>always the same</html>");
+    server.setBody("/changing", "<html>first</html>");
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(scripted::refusedPort());
+
+    PageList list;
+    ManualClock clock;
+    RecordingNotifier notifier;
+    const EntryId stable = list.add(u"Stable", u16(server.url("/stable")), kOneMinuteIndex);
+    const EntryId changing = list.add(u"Changing", u16(server.url("/changing")), kOneMinuteIndex);
+    const EntryId missing = list.add(u"Missing", u16(server.url("/missing")), kOneMinuteIndex);
+    const EntryId closed = list.add(u"Refused", u16(refused), kOneMinuteIndex);
+    const EntryId twin = list.add(u"Twin", u16(server.url("/stable")), kOneMinuteIndex);
+    const EntryId blank = list.add(u"Blank", u"http://", kOneMinuteIndex);
+
+    CheckRunner runner(list, notifier, clock, readTimeout(2000));
+    QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
+
+    // First cycle: every entry is new, so due; a first good answer is online, never changed.
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
+    QCOMPARE(notifier.said, QStringList({"Stable online", "Changing online", "Twin online"}));
+    // One download at a time, in list order; two entries with one URL are downloaded each.
+    QCOMPARE(server.requests(), QList<QByteArray>({"/stable", "/changing", "/missing", "/stable"}));
+    QCOMPARE(list.find(stable)->status, PageStatus::Online);
+    QCOMPARE(list.find(missing)->status, PageStatus::Offline);
+    QCOMPARE(list.find(closed)->status, PageStatus::Offline);
+    QCOMPARE(list.find(blank)->status, PageStatus::Offline);
+    QVERIFY(list.find(twin)->checksum() == Crc32::checksumText(u"<html>always the same</html>"));
+    QVERIFY(list.find(changing)->checksum() == Crc32::checksumText(u"<html>first</html>"));
+    QVERIFY(list.find(missing)->checksum().empty());
+    for (const PageEntry& entry : list.entries()) QVERIFY(entry.stamp() == stampOf(clock));
+
+    // Nothing is due within the minute.
+    runner.tick();
+    QCOMPARE(cycles.size(), 2);
+    QCOMPARE(server.requests().size(), 4);
+
+    // The page changes once: changed, then online again with the new text.
+    server.setBody("/changing", "<html>second</html>");
+    clock.advanceMinutes(1);
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 3, kWaitMs);
+    QCOMPARE(notifier.said.mid(3), QStringList({"Changing changed"}));
+    QCOMPARE(list.find(changing)->status, PageStatus::Changed);
+    QVERIFY(list.find(changing)->checksum() == Crc32::checksumText(u"<html>second</html>"));
+    QVERIFY(list.find(stable)->stamp() == stampOf(clock));
+
+    // The stable page goes away (its checksum is kept) and comes back: offline, then online.
+    server.set("/stable", scripted::Page{404, "gone"});
+    clock.advanceMinutes(1);
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 4, kWaitMs);
+    QCOMPARE(notifier.said.mid(4), QStringList({"Stable offline", "Changing online", "Twin offline"}));
+    QVERIFY(list.find(stable)->checksum() == Crc32::checksumText(u"<html>always the same</html>"));
+
+    server.setBody("/stable", "<html>always the same</html>");
+    clock.advanceMinutes(1);
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 5, kWaitMs);
+    QCOMPARE(notifier.said.mid(7), QStringList({"Stable online", "Twin online"}));
+    QVERIFY(!busyCursorShown());
+}
+
+void CheckRunnerTest::busyCursorDuringEachDownloadAndWindowStaysResponsive() {
+    scripted::Server server;
+    server.set("/hang", scripted::Page{200, {}, true});
+    server.setBody("/page", "text");
+    PageList list;
+    ManualClock clock;
+    RecordingNotifier notifier;
+    list.add(u"Silent", u16(server.url("/hang")), kOneMinuteIndex);
+    list.add(u"Refused", u16(QStringLiteral("http://127.0.0.1:%1/").arg(scripted::refusedPort())),
+             kOneMinuteIndex);
+    list.add(u"Page", u16(server.url("/page")), kOneMinuteIndex);
+
+    // The server never answers: the download ends by the (shortened) read time-out.
+    CheckRunner runner(list, notifier, clock, readTimeout(1500));
+    QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
+
+    // A 10 ms timer on the window's thread measures how late events are handled meanwhile.
+    QElapsedTimer sinceLast;
+    qint64 worstGapMs = 0;
+    int fired = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (sinceLast.isValid()) worstGapMs = std::max(worstGapMs, sinceLast.elapsed());
+        sinceLast.start();
+        ++fired;
+    });
+
+    QVERIFY(!busyCursorShown());
+    runner.tick();
+    QVERIFY(runner.downloading());
+    QVERIFY(busyCursorShown());
+    probe.start();
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, kWaitMs);
+
+    // A tick during the cycle starts nothing.
+    runner.tick();
+    QTest::qWait(300);
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(busyCursorShown());
+
+    // Each later download shows it again and every end restores it, failed ones included.
+    bool busyForEach = true;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (runner.downloading() && !busyCursorShown()) busyForEach = false;
+    });
+    watch.start();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
+    probe.stop();
+    watch.stop();
+    QVERIFY(busyForEach);
+    QVERIFY(!busyCursorShown());
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QCOMPARE(notifier.said, QStringList({"Page online"}));
+    QVERIFY(fired > 50);
+    qInfo("longest gap between ticks of a 10 ms timer during a hung download: %lld ms", worstGapMs);
+    QVERIFY2(worstGapMs < 100, qPrintable(QStringLiteral("%1 ms").arg(worstGapMs)));
+}
+
+void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
+    scripted::Server server;
+    server.set("/held", scripted::Page{200, "held page", false, true});
+    server.setBody("/other", "other page");
+    PageList list;
+    ManualClock clock;
+    RecordingNotifier notifier;
+    const EntryId deleted = list.add(u"Deleted", u16(server.url("/held")), kOneMinuteIndex);
+    const EntryId moved = list.add(u"Moved", u16(server.url("/held")), kOneMinuteIndex);
+    const EntryId reset = list.add(u"Reset", u16(server.url("/held")), kOneMinuteIndex);
+    const EntryId other = list.add(u"Other", u16(server.url("/other")), kOneMinuteIndex);
+    CheckRunner runner(list, notifier, clock, readTimeout(5000));
+    QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
+
+    const auto heldRequests = [&](int count) {
+        QTRY_COMPARE_WITH_TIMEOUT(server.held(), 1, kWaitMs);
+        QCOMPARE(server.requests().size(), count);
+    };
+
+    runner.tick();
+    heldRequests(1);
+    list.remove(deleted);  // deleted while its page loads
+    server.release();
+    heldRequests(2);
+    list.edit(moved, u"Moved", u16(server.url("/other")), kOneMinuteIndex, false, false);
+    server.release();
+    heldRequests(3);
+    list.recheckAll();  // also resets "Moved" (not checked yet) and "Other"
+    server.release();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
+
+    // The cycle went on with the next entry each time; nothing of the dropped results landed.
+    QVERIFY(!list.find(deleted));
+    QCOMPARE(list.size(), size_t{3});
+    for (EntryId id : {moved, reset}) {
+        QCOMPARE(list.find(id)->status, PageStatus::Offline);
+        QVERIFY(list.find(id)->stamp().empty());
+        QVERIFY(list.find(id)->checksum().empty());
+    }
+    QCOMPARE(list.find(other)->status, PageStatus::Online);
+    QCOMPARE(notifier.said, QStringList({"Other online"}));
+
+    // They are due again at the next tick.
+    server.set("/held", scripted::Page{200, "held page"});
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 2, kWaitMs);
+    QCOMPARE(notifier.said, QStringList({"Other online", "Moved online", "Reset online"}));
+    QVERIFY(list.find(moved)->checksum() == Crc32::checksumText(u"other page"));
+    QVERIFY(list.find(reset)->checksum() == Crc32::checksumText(u"held page"));
+}
+
+void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
+    scripted::Server server;
+    server.set("/hang", scripted::Page{200, {}, true});
+    PageList list;
+    ManualClock clock;
+    RecordingNotifier notifier;
+    const EntryId silent = list.add(u"Silent", u16(server.url("/hang")), kOneMinuteIndex);
+    list.add(u"Next", u16(server.url("/hang")), kOneMinuteIndex);
+
+    auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
+    runner->tick();
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, kWaitMs);
+    QVERIFY(busyCursorShown());
+    QElapsedTimer ending;
+    ending.start();
+    runner.reset();
+    const qint64 endedMs = ending.elapsed();
+    qInfo("destroyed during a hung download in %lld ms", endedMs);
+    QVERIFY2(endedMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(endedMs)));
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+    // Nothing arrives afterwards: the entry keeps its state, no second download starts.
+    QTest::qWait(300);
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(notifier.said.isEmpty());
+    QVERIFY(list.find(silent)->stamp().empty());
+
+    // shutdown() alone: later ticks do nothing.
+    CheckRunner stopped(list, notifier, clock);
+    stopped.shutdown();
+    stopped.tick();
+    QVERIFY(!stopped.downloading());
+    QTest::qWait(200);
+    QCOMPARE(server.requests().size(), 1);
+}
+
+QTEST_MAIN(CheckRunnerTest)
+#include "CheckRunner_qtest.moc"
