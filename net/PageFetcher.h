@@ -1,6 +1,7 @@
 #pragma once
 // The program's HTTP/1.1 client: get(url) downloads one page, following redirects, and returns
 // its body decoded to text. One connection is kept and reused across gets on one host and port.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,15 +9,17 @@
 
 namespace vantrel {
 
+class ByteStream;
+
 // A failed get. For a failure by HTTP status, also the code and the body decoded as text.
 class FetchError : public Error {
-public:
+  public:
     explicit FetchError(const std::string& message, int statusCode = 0, std::u16string body = {})
         : Error(message), statusCode_(statusCode), body_(std::move(body)) {}
     int statusCode() const { return statusCode_; }
     const std::u16string& body() const { return body_; }
 
-private:
+  private:
     int statusCode_;
     std::u16string body_;
 };
@@ -26,10 +29,18 @@ struct FetcherOptions {
     std::string caFile;
     // Single wait for incoming data; tests shorten it.
     int readTimeoutMs = 15000;
+    // The fetcher's own bound on a connect and a TLS handshake.
+    int connectTimeoutMs = 30000;
+    // The whole of one get, redirects included; past it the get fails with "Read timed out.".
+    int getTimeoutMs = 180000;
+    // Opens the stream for a connection instead of a socket (tests and fuzzers): host (UTF-8),
+    // port, IP version, TLS wanted. May throw FetchError like a connect.
+    std::function<std::unique_ptr<ByteStream>(const std::string& host, int port, int ipVersion, bool tls)>
+        connect;
 };
 
 class PageFetcher {
-public:
+  public:
     explicit PageFetcher(FetcherOptions options = {});
     ~PageFetcher();
     PageFetcher(const PageFetcher&) = delete;
@@ -43,7 +54,7 @@ public:
     // ("Cancelled") within 100 ms, and the connection is closed.
     void cancel();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,35 @@
+#pragma once
+// Reads the body of a response as its head frames it: chunked, a known length, or up to the
+// peer's close; with quick reads for bodies that may be absent and a cap on every body.
+#include <cstddef>
+#include <string>
+
+#include "net/HttpLimits.h"
+
+namespace vantrel {
+
+class Connection;
+struct ResponseHead;
+
+struct BodyRead {
+    // 0 or more: a body that is not chunked is read only when a byte is buffered or arrives
+    // within this wait; once one has come it is read like any other.
+    int quickWaitMs = -1;
+    size_t maxBytes = limits::kMaxBodyBytes;
+    // A discarded body stops at maxBytes instead of failing; the connection must then be closed.
+    bool discard = false;
+};
+
+class BodyReader {
+  public:
+    // Appends the body to `out`. Returns false when a discarded body passed its cap (bytes are left
+    // unread). Throws FetchError: "Response too large", "Read timed out.", "Connection Closed
+    // Gracefully." (the peer closed inside a chunked body), "Max line length exceeded.".
+    static bool read(Connection& connection, const ResponseHead& head, std::string& out, const BodyRead& how);
+
+    // The size of a chunk from its size line: the text up to the first space read as hexadecimal
+    // by IntFromText of "$" + text, default 0.
+    static long long chunkSize(std::string_view line);
+};
+
+}  // namespace vantrel

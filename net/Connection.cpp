@@ -1,0 +1,201 @@
+#include "net/Connection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/CancelSignal.h"
+#include "net/HttpLimits.h"
+#include "net/PageFetcher.h"
+
+namespace vantrel {
+
+using limits::kReceiveBlock;
+
+Connection::Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel)
+    : stream_(std::move(stream)),
+      key_(std::move(key)),
+      cancel_(cancel),
+      readTimeoutMs_(limits::kReadTimeoutMs),
+      deadline_(Clock::now() + std::chrono::milliseconds(limits::kGetTimeoutMs)) {}
+
+Connection::~Connection() {
+    close();
+}
+
+void Connection::setWaits(int readTimeoutMs, Clock::time_point deadline) {
+    readTimeoutMs_ = readTimeoutMs;
+    deadline_ = deadline;
+}
+
+int Connection::waitMs(int wanted, bool& deadlineBinds) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    deadlineBinds = left <= wanted;
+    if (left <= 0) return 0;
+    return deadlineBinds ? static_cast<int>(left) : wanted;
+}
+
+void Connection::fail(const std::string& message) {
+    close();
+    throw FetchError(message);
+}
+
+ReadStatus Connection::fill(int wanted, bool throwAtDeadline) {
+    if (!open_) return ReadStatus::Closed;
+    if (cancel_) cancel_->throwIfRaised();
+    if (pos_ == inbuf_.size()) {
+        inbuf_.clear();
+        pos_ = 0;
+    } else if (pos_ > 4 * kReceiveBlock && pos_ * 2 > inbuf_.size()) {
+        inbuf_.erase(0, pos_);
+        pos_ = 0;
+    }
+    bool deadlineBinds = false;
+    const int wait = waitMs(wanted, deadlineBinds);
+    const size_t old = inbuf_.size();
+    inbuf_.resize(old + kReceiveBlock);
+    ReadResult r = stream_->read(inbuf_.data() + old, kReceiveBlock, wait);
+    inbuf_.resize(old + (r.status == ReadStatus::Data ? r.count : 0));
+    switch (r.status) {
+        case ReadStatus::Data:
+            received_ += r.count;
+            break;
+        case ReadStatus::TimedOut:
+            if (deadlineBinds && throwAtDeadline) fail("Read timed out.");
+            break;
+        case ReadStatus::Closed:
+            close();
+            break;
+        case ReadStatus::Failed:
+            fail(r.error);
+    }
+    return r.status;
+}
+
+Connection::Line Connection::readLine(std::string& line) {
+    size_t scanned = 0;
+    for (;;) {
+        const char* begin = inbuf_.data() + pos_;
+        const size_t avail = inbuf_.size() - pos_;
+        if (const void* lf = std::memchr(begin + scanned, '\n', avail - scanned)) {
+            const size_t length = static_cast<const char*>(lf) - begin;
+            size_t content = length;
+            if (content > 0 && begin[content - 1] == '\r') --content;
+            if (content > limits::kMaxLineLength) fail("Max line length exceeded.");
+            line.assign(begin, content);
+            pos_ += length + 1;
+            return Line::Read;
+        }
+        scanned = avail;
+        // Past this, the line cannot fit even if a CR LF came next.
+        if (avail > limits::kMaxLineLength + 1) fail("Max line length exceeded.");
+        switch (fill(readTimeoutMs_, true)) {
+            case ReadStatus::Data:
+                continue;
+            case ReadStatus::TimedOut:
+                line.clear();
+                return Line::TimedOut;
+            default: {
+                const size_t rest = unread();
+                if (rest == 0) {
+                    line.clear();
+                    return Line::Closed;
+                }
+                if (rest > limits::kMaxLineLength) fail("Max line length exceeded.");
+                line.assign(inbuf_.data() + pos_, rest);
+                pos_ += rest;
+                return Line::Read;
+            }
+        }
+    }
+}
+
+size_t Connection::readExact(char* out, size_t count) {
+    size_t got = std::min(count, unread());
+    std::memcpy(out, inbuf_.data() + pos_, got);
+    pos_ += got;
+    while (got < count && open_) {
+        if (cancel_) cancel_->throwIfRaised();
+        bool deadlineBinds = false;
+        const int wait = waitMs(readTimeoutMs_, deadlineBinds);
+        ReadResult r = stream_->read(out + got, std::min(count - got, kReceiveBlock), wait);
+        switch (r.status) {
+            case ReadStatus::Data:
+                got += r.count;
+                received_ += r.count;
+                break;
+            case ReadStatus::TimedOut:
+                fail("Read timed out.");
+            case ReadStatus::Closed:
+                close();
+                break;
+            case ReadStatus::Failed:
+                fail(r.error);
+        }
+    }
+    return got;
+}
+
+bool Connection::readUntilClose(std::string& out, size_t max) {
+    const size_t buffered = std::min(unread(), max + 1);
+    out.append(inbuf_.data() + pos_, buffered);
+    pos_ += buffered;
+    while (out.size() <= max) {
+        if (!open_) return true;
+        if (cancel_) cancel_->throwIfRaised();
+        bool deadlineBinds = false;
+        const int wait = waitMs(readTimeoutMs_, deadlineBinds);
+        const size_t old = out.size();
+        const size_t block = std::min(kReceiveBlock, max + 1 - old);
+        out.resize(old + block);
+        ReadResult r = stream_->read(out.data() + old, block, wait);
+        out.resize(old + (r.status == ReadStatus::Data ? r.count : 0));
+        switch (r.status) {
+            case ReadStatus::Data:
+                received_ += r.count;
+                break;
+            case ReadStatus::TimedOut:
+                fail("Read timed out.");
+            case ReadStatus::Closed:
+                close();
+                return true;
+            case ReadStatus::Failed:
+                fail(r.error);
+        }
+    }
+    return false;
+}
+
+bool Connection::waitForData(int waitMs) {
+    if (unread() > 0) return true;
+    return fill(waitMs, false) == ReadStatus::Data;
+}
+
+void Connection::send(std::string_view bytes) {
+    if (!open_) fail("Connection Closed Gracefully.");
+    bool deadlineBinds = false;
+    const int wait = waitMs(readTimeoutMs_, deadlineBinds);
+    try {
+        stream_->writeAll(bytes, wait);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+bool Connection::reusable() {
+    try {
+        if (open_ && unread() == 0) fill(0, false);
+    } catch (const FetchError&) {
+        close();
+    }
+    return open_ && unread() == 0;
+}
+
+void Connection::close() {
+    if (open_) {
+        open_ = false;
+        stream_->close();
+    }
+}
+
+}  // namespace vantrel

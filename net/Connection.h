@@ -1,0 +1,84 @@
+#pragma once
+// One connection to a server with its buffer of received bytes not yet consumed: reads lines,
+// exact byte counts and bodies up to the peer's close, under the fetcher's waits and limits.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "net/ByteStream.h"
+
+namespace vantrel {
+
+class CancelSignal;
+
+class Connection {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // What the connection was opened for; a request for anything else needs a new one.
+    struct Key {
+        std::u16string host;
+        int port = 0;
+        int ipVersion = 4;
+        bool tls = false;
+    };
+
+    Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel = nullptr);
+    ~Connection();
+
+    const Key& key() const { return key_; }
+
+    // Bounds every later wait: each by `readTimeoutMs`, all of them by `deadline`.
+    void setWaits(int readTimeoutMs, Clock::time_point deadline);
+
+    enum class Line { Read, TimedOut, Closed };
+    // Reads up to the next LF, dropping it and one CR before it. TimedOut: no complete line came
+    // within the wait (any partial bytes stay buffered). Closed: the peer closed before any byte
+    // of the line; a partial last line before the close is Read. Throws FetchError: "Max line
+    // length exceeded.", "Read timed out." once the deadline passes, a socket failure.
+    Line readLine(std::string& line);
+
+    // Reads `count` bytes into `out` and returns `count`, or fewer when the peer closes first.
+    // Throws FetchError("Read timed out.") when a wait passes, or a socket failure.
+    size_t readExact(char* out, size_t count);
+
+    // Appends bytes to `out` until the peer closes and returns true; returns false as soon as more
+    // than `max` bytes were appended (the rest stays unread). Throws as readExact.
+    bool readUntilClose(std::string& out, size_t max);
+
+    // True when a byte is buffered or arrives within `waitMs`; never throws for a time-out.
+    bool waitForData(int waitMs);
+
+    // Sends all bytes; throws FetchError on failure (the connection is then closed).
+    void send(std::string_view bytes);
+
+    // A poll without waiting: takes in what was already sent and notices the peer's close.
+    // True when the connection is open and holds no unread byte, so it may carry another request.
+    bool reusable();
+
+    bool open() const { return open_; }
+    size_t unread() const { return inbuf_.size() - pos_; }
+    // Every byte taken from the stream so far.
+    uint64_t received() const { return received_; }
+    void close();
+
+  private:
+    int waitMs(int wanted, bool& deadlineBinds) const;
+    // Reads one block into the buffer.
+    ReadStatus fill(int wanted, bool throwAtDeadline);
+    [[noreturn]] void fail(const std::string& message);
+
+    std::unique_ptr<ByteStream> stream_;
+    Key key_;
+    const CancelSignal* cancel_;
+    std::string inbuf_;
+    size_t pos_ = 0;
+    bool open_ = true;
+    uint64_t received_ = 0;
+    int readTimeoutMs_;
+    Clock::time_point deadline_;
+};
+
+}  // namespace vantrel

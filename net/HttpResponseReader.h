@@ -1,0 +1,48 @@
+#pragma once
+// Reads one HTTP/1.1 response head from a connection: the status line, its code, and the header
+// lines with continuation lines joined, within the head limits.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+class Connection;
+
+// Line texts hold the bytes as received; bytes of 128 and above are read as Latin-1 characters.
+struct ResponseHead {
+    std::string statusLine;
+    int statusCode = -1;
+    // Name as written (a blank before the colon belongs to it), value without blanks at its ends.
+    std::vector<std::pair<std::string, std::string>> fields;
+
+    // The first occurrence of `name` (ignoring ASCII case); empty when absent.
+    std::string_view value(std::string_view name) const;
+    // Every occurrence of `name` in order, as text.
+    std::vector<std::u16string> values(std::string_view name) const;
+    // "Content-Length" by IntFromText with default -1; -1 also for a negative value (none).
+    long long contentLength() const;
+    bool chunked() const;
+};
+
+class HttpResponseReader {
+  public:
+    // The next head, or nothing when the peer closed before any byte of the status line. A
+    // status line whose wait passes the read time-out reads as empty (code -1); so does the end
+    // of the head. Throws FetchError: "Max line length exceeded.", "Max header lines exceeded.",
+    // "Max header size exceeded.", "Read timed out." (deadline), socket failures.
+    static std::optional<ResponseHead> readHead(Connection& connection);
+
+    // The second word of the status line by IntFromText, default -1.
+    static int statusCodeOf(std::string_view statusLine);
+};
+
+// Blanks (codes 0 to 32) removed from both ends.
+std::string_view TrimBytes(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Finds `needle` (ASCII) in `text` ignoring ASCII case; npos when absent.
+size_t FindIgnoreCase(std::string_view text, std::string_view needle);
+
+}  // namespace vantrel

@@ -1,0 +1,67 @@
+#pragma once
+// A byte stream that plays a script of incoming bytes, waits that time out, a close or a failure,
+// and records what is written: the peer of the protocol code in tests and fuzzers.
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "net/ByteStream.h"
+
+namespace vantrel {
+
+// Shared by the stream and the test that wrote it, so the test can read it after the stream is
+// gone.
+struct MemoryScript {
+    struct Step {
+        enum Kind { Bytes, Stall, Close, Fail, AwaitWrite } kind;
+        std::string bytes;  // the data, or the message for Fail
+        int writes = 0;     // AwaitWrite: reads time out until this many writes were made
+        size_t taken = 0;   // Bytes: how many were read already
+    };
+    std::deque<Step> steps;
+    bool endsOpen = false;   // after the last step: time-outs (true) or the peer's close (false)
+    std::string writeError;  // when set, every write fails with this message
+    std::string written;
+    bool closedByClient = false;
+    int writes = 0;
+
+    MemoryScript& feed(std::string bytes) {
+        steps.push_back({Step::Bytes, std::move(bytes)});
+        return *this;
+    }
+    MemoryScript& stall() {
+        steps.push_back({Step::Stall, {}});
+        return *this;
+    }
+    MemoryScript& close() {
+        steps.push_back({Step::Close, {}});
+        return *this;
+    }
+    // The following steps wait for the client's next request: for a second answer on one
+    // connection, or a close that comes only once a request was sent.
+    MemoryScript& awaitWrite(int totalWrites) {
+        steps.push_back({Step::AwaitWrite, {}, totalWrites});
+        return *this;
+    }
+    MemoryScript& fail(std::string message) {
+        steps.push_back({Step::Fail, std::move(message)});
+        return *this;
+    }
+};
+
+class MemoryStream : public ByteStream {
+  public:
+    explicit MemoryStream(std::shared_ptr<MemoryScript> script) : script_(std::move(script)) {}
+
+    // A stall is taken only by a wait longer than 0 ms, as a real wait would pass it.
+    ReadResult read(char* buffer, size_t capacity, int waitMs) override;
+    // Throws FetchError(writeError) when the script sets one.
+    void writeAll(std::string_view bytes, int waitMs) override;
+    void close() override;
+
+  private:
+    std::shared_ptr<MemoryScript> script_;
+    bool peerClosed_ = false;
+};
+
+}  // namespace vantrel

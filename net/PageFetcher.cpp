@@ -1,0 +1,217 @@
+#include "net/PageFetcher.h"
+
+#include <chrono>
+#include <optional>
+
+#include "core/Text.h"
+#include "net/BodyReader.h"
+#include "net/CancelSignal.h"
+#include "net/Connection.h"
+#include "net/CookieStore.h"
+#include "net/HttpLimits.h"
+#include "net/HttpRequest.h"
+#include "net/HttpResponseReader.h"
+#include "net/SocketStream.h"
+#include "net/TextDecoder.h"
+#include "net/TlsStream.h"
+#include "net/Url.h"
+
+namespace vantrel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kClosed[] = "Connection Closed Gracefully.";
+
+// A failure that leaves the exchange in a known state: the whole response was read.
+struct StatusFailure : FetchError {
+    using FetchError::FetchError;
+};
+
+bool isCloseValue(std::string_view value) {
+    return EqualsIgnoreCase(TrimBytes(value), "close");
+}
+
+// A Location holding raw bytes beyond US-ASCII is taken as UTF-8 when it is valid UTF-8, so
+// that it goes out again as the same bytes, percent-encoded.
+std::u16string locationText(std::string_view bytes) {
+    return TextDecoder::isValidUtf8(bytes) ? TextDecoder::fromUtf8(bytes) : FromLatin1(bytes);
+}
+
+}  // namespace
+
+struct PageFetcher::Impl {
+    explicit Impl(FetcherOptions o) : options(std::move(o)) {}
+
+    std::u16string get(const std::u16string& url);
+    ResponseHead exchange();
+    bool prepareConnection();
+    ResponseHead readHeads();
+    void keepAliveDecision();
+    void discardBody(const ResponseHead& head, int quickWaitMs);
+    std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
+    int waitLeft(int wanted) const;
+
+    FetcherOptions options;
+    CancelSignal cancel;
+    CookieStore cookies;
+    UrlParts current;
+    std::unique_ptr<Connection> connection;
+    std::optional<ResponseHead> lastHead;
+    std::shared_ptr<TlsStream::Context> tls;
+    Clock::time_point deadline;
+};
+
+PageFetcher::PageFetcher(FetcherOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+PageFetcher::~PageFetcher() = default;
+
+std::u16string PageFetcher::get(const std::u16string& url) {
+    return impl_->get(url);
+}
+
+void PageFetcher::cancel() {
+    impl_->cancel.raise();
+}
+
+int PageFetcher::Impl::waitLeft(int wanted) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) throw FetchError("Read timed out.");
+    return left < wanted ? static_cast<int>(left) : wanted;
+}
+
+void PageFetcher::Impl::keepAliveDecision() {
+    if (!connection) return;
+    const bool closeAsked = lastHead && (isCloseValue(lastHead->value("Connection")) ||
+                                         isCloseValue(lastHead->value("Proxy-Connection")));
+    // A connection holding bytes nobody asked for would hand them to the next request as its
+    // answer: it is never reused.
+    if (closeAsked || !connection->reusable()) connection.reset();
+}
+
+std::unique_ptr<ByteStream> PageFetcher::Impl::openStream(const std::string& host, int port, int ipVersion,
+                                                          bool secure) {
+    if (options.connect) return options.connect(host, port, ipVersion, secure);
+    const int wait = waitLeft(options.connectTimeoutMs);
+    auto socket = SocketStream::connect(host, port, ipVersion, wait, &cancel);
+    if (!secure) return socket;
+    if (!tls) tls = TlsStream::makeContext(options.caFile);
+    return TlsStream::open(tls, std::move(socket), host, waitLeft(options.connectTimeoutMs));
+}
+
+bool PageFetcher::Impl::prepareConnection() {
+    const bool secure = EqualsIgnoreAsciiCase(current.scheme, u"https");
+    const int port = IntFromText(Trim(current.port), 80);
+    if (connection) {
+        const Connection::Key& key = connection->key();
+        if (key.ipVersion != current.ipVersion || !EqualsIgnoreAsciiCase(key.host, current.host) ||
+            key.port != port || key.tls != secure)
+            connection.reset();
+    }
+    if (secure && !TlsStream::supported()) throw FetchError("IOHandler value is not valid");
+    if (port < 0 || port > 65535) throw FetchError("Range check error");
+    keepAliveDecision();
+    bool reused = true;
+    if (!connection) {
+        reused = false;
+        auto stream = openStream(ToUtf8(current.host), port, current.ipVersion, secure);
+        connection = std::make_unique<Connection>(
+            std::move(stream), Connection::Key{current.host, port, current.ipVersion, secure}, &cancel);
+    }
+    connection->setWaits(options.readTimeoutMs, deadline);
+    return reused;
+}
+
+ResponseHead PageFetcher::Impl::readHeads() {
+    int interim = 0;
+    for (;;) {
+        std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
+        if (!head) throw FetchError(kClosed);
+        cookies.storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
+        lastHead = *head;
+        if (head->statusCode != 100) return std::move(*head);
+        if (++interim > limits::kMaxInterimHeads) throw FetchError("Max interim responses exceeded.");
+    }
+}
+
+ResponseHead PageFetcher::Impl::exchange() {
+    for (int attempt = 0;; ++attempt) {
+        const bool reused = prepareConnection();
+        const std::string request = HttpRequest::head(Url::requestTarget(current), Url::hostValue(current),
+                                                      cookies.cookieHeaderFor(current.host, current.path));
+        const uint64_t before = connection->received();
+        try {
+            connection->send(request);
+            return readHeads();
+        } catch (const FetchError& e) {
+            // RFC 7230 section 6.3.1: a server may close an idle kept connection just as a request
+            // goes out; a GET that got no byte back is retried once on a new connection.
+            const std::string_view message = e.what();
+            const bool nothingCame = connection->received() == before;
+            const bool lost = message == kClosed || message.starts_with("Socket Error # ");
+            if (!reused || attempt > 0 || !nothingCame || !lost || cancel.raised()) throw;
+            connection.reset();
+        }
+    }
+}
+
+void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
+    std::string ignored;
+    BodyRead how;
+    how.quickWaitMs = quickWaitMs;
+    how.maxBytes = limits::kMaxDrainBytes;
+    how.discard = true;
+    if (!BodyReader::read(*connection, head, ignored, how)) connection->close();
+}
+
+std::u16string PageFetcher::Impl::get(const std::u16string& url) {
+    deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
+    try {
+        cancel.throwIfRaised();
+        int redirects = 0;
+        std::u16string target = url;
+        for (;;) {
+            if (HttpRequest::hasControlCharacter(target)) throw FetchError("Invalid URL");
+            current = Url::resolve(current, target);
+            const ResponseHead head = exchange();
+            const int code = head.statusCode;
+            const int kind = code / 100;
+            const std::string_view location = head.value("Location");
+            if ((kind == 3 && code != 304) || !location.empty()) {
+                if (connection->open()) discardBody(head, limits::kRedirectQuickReadMs);
+                if (++redirects >= limits::kRedirectLimit) break;
+                target = locationText(location);
+                continue;
+            }
+            if (code == 204) {
+                discardBody(head, limits::kQuickReadMs);
+                break;
+            }
+            std::string body;
+            BodyRead how;
+            if (kind == 1 || code == 304) how.quickWaitMs = limits::kQuickReadMs;
+            BodyReader::read(*connection, head, body, how);
+            const std::string_view contentType = head.value("Content-Type");
+            if (kind == 2) {
+                keepAliveDecision();
+                return TextDecoder::decode(body, contentType);
+            }
+            throw StatusFailure(ToUtf8(FromLatin1(head.statusLine)), code,
+                                TextDecoder::decode(body, contentType));
+        }
+        keepAliveDecision();
+        return {};
+    } catch (const StatusFailure&) {
+        keepAliveDecision();
+        throw;
+    } catch (...) {
+        // After any other failure the state of the stream is unknown (a late answer may still
+        // come): the connection is not kept.
+        connection.reset();
+        if (cancel.raised()) throw FetchError("Cancelled");
+        throw;
+    }
+}
+
+}  // namespace vantrel

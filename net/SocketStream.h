@@ -1,0 +1,40 @@
+#pragma once
+// A TCP connection over a POSIX socket: name resolution (IPv4 for names, IPv6 for a bracketed
+// literal), a connect bounded in time, and reads and writes that a cancel wakes at once.
+#include <memory>
+#include <string>
+
+#include "net/ByteStream.h"
+
+namespace vantrel {
+
+class CancelSignal;
+
+class SocketStream : public ByteStream {
+  public:
+    // Resolves `host` (IPv4 unless `ipVersion` is 6) and connects within `waitMs`. Throws
+    // FetchError with "Socket Error # %d\r\n%s" (11001 "Host not found.", 10061 "Connection
+    // refused.", 10060 "Connection timed out.", otherwise errno and its text) or "Cancelled".
+    static std::unique_ptr<SocketStream> connect(const std::string& host, int port, int ipVersion, int waitMs,
+                                                 const CancelSignal* cancel);
+    ~SocketStream() override;
+
+    ReadResult read(char* buffer, size_t capacity, int waitMs) override;
+    void writeAll(std::string_view bytes, int waitMs) override;
+    void close() override;
+
+    int fd() const { return fd_; }
+    const CancelSignal* cancel() const { return cancel_; }
+
+    // "Socket Error # %d\r\n%s" for an errno value, with the numbers and texts users know for
+    // refused, timed-out and reset connections.
+    static std::string errorMessage(int error);
+
+  private:
+    SocketStream(int fd, const CancelSignal* cancel) : fd_(fd), cancel_(cancel) {}
+
+    int fd_;
+    const CancelSignal* cancel_;
+};
+
+}  // namespace vantrel

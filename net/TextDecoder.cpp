@@ -1,0 +1,160 @@
+#include "net/TextDecoder.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "net/HttpResponseReader.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vantrel {
+
+namespace {
+
+// Widens the ASCII run at the start of [in, in + n) into `out`; returns its length.
+size_t widenAscii(const unsigned char* in, size_t n, char16_t* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(v) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, in + i, 8);
+        if (w & 0x8080808080808080ull) break;
+        for (size_t k = 0; k < 8; ++k) out[i + k] = in[i + k];
+    }
+    while (i < n && in[i] < 0x80) {
+        out[i] = in[i];
+        ++i;
+    }
+    return i;
+}
+
+constexpr char32_t kInvalid = 0x110000;
+
+bool cont(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
+
+// Decodes one sequence starting with the non-ASCII byte at in[i]. Returns the bytes consumed and
+// stores the code point, or kInvalid for a maximal ill-formed subpart (Unicode 15, 3.9 D93b).
+size_t decodeOne(const unsigned char* in, size_t n, size_t i, char32_t& cp) {
+    const unsigned char b0 = in[i];
+    cp = kInvalid;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        if (i + 1 < n && cont(in[i + 1])) {
+            cp = ((b0 & 0x1Fu) << 6) | (in[i + 1] & 0x3Fu);
+            return 2;
+        }
+        return 1;
+    }
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        const unsigned char lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
+        if (i + 1 >= n || in[i + 1] < lo || in[i + 1] > hi) return 1;
+        if (i + 2 >= n || !cont(in[i + 2])) return 2;
+        cp = ((b0 & 0x0Fu) << 12) | ((in[i + 1] & 0x3Fu) << 6) | (in[i + 2] & 0x3Fu);
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        const unsigned char lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
+        if (i + 1 >= n || in[i + 1] < lo || in[i + 1] > hi) return 1;
+        if (i + 2 >= n || !cont(in[i + 2])) return 2;
+        if (i + 3 >= n || !cont(in[i + 3])) return 3;
+        cp = ((b0 & 0x07u) << 18) | ((in[i + 1] & 0x3Fu) << 12) | ((in[i + 2] & 0x3Fu) << 6) |
+             (in[i + 3] & 0x3Fu);
+        return 4;
+    }
+    return 1;
+}
+
+}  // namespace
+
+std::string TextDecoder::charsetOf(std::string_view contentType) {
+    const size_t at = FindIgnoreCase(contentType, "CHARSET");
+    if (at == std::string_view::npos) return {};
+    std::string_view rest = TrimBytes(contentType.substr(at + 7));
+    if (!rest.empty() && rest.front() == '=') rest = TrimBytes(rest.substr(1));
+    if (!rest.empty() && rest.front() == '"') {
+        rest.remove_prefix(1);
+        return std::string(rest.substr(0, rest.find('"')));
+    }
+    return std::string(rest.substr(0, rest.find(';')));
+}
+
+std::u16string TextDecoder::decode(std::string_view body, std::string_view contentType) {
+    const std::string charset = charsetOf(contentType);
+    if (EqualsIgnoreCase(charset, "UTF-8") || EqualsIgnoreCase(charset, "UTF8")) return fromUtf8(body);
+    return fromLatin1(body);
+}
+
+std::u16string TextDecoder::fromLatin1(std::string_view bytes) {
+    std::u16string out(bytes.size(), u'\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    char16_t* o = out.data();
+    const size_t n = bytes.size();
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n; ++i) o[i] = in[i];
+    return out;
+}
+
+std::u16string TextDecoder::fromUtf8(std::string_view bytes) {
+    // Every byte yields at most one UTF-16 unit (a 4-byte sequence yields two), so the bytes'
+    // count bounds the text: one allocation, shortened at the end.
+    std::u16string out(bytes.size(), u'\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    char16_t* o = out.data();
+    size_t i = 0, w = 0;
+    while (i < n) {
+        const size_t ascii = widenAscii(in + i, n - i, o + w);
+        i += ascii;
+        w += ascii;
+        while (i < n && in[i] >= 0x80) {
+            char32_t cp;
+            i += decodeOne(in, n, i, cp);
+            if (cp == kInvalid) {
+                o[w++] = u'\uFFFD';
+            } else if (cp >= 0x10000) {
+                cp -= 0x10000;
+                o[w++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+                o[w++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            } else {
+                o[w++] = static_cast<char16_t>(cp);
+            }
+        }
+    }
+    out.resize(w);
+    return out;
+}
+
+bool TextDecoder::isValidUtf8(std::string_view bytes) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (size_t i = 0; i < bytes.size();) {
+        if (in[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        i += decodeOne(in, bytes.size(), i, cp);
+        if (cp == kInvalid) return false;
+    }
+    return true;
+}
+
+}  // namespace vantrel

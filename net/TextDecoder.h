@@ -1,0 +1,26 @@
+#pragma once
+// Turns a body's bytes into the page text: UTF-8 when the content type names that charset,
+// otherwise one character per byte. One pass into a string sized once.
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+class TextDecoder {
+  public:
+    // The charset parameter of a "Content-Type" value: after the first "CHARSET" (any case),
+    // blanks, one "=" and blanks removed; a quoted value up to its closing quote, otherwise up to
+    // the next ";" (blanks before it kept). Empty without one.
+    static std::string charsetOf(std::string_view contentType);
+
+    // UTF-8 when the charset is "UTF-8" or "UTF8" (any case), else Latin-1.
+    static std::u16string decode(std::string_view body, std::string_view contentType);
+
+    // One character per byte, 0 to 255.
+    static std::u16string fromLatin1(std::string_view bytes);
+    // Each maximal ill-formed subsequence becomes one U+FFFD; a byte order mark is kept.
+    static std::u16string fromUtf8(std::string_view bytes);
+    static bool isValidUtf8(std::string_view bytes);
+};
+
+}  // namespace vantrel

@@ -1,0 +1,335 @@
+// One get against a scripted peer: the response bytes in, the exact request and the text or the
+// exact failure out; every row is replayed with the response cut at random places.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "FetcherTestSupport.h"
+#include "net/HttpLimits.h"
+#include "net/TlsStream.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::string_literals;
+using test::requestHead;
+
+struct Exchange {
+    const char* name;
+    std::string response;  // then the peer closes
+    std::u16string text;   // expected text, when `error` is empty
+    std::string error = {};
+    std::u16string url = u"http://h/";
+    std::string request = requestHead("/");
+};
+
+const std::string kOk = "HTTP/1.1 200 OK\r\n";
+
+std::vector<Exchange> exchanges() {
+    return {
+        {"ContentLength", kOk + "Content-Length: 5\r\n\r\nhello", u"hello"},
+        {"ChunkedBody", kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", u"hello"},
+        {"ChunkedTwoChunksUpperHex",
+         kOk + "Transfer-Encoding: Chunked\r\n\r\n3\r\nabc\r\nA\r\n0123456789\r\n0\r\n\r\n",
+         u"abc0123456789"},
+        {"ChunkSizeEndsAtFirstSpace", kOk + "Transfer-Encoding: chunked\r\n\r\n5 ;x=y\r\nhello\r\n0\r\n\r\n",
+         u"hello"},
+        {"ChunkExtensionWithoutSpaceEndsBody",
+         kOk + "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n5;x=y\r\nhello\r\n0\r\n\r\n", u"ab"},
+        {"ChunkedWinsOverContentLength",
+         kOk + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", u"abc"},
+        {"ShortContentLengthKeepsWhatCame", kOk + "Content-Length: 10\r\n\r\nabcd", u"abcd"},
+        {"NoLengthReadsUntilClose", kOk + "\r\nall of it", u"all of it"},
+        {"ZeroLengthIsEmpty", kOk + "Content-Length: 0\r\n\r\n", u""},
+        {"NegativeLengthReadsUntilClose", kOk + "Content-Length: -4\r\n\r\nabc", u"abc"},
+        {"FirstContentLengthWins", kOk + "Content-Length: 2\r\nContent-Length: 4\r\n\r\nabcd", u"ab"},
+        {"BareLfLineEnds", "HTTP/1.1 200 OK\nContent-Length: 2\n\nab", u"ab"},
+        {"HeaderNamesIgnoreCase", kOk + "cONTENT-lENGTH: 2\r\n\r\nabcd", u"ab"},
+        {"ContinuationLineJoinsValue",
+         kOk + "Content-Type: text/html;\r\n   charset=utf-8\r\nContent-Length: 2\r\n\r\n\xC3\xA9",
+         u"\u00E9"},
+        {"FoldBeforeFirstFieldIsDropped", kOk + " Content-Length: 1\r\nContent-Length: 2\r\n\r\nabc", u"ab"},
+        {"Utf8Charset", kOk + "Content-Type: text/html; charset=UTF-8\r\n\r\n\xC3\xA9t\xC3\xA9",
+         u"\u00E9t\u00E9"},
+        {"QuotedUtf8Charset", kOk + "Content-Type: text/html; charset=\"utf8\"\r\n\r\n\xC3\xA9", u"\u00E9"},
+        {"CharsetWithBlankBeforeSemicolonIsLatin1",
+         kOk + "Content-Type: text/html; charset=utf-8 ; x=y\r\n\r\n\xC3\xA9", u"\u00C3\u00A9"},
+        {"NoCharsetIsLatin1", kOk + "Content-Type: text/html\r\n\r\n\xC3\xA9", u"\u00C3\u00A9"},
+        {"OtherCharsetIsLatin1", kOk + "Content-Type: text/html; charset=windows-1251\r\n\r\n\xE9",
+         u"\u00E9"},
+        {"BlankBeforeColonHidesContentType", kOk + "Content-Type : text/html; charset=utf-8\r\n\r\n\xC3\xA9",
+         u"\u00C3\u00A9"},
+        {"ByteOrderMarkKept", kOk + "Content-Type: text/html;charset=utf-8\r\n\r\n\xEF\xBB\xBFx", u"\uFEFFx"},
+        {"InvalidUtf8BecomesReplacement",
+         kOk + "Content-Type: text/html;charset=utf-8\r\n\r\na\xFF"
+               "b\xE2\x82"
+               "c\xF0\x9F\x98\x80",
+         u"a\uFFFDb\uFFFDc\U0001F600"},
+        {"ZeroByteKept", kOk + "Content-Length: 3\r\n\r\na\0b"s, u"a\0b"s},
+        {"ContinueHeadSkipped", "HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", u"ok"},
+        {"NoContentIsEmpty", "HTTP/1.1 204 No Content\r\n\r\n", u""},
+        {"NotFoundFails", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", u"",
+         "HTTP/1.1 404 Not Found"},
+        {"ServerErrorFails", "HTTP/1.1 500 Oops\r\n\r\n", u"", "HTTP/1.1 500 Oops"},
+        {"NotModifiedFails", "HTTP/1.1 304 Not Modified\r\n\r\n", u"", "HTTP/1.1 304 Not Modified"},
+        {"SwitchingProtocolsFails", "HTTP/1.1 101 Switching\r\n\r\n", u"", "HTTP/1.1 101 Switching"},
+        {"StatusWithoutCodeFails", "garbage\r\n\r\nbody", u"", "garbage"},
+        {"StatusLineLatin1InMessage", "HTTP/1.1 403 Verboten \xE9\r\n\r\n", u"",
+         "HTTP/1.1 403 Verboten \xC3\xA9"},
+        {"CloseBeforeStatusLine", "", u"", "Connection Closed Gracefully."},
+        {"CloseInChunkData", kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhel", u"",
+         "Connection Closed Gracefully."},
+        {"CloseBeforeChunkSize", kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", u"",
+         "Connection Closed Gracefully."},
+        {"CloseAfterLastChunkIsFine", kOk + "Transfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n0\r\n", u"hi"},
+        {"CloseInHeadEndsHead", kOk + "Content-Length: 5\r\n", u""},
+        {"NonAsciiTargetPercentEncoded", kOk + "Content-Length: 0\r\n\r\n", u"", "",
+         u"http://h/caf\u00E9/\U0001F600?q=\u00FC", requestHead("/caf%C3%A9/%F0%9F%98%80?q=%C3%BC")},
+        {"BlankInTargetSentAsIs", kOk + "Content-Length: 0\r\n\r\n", u"", "", u"http://h/a b.html",
+         requestHead("/a b.html")},
+        {"PortInHostValue", kOk + "Content-Length: 0\r\n\r\n", u"", "", u"http://h:8080/a/b.html?x=1",
+         requestHead("/a/b.html?x=1", "h:8080")},
+        {"UserAndPasswordNotSent", kOk + "Content-Length: 0\r\n\r\n", u"", "", u"http://u:p@h:80/",
+         requestHead("/", "h")},
+    };
+}
+
+TEST(FetcherExchangeTest, ResponsesGiveExactRequestAndText) {
+    std::mt19937 rng(20240601);
+    for (const Exchange& row : exchanges()) {
+        for (int replay = 0; replay < 12; ++replay) {
+            SCOPED_TRACE(std::string(row.name) + " replay " + std::to_string(replay));
+            test::MemoryPeers peers;
+            test::feedSplit(*peers.add(), row.response, replay == 0 ? nullptr : &rng);
+            PageFetcher fetcher(peers.options());
+            if (row.error.empty()) {
+                EXPECT_EQ(fetcher.get(row.url), row.text);
+            } else {
+                EXPECT_EQ(test::failureOf(fetcher, row.url), row.error);
+            }
+            EXPECT_EQ(peers.scripts[0]->written, row.request);
+            EXPECT_EQ(peers.scripts[0]->writes, 1);
+        }
+    }
+}
+
+TEST(FetcherExchangeTest, StatusFailureCarriesCodeAndBody) {
+    test::MemoryPeers peers;
+    peers.add()->feed("HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\n\r\n\xC3\xA9");
+    PageFetcher fetcher(peers.options());
+    try {
+        fetcher.get(u"http://h/");
+        FAIL() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
+        EXPECT_EQ(e.statusCode(), 404);
+        EXPECT_EQ(e.body(), u"\u00E9");
+    }
+}
+
+TEST(FetcherExchangeTest, WaitsThatPassTheReadTimeout) {
+    struct Row {
+        const char* name;
+        std::string before;
+        std::string after;  // after one wait that times out; the peer then stays silent
+        std::string expected;
+    };
+    const Row rows[] = {
+        // A silent server: empty status line, empty first header line, then reading to the close
+        // fails.
+        {"SilentServer", "", "", "Read timed out."},
+        {"KnownLengthBody", kOk + "Content-Length: 5\r\n\r\nab", "", "Read timed out."},
+        {"ChunkData", kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nab", "", "Read timed out."},
+        {"BodyUntilClose", kOk + "\r\nab", "", "Read timed out."},
+        // A chunk-size line that does not come reads as empty: the body simply ends.
+        {"ChunkSizeLine", kOk + "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n", "", "no error"},
+        // A header line that does not come ends the head.
+        {"HeaderLine", kOk + "Content-Length: 0\r\n", "", "no error"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::MemoryPeers peers;
+        auto script = peers.add();
+        script->feed(row.before).stall().feed(row.after);
+        script->endsOpen = true;
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), row.expected);
+    }
+}
+
+TEST(FetcherExchangeTest, SocketFailureMessagePassesThrough) {
+    test::MemoryPeers peers;
+    peers.add()
+        ->feed(kOk + "Content-Length: 9\r\n\r\nab")
+        .fail("Socket Error # 10054\r\nConnection reset by peer.");
+    PageFetcher fetcher(peers.options());
+    EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Socket Error # 10054\r\nConnection reset by peer.");
+}
+
+TEST(FetcherExchangeTest, LineLengthLimit) {
+    const std::string atLimit(limits::kMaxLineLength - 3, 'v');  // "X: " + value
+    const std::string pastLimit(limits::kMaxLineLength - 2, 'v');
+    struct Row {
+        std::string response;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {kOk + "X: " + atLimit + "\r\nContent-Length: 0\r\n\r\n", "no error"},
+        {kOk + "X: " + pastLimit + "\r\nContent-Length: 0\r\n\r\n", "Max line length exceeded."},
+        {kOk + "X: " + pastLimit, "Max line length exceeded."},
+        {"HTTP/1.1 200 " + pastLimit + "\r\n\r\n", "Max line length exceeded."},
+        {kOk + "X: " + std::string(20000, 'v') + "\r\n\r\n", "Max line length exceeded."},
+        {kOk + "Transfer-Encoding: chunked\r\n\r\n" + std::string(limits::kMaxLineLength, '0') +
+             "1\r\nx\r\n0\r\n\r\n",
+         "Max line length exceeded."},
+        {kOk + "Transfer-Encoding: chunked\r\n\r\n" + std::string(limits::kMaxLineLength - 1, '0') +
+             "1\r\nx\r\n0\r\n\r\n",
+         "no error"},
+    };
+    std::mt19937 rng(7);
+    for (const Row& row : rows) {
+        for (int replay = 0; replay < 3; ++replay) {
+            test::MemoryPeers peers;
+            test::feedSplit(*peers.add(), row.response, replay ? &rng : nullptr);
+            PageFetcher fetcher(peers.options());
+            EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), row.expected) << row.response.substr(0, 60);
+        }
+    }
+}
+
+std::string headWithLines(size_t lines, size_t valueLength) {
+    std::string head = kOk;
+    for (size_t i = 0; i < lines; ++i) head += "X: " + std::string(valueLength, 'v') + "\r\n";
+    return head;
+}
+
+TEST(FetcherExchangeTest, HeadLimits) {
+    // kOk's status line and "Content-Length: 0" count too.
+    const size_t statusBytes = kOk.size() - 2, lengthLine = std::string("Content-Length: 0").size();
+    const size_t fill = limits::kMaxHeadBytes - statusBytes - lengthLine;
+    const size_t lineBytes = 3 + 8000;
+    const size_t full = fill / lineBytes, rest = fill % lineBytes;
+    const std::string bytesAtLimit = headWithLines(full, 8000) + "Y:" + std::string(rest - 2, 'v') + "\r\n";
+    struct Row {
+        const char* name;
+        std::string head;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"LinesAtLimit", headWithLines(limits::kMaxHeadLines - 1, 1), "no error"},
+        {"LinesPastLimit", headWithLines(limits::kMaxHeadLines, 1), "Max header lines exceeded."},
+        {"BytesAtLimit", bytesAtLimit, "no error"},
+        {"BytesPastLimit", bytesAtLimit + "Z\r\n", "Max header size exceeded."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::MemoryPeers peers;
+        peers.add()->feed(row.head + "Content-Length: 0\r\n\r\n");
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), row.expected);
+    }
+}
+
+TEST(FetcherExchangeTest, InterimHeadLimit) {
+    std::string interim;
+    for (int i = 0; i < limits::kMaxInterimHeads; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+    const std::string final = kOk + "Content-Length: 2\r\n\r\nok";
+    {
+        test::MemoryPeers peers;
+        peers.add()->feed(interim + final);
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(fetcher.get(u"http://h/"), u"ok");
+    }
+    {
+        test::MemoryPeers peers;
+        peers.add()->feed(interim + "HTTP/1.1 100 Continue\r\n\r\n" + final);
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Max interim responses exceeded.");
+    }
+}
+
+TEST(FetcherExchangeTest, BodySizeLimit) {
+    const std::string over = std::to_string(limits::kMaxBodyBytes + 1);
+    struct Row {
+        const char* name;
+        std::string response;
+    };
+    // A length or chunk past the cap fails before a byte of it is read or allocated.
+    const Row rows[] = {
+        {"ContentLength", kOk + "Content-Length: " + over + "\r\n\r\nabc"},
+        {"Chunk", kOk + "Transfer-Encoding: chunked\r\n\r\n8000001\r\nabc"},
+        {"Chunks", kOk + "Transfer-Encoding: chunked\r\n\r\n1\r\na\r\n8000000\r\nabc"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::MemoryPeers peers;
+        peers.add()->feed(row.response);
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Response too large");
+    }
+}
+
+TEST(FetcherExchangeTest, BodyUntilCloseAtAndPastSizeLimit) {
+    for (size_t extra : {0, 1}) {
+        test::MemoryPeers peers;
+        peers.add()->feed(kOk + "\r\n").feed(std::string(limits::kMaxBodyBytes + extra, 'a'));
+        PageFetcher fetcher(peers.options());
+        if (extra == 0) {
+            const std::u16string text = fetcher.get(u"http://h/");
+            EXPECT_EQ(text.size(), limits::kMaxBodyBytes);
+            EXPECT_EQ(text.back(), u'a');
+        } else {
+            EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Response too large");
+        }
+    }
+}
+
+TEST(FetcherExchangeTest, ControlCharacterInUrlSendsNothing) {
+    for (const std::u16string& url :
+         {u"http://h/a\r\nX: y"s, u"http://h/a\tb"s, u"http://h/\0"s, u"http://h\n/"s}) {
+        test::MemoryPeers peers;
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(test::failureOf(fetcher, url), "Invalid URL");
+        EXPECT_TRUE(peers.opened.empty());
+    }
+}
+
+TEST(FetcherExchangeTest, PortRange) {
+    test::MemoryPeers peers;
+    peers.add()->feed(kOk + "Content-Length: 0\r\n\r\n");
+    PageFetcher fetcher(peers.options());
+    EXPECT_EQ(fetcher.get(u"http://h:65535/"), u"");
+    EXPECT_EQ(test::failureOf(fetcher, u"http://h:65536/"), "Range check error");
+    ASSERT_EQ(peers.opened.size(), 1u);
+    EXPECT_EQ(peers.opened[0].port, 65535);
+}
+
+TEST(FetcherExchangeTest, HttpsWithoutTlsSendsNothing) {
+    test::MemoryPeers peers;
+    peers.add()->feed(kOk + "Content-Length: 2\r\n\r\nok");
+    PageFetcher fetcher(peers.options());
+    if (TlsStream::supported()) {
+        EXPECT_EQ(fetcher.get(u"https://h/"), u"ok");
+        ASSERT_EQ(peers.opened.size(), 1u);
+        EXPECT_TRUE(peers.opened[0].tls);
+        EXPECT_EQ(peers.opened[0].port, 443);
+        EXPECT_EQ(peers.scripts[0]->written, requestHead("/", "h:443"));
+    } else {
+        EXPECT_EQ(test::failureOf(fetcher, u"https://h/"), "IOHandler value is not valid");
+        EXPECT_TRUE(peers.opened.empty());
+    }
+}
+
+TEST(FetcherExchangeTest, CancelledFetcherFailsWithoutConnecting) {
+    test::MemoryPeers peers;
+    peers.add()->feed(kOk + "Content-Length: 0\r\n\r\n");
+    PageFetcher fetcher(peers.options());
+    fetcher.cancel();
+    EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Cancelled");
+    EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Cancelled");
+    EXPECT_TRUE(peers.opened.empty());
+}
+
+}  // namespace
+}  // namespace vantrel
