@@ -1,5 +1,7 @@
 #include "store/IniFile.h"
 
+#include <utility>
+
 #include "core/Text.h"
 #include "store/StoreLimits.h"
 
@@ -66,6 +68,14 @@ std::u16string EncodeIniValue(std::u16string_view value) {
     return out;
 }
 
+IniFile::Line::Line(std::u16string line) : text(std::move(line)) {
+    if (SectionName(text)) return;
+    if (const auto parsed = ParseKeyLine(text)) {
+        isKey = true;
+        foldedKey = Fold(parsed->key);
+    }
+}
+
 IniFile::IniFile(std::u16string_view text) {
     size_t start = 0;
     while (start < text.size()) {
@@ -83,13 +93,13 @@ IniFile::IniFile(std::u16string_view text) {
 void IniFile::addLine(std::u16string line) {
     if (auto name = SectionName(line)) {
         Section section{std::u16string(*name), {}};
-        section.lines.push_back(std::move(line));
+        section.lines.emplace_back(std::move(line));
         index_.try_emplace(Fold(section.name), sections_.size());
         sections_.push_back(std::move(section));
     } else if (sections_.empty()) {
-        preamble_.push_back(std::move(line));
+        preamble_.emplace_back(std::move(line));
     } else {
-        sections_.back().lines.push_back(std::move(line));
+        sections_.back().lines.emplace_back(std::move(line));
     }
 }
 
@@ -99,9 +109,9 @@ const IniFile::Section* IniFile::findSection(std::u16string_view name) const {
 }
 
 std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) {
+    const std::u16string folded = Fold(key);
     for (size_t i = 1; i < section.lines.size(); ++i) {
-        const auto parsed = ParseKeyLine(section.lines[i]);
-        if (parsed && EqualsIgnoreAsciiCase(parsed->key, key)) return i;
+        if (section.lines[i].isKey && section.lines[i].foldedKey == folded) return i;
     }
     return std::nullopt;
 }
@@ -111,7 +121,7 @@ std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u
     if (!found) return std::nullopt;
     const auto line = findKey(*found, key);
     if (!line) return std::nullopt;
-    std::u16string_view raw = ParseKeyLine(found->lines[*line])->rawValue;
+    std::u16string_view raw = ParseKeyLine(found->lines[*line].text)->rawValue;
     // The quotation marks come off before the cut, so a quoted value of the full length written
     // by `set` reads back whole.
     if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
@@ -144,19 +154,20 @@ void IniFile::set(std::u16string_view section, std::u16string_view key, std::u16
         header += section;
         header += u']';
         addLine(std::move(header));
-        sections_.back().lines.push_back(std::move(line));
+        sections_.back().lines.emplace_back(std::move(line));
         return;
     }
     Section& target = sections_[it->second];
     if (const auto existing = findKey(target, key)) {
-        target.lines[*existing] = std::move(line);
+        target.lines[*existing] = Line(std::move(line));
         return;
     }
     size_t lastKey = 0;
     for (size_t i = 1; i < target.lines.size(); ++i) {
-        if (ParseKeyLine(target.lines[i])) lastKey = i;
+        if (target.lines[i].isKey) lastKey = i;
     }
-    target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), std::move(line));
+    target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1),
+                        Line(std::move(line)));
 }
 
 std::vector<std::u16string> IniFile::sectionNames() const {
@@ -171,9 +182,9 @@ std::vector<std::u16string> IniFile::sectionNames() const {
 
 std::u16string IniFile::serialize() const {
     std::u16string out;
-    auto put = [&out](const std::vector<std::u16string>& lines) {
+    auto put = [&out](const std::vector<Line>& lines) {
         for (const auto& line : lines) {
-            out += line;
+            out += line.text;
             out += u"\r\n";
         }
     };

@@ -42,16 +42,22 @@ class IniFile {
     std::u16string serialize() const;
 
   private:
+    struct Line {
+        explicit Line(std::u16string line);
+        std::u16string text;
+        bool isKey = false;
+        std::u16string foldedKey;  // parsed once: a file may hold very long lines
+    };
     struct Section {
         std::u16string name;
-        std::vector<std::u16string> lines;  // the section line first
+        std::vector<Line> lines;  // the section line first
     };
 
     const Section* findSection(std::u16string_view name) const;
     static std::optional<size_t> findKey(const Section& section, std::u16string_view key);
     void addLine(std::u16string line);
 
-    std::vector<std::u16string> preamble_;
+    std::vector<Line> preamble_;
     std::vector<Section> sections_;
     // Folded name -> index of the first section of that name.
     std::unordered_map<std::u16string, size_t> index_;

@@ -58,8 +58,13 @@ std::u16string DecodeUtf8(std::string_view bytes) {
     out.reserve(bytes.size());
     size_t pos = 0;
     while (pos < bytes.size()) {
-        const size_t length = SequenceLength(bytes, pos);
         const auto lead = static_cast<unsigned char>(bytes[pos]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++pos;
+            continue;
+        }
+        const size_t length = SequenceLength(bytes, pos);
         if (length == 0) {
             out.push_back(FromWindows1252(lead));
             ++pos;
@@ -105,6 +110,10 @@ char16_t FromWindows1252(unsigned char byte) {
 bool IsValidUtf8(std::string_view bytes) {
     size_t pos = 0;
     while (pos < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
         const size_t length = SequenceLength(bytes, pos);
         if (length == 0) return false;
         pos += length;
