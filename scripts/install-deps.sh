@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the program needs on Debian 12.
-# Usage: scripts/install-deps.sh [run|test]
+# Usage: scripts/install-deps.sh [run|test|fuzz]
 set -euo pipefail
 mode=${1:-test}
 export DEBIAN_FRONTEND=noninteractive
@@ -9,6 +9,10 @@ pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libss
       libgtest-dev libgmock-dev googletest xdg-utils)
 if [ "$mode" = test ]; then
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick libbenchmark-dev hyperfine curl)
+fi
+if [ "$mode" = fuzz ]; then
+  # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).
+  pkgs+=(clang libclang-rt-14-dev)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
