@@ -1,0 +1,102 @@
+#include "ui/PageListModel.h"
+
+#include <QString>
+
+#include "ui/Pictures.h"
+
+namespace vantrel {
+
+namespace {
+QString toQString(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
+}  // namespace
+
+PageListModel::PageListModel(PageList& list, int iconSize, qreal devicePixelRatio, QObject* parent)
+    : QAbstractListModel(parent), list_(list) {
+    for (int i = 0; i < kStatusImageCount; ++i)
+        images_[i] = Pictures::statusImage(i, iconSize, devicePixelRatio);
+    list_.setObserver(this);
+}
+
+PageListModel::~PageListModel() {
+    list_.setObserver(nullptr);
+}
+
+int PageListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(list_.size());
+}
+
+QVariant PageListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
+    const PageEntry& entry = list_.at(static_cast<size_t>(index.row()));
+    switch (role) {
+        case Qt::DisplayRole:
+            return toQString(entry.label);
+        case Qt::DecorationRole: {
+            int status = static_cast<int>(entry.status);
+            if (status < 0 || status >= kStatusImageCount) return {};
+            return images_[status];
+        }
+        case IdRole:
+            return QVariant::fromValue<quint64>(entry.id);
+        case StatusRole:
+            return static_cast<int>(entry.status);
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags PageListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+EntryId PageListModel::idAt(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != this || index.row() >= rowCount()) return 0;
+    return list_.at(static_cast<size_t>(index.row())).id;
+}
+
+QModelIndex PageListModel::indexOf(EntryId id) const {
+    auto position = list_.positionOf(id);
+    if (!position) return {};
+    return index(static_cast<int>(*position));
+}
+
+void PageListModel::aboutToInsert(size_t position) {
+    int row = static_cast<int>(position);
+    beginInsertRows(QModelIndex(), row, row);
+}
+
+void PageListModel::inserted(size_t) {
+    endInsertRows();
+}
+
+void PageListModel::aboutToRemove(size_t position) {
+    int row = static_cast<int>(position);
+    beginRemoveRows(QModelIndex(), row, row);
+}
+
+void PageListModel::removed(size_t) {
+    endRemoveRows();
+}
+
+void PageListModel::aboutToReorder() {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    reorderMarks_.clear();
+    for (const QModelIndex& index : persistentIndexList()) reorderMarks_.append({index, idAt(index)});
+}
+
+void PageListModel::reordered() {
+    // Selections and other persistent indexes follow their entry to its new place.
+    for (const auto& [from, id] : reorderMarks_) changePersistentIndex(from, indexOf(id));
+    reorderMarks_.clear();
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void PageListModel::changed(size_t position) {
+    QModelIndex at = index(static_cast<int>(position));
+    emit dataChanged(at, at, {Qt::DisplayRole, Qt::DecorationRole, StatusRole});
+}
+
+}  // namespace vantrel
