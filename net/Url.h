@@ -14,12 +14,13 @@ struct UrlParts {
 class Url {
 public:
     static UrlParts split(std::u16string_view text);
-    // Merges `text` into `current` and returns the new current URL. Throws FetchError
-    // ("Unknown Protocol") when no port can be known.
+    // Merges `text` into `current` and returns the new current URL; the IP version and the
+    // credentials change only with the host. Throws FetchError ("Unknown Protocol") when no port
+    // can be known.
     static UrlParts resolve(const UrlParts& current, std::u16string_view text);
     // path + document, then "?" + params when params is not empty; nothing escaped.
     static std::u16string requestTarget(const UrlParts& url);
-    // host when port is exactly "80", else host + ":" + port.
+    // host when port is exactly "80", else host + ":" + port; an IPv6 host is put in brackets.
     static std::u16string hostValue(const UrlParts& url);
     static std::u16string resolvePath(std::u16string_view base, std::u16string_view path);
 };
