@@ -152,7 +152,8 @@ void CheckRunner::resultArrived(uint64_t sequence, DownloadResult result) {
         d->cycle.abandon();
         ErrorDisplay::show(error);
     }
-    if (d->shutDown) return;  // the error display's box let a close run
+    // The error display's box runs events: the window may have closed, or a tick started anew.
+    if (d->shutDown || d->current) return;
     if (next)
         startDownload(std::move(*next));
     else

@@ -32,7 +32,7 @@ class TrayNotifierTest : public QObject {
     void sameTextTwiceShowsTheBalloonTwice();
     void clickOnTheIconIsReportedOnce();
     void showWithoutNotificationAreaThrows();
-    void showWaitsForALateNotificationArea();
+    void showWaitsForALateNotificationAreaAndReturnsAfterItsRestart();
 
   private:
     bool child_ = false;
@@ -198,28 +198,44 @@ void TrayNotifierTest::showWithoutNotificationAreaThrows() {
 }
 
 // A program started at log-on may come up before the panel: show() waits for the notification
-// area. The child runs on a display of its own where the tray host starts only once the child
-// has seen that there is none.
-void TrayNotifierTest::showWaitsForALateNotificationArea() {
+// area. And when the panel restarts, the icon comes back into the new one. The child runs on a
+// display of its own, where the script below starts, kills and restarts the tray host as the
+// child's signal files say.
+void TrayNotifierTest::showWaitsForALateNotificationAreaAndReturnsAfterItsRestart() {
     if (qEnvironmentVariableIsSet(kLateTrayChild)) {
+        const QString signalDir = qEnvironmentVariable(kLateTrayChild);
+        const auto tell = [&](const char* name) {
+            QFile file(signalDir + QLatin1Char('/') + QLatin1String(name));
+            return file.open(QIODevice::WriteOnly);
+        };
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-        QFile ready(qEnvironmentVariable(kLateTrayChild) + QStringLiteral("/ready"));
-        QVERIFY(ready.open(QIODevice::WriteOnly));
-        ready.close();
+        QVERIFY(tell("ready"));
         TrayNotifier tray;
         tray.show(30000);
         QVERIFY(tray.icon()->isVisible());
         QVERIFY(trayprobe::iconCentre().x() >= 0);
+        const WId first = trayprobe::iconWindow()->internalWinId();
+        QVERIFY(tell("embedded"));
+        QTRY_VERIFY_WITH_TIMEOUT(!QSystemTrayIcon::isSystemTrayAvailable(), 20000);
+        QVERIFY(tell("gone"));
+        QVERIFY(trayprobe::waitForNotificationArea(20000));
+        QVERIFY(trayprobe::iconCentre(20000, first).x() >= 0);
+        tray.announce(PageStatus::Online, u"Back");
+        QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                                  QStringLiteral("\"Back\" is online."), 5000);
         return;
     }
     if (child_) QSKIP("not in the other child");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString script = QStringLiteral(
-        "\"$1\" showWaitsForALateNotificationArea & c=$!\n"
-        "for i in $(seq 300); do [ -e \"$2/ready\" ] && break; sleep 0.1; done\n"
-        "trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true "
-        "--transparent false >/dev/null 2>&1 & t=$!\n"
+        "awaitfile() { for i in $(seq 300); do [ -e \"$1\" ] && return 0; sleep 0.1; done; return 1; }\n"
+        "tray() { trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true "
+        "--transparent false >/dev/null 2>&1 & t=$!; }\n"
+        "\"$1\" showWaitsForALateNotificationAreaAndReturnsAfterItsRestart & c=$!\n"
+        "awaitfile \"$2/ready\" && tray\n"
+        "awaitfile \"$2/embedded\" && kill $t && wait $t\n"
+        "awaitfile \"$2/gone\" && tray\n"
         "wait $c; rc=$?; kill $t; exit $rc\n");
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -232,10 +248,11 @@ void TrayNotifierTest::showWaitsForALateNotificationArea() {
         {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 640x480x24 -nolisten tcp"),
          QStringLiteral("bash"), QStringLiteral("-c"), script, QStringLiteral("bash"),
          QCoreApplication::applicationFilePath(), dir.path()});
-    QVERIFY(child.waitForFinished(60000));
+    QVERIFY(child.waitForFinished(90000));
     const QByteArray output = child.readAll();
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
-    QVERIFY2(output.contains("PASS   : TrayNotifierTest::showWaitsForALateNotificationArea"),
+    QVERIFY2(output.contains(
+                 "PASS   : TrayNotifierTest::showWaitsForALateNotificationAreaAndReturnsAfterItsRestart"),
              output.constData());
 }
 

@@ -106,16 +106,19 @@ inline QWidget* iconWindow() {
 }
 
 // The centre of the icon on the screen once it is embedded, or (-1, -1). The toolkit's own
-// geometry of an embedded icon is relative to the tray host, so ask the X server instead.
-inline QPoint iconCentre(int waitMs = kTrayWaitMs) {
+// geometry of an embedded icon is relative to the tray host, so ask the X server instead. With
+// `notWindow`, an icon still in that (old) native window does not count.
+inline QPoint iconCentre(int waitMs = kTrayWaitMs, WId notWindow = 0) {
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < waitMs) {
-        if (QWidget* window = iconWindow(); window && window->isVisible()) {
+        QWidget* window = iconWindow();
+        // internalWinId, not winId: asking must not create a native window of its own.
+        const WId id = window && window->isVisible() ? window->internalWinId() : 0;
+        if (id != 0 && id != notWindow) {
             QProcess process;
-            process.start(QStringLiteral("xdotool"),
-                          {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
-                           QString::number(window->winId())});
+            process.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                      QStringLiteral("--shell"), QString::number(id)});
             if (process.waitForFinished(10000) && process.exitCode() == 0) {
                 QMap<QString, int> values;
                 for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
