@@ -7,6 +7,10 @@
 
 namespace vantrel {
 
+// The machine-wide autostart directory of the XDG Autostart Specification; the per-user one is
+// never used.
+inline constexpr char kSystemAutostartDirectory[] = "/etc/xdg/autostart";
+
 class XdgAutostart : public Autostart {
   public:
     // `directory`: the autostart directory; `executable`: the program's full path.
