@@ -125,7 +125,13 @@ std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u
     // The quotation marks come off before the cut, so a quoted value of the full length written
     // by `set` reads back whole.
     if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
-    return std::u16string(raw.substr(0, kMaxValueLength));
+    std::u16string_view cut = raw.substr(0, kMaxValueLength);
+    // A cut between the two halves of a surrogate pair would leave half a character that no UTF-8
+    // file can hold; the whole character goes instead.
+    if (cut.size() < raw.size() && !cut.empty() && cut.back() >= 0xD800 && cut.back() <= 0xDBFF) {
+        cut.remove_suffix(1);
+    }
+    return std::u16string(cut);
 }
 
 std::u16string IniFile::text(std::u16string_view section, std::u16string_view key) const {

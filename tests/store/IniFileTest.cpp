@@ -23,6 +23,17 @@ TEST(IniFileTest, ValueRules) {
     EXPECT_EQ(ini.sectionNames(), (std::vector<std::u16string>{u"Sect"}));
 }
 
+TEST(IniFileTest, LongValuesAreCutWithoutSplittingACharacter) {
+    const std::u16string globes = [] {
+        std::u16string text;
+        for (int i = 0; i < 1100; ++i) text += u"\U0001F310";
+        return text;
+    }();
+    const IniFile ini(u"[s]\nodd=" + globes + u"\neven=x" + globes + u"\n");
+    EXPECT_EQ(ini.value(u"s", u"odd"), globes.substr(0, 2046));
+    EXPECT_EQ(ini.value(u"s", u"even"), u"x" + globes.substr(0, 2046));
+}
+
 TEST(IniFileTest, IntegerKeysTakeTheZeroXRuleOnlyPastTwoCharacters) {
     const IniFile ini(u"[s]\nhex=0x1F\nshort=0x\nneg=-0x10\ndollar=$FFFFFFFF\nbig=2147483648\nsp=1 \n");
     EXPECT_EQ(ini.integer(u"s", u"hex", 5), 31);
