@@ -52,6 +52,7 @@ struct PageFetcher::Impl {
     void discardBody(const ResponseHead& head, int quickWaitMs);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
     int waitLeft(int wanted) const;
+    std::u16string readKnownLengthText(const ResponseHead& head);
 
     FetcherOptions options;
     CancelSignal cancel;
@@ -165,6 +166,18 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
     if (!BodyReader::read(*connection, head, ignored, how)) connection->close();
 }
 
+// The common case of a page, read straight into the text it becomes: one buffer sized once from
+// the announced length, no copy of the body.
+std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) {
+    const auto length = static_cast<size_t>(head.contentLength());
+    if (length > limits::kMaxBodyBytes) throw FetchError("Response too large");
+    std::u16string text = TextDecoder::allocate(length);
+    char* raw = reinterpret_cast<char*>(text.data()) + length;
+    const size_t got = connection->readExact(raw, length);
+    TextDecoder::decodeInPlace(text, got, TextDecoder::isUtf8(head.value("Content-Type")));
+    return text;
+}
+
 std::u16string PageFetcher::Impl::get(const std::u16string& url) {
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
     try {
@@ -187,6 +200,11 @@ std::u16string PageFetcher::Impl::get(const std::u16string& url) {
             if (code == 204) {
                 discardBody(head, limits::kQuickReadMs);
                 break;
+            }
+            if (kind == 2 && !head.chunked() && head.contentLength() > 0) {
+                std::u16string text = readKnownLengthText(head);
+                keepAliveDecision();
+                return text;
             }
             std::string body;
             BodyRead how;
