@@ -8,7 +8,7 @@ namespace vantrel {
 enum class ButtonPicture { Add, Delete, Recheck, Exit, Ok, Cancel, OpenInBrowser };
 
 class Pictures {
-public:
+  public:
     // Status image `index` (0..3) at `size` logical pixels (32 for the list, 16 for the legend),
     // for the screen's device pixel ratio; a null pixmap for any other index.
     static QPixmap statusImage(int index, int size, qreal devicePixelRatio = 1.0);
