@@ -1,0 +1,348 @@
+// The main window as a background watcher, end to end in one process: a hidden start with the
+// icon shown, pages from a scripted server and from nginx checked on the window's timer, the
+// balloons and the tooltip, the results in the page list file, and the way back by a click.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+
+#include "core/Clock.h"
+#include "core/Crc32.h"
+#include "core/Error.h"
+#include "core/PageList.h"
+#include "core/Text.h"
+#include "store/PageListFile.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/MonitorUnit.h"
+#include "ui/ScriptedServer.h"
+#include "ui/TrayNotifier.h"
+#include "ui/TrayProbe.h"
+
+using namespace vantrel;
+
+namespace {
+
+const char kNoTrayChild[] = "VANTREL_TEST_NO_TRAY_CHILD";
+constexpr int kCheckWaitMs = 30000;
+
+QStringList shownErrors;
+void recordError(const QString& text) {
+    shownErrors << text;
+}
+
+std::u16string u16(const QString& text) {
+    return text.toStdU16String();
+}
+
+PageEntry entry(const char16_t* label, PageStatus status, const QString& url, const char16_t* interval,
+                std::u16string stamp, std::u16string checksum) {
+    PageEntry made;
+    made.label = label;
+    made.status = status;
+    made.columns = {u16(url), interval, std::move(stamp), std::move(checksum)};
+    return made;
+}
+
+bool portAnswers(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// nginx serving one page from a directory of its own, on 127.0.0.1 and a free port; stopped by
+// its pid (it runs in the foreground as a child of the test).
+class Nginx {
+  public:
+    bool start(const QString& dir, const QByteArray& page) {
+        port_ = scripted::refusedPort();
+        QDir(dir).mkpath(QStringLiteral("www"));
+        QDir(dir).mkpath(QStringLiteral("temp"));
+        QFile index(dir + QStringLiteral("/www/index.html"));
+        if (!index.open(QIODevice::WriteOnly) || index.write(page) != page.size()) return false;
+        index.close();
+        const QString temp = dir + QStringLiteral("/temp");
+        const QString config = QStringLiteral(
+                                   "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+                                   "pid %1/nginx.pid;\nerror_log %1/error.log;\n"
+                                   "events { worker_connections 64; }\n"
+                                   "http {\n  access_log off;\n  default_type text/html;\n"
+                                   "  client_body_temp_path %2; proxy_temp_path %2; fastcgi_temp_path %2;\n"
+                                   "  uwsgi_temp_path %2; scgi_temp_path %2;\n"
+                                   "  server { listen 127.0.0.1:%3; root %1/www; }\n}\n")
+                                   .arg(dir, temp)
+                                   .arg(port_);
+        QFile file(dir + QStringLiteral("/nginx.conf"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return false;
+        file.close();
+        QString program = QStandardPaths::findExecutable(QStringLiteral("nginx"));
+        if (program.isEmpty())
+            program = QStandardPaths::findExecutable(QStringLiteral("nginx"), {QStringLiteral("/usr/sbin")});
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(program, {QStringLiteral("-p"), dir + QLatin1Char('/'), QStringLiteral("-c"),
+                                 dir + QStringLiteral("/nginx.conf"), QStringLiteral("-e"),
+                                 dir + QStringLiteral("/error.log")});
+        if (!process_.waitForStarted(5000)) return false;
+        for (int tries = 0; tries < 100 && process_.state() == QProcess::Running; ++tries) {
+            if (portAnswers(port_)) return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    ~Nginx() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.terminate();  // SIGTERM to its pid: a fast shutdown
+        if (!process_.waitForFinished(5000)) process_.kill();
+        process_.waitForFinished(1000);
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port_); }
+    QByteArray output() { return process_.readAll(); }
+
+  private:
+    QProcess process_;
+    quint16 port_ = 0;
+};
+
+MonitorSettings settingsFor(const QTemporaryDir& dir, QStringList args) {
+    MonitorSettings settings;
+    settings.args = std::move(args);
+    settings.exeDir = dir.path() + QLatin1Char('/');
+    settings.exePath = dir.path() + QStringLiteral("/vantrel");
+    settings.autostartDir = dir.path() + QStringLiteral("/autostart");
+    settings.trayWaitMs = 10000;
+    return settings;
+}
+
+// Counts the times a widget is shown.
+class ShowCounter : public QObject {
+  public:
+    explicit ShowCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int shown = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) ++shown;
+        return false;
+    }
+};
+
+}  // namespace
+
+class WatcherTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init() { shownErrors.clear(); }
+    void hiddenWatcherChecksAnnouncesAndKeepsTheResults();
+    void clickOnTheIconShowsAndRestoresTheWindow();
+    void withoutNotificationAreaTheWindowIsNotCreated();
+
+  private:
+    bool child_ = false;
+};
+
+void WatcherTest::initTestCase() {
+    child_ = qEnvironmentVariableIsSet(kNoTrayChild);
+    ErrorDisplay::setSink(&recordError);
+    if (child_) return;
+    QVERIFY2(trayprobe::waitForNotificationArea(), "no tray host: start trayer on this display");
+}
+
+void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
+    if (child_) QSKIP("not in the child");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    scripted::Server server;
+    QVERIFY(server.listening());
+    server.setBody("/stable", "<html><body>The same every time</body></html>");
+    server.setBody("/changing", "<html><body>New text</body></html>");
+    server.set("/hang", scripted::Page{200, {}, true});
+    const QByteArray nginxPage = "<html><body>Served by nginx</body></html>\n";
+    Nginx nginx;
+    QVERIFY2(nginx.start(dir.path() + QStringLiteral("/nginx"), nginxPage), nginx.output().constData());
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(scripted::refusedPort());
+
+    const std::u16string oldSum = Crc32::checksumText(u"<html><body>Old text</body></html>");
+    const LocalMillis startedAt = SystemClock().now();
+    const std::u16string recent = IntToText(LastCheckStamp(startedAt));
+    {
+        PageList list;
+        list.insertLoaded(entry(u"Stable", PageStatus::Offline, server.url("/stable"), u"0", u"", u""));
+        list.insertLoaded(entry(u"Changing", PageStatus::Online, server.url("/changing"), u"2", u"", oldSum));
+        // A stamp of "0" is cleared and checked at once; a failure keeps the stored checksum.
+        list.insertLoaded(entry(u"Missing", PageStatus::Online, server.url("/missing"), u"1", u"0", oldSum));
+        list.insertLoaded(entry(u"Refused", PageStatus::Offline, refused, u"0", u"", u""));
+        list.insertLoaded(entry(u"Nginx", PageStatus::Offline, nginx.url(), u"4", u"", u""));
+        list.insertLoaded(
+            entry(u"Not due", PageStatus::Changed, server.url("/notdue"), u"8", recent, oldSum));
+        // Never answered: still loading when the window closes.
+        list.insertLoaded(entry(u"Hung", PageStatus::Offline, server.url("/hang"), u"0", u"", u""));
+        PageListFile(QString(dir.path() + QStringLiteral("/webpages.dat")).toStdString())
+            .save(list, Options{});
+    }
+
+    trayprobe::BalloonCounter balloons;
+    auto form = std::make_unique<TMonitorForm>(settingsFor(dir, {QStringLiteral("-s")}));
+    QVERIFY(form->startHidden());
+    QVERIFY(!form->isVisible());
+    QVERIFY(form->TrayIcon->icon()->isVisible());
+    QCOMPARE(form->TrayIcon->hint(), QStringLiteral("Vantrel"));
+    QCOMPARE(form->pageList().size(), size_t{7});
+
+    const auto checked = [&] {
+        const auto& entries = form->pageList().entries();
+        return std::all_of(entries.begin(), entries.begin() + 5,
+                           [](const PageEntry& e) { return !e.stamp().empty(); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(checked(), kCheckWaitMs);
+    const QStringList announced = {
+        QStringLiteral("\"Stable\" is online."),
+        QStringLiteral("\"Changing\" is changed."),
+        QStringLiteral("\"Missing\" is offline."),
+        QStringLiteral("\"Nginx\" is online."),
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(balloons.texts, announced, 5000);
+    QCOMPARE(form->TrayIcon->hint(), announced.back());
+    QCOMPARE(form->TrayIcon->icon()->toolTip(), announced.back());
+    QVERIFY(!form->isVisible());  // balloons appear while the window stays hidden
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests(),
+                              QList<QByteArray>({"/stable", "/changing", "/missing", "/hang"}), 5000);
+
+    // Closing during a download cancels it, and the list is saved without its result.
+    QElapsedTimer closing;
+    closing.start();
+    form.reset();
+    const qint64 closedMs = closing.elapsed();
+    const LocalMillis endedAt = SystemClock().now();
+    qInfo("window closed during a hung download in %lld ms", closedMs);
+    QVERIFY2(closedMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(closedMs)));
+    QVERIFY2(shownErrors.isEmpty(), qPrintable(shownErrors.join(QLatin1Char('\n'))));
+
+    PageList back;
+    PageListFile(QString(dir.path() + QStringLiteral("/webpages.dat")).toStdString()).load(back, {});
+    QCOMPARE(back.size(), size_t{7});
+    struct Expected {
+        const char16_t* label;
+        PageStatus status;
+        std::u16string checksum;
+    };
+    const Expected expected[] = {
+        {u"Stable", PageStatus::Online,
+         Crc32::checksumText(u"<html><body>The same every time</body></html>")},
+        {u"Changing", PageStatus::Changed, Crc32::checksumText(u"<html><body>New text</body></html>")},
+        {u"Missing", PageStatus::Offline, oldSum},
+        {u"Refused", PageStatus::Offline, u""},
+        {u"Nginx", PageStatus::Online, Crc32::checksumText(QString::fromLatin1(nginxPage).toStdU16String())},
+        {u"Not due", PageStatus::Changed, oldSum},
+        {u"Hung", PageStatus::Offline, u""},
+    };
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const PageEntry& got = back.at(i);
+        QCOMPARE(QString::fromStdU16String(got.label), QString::fromStdU16String(expected[i].label));
+        QCOMPARE(got.status, expected[i].status);
+        QCOMPARE(QString::fromStdU16String(got.checksum()), QString::fromStdU16String(expected[i].checksum));
+        if (i >= 5) {
+            QCOMPARE(QString::fromStdU16String(got.stamp()),
+                     QString::fromStdU16String(i == 5 ? recent : u""));
+            continue;
+        }
+        // Taken after each download, within the run.
+        const int64_t stamp = ReadStamp(got.stamp());
+        QVERIFY2(stamp >= LastCheckStamp(startedAt) && stamp <= LastCheckStamp(endedAt) + 1,
+                 qPrintable(QString::fromStdU16String(got.stamp())));
+    }
+}
+
+void WatcherTest::clickOnTheIconShowsAndRestoresTheWindow() {
+    if (child_) QSKIP("not in the child");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    TMonitorForm form(settingsFor(dir, {QStringLiteral("-s")}));
+    ShowCounter shows(&form);
+    QVERIFY(form.startHidden());
+    QVERIFY(!form.isVisible());
+    const QPoint centre = trayprobe::iconCentre();
+    QVERIFY2(centre.x() >= 0, "the icon never embedded in the notification area");
+    trayprobe::settleClicks();
+
+    // A hidden start: the first click shows the window for the first time.
+    QVERIFY(trayprobe::clickAt(centre));
+    QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 5000);
+    QVERIFY(!form.isMinimized());
+    trayprobe::settleClicks();
+
+    // A click while it is shown leaves it shown.
+    QVERIFY(trayprobe::clickAt(centre));
+    trayprobe::settleClicks();
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.isMinimized());
+
+    // Minimizing hides it; a double-click brings it back once, not minimized.
+    form.setWindowState(form.windowState() | Qt::WindowMinimized);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 5000);
+    const int shownBefore = shows.shown;
+    QVERIFY(trayprobe::clickAt(centre, 1, 2));
+    QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 5000);
+    trayprobe::settleClicks();
+    QCOMPARE(shows.shown, shownBefore + 1);
+    QVERIFY(!form.isMinimized());
+
+    // A right click does nothing.
+    form.setWindowState(form.windowState() | Qt::WindowMinimized);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 5000);
+    QVERIFY(trayprobe::clickAt(centre, 3));
+    trayprobe::settleClicks();
+    QVERIFY(!form.isVisible());
+    QVERIFY(shownErrors.isEmpty());
+}
+
+// Without a notification area (the offscreen platform has none) the main window cannot be
+// created, also after waiting for one with "-s". Run in a child process: one platform per process.
+void WatcherTest::withoutNotificationAreaTheWindowIsNotCreated() {
+    if (child_) {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (const QStringList& args : {QStringList(), QStringList({QStringLiteral("-s")})}) {
+            MonitorSettings settings = settingsFor(dir, args);
+            settings.trayWaitMs = 300;
+            try {
+                TMonitorForm form(settings);
+                QFAIL("the window was created without a notification area");
+            } catch (const Error& error) {
+                QCOMPARE(QString::fromUtf8(error.what()),
+                         QStringLiteral("Cannot create shell notification icon"));
+            }
+        }
+        QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/webpages.dat")));
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QString::fromLatin1(kNoTrayChild), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("withoutNotificationAreaTheWindowIsNotCreated")});
+    QVERIFY(child.waitForFinished(30000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : WatcherTest::withoutNotificationAreaTheWindowIsNotCreated"),
+             output.constData());
+}
+
+QTEST_MAIN(WatcherTest)
+#include "Watcher_qtest.moc"
