@@ -1,0 +1,420 @@
+// The built program run as a process: orderly end on SIGTERM, SIGINT and SIGHUP with the page
+// list saved, one instance at a time, "-s" in the first or second argument, the page list
+// surviving a run, an end during a hung download, and a start without a notification area.
+// Every case runs its own copy of the executable (webpages.dat lives next to it) with its own
+// runtime directory (the single-instance lock lives there), so cases may run in parallel.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+
+namespace {
+
+// How long any one wait may last (VANTREL_TEST_TIMEOUT_MS overrides it).
+int timeoutMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VANTREL_TEST_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : 20000;
+}
+
+// How long a hidden program is watched for a window that must not appear.
+int settleMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VANTREL_TEST_SETTLE_MS", &ok);
+    return ok && value > 0 ? value : 1500;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 100000; ++round) {
+        if (done()) return true;
+        if (clock.elapsed() > ms) return false;
+        QTest::qWait(25);
+    }
+    return false;
+}
+
+// Runs a short helper (xdotool) to its end and returns its output lines.
+QStringList run(const QString& program, const QStringList& args, const QString& display = {}) {
+    QProcess process;
+    if (!display.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        process.setProcessEnvironment(env);
+    }
+    process.start(program, args);
+    if (!process.waitForFinished(timeoutMs())) {
+        process.kill();
+        process.waitForFinished(timeoutMs());
+        return {};
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// Windows of `pid` that are mapped on screen, optionally only those whose name matches.
+QStringList visibleWindows(qint64 pid, const QString& name = {}, const QString& display = {}) {
+    QStringList args{"search", "--onlyvisible", "--pid", QString::number(pid)};
+    if (!name.isEmpty())
+        args << "--all"
+             << "--name" << name;  // both, not either
+    return run("xdotool", args, display);
+}
+
+// Whether process `pid` holds a flock lock (read from /proc/locks, which takes none itself).
+bool holdsFlock(qint64 pid) {
+    QFile locks("/proc/locks");
+    if (!locks.open(QIODevice::ReadOnly)) return false;
+    const QString wanted = QString::number(pid);
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QStringList fields = QString::fromLatin1(line).split(' ', Qt::SkipEmptyParts);
+        if (fields.size() > 4 && fields[1] == "FLOCK" && fields[4] == wanted) return true;
+    }
+    return false;
+}
+
+using Section = QList<QPair<QString, QString>>;
+
+// The sections of a page list file in file order, "" for lines before the first section.
+QMap<QString, Section> readSections(const QString& path, QStringList* otherLines = nullptr) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QMap<QString, Section> sections;
+    QString current;
+    static const QRegularExpression lineBreak("\r\n|\n|\r");
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(lineBreak)) {
+        if (line.startsWith('[') && line.endsWith(']')) {
+            current = line.mid(1, line.size() - 2);
+            sections[current];
+        } else if (line.contains('=') && !line.startsWith(';')) {
+            const qsizetype eq = line.indexOf('=');
+            sections[current].append({line.left(eq).trimmed(), line.mid(eq + 1).trimmed()});
+        } else if (!line.isEmpty() && otherLines != nullptr) {
+            *otherLines << line;
+        }
+    }
+    return sections;
+}
+
+Section mainSection(const char* count, const char* start = "0", const char* sort = "0",
+                    const char* recheck = "0") {
+    return {{"count", count}, {"start", start}, {"sort", sort}, {"recheck", recheck}};
+}
+
+// A stamp of now: local wall-clock seconds counted as if they were UTC.
+QString nowStamp() {
+    const QDateTime now = QDateTime::currentDateTime();
+    return QString::number(now.toSecsSinceEpoch() + now.offsetFromUtc());
+}
+
+// One copy of the program in its own directory.
+class Program {
+  public:
+    Program() {
+        valid_ = dir_.isValid() && QFile::copy(VANTREL_EXE, exe()) && QDir(dir_.path()).mkdir("run") &&
+                 ::chmod(QFile::encodeName(runtimeDir()).constData(), 0700) == 0;
+    }
+    ~Program() {
+        for (QProcess* process : processes_) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(timeoutMs());
+            }
+            delete process;
+        }
+    }
+    bool valid() const { return valid_; }
+    QString exe() const { return dir_.filePath("vantrel"); }
+    QString runtimeDir() const { return dir_.filePath("run"); }
+    QString dataFile() const { return dir_.filePath("webpages.dat"); }
+
+    bool writeDataFile(const QByteArray& bytes) const {
+        QFile file(dataFile());
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    QByteArray dataBytes() const {
+        QFile file(dataFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QProcess* start(const QStringList& args, const QString& display = {}) {
+        auto* process = new QProcess;
+        processes_ << process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
+        env.insert("XDG_RUNTIME_DIR", runtimeDir());
+        if (!display.isEmpty()) env.insert("DISPLAY", display);
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->start(exe(), args);
+        process->waitForStarted(timeoutMs());
+        return process;
+    }
+
+  private:
+    QTemporaryDir dir_;
+    bool valid_ = false;
+    QList<QProcess*> processes_;
+};
+
+// Started, holding the lock, and showing at least one window (its notification-area icon).
+bool waitRunning(QProcess* process) {
+    const qint64 pid = process->processId();
+    return waitFor(
+        [&] {
+            return process->state() == QProcess::Running && holdsFlock(pid) && !visibleWindows(pid).isEmpty();
+        },
+        timeoutMs());
+}
+
+const QString kMainWindowName = "^Vantrel 1\\.2";
+
+bool mainWindowShown(QProcess* process) {
+    return !visibleWindows(process->processId(), kMainWindowName).isEmpty();
+}
+
+// Sends `signalNumber` and waits for the end. True when the program ended by itself with code 0.
+bool endsWithZero(QProcess* process, int signalNumber, int waitMs = timeoutMs()) {
+    ::kill(static_cast<pid_t>(process->processId()), signalNumber);
+    if (!process->waitForFinished(waitMs)) return false;
+    if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) {
+        qWarning("exit status %d, code %d, output: %s", int(process->exitStatus()), process->exitCode(),
+                 process->readAll().constData());
+        return false;
+    }
+    return true;
+}
+
+QByteArray threeEntries() {
+    const QByteArray stamp = nowStamp().toUtf8();
+    return "[main]\r\ncount=3\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n"
+           "[web1]\r\ncaption=News\r\nstatus=0\r\nitem1=http://\r\nitem2=8\r\nitem3=" +
+           stamp +
+           "\r\nitem4=CRC of a text above is: 414FA339\r\n"
+           "[web2]\r\ncaption=Caf\xc3\xa9 \xe2\x9c\x93 \"quoted\" label\r\nstatus=1\r\nitem1=http://\r\n"
+           "item2=8\r\nitem3=" +
+           stamp +
+           "\r\nitem4=CRC of a text above is: 00000000\r\n"
+           "[web3]\r\ncaption=Down\r\nstatus=2\r\nitem1=http://\r\nitem2=8\r\nitem3=" +
+           stamp +
+           "\r\nitem4=\r\n"
+           "; kept by hand\r\n[notes]\r\nowner=me\r\n";
+}
+
+// A server on 127.0.0.1 (a port of the system's choice) that accepts and never answers.
+class SilentServer {
+  public:
+    SilentServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(listener_, 4) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() {
+        for (const int fd : accepted_) ::close(fd);
+        if (listener_ >= 0) ::close(listener_);
+    }
+    int port() const { return port_; }
+    // True once a client connected within `ms`; the connection is kept open and silent.
+    bool waitForConnection(int ms) {
+        pollfd entry{listener_, POLLIN, 0};
+        if (::poll(&entry, 1, ms) != 1) return false;
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return false;
+        accepted_ << fd;
+        return true;
+    }
+
+  private:
+    int listener_ = -1;
+    int port_ = 0;
+    QList<int> accepted_;
+};
+
+}  // namespace
+
+class ProgramTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display with a notification area");
+        QVERIFY(QFileInfo(VANTREL_EXE).isExecutable());
+    }
+
+    void endSignalSavesTheFile_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void endSignalSavesTheFile() {
+        QFETCH(int, signalNumber);
+        Program program;
+        QVERIFY(program.valid());
+        QProcess* process = program.start({"-s"});
+        QVERIFY(waitRunning(process));
+        QVERIFY(!QFileInfo::exists(program.dataFile()));  // read at start, written only at the end
+        QVERIFY(endsWithZero(process, signalNumber));
+        const auto sections = readSections(program.dataFile());
+        QCOMPARE(sections.keys(), QStringList{"main"});
+        QCOMPARE(sections["main"], mainSection("0"));
+    }
+
+    void aSecondInstanceEndsAtOnceAndTouchesNothing() {
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray bytes = threeEntries();
+        QVERIFY(program.writeDataFile(bytes));
+        const QDateTime written = QFileInfo(program.dataFile()).lastModified();
+        QProcess* first = program.start({"-s"});
+        QVERIFY(waitRunning(first));
+
+        for (const QStringList& args : {QStringList{"-s"}, QStringList{}}) {
+            QProcess* second = program.start(args);
+            QVERIFY(second->waitForFinished(timeoutMs()));
+            QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second->exitCode(), 0);
+            QCOMPARE(second->readAll(), QByteArray());  // silently
+        }
+        QCOMPARE(program.dataBytes(), bytes);
+        QCOMPARE(QFileInfo(program.dataFile()).lastModified(), written);
+
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(holdsFlock(first->processId()));
+        QVERIFY(!waitFor([&] { return mainWindowShown(first); }, settleMs()));
+        QVERIFY(endsWithZero(first, SIGTERM));
+    }
+
+    void switchInTheFirstOrSecondArgumentStartsHidden_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("-s") << QStringList{"-s"} << true;
+        QTest::newRow("x -s") << QStringList{"x", "-s"} << true;
+        QTest::newRow("-s x") << QStringList{"-s", "x"} << true;
+        QTest::newRow("-S") << QStringList{"-S"} << false;
+        QTest::newRow("x y -s") << QStringList{"x", "y", "-s"} << false;
+        QTest::newRow("none") << QStringList{} << false;
+        QTest::newRow("-s with a blank") << QStringList{"-s "} << false;
+    }
+    void switchInTheFirstOrSecondArgumentStartsHidden() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, hidden);
+        Program program;
+        QVERIFY(program.valid());
+        QProcess* process = program.start(args);
+        QVERIFY(waitRunning(process));
+        if (hidden) {
+            QVERIFY(!waitFor([&] { return mainWindowShown(process); }, settleMs()));
+        } else {
+            QVERIFY(waitFor([&] { return mainWindowShown(process); }, timeoutMs()));
+        }
+        QVERIFY(endsWithZero(process, SIGTERM));
+    }
+
+    void entriesSurviveARun() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        const auto before = readSections(program.dataFile());
+        QProcess* process = program.start({"-s"});
+        QVERIFY(waitRunning(process));
+        QVERIFY(endsWithZero(process, SIGTERM));
+        QStringList otherLines;
+        const auto after = readSections(program.dataFile(), &otherLines);
+        QCOMPARE(after, before);
+        QCOMPARE(otherLines, QStringList{"; kept by hand"});
+    }
+
+    void aVisibleWindowSavesTooAndKeepsRunningUntilTheSignal() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        const auto before = readSections(program.dataFile());
+        QProcess* process = program.start({});
+        QVERIFY(waitRunning(process));
+        QVERIFY(waitFor([&] { return mainWindowShown(process); }, timeoutMs()));
+        QVERIFY(endsWithZero(process, SIGINT));
+        QCOMPARE(readSections(program.dataFile()), before);
+    }
+
+    void anEndSignalDuringAHungDownloadEndsTheProgram() {
+        SilentServer silent;
+        QVERIFY(silent.port() > 0);
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray url = "http://127.0.0.1:" + QByteArray::number(silent.port()) + "/page";
+        QVERIFY(
+            program.writeDataFile("[main]\r\ncount=1\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n[web1]\r\n"
+                                  "caption=Silent\r\nstatus=0\r\nitem1=" +
+                                  url + "\r\nitem2=0\r\nitem3=\r\nitem4=\r\n"));
+        QProcess* process = program.start({"-s"});
+        QVERIFY(waitRunning(process));
+        QVERIFY(silent.waitForConnection(timeoutMs()));
+        // A download waits up to 15 s per read; the end must not wait for it.
+        QVERIFY(endsWithZero(process, SIGTERM, qMin(timeoutMs(), 10000)));
+        const auto sections = readSections(program.dataFile());
+        QCOMPARE(sections["main"], mainSection("1"));
+        QCOMPARE(sections["web1"].value(0), (QPair<QString, QString>{"caption", "Silent"}));
+        QCOMPARE(sections["web1"].value(2), (QPair<QString, QString>{"item1", QString::fromUtf8(url)}));
+    }
+
+    void withoutANotificationAreaTheErrorIsShownAndTheFileKept() {
+        // A display of its own without a tray host.
+        QProcess xvfb;
+        const auto stopXvfb = qScopeGuard([&xvfb] {
+            xvfb.terminate();
+            if (!xvfb.waitForFinished(timeoutMs())) xvfb.kill();
+            xvfb.waitForFinished(timeoutMs());
+        });
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted(timeoutMs())) QSKIP("Xvfb is not installed");
+        QVERIFY(waitFor([&] { return xvfb.canReadLine(); }, timeoutMs()));
+        const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray bytes = threeEntries();
+        QVERIFY(program.writeDataFile(bytes));
+        QProcess* process = program.start({}, display);
+        QStringList boxes;
+        QVERIFY(waitFor(
+            [&] {
+                boxes = visibleWindows(process->processId(), "^Vantrel$", display);
+                return !boxes.isEmpty();
+            },
+            timeoutMs()));
+        QVERIFY(visibleWindows(process->processId(), kMainWindowName, display).isEmpty());
+        // OK ends the program: the error box holds the focus on its only button.
+        run("xdotool", {"windowfocus", "--sync", boxes.first()}, display);
+        run("xdotool", {"key", "--window", boxes.first(), "Return"}, display);
+        const auto ended = [&] { return process->state() == QProcess::NotRunning; };
+        if (!waitFor(ended, timeoutMs())) run("xdotool", {"key", "Return"}, display);
+        QVERIFY(waitFor(ended, timeoutMs()));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 1);
+        QCOMPARE(program.dataBytes(), bytes);
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramTest)
+#include "Program_qtest.moc"
