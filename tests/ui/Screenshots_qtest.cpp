@@ -55,8 +55,12 @@ QByteArray pageListFile() {
     return text;
 }
 
-QString screenshotPath(const char* name) {
-    return QStringLiteral(VANTREL_BINARY_DIR "/screenshots/") + QLatin1String(name);
+// "main-window.png"; on a scaled display "main-window@2x.png" and the like, so that a run with
+// QT_SCALE_FACTOR=2 shows the pictures on a high-density screen beside the plain ones.
+QString screenshotPath(const char* stem, qreal ratio) {
+    QString name = QLatin1String(stem);
+    if (ratio != 1.0) name += QLatin1Char('@') + QString::number(ratio) + QLatin1Char('x');
+    return QStringLiteral(VANTREL_BINARY_DIR "/screenshots/") + name + QStringLiteral(".png");
 }
 
 void settle() {
@@ -97,14 +101,14 @@ class ScreenshotsTest : public QObject {
         settle();
         QCOMPARE(form.ListView->model()->rowCount(), int(std::size(kEntries)));
 
-        const QString mainShot = screenshotPath("main-window.png");
+        const QString mainShot = screenshotPath("main-window", form.devicePixelRatioF());
         QVERIFY(form.grab().save(mainShot));
 
         // Edit the changed entry: the dialog shows its fields and the ticked changed box.
         const QModelIndex changed = form.ListView->model()->index(1, 0);
         form.ListView->setFocus();
         form.ListView->selectionModel()->setCurrentIndex(changed, QItemSelectionModel::ClearAndSelect);
-        const QString dialogShot = screenshotPath("web-page-dialog.png");
+        const QString dialogShot = screenshotPath("web-page-dialog", form.devicePixelRatioF());
         bool saved = false;
         bool changedBoxShown = false;
         QString label;
