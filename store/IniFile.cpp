@@ -59,13 +59,13 @@ bool Enclosed(std::u16string_view value) {
 }  // namespace
 
 std::u16string EncodeIniValue(std::u16string_view value) {
-    std::u16string out;
-    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || Enclosed(value));
-    out.reserve(value.size() + 2);
-    if (quote) out.push_back(u'"');
-    for (char16_t c : value) out.push_back(c == u'\r' || c == u'\n' ? u' ' : c);
-    if (quote) out.push_back(u'"');
-    return out;
+    // A line break would end the key line and let the rest of the value pose as other lines.
+    std::u16string plain(value);
+    for (char16_t& c : plain) {
+        if (c == u'\r' || c == u'\n') c = u' ';
+    }
+    if (plain.empty() || !(IsBlank(plain.front()) || IsBlank(plain.back()) || Enclosed(plain))) return plain;
+    return u'"' + plain + u'"';
 }
 
 IniFile::Line::Line(std::u16string line) : text(std::move(line)) {

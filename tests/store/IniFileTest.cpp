@@ -65,6 +65,7 @@ TEST(IniFileTest, WriterQuotesWhatReadingWouldAlter) {
     }
     EXPECT_EQ(EncodeIniValue(u"plain"), u"plain");
     EXPECT_EQ(EncodeIniValue(u"a\r\nb"), u"a  b");
+    EXPECT_EQ(EncodeIniValue(u"\nb"), u"\" b\"");
 }
 
 TEST(TextCodecTest, Windows1252MapsEveryByteAndUndefinedOnesToThemselves) {
