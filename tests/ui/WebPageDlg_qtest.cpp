@@ -304,6 +304,18 @@ class WebPageDlgTest : public QObject {
         QCOMPARE(run.result, int(QDialog::Rejected));
         QVERIFY(!run.openAfterActions);
         QCOMPARE(boxes.seen.size(), 0);
+
+        // Once the focus has left Cancel, Enter runs OK's checks again (on the changed box too).
+        dlg.setChangedBox(true, true);
+        run = runWith(dlg, [&] {
+            dlg.CancelBitBtn2->setFocus();
+            dlg.ChangeCheckBox->setFocus();
+            pressKey(dlg, Qt::Key_Enter);
+        });
+        QVERIFY(run.openAfterActions);
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen[0].text, QStringLiteral("Please input the Label."));
+        QVERIFY(dlg.changedBoxTicked());
     }
 
     void escapeCancelsButFirstClosesAnOpenList() {
