@@ -357,6 +357,48 @@ class ProgramTest : public QObject {
         QCOMPARE(readSections(program.dataFile()), before);
     }
 
+    void theExitCommandSavesAndEndsTheProgram() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        const auto before = readSections(program.dataFile());
+        QProcess* process = program.start({});
+        QStringList windows;
+        QVERIFY(waitFor(
+            [&] {
+                windows = visibleWindows(process->processId(), kMainWindowName);
+                return !windows.isEmpty();
+            },
+            timeoutMs()));
+        run("xdotool", {"windowfocus", "--sync", windows.first()});
+        run("xdotool", {"key", "alt+e"});
+        QVERIFY(waitFor([&] { return process->state() == QProcess::NotRunning; }, timeoutMs()));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 0);
+        QCOMPARE(readSections(program.dataFile()), before);
+    }
+
+    void anEndSignalWhileTheAddDialogIsOpenEndsTheProgram() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        const auto before = readSections(program.dataFile());
+        QProcess* process = program.start({});
+        QStringList windows;
+        QVERIFY(waitFor(
+            [&] {
+                windows = visibleWindows(process->processId(), kMainWindowName);
+                return !windows.isEmpty();
+            },
+            timeoutMs()));
+        run("xdotool", {"windowfocus", "--sync", windows.first()});
+        run("xdotool", {"key", "Escape"});  // Escape in the main window opens the add dialog
+        QVERIFY(waitFor([&] { return !visibleWindows(process->processId(), "^Web Page$").isEmpty(); },
+                        timeoutMs()));
+        QVERIFY(endsWithZero(process, SIGTERM));
+        QCOMPARE(readSections(program.dataFile()), before);
+    }
+
     void anEndSignalDuringAHungDownloadEndsTheProgram() {
         SilentServer silent;
         QVERIFY(silent.port() > 0);
