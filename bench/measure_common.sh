@@ -1,0 +1,64 @@
+# Shared by the measuring scripts (sourced, not run): a display with a tray host, a copy of the
+# program with a page list of many entries that are not due, and starting/stopping it.
+
+# Re-runs the calling script under Xvfb with trayer when there is no display.
+ensure_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
+  fi
+  if [ -z "${VANTREL_TRAYER_STARTED:-}" ]; then
+    trayer --edge bottom --align right --widthtype request --height 32 \
+           --SetDockType true --transparent false >/dev/null 2>&1 &
+    trayer_pid=$!
+    export VANTREL_TRAYER_STARTED=1
+    timeout 10 xdotool search --sync --limit 1 --classname '^panel$' >/dev/null || true
+  fi
+}
+
+stop_trayer() { [ -n "${trayer_pid:-}" ] && kill "$trayer_pid" 2>/dev/null || true; }
+
+# Local wall-clock seconds counted as if UTC: the program's check stamp of "now".
+now_stamp() {
+  local z sign off
+  z=$(date +%z); sign=${z:0:1}
+  off=$(( 10#${z:1:2} * 3600 + 10#${z:3:2} * 60 ))
+  [ "$sign" = - ] && off=$(( -off ))
+  echo $(( $(date +%s) + off ))
+}
+
+# write_page_list FILE COUNT: COUNT entries checked just now, interval "8" (one day).
+write_page_list() {
+  local file=$1 count=$2 stamp i
+  stamp=$(now_stamp)
+  {
+    printf '[main]\r\ncount=%d\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n' "$count"
+    for (( i = 1; i <= count; i++ )); do
+      printf '[web%d]\r\ncaption=Page %d\r\nstatus=0\r\nitem1=http://127.0.0.1:9/page%d\r\n' "$i" "$i" "$i"
+      printf 'item2=8\r\nitem3=%s\r\nitem4=CRC of a text above is: 414FA339\r\n' "$stamp"
+    done
+  } > "$file"
+}
+
+# make_copy EXE DIR: the executable copied into DIR, with a private runtime directory.
+make_copy() {
+  cp "$1" "$2/vantrel"
+  mkdir -p -m 0700 "$2/run"
+}
+
+# start_program DIR ARGS...: starts the copy in DIR; sets program_pid.
+start_program() {
+  local dir=$1; shift
+  env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$dir/run" "$dir/vantrel" "$@" >/dev/null 2>&1 &
+  program_pid=$!
+}
+
+# stop_program: SIGTERM and wait; prints nothing, returns the exit code.
+stop_program() {
+  kill -TERM "$program_pid" 2>/dev/null || true
+  local rc=0
+  wait "$program_pid" || rc=$?
+  return $rc
+}
+
+# now_ns: monotonic-enough wall clock in nanoseconds.
+now_ns() { date +%s%N; }
