@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -19,6 +20,8 @@ const std::string& FilePath() {
         std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/vantrel-ini-fuzz-XXXXXX"
                                                         : "/tmp/vantrel-ini-fuzz-XXXXXX";
         if (!mkdtemp(dir.data())) abort();
+        static std::string removeAtExit = dir;
+        atexit([] { std::filesystem::remove_all(removeAtExit); });
         return dir + "/webpages.dat";
     }();
     return path;
