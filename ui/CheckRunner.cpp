@@ -18,8 +18,6 @@ namespace {
 // How long shutting down waits for the download thread before leaving it behind.
 constexpr std::chrono::milliseconds kJoinWait{1000};
 
-DownloadResult fetchAndSum(PageFetcher& fetcher, const std::u16string& url);
-
 }  // namespace
 
 // What the user-interface thread and the download thread share. The thread holds its own
