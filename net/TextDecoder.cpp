@@ -118,21 +118,48 @@ size_t TextDecoder::widenLatin1(const unsigned char* in, size_t n, char16_t* out
 size_t TextDecoder::decodeUtf8(const unsigned char* in, size_t n, char16_t* out) {
     size_t i = 0, w = 0;
     while (i < n) {
-        const size_t ascii = widenAscii(in + i, n - i, out + w);
-        i += ascii;
-        w += ascii;
-        while (i < n && in[i] >= 0x80) {
-            char32_t cp;
-            i += decodeOne(in, n, i, cp);
-            if (cp == kInvalid) {
-                out[w++] = u'\uFFFD';
-            } else if (cp >= 0x10000) {
-                cp -= 0x10000;
-                out[w++] = static_cast<char16_t>(0xD800 + (cp >> 10));
-                out[w++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-            } else {
-                out[w++] = static_cast<char16_t>(cp);
+#if defined(__SSE2__)
+        if (i + 32 <= n) {
+            // Sixteen bytes widened at once; when some are not ASCII, only the leading ASCII run
+            // counts and the rest is written over later. With 32 bytes left, the block stored
+            // ends before any byte not yet decoded, also in place.
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            const __m128i zero = _mm_setzero_si128();
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w + 8), _mm_unpackhi_epi8(v, zero));
+            const int mask = _mm_movemask_epi8(v);
+            if (mask == 0) {
+                i += 16;
+                w += 16;
+                continue;
             }
+            const int ascii = __builtin_ctz(static_cast<unsigned>(mask));
+            i += ascii;
+            w += ascii;
+        } else
+#endif
+        {
+            const size_t ascii = widenAscii(in + i, n - i, out + w);
+            i += ascii;
+            w += ascii;
+            if (i == n) break;
+        }
+        const unsigned b0 = in[i];
+        if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && cont(in[i + 1])) {
+            out[w++] = static_cast<char16_t>(((b0 & 0x1Fu) << 6) | (in[i + 1] & 0x3Fu));
+            i += 2;
+            continue;
+        }
+        char32_t cp;
+        i += decodeOne(in, n, i, cp);
+        if (cp == kInvalid) {
+            out[w++] = u'\uFFFD';
+        } else if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out[w++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            out[w++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out[w++] = static_cast<char16_t>(cp);
         }
     }
     return w;
