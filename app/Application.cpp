@@ -47,18 +47,27 @@ int Application::run() {
 }
 
 void Application::requestQuit() {
-    if (inMainLoop_ && !quitPending_) {
-        // quit() closes the windows (a modal dialog included) and ends exec() in order.
-        quitPending_ = true;
-        quit();
-    } else if (inMainLoop_ || loopEnded_ || quitPending_) {
-        // Asked again, or while the main window is being destroyed: leave every loop now, so an
-        // open message box cannot hold the end of the program.
-        exit(0);
-    } else {
-        // Still starting: the main window is built and destroyed in order, without a loop.
-        quitPending_ = true;
+    if (inMainLoop_) {
+        if (!quitPending_) {
+            // quit() closes the windows (a modal dialog included) and ends exec() in order.
+            quitPending_ = true;
+            quit();
+        } else {
+            // Asked again: leave every loop now, whatever window holds it.
+            exit(0);
+        }
+        return;
     }
+    if (loopEnded_) {
+        // The main window is being destroyed: a message box left open must not hold the end.
+        exit(0);
+        return;
+    }
+    // Still starting: the main window is built and destroyed in order, without a loop. exit()
+    // is no use here: it would make every later wait of the start-up (the wait for a
+    // notification area) return at once and spin. A message box waiting for OK is closed.
+    quitPending_ = true;
+    if (QWidget* box = activeModalWidget()) box->close();
 }
 
 }  // namespace vantrel

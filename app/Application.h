@@ -23,9 +23,10 @@ class Application : public QApplication {
     // once). Returns the loop's exit code.
     int run();
 
-    // The first request ends the event loop in order (windows are closed, exec returns); one
-    // that comes before the loop runs is kept and makes run() return at once. A further request,
-    // or one after the loop ended, leaves every nested loop at once (a modal box left open).
+    // The first request ends the event loop in order (windows are closed, exec returns). One
+    // that comes before the loop runs is kept and makes run() return at once; it also closes a
+    // message box that waits for OK meanwhile. A further request, or one after the loop ended,
+    // leaves every nested loop at once (a modal box left open).
     void requestQuit();
 
   private:
