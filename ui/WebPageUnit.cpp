@@ -202,21 +202,34 @@ void TWebPageDlg::setChangedBox(bool shown, bool ticked) {
 }
 
 int TWebPageDlg::run() {
-    if (!shownBefore_) {
+    // Where it was last closed, unless no screen shows that place any more (a monitor was
+    // unplugged or the resolution lowered): a modal dialog out of sight would leave the program
+    // unusable, so it is centred again.
+    if (shownBefore_ && reachable(QRect(lastPos_, size()))) {
+        move(lastPos_);
+    } else {
         QScreen* screen = parentWidget() ? parentWidget()->screen() : nullptr;
         if (!screen) screen = QGuiApplication::primaryScreen();
         if (screen) {
             const QRect area = screen->availableGeometry();
             move(area.center() - QPoint(width() / 2, height() / 2));
         }
-    } else {
-        move(lastPos_);
     }
     QWidget* start = lastFocus_ ? lastFocus_.data() : LabelLabeledEdit;
     if (!start->isVisibleTo(this) || start->focusPolicy() == Qt::NoFocus) start = LabelLabeledEdit;
     start->setFocus(Qt::OtherFocusReason);
     shownBefore_ = true;
     return exec();
+}
+
+bool TWebPageDlg::reachable(const QRect& frame) {
+    // The top strip, where the title bar is grabbed to move the dialog, must be partly on a screen.
+    const QRect grip(frame.topLeft(), QSize(frame.width(), kMinReachable));
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect shown = screen->availableGeometry().intersected(grip);
+        if (shown.width() >= kMinReachable && shown.height() >= kMinReachable / 2) return true;
+    }
+    return false;
 }
 
 void TWebPageDlg::done(int result) {

@@ -50,6 +50,9 @@ class TWebPageDlg : public QDialog {
     // Typing limits of the two text fields; text set by code may be longer and is kept whole.
     static constexpr int kLabelMaxTyped = 40;
     static constexpr int kUrlMaxTyped = 200;
+    // Pixels of the dialog's top strip (width, and half of it in height) that must be on a
+    // screen for a run to show the dialog where it was last closed; otherwise it is centred.
+    static constexpr int kMinReachable = 40;
 
   public slots:
     void OKBtnClick();
@@ -61,6 +64,8 @@ class TWebPageDlg : public QDialog {
   private:
     void buildControls();
     void complain(const QString& text, QLineEdit* field);
+    // Whether a dialog at `frame` could be seen and grabbed on one of the screens.
+    static bool reachable(const QRect& frame);
 
     bool shownBefore_ = false;
     QPoint lastPos_;

@@ -420,6 +420,29 @@ class WebPageDlgTest : public QObject {
         QCOMPARE(secondPos, QPoint(40, 50));
         QCOMPARE(secondFocus, dlg.IntervalComboBox);
     }
+
+    void aPlaceNoScreenShowsAnyMoreIsNotUsed() {
+        TWebPageDlg dlg;
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QPoint centred = area.center() - QPoint(dlg.width() / 2, dlg.height() / 2);
+        QCOMPARE(QGuiApplication::screens().size(), 1);
+        auto placeOfNextRun = [&dlg](QPoint leftAt) {
+            runWith(dlg, [&] { dlg.move(leftAt); });
+            QPoint shownAt;
+            runWith(dlg, [&] { shownAt = dlg.pos(); });
+            return shownAt;
+        };
+        const int limit = TWebPageDlg::kMinReachable;
+        // Just enough of the top strip left on the screen, at the right and at the bottom.
+        const QPoint rightEdge(area.right() + 1 - limit, area.top() + 10);
+        QCOMPARE(placeOfNextRun(rightEdge), rightEdge);
+        const QPoint bottomEdge(area.left() + 10, area.bottom() + 1 - limit / 2);
+        QCOMPARE(placeOfNextRun(bottomEdge), bottomEdge);
+        // One pixel less, or far away: centred again.
+        QCOMPARE(placeOfNextRun(rightEdge + QPoint(1, 0)), centred);
+        QCOMPARE(placeOfNextRun(bottomEdge + QPoint(0, 1)), centred);
+        QCOMPARE(placeOfNextRun(QPoint(-5000, -5000)), centred);
+    }
 };
 
 QTEST_MAIN(WebPageDlgTest)
