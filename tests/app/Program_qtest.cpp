@@ -413,7 +413,10 @@ class ProgramTest : public QObject {
         QVERIFY(waitRunning(process));
         QVERIFY(silent.waitForConnection(timeoutMs()));
         // A download waits up to 15 s per read; the end must not wait for it.
+        QElapsedTimer ending;
+        ending.start();
         QVERIFY(endsWithZero(process, SIGTERM, qMin(timeoutMs(), 10000)));
+        qInfo("ended %lld ms after SIGTERM during a hung download", ending.elapsed());
         const auto sections = readSections(program.dataFile());
         QCOMPARE(sections["main"], mainSection("1"));
         QCOMPARE(sections["web1"].value(0), (QPair<QString, QString>{"caption", "Silent"}));
