@@ -75,12 +75,10 @@ void PageList::edit(EntryId id, std::u16string_view label, std::u16string_view u
     PageEntry* entry = findMutable(id);
     if (!entry) return;
 
-    // The box acknowledges a change. A check may have settled the entry while the dialog was
-    // open; then there is no change left to acknowledge, and an offline page must not be shown
-    // online.
-    if (changedBoxShown && !changedBoxTicked && entry->status == PageStatus::Changed) {
-        entry->status = PageStatus::Online;
-    }
+    // Clearing the box acknowledges the change: the page is shown online at once, without an
+    // announcement. This applies on top of whatever a check set while the dialog was open; the
+    // next check corrects it if the page is in fact offline.
+    if (changedBoxShown && !changedBoxTicked) entry->status = PageStatus::Online;
 
     std::u16string newLabel = Trim(label);
     bool labelChanged = newLabel != entry->label;

@@ -53,8 +53,8 @@ class PageList {
     // with sorting on it takes its place by label.
     EntryId insertLoaded(PageEntry entry);
 
-    // Applies the dialog's result in order: a cleared changed box sets online (only while the
-    // entry is still changed); the label is replaced (re-sorting when it differs and sorting is
+    // Applies the dialog's result in order: a cleared changed box sets online (whatever a
+    // check set meanwhile); the label is replaced (re-sorting when it differs and sorting is
     // on); a URL that differs exactly empties stamp and checksum, sets offline and bumps the
     // revision; the interval becomes the index as decimal text.
     // Does nothing for an id that no longer exists.

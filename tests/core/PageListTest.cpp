@@ -92,13 +92,13 @@ TEST(PageListTest, ClearedChangedBoxSetsOnlineUnlessTheUrlChangesToo) {
     EXPECT_EQ(list.find(c)->status, PageStatus::Changed);
 }
 
-TEST(PageListTest, ClearedChangedBoxDoesNotHideAnOfflineResultThatCameMeanwhile) {
+TEST(PageListTest, ClearedChangedBoxAppliesOnTopOfAStatusSetMeanwhile) {
     // The dialog opened on a changed entry; a check settled it offline before OK was pressed.
     PageList list;
     EntryId id = list.insertLoaded(Loaded(u"A", PageStatus::Changed, u"1", u"CRC A"));
     list.setStatus(id, PageStatus::Offline);
     list.edit(id, u"A", u"http://example.test/", 3, true, false);
-    EXPECT_EQ(list.find(id)->status, PageStatus::Offline);
+    EXPECT_EQ(list.find(id)->status, PageStatus::Online);
 }
 
 TEST(PageListTest, EditAndRemoveOfAnUnknownIdDoNothing) {
