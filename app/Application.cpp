@@ -24,11 +24,21 @@ bool Application::notify(QObject* receiver, QEvent* event) {
         }
         return handled;
     } catch (const std::exception& error) {
-        ErrorDisplay::show(error);
+        showError(QString::fromUtf8(error.what()));
     } catch (...) {
-        ErrorDisplay::show(QStringLiteral("Unknown exception"));
+        showError(QStringLiteral("Unknown exception"));
     }
     return false;
+}
+
+void Application::showError(const QString& message) {
+    // The box runs its own event loop. A handler that fails again meanwhile with the same error
+    // (a repaint, the next tick of a timer) would open one box per event, each nested in the
+    // last, until the stack runs out: the same message is on screen once at a time.
+    if (errorsShown_.contains(message)) return;
+    errorsShown_.append(message);
+    ErrorDisplay::show(message);
+    errorsShown_.removeLast();
 }
 
 int Application::run() {

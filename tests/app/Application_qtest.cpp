@@ -119,6 +119,32 @@ class ApplicationTest : public QObject {
         QCOMPARE(gShown.last(), QStringLiteral("Cannot open the page list."));
     }
 
+    void aHandlerFailingAgainWhileItsErrorIsShownOpensNoSecondBox() {
+        // The sink stands for the box's own loop, in which the same handler fails again.
+        static ThrowingObject* object = nullptr;
+        static int nested = 0;
+        ThrowingObject failing;
+        object = &failing;
+        nested = 0;
+        ErrorDisplay::setSink([](const QString& text) {
+            gShown << text;
+            if (++nested > 3) return;  // bounds the recursion a fault would cause
+            QEvent again(QEvent::User);
+            QCoreApplication::sendEvent(object, &again);
+            QEvent other(QEvent::Type(QEvent::User + 1));
+            QCoreApplication::sendEvent(object, &other);
+        });
+        QEvent first(QEvent::User);
+        QCoreApplication::sendEvent(&failing, &first);
+        QCOMPARE(gShown, (QStringList{"Cannot open the page list.", "Unknown exception."}));
+
+        // Once the box is closed the same error is shown again.
+        gShown.clear();
+        ErrorDisplay::setSink(recordShown);
+        QCoreApplication::sendEvent(&failing, &first);
+        QCOMPARE(gShown, QStringList{"Cannot open the page list."});
+    }
+
     void exceptionFromATimerInTheLoopIsShownAndTheLoopGoesOn() {
         auto* app = static_cast<Application*>(qApp);
         QWidget main;
