@@ -9,6 +9,7 @@ namespace vantrel {
 
 ReadResult MemoryStream::read(char* buffer, size_t capacity, int waitMs) {
     MemoryScript& s = *script_;
+    s.largestRead = std::max(s.largestRead, capacity);
     if (s.closedByClient || peerClosed_) return {ReadStatus::Closed};
     while (!s.steps.empty()) {
         MemoryScript::Step& step = s.steps.front();

@@ -24,6 +24,7 @@ struct MemoryScript {
     std::string written;
     bool closedByClient = false;
     int writes = 0;
+    size_t largestRead = 0;  // the most bytes one read asked for
 
     MemoryScript& feed(std::string bytes) {
         steps.push_back({Step::Bytes, std::move(bytes)});

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/Error.h"
+#include "net/HttpLimits.h"
 
 namespace vantrel {
 
@@ -28,11 +29,11 @@ struct FetcherOptions {
     // Extra trusted CA certificates (PEM) besides the system's store; tests use their own CA.
     std::string caFile;
     // Single wait for incoming data; tests shorten it.
-    int readTimeoutMs = 15000;
+    int readTimeoutMs = limits::kReadTimeoutMs;
     // The fetcher's own bound on a connect and a TLS handshake.
-    int connectTimeoutMs = 30000;
+    int connectTimeoutMs = limits::kConnectTimeoutMs;
     // The whole of one get, redirects included; past it the get fails with "Read timed out.".
-    int getTimeoutMs = 180000;
+    int getTimeoutMs = limits::kGetTimeoutMs;
     // Opens the stream for a connection instead of a socket (tests and fuzzers): host (UTF-8),
     // port, IP version, TLS wanted. May throw FetchError like a connect.
     std::function<std::unique_ptr<ByteStream>(const std::string& host, int port, int ipVersion, bool tls)>

@@ -117,6 +117,19 @@ TEST(FetcherExchangeTest, ResponsesGiveExactRequestAndText) {
     }
 }
 
+TEST(FetcherExchangeTest, ReadsNeverAskForMoreThanOneReceiveBlock) {
+    for (const std::string framing : {"Content-Length: 100000\r\n", "", "Transfer-Encoding: chunked\r\n"}) {
+        const std::string body(100000, 'b');
+        test::MemoryPeers peers;
+        peers.add()->feed(
+            kOk + framing + "\r\n" +
+            (framing.empty() || framing[0] == 'C' ? body : "186A0\r\n" + body + "\r\n0\r\n\r\n"));
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(fetcher.get(u"http://h/").size(), body.size());
+        EXPECT_EQ(peers.scripts[0]->largestRead, limits::kReceiveBlock);
+    }
+}
+
 TEST(FetcherExchangeTest, StatusFailureCarriesCodeAndBody) {
     test::MemoryPeers peers;
     peers.add()->feed("HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\n\r\n\xC3\xA9");

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <thread>
+#include <vector>
 
 #include "FetcherTestSupport.h"
 #include "LocalServer.h"
@@ -97,6 +98,31 @@ TEST(FetcherSocketTest, RefusedConnect) {
     }
     PageFetcher fetcher;
     EXPECT_EQ(test::failureOf(fetcher, localUrl(port, "/")), "Socket Error # 10061\r\nConnection refused.");
+}
+
+TEST(FetcherSocketTest, ConnectToAFullBacklogTimesOut) {
+    // A listener that never accepts: once its queue is full, further connects get no answer.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 0);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    std::vector<int> queued;
+    for (int i = 0; i < 4; ++i) {
+        const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(c, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.push_back(c);
+    }
+    FetcherOptions options;
+    options.connectTimeoutMs = 200;
+    PageFetcher fetcher(options);
+    EXPECT_EQ(test::failureOf(fetcher, localUrl(ntohs(address.sin_port), "/")),
+              "Socket Error # 10060\r\nConnection timed out.");
+    for (int c : queued) ::close(c);
+    ::close(fd);
 }
 
 TEST(FetcherSocketTest, ResetByPeer) {
