@@ -282,6 +282,7 @@ void WatcherTest::clickOnTheIconShowsAndRestoresTheWindow() {
     QVERIFY(trayprobe::clickAt(centre));
     QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 5000);
     QVERIFY(!form.isMinimized());
+    QTRY_VERIFY_WITH_TIMEOUT(form.isActiveWindow(), 5000);
     trayprobe::settleClicks();
 
     // A click while it is shown leaves it shown.
