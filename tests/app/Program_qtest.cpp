@@ -399,7 +399,13 @@ class ProgramTest : public QObject {
         QCOMPARE(readSections(program.dataFile()), before);
     }
 
-    void anEndSignalDuringAHungDownloadEndsTheProgram() {
+    void theEndDuringAHungDownloadDoesNotWaitForIt_data() {
+        QTest::addColumn<bool>("byExitCommand");
+        QTest::newRow("SIGTERM") << false;
+        QTest::newRow("Exit") << true;
+    }
+    void theEndDuringAHungDownloadDoesNotWaitForIt() {
+        QFETCH(bool, byExitCommand);
         SilentServer silent;
         QVERIFY(silent.port() > 0);
         Program program;
@@ -409,14 +415,32 @@ class ProgramTest : public QObject {
             program.writeDataFile("[main]\r\ncount=1\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n[web1]\r\n"
                                   "caption=Silent\r\nstatus=0\r\nitem1=" +
                                   url + "\r\nitem2=0\r\nitem3=\r\nitem4=\r\n"));
-        QProcess* process = program.start({"-s"});
+        QProcess* process = program.start(byExitCommand ? QStringList{} : QStringList{"-s"});
         QVERIFY(waitRunning(process));
+        QStringList windows;
+        if (byExitCommand) {
+            QVERIFY(waitFor(
+                [&] {
+                    windows = visibleWindows(process->processId(), kMainWindowName);
+                    return !windows.isEmpty();
+                },
+                timeoutMs()));
+        }
         QVERIFY(silent.waitForConnection(timeoutMs()));
         // A download waits up to 15 s per read; the end must not wait for it.
+        const int bound = qMin(timeoutMs(), 10000);
         QElapsedTimer ending;
         ending.start();
-        QVERIFY(endsWithZero(process, SIGTERM, qMin(timeoutMs(), 10000)));
-        qInfo("ended %lld ms after SIGTERM during a hung download", ending.elapsed());
+        if (byExitCommand) {
+            run("xdotool", {"windowfocus", "--sync", windows.first()});
+            run("xdotool", {"key", "alt+e"});
+            QVERIFY(waitFor([&] { return process->state() == QProcess::NotRunning; }, bound));
+            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process->exitCode(), 0);
+        } else {
+            QVERIFY(endsWithZero(process, SIGTERM, bound));
+        }
+        qInfo("ended %lld ms after the request during a hung download", ending.elapsed());
         const auto sections = readSections(program.dataFile());
         QCOMPARE(sections["main"], mainSection("1"));
         QCOMPARE(sections["web1"].value(0), (QPair<QString, QString>{"caption", "Silent"}));
