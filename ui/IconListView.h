@@ -1,0 +1,23 @@
+#pragma once
+// The main window's list of pages: large status icons with the labels wrapped under them, laid
+// out in rows from the top left on a pale yellow ground; read-only, one item selected at most.
+#include <QListView>
+
+namespace vantrel {
+
+class IconListView : public QListView {
+    Q_OBJECT
+  public:
+    // `scale` is the window's design scale; the icons are 32 x 32 at scale 1.
+    explicit IconListView(qreal scale, QWidget* parent = nullptr);
+
+    // A cell of the list at scale 1: the picture and up to three lines of its label.
+    static constexpr int kGridWidth = 76;
+    static constexpr int kGridHeight = 76;
+    static constexpr int kIconSize = 32;
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+}  // namespace vantrel
