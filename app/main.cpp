@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     try {
         form = std::make_unique<TMonitorForm>(settings);
     } catch (const std::exception& error) {
-        // No notification area: the program cannot run without its icon.
+        // Above all "Cannot create shell notification icon": the program does not run without
+        // its icon. Nothing was saved, so the page list file stays as it was.
         ErrorDisplay::show(error);
         return 1;
     }
@@ -77,7 +78,9 @@ int main(int argc, char** argv) {
     const int code = app.run();
 
     app.setMainWindow(nullptr);
-    form.reset();  // runs FormDestroy, which saves the page list file
+    // The form first: it must not outlive the dialog it points to. FormDestroy saves the page
+    // list file, still under the single-instance lock, so a new start reads the saved file.
+    form.reset();
     dialog.reset();
     return code;
 }
