@@ -9,9 +9,11 @@
 #include <QTimer>
 
 #include "core/Crc32.h"
+#include "core/Error.h"
 #include "core/PageList.h"
 #include "core/Text.h"
 #include "ui/CheckRunner.h"
+#include "ui/ErrorDisplay.h"
 #include "ui/ScriptedServer.h"
 
 using namespace vantrel;
@@ -55,6 +57,24 @@ std::u16string stampOf(const ManualClock& clock) {
     return IntToText(LastCheckStamp(clock.now()));
 }
 
+QStringList shownErrors;
+void recordError(const QString& text) {
+    shownErrors << text;
+}
+
+// Fails the first announcement, as a notification area that refuses it might.
+class FailingOnceNotifier : public RecordingNotifier {
+  public:
+    void announce(PageStatus newStatus, const std::u16string& label) override {
+        if (!failed) {
+            failed = true;
+            throw Error("Announcement failed");
+        }
+        RecordingNotifier::announce(newStatus, label);
+    }
+    bool failed = false;
+};
+
 bool busyCursorShown() {
     const QCursor* cursor = QGuiApplication::overrideCursor();
     return cursor && cursor->shape() == Qt::BusyCursor;
@@ -69,6 +89,7 @@ class CheckRunnerTest : public QObject {
     void busyCursorDuringEachDownloadAndWindowStaysResponsive();
     void resultsForEntriesChangedDuringTheirDownloadAreDropped();
     void destroyingDuringAHungDownloadEndsAtOnce();
+    void failureWhileApplyingAResultEndsTheCycleAndIsShown();
 };
 
 void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
@@ -284,6 +305,36 @@ void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
     QVERIFY(!stopped.downloading());
     QTest::qWait(200);
     QCOMPARE(server.requests().size(), 1);
+}
+
+void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
+    scripted::Server server;
+    server.setBody("/a", "page a");
+    server.setBody("/b", "page b");
+    PageList list;
+    ManualClock clock;
+    FailingOnceNotifier notifier;
+    const EntryId a = list.add(u"A", u16(server.url("/a")), kOneMinuteIndex);
+    list.add(u"B", u16(server.url("/b")), kOneMinuteIndex);
+    ErrorDisplay::setSink(&recordError);
+    shownErrors.clear();
+    CheckRunner runner(list, notifier, clock);
+    QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
+
+    // The failure ends this cycle (B is not fetched) and is shown; the program goes on.
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
+    QCOMPARE(shownErrors, QStringList({"Announcement failed."}));
+    QCOMPARE(server.requests(), QList<QByteArray>({"/a"}));
+    QVERIFY(!busyCursorShown());
+    QVERIFY(list.find(a)->stamp().empty());
+
+    // The next tick starts a new cycle, and A, not stamped, is due again.
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 2, kWaitMs);
+    QCOMPARE(notifier.said, QStringList({"A online", "B online"}));
+    QCOMPARE(shownErrors.size(), 1);
+    ErrorDisplay::setSink(nullptr);
 }
 
 QTEST_MAIN(CheckRunnerTest)
