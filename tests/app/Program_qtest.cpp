@@ -305,6 +305,20 @@ class ProgramTest : public QObject {
         QVERIFY(endsWithZero(first, SIGTERM));
     }
 
+    void aKilledInstanceDoesNotBlockTheNextStart() {
+        Program program;
+        QVERIFY(program.valid());
+        QProcess* killed = program.start({"-s"});
+        QVERIFY(waitRunning(killed));
+        killed->kill();
+        QVERIFY(killed->waitForFinished(timeoutMs()));
+        QVERIFY(!QFileInfo::exists(program.dataFile()));  // a killed run saves nothing
+        QProcess* next = program.start({"-s"});
+        QVERIFY(waitRunning(next));
+        QVERIFY(endsWithZero(next, SIGTERM));
+        QCOMPARE(readSections(program.dataFile())["main"], mainSection("0"));
+    }
+
     void switchInTheFirstOrSecondArgumentStartsHidden_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("hidden");
@@ -466,12 +480,17 @@ class ProgramTest : public QObject {
         QVERIFY(program.writeDataFile(bytes));
         QProcess* process = program.start({}, display);
         QStringList boxes;
-        QVERIFY(waitFor(
+        const bool boxShown = waitFor(
             [&] {
                 boxes = visibleWindows(process->processId(), "^Vantrel$", display);
                 return !boxes.isEmpty();
             },
-            timeoutMs()));
+            timeoutMs());
+        if (!boxShown) {
+            qWarning("no error box on %s; program state %d, output: %s", qPrintable(display),
+                     int(process->state()), process->readAll().constData());
+        }
+        QVERIFY(boxShown);
         QVERIFY(visibleWindows(process->processId(), kMainWindowName, display).isEmpty());
         // OK ends the program: the error box holds the focus on its only button.
         run("xdotool", {"windowfocus", "--sync", boxes.first()}, display);
