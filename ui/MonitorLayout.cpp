@@ -39,6 +39,17 @@ int MonitorLayout::length(int design) const {
     return scaledLength(design, scale_);
 }
 
+void MonitorLayout::fitWidth(QWidget* control, int maxDesignWidth) {
+    for (Placed& placed : items_) {
+        if (placed.item->widget() != control) continue;
+        const int needed = static_cast<int>(std::ceil(control->sizeHint().width() / scale_));
+        placed.design.setWidth(
+            std::clamp(needed, placed.design.width(), std::max(maxDesignWidth, placed.design.width())));
+        invalidate();
+        return;
+    }
+}
+
 QFont MonitorLayout::windowFont() {
     // Tahoma's narrow letters fill the design's text widths; of the common free families Liberation
     // Sans and DejaVu Sans Condensed come closest, DejaVu Sans runs wider.

@@ -35,6 +35,10 @@ class MonitorLayout : public QLayout {
                            Anchors anchors);
     QCheckBox* addCheckBox(const char* name, const char* caption, const QRect& design, Anchors anchors);
 
+    // Lets a text control grow to the width its text needs, up to `maxDesignWidth`: the design's
+    // widths fit Tahoma, and a substitute font may run a little wider.
+    void fitWidth(QWidget* control, int maxDesignWidth);
+
     // Tahoma 8 pt, or the closest installed sans-serif of similar width.
     static QFont windowFont();
     // A design length, scaled.

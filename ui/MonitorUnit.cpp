@@ -165,6 +165,14 @@ void TMonitorForm::buildControls() {
         layout->addButton("RecheckBitBtn", "&Recheck All", recheck, QRect(438, 428, 96, 25), BottomRight);
     ExitBitBtn = layout->addButton("ExitBitBtn", "&Exit", exit, QRect(544, 428, 80, 25), BottomRight);
 
+    // Room up to the next control for texts that a substitute font makes wider than the design.
+    layout->fitWidth(Label1, 36);
+    layout->fitWidth(Label2, 46);
+    layout->fitWidth(Label3, 50);
+    layout->fitWidth(StartCheckBox, 164);
+    layout->fitWidth(SortCheckBox, 122);
+    layout->fitWidth(RecheckCheckBox, 136);
+
     // Setting a box from code runs its handler too, so the handlers follow the state, not clicks.
     connect(StartCheckBox, &QCheckBox::toggled, this, &TMonitorForm::StartCheckBoxClick);
     connect(SortCheckBox, &QCheckBox::toggled, this, &TMonitorForm::SortCheckBoxClick);

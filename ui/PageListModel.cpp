@@ -16,6 +16,9 @@ PageListModel::PageListModel(PageList& list, int iconSize, qreal devicePixelRati
     : QAbstractListModel(parent), list_(list) {
     for (int i = 0; i < kStatusImageCount; ++i)
         images_[i] = Pictures::statusImage(i, iconSize, devicePixelRatio);
+    blank_ = QPixmap(QSize(iconSize, iconSize) * devicePixelRatio);
+    blank_.fill(Qt::transparent);
+    blank_.setDevicePixelRatio(devicePixelRatio);
     list_.setObserver(this);
 }
 
@@ -35,7 +38,7 @@ QVariant PageListModel::data(const QModelIndex& index, int role) const {
             return toQString(entry.label);
         case Qt::DecorationRole: {
             int status = static_cast<int>(entry.status);
-            if (status < 0 || status >= kStatusImageCount) return {};
+            if (status < 0 || status >= kStatusImageCount) return blank_;
             return images_[status];
         }
         case IdRole:

@@ -33,7 +33,8 @@ class PageListModel : public QAbstractListModel, private PageListObserver {
     // The index of the entry with `id`, or an invalid one when it is gone.
     QModelIndex indexOf(EntryId id) const;
 
-    // Status images exist for codes 0..3; any other code shows no picture.
+    // Status images exist for codes 0..3; any other code shows no picture: a blank one, so that
+    // the label stays in its place under it.
     static constexpr int kStatusImageCount = 4;
 
   private:
@@ -47,6 +48,7 @@ class PageListModel : public QAbstractListModel, private PageListObserver {
 
     PageList& list_;
     QPixmap images_[kStatusImageCount];
+    QPixmap blank_;
     // Persistent indexes and the entries they pointed at while the list is being reordered.
     QList<std::pair<QModelIndex, EntryId>> reorderMarks_;
 };

@@ -91,8 +91,14 @@ void PageListModelTest::rowsShowLabelAndStatusPicture() {
         QVERIFY(!pixmap.isNull());
         QCOMPARE(pixmap.deviceIndependentSize().toSize(), QSize(32, 32));
     }
-    // A status with no image of its own shows no picture.
-    for (int row = 4; row < 7; ++row) QVERIFY(!model.index(row).data(Qt::DecorationRole).isValid());
+    // A status with no image of its own shows no picture: a blank one of the same size.
+    QImage blank(32, 32, QImage::Format_ARGB32_Premultiplied);
+    blank.fill(Qt::transparent);
+    for (int row = 4; row < 7; ++row) {
+        const QPixmap pixmap = model.index(row).data(Qt::DecorationRole).value<QPixmap>();
+        QCOMPARE(pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), blank);
+    }
+    QVERIFY(model.index(0).data(Qt::DecorationRole).value<QPixmap>().toImage() != blank);
 
     const QModelIndex first = model.index(0);
     QCOMPARE(first.data(Qt::DisplayRole).toString(), QStringLiteral("Page"));
