@@ -42,19 +42,19 @@ void Connection::fail(const std::string& message) {
 ReadStatus Connection::fill(int wanted, bool throwAtDeadline) {
     if (!open_) return ReadStatus::Closed;
     if (cancel_) cancel_->throwIfRaised();
-    if (pos_ == inbuf_.size()) {
-        inbuf_.clear();
-        pos_ = 0;
-    } else if (pos_ > 4 * kReceiveBlock && pos_ * 2 > inbuf_.size()) {
-        inbuf_.erase(0, pos_);
+    if (pos_ == end_) {
+        pos_ = end_ = 0;
+    } else if (pos_ > 4 * kReceiveBlock && pos_ * 2 > end_) {
+        std::memmove(inbuf_.data(), inbuf_.data() + pos_, end_ - pos_);
+        end_ -= pos_;
         pos_ = 0;
     }
+    // The buffer only grows, so a block is read without clearing memory first.
+    if (inbuf_.size() < end_ + kReceiveBlock) inbuf_.resize(end_ + kReceiveBlock);
     bool deadlineBinds = false;
     const int wait = waitMs(wanted, deadlineBinds);
-    const size_t old = inbuf_.size();
-    inbuf_.resize(old + kReceiveBlock);
-    ReadResult r = stream_->read(inbuf_.data() + old, kReceiveBlock, wait);
-    inbuf_.resize(old + (r.status == ReadStatus::Data ? r.count : 0));
+    ReadResult r = stream_->read(inbuf_.data() + end_, kReceiveBlock, wait);
+    if (r.status == ReadStatus::Data) end_ += r.count;
     switch (r.status) {
         case ReadStatus::Data:
             received_ += r.count;
@@ -75,7 +75,7 @@ Connection::Line Connection::readLine(std::string& line) {
     size_t scanned = 0;
     for (;;) {
         const char* begin = inbuf_.data() + pos_;
-        const size_t avail = inbuf_.size() - pos_;
+        const size_t avail = end_ - pos_;
         if (const void* lf = std::memchr(begin + scanned, '\n', avail - scanned)) {
             const size_t length = static_cast<const char*>(lf) - begin;
             size_t content = length;

@@ -59,7 +59,7 @@ class Connection {
     bool reusable();
 
     bool open() const { return open_; }
-    size_t unread() const { return inbuf_.size() - pos_; }
+    size_t unread() const { return end_ - pos_; }
     // Every byte taken from the stream so far.
     uint64_t received() const { return received_; }
     void close();
@@ -73,8 +73,9 @@ class Connection {
     std::unique_ptr<ByteStream> stream_;
     Key key_;
     const CancelSignal* cancel_;
-    std::string inbuf_;
+    std::string inbuf_;  // received bytes from pos_ to end_; the rest is room
     size_t pos_ = 0;
+    size_t end_ = 0;
     bool open_ = true;
     uint64_t received_ = 0;
     int readTimeoutMs_;
