@@ -103,8 +103,9 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent)
 }
 
 TMonitorForm::~TMonitorForm() {
-    FormDestroy();
+    // No tick may start while an error box of the save spins the event loop.
     Timer->stop();
+    FormDestroy();
     ListView->setModel(nullptr);
     d.reset();
 }

@@ -363,6 +363,8 @@ void MonitorFormTest::escapeWithoutModifiersOpensTheAddDialog() {
     for (Qt::KeyboardModifier held : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier}) {
         ModalWatcher none([](QWidget* modal) { modal->close(); });
         QTest::keyClick(form.ListView, Qt::Key_Escape, held);
+        // No default button: Enter outside a push button presses nothing.
+        QTest::keyClick(form.ListView, Qt::Key_Return);
         QCOMPARE(none.seen, 0);
     }
     DialogSeen seen;
@@ -371,6 +373,10 @@ void MonitorFormTest::escapeWithoutModifiersOpensTheAddDialog() {
     QCOMPARE(cancel->seen, 1);
     QCOMPARE(seen.url, QStringLiteral("http://"));
     QVERIFY(form.isVisible());
+    // Enter presses the push button that has the focus.
+    auto enter = runDialog(&seen, nullptr, false);
+    QTest::keyClick(form.AddBitBtn, Qt::Key_Return);
+    QCOMPARE(enter->seen, 1);
 }
 
 void MonitorFormTest::editAppliesTheDialogToTheDoubleClickedEntry() {
