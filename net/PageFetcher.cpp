@@ -24,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 const char kClosed[] = "Connection Closed Gracefully.";
 
+// Largest Latin-1 page read through the fetcher's reusable byte buffer.
+constexpr size_t kScratchBytes = 4u << 20;
+
 // A failure that leaves the exchange in a known state: the whole response was read.
 struct StatusFailure : FetchError {
     using FetchError::FetchError;
@@ -61,6 +64,7 @@ struct PageFetcher::Impl {
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
     std::shared_ptr<TlsStream::Context> tls;
+    std::string scratch;
     Clock::time_point deadline;
 };
 
@@ -171,10 +175,19 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
 std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) {
     const auto length = static_cast<size_t>(head.contentLength());
     if (length > limits::kMaxBodyBytes) throw FetchError("Response too large");
+    const bool utf8 = TextDecoder::isUtf8(head.value("Content-Type"));
+    if (!utf8 && length <= kScratchBytes) {
+        // Small pages, checked again and again: bytes into a buffer kept warm across gets, then
+        // widened in one pass while the text is built (no cleared buffer to write over).
+        if (scratch.size() < length) scratch.resize(length);
+        const size_t got = connection->readExact(scratch.data(), length);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(scratch.data());
+        return std::u16string(bytes, bytes + got);
+    }
     std::u16string text = TextDecoder::allocate(length);
     char* raw = reinterpret_cast<char*>(text.data()) + length;
     const size_t got = connection->readExact(raw, length);
-    TextDecoder::decodeInPlace(text, got, TextDecoder::isUtf8(head.value("Content-Type")));
+    TextDecoder::decodeInPlace(text, got, utf8);
     return text;
 }
 
