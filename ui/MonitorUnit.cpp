@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -11,7 +10,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
 #include <exception>
 #include <optional>
 
