@@ -599,7 +599,7 @@ void MonitorFormTest::trayClickBringsBackAMinimizedOrHiddenWindow() {
         QVERIFY2(icon.x() >= 0, "the icon was not embedded");
         trayprobe::settleClicks();
         QVERIFY(trayprobe::clickAt(icon));
-        QTest::qWaitFor([&form] { return form.isVisible(); }, 3000);
+        (void)QTest::qWaitFor([&form] { return form.isVisible(); }, 3000);
     }
     QVERIFY(form.isVisible());
     QVERIFY(!form.isMinimized());
