@@ -15,7 +15,7 @@ namespace {
 
 constexpr char kValueName[] = "Vantrel";
 
-// The command line "<executable>" -s as the value of an Exec key (Desktop Entry Specification,
+// The command line "<executable>" -s as the value of an Exec key (freedesktop.org desktop entry format,
 // "The Exec key"): inside the double quotes ", `, $ and \ are escaped with a backslash; the value
 // is then a string value, whose own escaping doubles every backslash and writes control
 // characters as \n, \t, \r; a literal % is written %%.

@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-// The machine-wide autostart directory of the XDG Autostart Specification; the per-user one is
+// The machine-wide autostart directory of the freedesktop.org autostart rules; the per-user one is
 // never used.
 inline constexpr char kSystemAutostartDirectory[] = "/etc/xdg/autostart";
 

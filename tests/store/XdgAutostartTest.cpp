@@ -21,7 +21,7 @@ std::string Entry(const std::string& exec) {
 TEST(XdgAutostartTest, ExecQuotesAndEscapesThePath) {
     EXPECT_EQ(XdgAutostart::desktopEntry("/usr/bin/vantrel"), Entry("\"/usr/bin/vantrel\" -s"));
     // Inside the quotes " ` $ \ get a backslash; the string escaping then doubles every backslash
-    // (Desktop Entry Specification, "The Exec key"); % becomes %%.
+    // (freedesktop.org desktop entry format, "The Exec key"); % becomes %%.
     EXPECT_EQ(XdgAutostart::desktopEntry("/opt/My Apps/it's \"q\" `x` $HOME 100%\\b/vantrel"),
               Entry("\"/opt/My Apps/it's \\\\\"q\\\\\" \\\\`x\\\\` \\\\$HOME 100%%\\\\\\\\b/vantrel\" -s"));
     EXPECT_EQ(XdgAutostart::desktopEntry("/a\tb\nc"), Entry("\"/a\\tb\\nc\" -s"));
