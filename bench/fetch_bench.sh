@@ -4,7 +4,7 @@
 # Usage: bench/fetch_bench.sh [build-dir]   (a Release build with the fetch_bench target)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-fetcher-rel}
+build=${1:-$root/build}
 bench=$build/bin/fetch_bench
 runs=${RUNS:-7}
 [ -x "$bench" ] || { echo "build $bench first (cmake --build $build --target fetch_bench)" >&2; exit 1; }
