@@ -61,7 +61,10 @@ class ApplicationTest : public QObject {
         QTimer::singleShot(kWatchdogMs, &box, [&box] { box.done(3); });
         QVERIFY(box.exec() != 3);
         bool loopRan = false;
-        QTimer::singleShot(0, app, [&] { loopRan = true; });
+        // The timer belongs to an object of this function, so it cannot fire into a later test
+        // once `loopRan` is gone.
+        QObject scope;
+        QTimer::singleShot(0, &scope, [&] { loopRan = true; });
         app->requestQuit();
         QCOMPARE(app->run(), 0);
         QVERIFY(!loopRan);
