@@ -154,7 +154,8 @@ class ApplicationTest : public QObject {
         app->setMainWindow(&main);
         QTimer::singleShot(0, app, [] { throw Error("Tick failed"); });
         QTimer::singleShot(10, &main, [&main] { main.close(); });
-        QTimer::singleShot(kWatchdogMs, app, [] { QCoreApplication::exit(3); });
+        QObject watchdogScope;  // the watchdog ends with this test
+        QTimer::singleShot(kWatchdogMs, &watchdogScope, [] { QCoreApplication::exit(3); });
         QCOMPARE(app->run(), 0);
         QCOMPARE(gShown, QStringList{"Tick failed."});
         app->setMainWindow(nullptr);
@@ -175,7 +176,8 @@ class ApplicationTest : public QObject {
                 main.close();
             });
         });
-        QTimer::singleShot(kWatchdogMs, app, [] { QCoreApplication::exit(3); });
+        QObject watchdogScope;  // the watchdog ends with this test
+        QTimer::singleShot(kWatchdogMs, &watchdogScope, [] { QCoreApplication::exit(3); });
         QCOMPARE(app->run(), 0);
         QVERIFY(stillRunning);
         app->setMainWindow(nullptr);
@@ -196,7 +198,8 @@ class ApplicationTest : public QObject {
             box.exec();
             boxReturned = true;
         });
-        QTimer::singleShot(kWatchdogMs, app, [] { QCoreApplication::exit(3); });
+        QObject watchdogScope;  // the watchdog ends with this test
+        QTimer::singleShot(kWatchdogMs, &watchdogScope, [] { QCoreApplication::exit(3); });
         QCOMPARE(app->run(), 0);
         QVERIFY(boxReturned);
         app->setMainWindow(nullptr);
