@@ -75,7 +75,8 @@ TEST(Crc32Test, FastPathsMatchTheByteWiseTableAtEveryAlignmentAndLength) {
     std::vector<unsigned char> buffer(4096 + 16);
     for (auto& b : buffer) b = static_cast<unsigned char>(random());
     for (size_t offset = 0; offset < 9; ++offset) {
-        for (size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 1000u, 4095u, 4096u}) {
+        for (size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u,
+                              1000u, 4095u, 4096u}) {
             uint32_t seed = random();
             EXPECT_EQ(Crc32::update(buffer.data() + offset, length, seed),
                       Crc32::updateBytewise(buffer.data() + offset, length, seed))
