@@ -14,7 +14,7 @@ using vantrel::TrayNotifier;
 
 namespace {
 
-const char kNoTrayChild[] = "VANTREL_TEST_NO_TRAY_CHILD";
+using trayprobe::kNoTrayChild;
 const char kLateTrayChild[] = "VANTREL_TEST_LATE_TRAY_CHILD";  // holds a directory for its signal file
 
 std::u16string u16(const QString& text) {
@@ -182,19 +182,9 @@ void TrayNotifierTest::showWithoutNotificationAreaThrows() {
         }
         return;
     }
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QString::fromLatin1(kNoTrayChild), QStringLiteral("1"));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("showWithoutNotificationAreaThrows")});
-    QVERIFY(child.waitForFinished(30000));
-    const QByteArray output = child.readAll();
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
-    QVERIFY2(output.contains("PASS   : TrayNotifierTest::showWithoutNotificationAreaThrows"),
-             output.constData());
+    const QByteArray failure = trayprobe::runWithoutNotificationArea(
+        QStringLiteral("TrayNotifierTest"), QStringLiteral("showWithoutNotificationAreaThrows"));
+    QVERIFY2(failure.isEmpty(), failure.constData());
 }
 
 // A program started at log-on may come up before the panel: show() waits for the notification

@@ -151,4 +151,26 @@ inline void settleClicks() {
     QTest::qWait(QApplication::doubleClickInterval() + 200);
 }
 
+// Set in a child started by runWithoutNotificationArea(): the test runs there on the offscreen
+// platform, which has no notification area.
+constexpr char kNoTrayChild[] = "VANTREL_TEST_NO_TRAY_CHILD";
+
+// Runs one test function of this executable again in a child process without a notification area
+// and checks that it passed there. Returns the child's output on failure (empty on success).
+inline QByteArray runWithoutNotificationArea(const QString& testClass, const QString& function) {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QString::fromLatin1(kNoTrayChild), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {function});
+    if (!child.waitForFinished(30000)) return "the child did not finish within 30 s";
+    const QByteArray output = child.readAll();
+    const QByteArray passed = "PASS   : " + testClass.toUtf8() + "::" + function.toUtf8();
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 || !output.contains(passed))
+        return output.isEmpty() ? QByteArray("the child failed without output") : output;
+    return {};
+}
+
 }  // namespace trayprobe

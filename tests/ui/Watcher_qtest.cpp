@@ -31,7 +31,7 @@ using namespace vantrel;
 
 namespace {
 
-const char kNoTrayChild[] = "VANTREL_TEST_NO_TRAY_CHILD";
+using trayprobe::kNoTrayChild;
 constexpr int kCheckWaitMs = 30000;
 
 QStringList shownErrors;
@@ -330,19 +330,9 @@ void WatcherTest::withoutNotificationAreaTheWindowIsNotCreated() {
         QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/webpages.dat")));
         return;
     }
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QString::fromLatin1(kNoTrayChild), QStringLiteral("1"));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("withoutNotificationAreaTheWindowIsNotCreated")});
-    QVERIFY(child.waitForFinished(30000));
-    const QByteArray output = child.readAll();
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
-    QVERIFY2(output.contains("PASS   : WatcherTest::withoutNotificationAreaTheWindowIsNotCreated"),
-             output.constData());
+    const QByteArray failure = trayprobe::runWithoutNotificationArea(
+        QStringLiteral("WatcherTest"), QStringLiteral("withoutNotificationAreaTheWindowIsNotCreated"));
+    QVERIFY2(failure.isEmpty(), failure.constData());
 }
 
 QTEST_MAIN(WatcherTest)
