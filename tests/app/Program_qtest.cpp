@@ -186,6 +186,18 @@ bool mainWindowShown(QProcess* process) {
     return !visibleWindows(process->processId(), kMainWindowName).isEmpty();
 }
 
+// Waits (bounded) for the main window to be shown; its window id, or empty when it never was.
+QString waitForMainWindow(QProcess* process) {
+    QStringList windows;
+    waitFor(
+        [&] {
+            windows = visibleWindows(process->processId(), kMainWindowName);
+            return !windows.isEmpty();
+        },
+        timeoutMs());
+    return windows.isEmpty() ? QString() : windows.first();
+}
+
 // Sends `signalNumber` and waits for the end. True when the program ended by itself with code 0.
 bool endsWithZero(QProcess* process, int signalNumber, int waitMs = timeoutMs()) {
     ::kill(static_cast<pid_t>(process->processId()), signalNumber);
@@ -377,14 +389,9 @@ class ProgramTest : public QObject {
         QVERIFY(program.writeDataFile(threeEntries()));
         const auto before = readSections(program.dataFile());
         QProcess* process = program.start({});
-        QStringList windows;
-        QVERIFY(waitFor(
-            [&] {
-                windows = visibleWindows(process->processId(), kMainWindowName);
-                return !windows.isEmpty();
-            },
-            timeoutMs()));
-        run("xdotool", {"windowfocus", "--sync", windows.first()});
+        const QString window = waitForMainWindow(process);
+        QVERIFY(!window.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", window});
         run("xdotool", {"key", "alt+e"});
         QVERIFY(waitFor([&] { return process->state() == QProcess::NotRunning; }, timeoutMs()));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
@@ -398,14 +405,9 @@ class ProgramTest : public QObject {
         QVERIFY(program.writeDataFile(threeEntries()));
         const auto before = readSections(program.dataFile());
         QProcess* process = program.start({});
-        QStringList windows;
-        QVERIFY(waitFor(
-            [&] {
-                windows = visibleWindows(process->processId(), kMainWindowName);
-                return !windows.isEmpty();
-            },
-            timeoutMs()));
-        run("xdotool", {"windowfocus", "--sync", windows.first()});
+        const QString window = waitForMainWindow(process);
+        QVERIFY(!window.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", window});
         run("xdotool", {"key", "Escape"});  // Escape in the main window opens the add dialog
         QVERIFY(waitFor([&] { return !visibleWindows(process->processId(), "^Web Page$").isEmpty(); },
                         timeoutMs()));
@@ -431,14 +433,10 @@ class ProgramTest : public QObject {
                                   url + "\r\nitem2=0\r\nitem3=\r\nitem4=\r\n"));
         QProcess* process = program.start(byExitCommand ? QStringList{} : QStringList{"-s"});
         QVERIFY(waitRunning(process));
-        QStringList windows;
+        QString window;
         if (byExitCommand) {
-            QVERIFY(waitFor(
-                [&] {
-                    windows = visibleWindows(process->processId(), kMainWindowName);
-                    return !windows.isEmpty();
-                },
-                timeoutMs()));
+            window = waitForMainWindow(process);
+            QVERIFY(!window.isEmpty());
         }
         QVERIFY(silent.waitForConnection(timeoutMs()));
         // A download waits up to 15 s per read; the end must not wait for it.
@@ -446,7 +444,7 @@ class ProgramTest : public QObject {
         QElapsedTimer ending;
         ending.start();
         if (byExitCommand) {
-            run("xdotool", {"windowfocus", "--sync", windows.first()});
+            run("xdotool", {"windowfocus", "--sync", window});
             run("xdotool", {"key", "alt+e"});
             QVERIFY(waitFor([&] { return process->state() == QProcess::NotRunning; }, bound));
             QCOMPARE(process->exitStatus(), QProcess::NormalExit);
