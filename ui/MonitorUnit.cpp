@@ -39,10 +39,6 @@ QString toQString(const std::u16string& text) {
     return QString::fromStdU16String(text);
 }
 
-std::u16string trimmed(const QString& text) {
-    return Trim(text.toStdU16String());
-}
-
 std::vector<std::u16string> toArgs(const QStringList& args) {
     std::vector<std::u16string> result;
     for (const QString& arg : args) result.push_back(arg.toStdU16String());
@@ -286,7 +282,9 @@ void TMonitorForm::AddBitBtnClick() {
         dialog->setIntervalIndex(kDefaultIntervalIndex);
         dialog->setChangedBox(false, false);
         if (dialog->run() != QDialog::Accepted) return;
-        d->list.add(trimmed(dialog->labelText()), trimmed(dialog->urlText()), dialog->intervalIndex());
+        // The list trims label and URL itself.
+        d->list.add(dialog->labelText().toStdU16String(), dialog->urlText().toStdU16String(),
+                    dialog->intervalIndex());
         saveAfterUserChange();
     });
 }
@@ -307,8 +305,8 @@ void TMonitorForm::ListViewDblClick() {
         dialog->setChangedBox(changed, changed);
         if (dialog->run() != QDialog::Accepted) return;
         if (!d->list.find(id)) return;
-        d->list.edit(id, trimmed(dialog->labelText()), trimmed(dialog->urlText()), dialog->intervalIndex(),
-                     changed, dialog->changedBoxTicked());
+        d->list.edit(id, dialog->labelText().toStdU16String(), dialog->urlText().toStdU16String(),
+                     dialog->intervalIndex(), changed, dialog->changedBoxTicked());
         saveAfterUserChange();
     });
 }
