@@ -16,7 +16,6 @@
 #include "core/Clock.h"
 #include "core/CommandLine.h"
 #include "core/PageList.h"
-#include "core/Text.h"
 #include "store/PageListFile.h"
 #include "store/XdgAutostart.h"
 #include "ui/CheckRunner.h"
