@@ -12,7 +12,7 @@ struct UrlParts {
 };
 
 class Url {
-public:
+  public:
     static UrlParts split(std::u16string_view text);
     // Merges `text` into `current` and returns the new current URL; the IP version and the
     // credentials change only with the host. Throws FetchError ("Unknown Protocol") when no port

@@ -5,10 +5,12 @@ set -euo pipefail
 mode=${1:-test}
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=300)
-pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev zlib1g-dev
+pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev
       libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
 if [ "$mode" = test ]; then
-  pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick libbenchmark-dev hyperfine curl)
+  # clang-format checks the source format; zlib is the benchmarks' reference CRC-32.
+  pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format
+         zlib1g-dev git)
 fi
 if [ "$mode" = fuzz ]; then
   # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).

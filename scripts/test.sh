@@ -13,17 +13,20 @@ mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS
 export LC_ALL=C.UTF-8
 
+echo "== Source format"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 if [ "${VANTREL_SKIP_SANITIZE:-0}" != 1 ]; then
   echo "== Library tests with ASan+UBSan"
   cmake -S . -B "$build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE=ON \
-        -DVANTREL_UI=OFF -DVANTREL_BENCH=OFF >/dev/null
+        -DVANTREL_WERROR=ON -DVANTREL_UI=OFF -DVANTREL_BENCH=OFF >/dev/null
   cmake --build "$build-asan" -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$build-asan" --output-on-failure -j"$jobs"
 fi
 
 echo "== All tests (Release)"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVANTREL_WERROR=ON -DVANTREL_BENCH=ON >/dev/null
 cmake --build "$build" -j"$jobs"
 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
   trayer --edge bottom --align right --widthtype request --height 32 \

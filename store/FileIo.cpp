@@ -126,8 +126,7 @@ FileRead ReadWholeFile(const std::string& path, int64_t maxBytes) {
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, const ReplaceOptions& options) {
     const std::filesystem::path target(path);
-    std::string dir = target.parent_path().string();
-    if (dir.empty()) dir = ".";
+    const std::string dir = target.has_parent_path() ? target.parent_path().string() : std::string(1, '.');
     const std::string base = target.filename().string();
     if (base.empty()) return false;
 

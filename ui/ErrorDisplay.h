@@ -8,7 +8,7 @@ class QWidget;
 namespace vantrel {
 
 class ErrorDisplay {
-public:
+  public:
     // The message plus "." when its last character's code is greater than that of ".".
     static QString text(const QString& message);
     static void show(const QString& message, QWidget* parent = nullptr);

@@ -180,7 +180,8 @@ TEST_F(CookieStoreTest, CookieSizeLimit) {
 
 TEST_F(CookieStoreTest, PerDomainLimitEvictsTheOldest) {
     std::vector<std::u16string> values;
-    for (size_t i = 0; i < kMaxCookiesPerDomain; ++i) values.push_back(u"c" + IntToText(i) + u"=1");
+    for (size_t i = 0; i < kMaxCookiesPerDomain; ++i)
+        values.push_back(std::u16string(u"c").append(IntToText(i)).append(u"=1"));
     set(values);
     ASSERT_EQ(store.domains().front().cookies.size(), kMaxCookiesPerDomain);
     set({u"c0=2"});  // a replacement evicts nothing
@@ -196,12 +197,13 @@ TEST_F(CookieStoreTest, TotalLimitEvictsFromTheFullestDomain) {
     const size_t fullDomains = kMaxCookies / kMaxCookiesPerDomain;  // 16 full entries
     for (size_t d = 0; d < fullDomains; ++d) {
         std::vector<std::u16string> values;
-        for (size_t i = 0; i < kMaxCookiesPerDomain; ++i) values.push_back(u"c" + IntToText(i) + u"=1");
-        set(values, u"h" + IntToText(d));
+        for (size_t i = 0; i < kMaxCookiesPerDomain; ++i)
+            values.push_back(std::u16string(u"c").append(IntToText(i)).append(u"=1"));
+        set(values, std::u16string(u"h").append(IntToText(d)));
     }
     std::vector<std::u16string> rest;
     for (size_t i = 0; i < kMaxCookies - fullDomains * kMaxCookiesPerDomain; ++i) {
-        rest.push_back(u"r" + IntToText(i) + u"=1");
+        rest.push_back(std::u16string(u"r").append(IntToText(i)).append(u"=1"));
     }
     set(rest, u"small");
     size_t total = 0;

@@ -31,7 +31,7 @@ TEST(IniFileTest, LongValuesAreCutWithoutSplittingACharacter) {
     }();
     const IniFile ini(u"[s]\nodd=" + globes + u"\neven=x" + globes + u"\n");
     EXPECT_EQ(ini.value(u"s", u"odd"), globes.substr(0, 2046));
-    EXPECT_EQ(ini.value(u"s", u"even"), u"x" + globes.substr(0, 2046));
+    EXPECT_EQ(ini.value(u"s", u"even"), std::u16string(u"x").append(globes, 0, 2046));
 }
 
 TEST(IniFileTest, IntegerKeysTakeTheZeroXRuleOnlyPastTwoCharacters) {

@@ -20,8 +20,13 @@ using test::WriteBytes;
 std::string Describe(const PageList& list) {
     std::string out;
     for (const PageEntry& entry : list.entries()) {
-        out += ToUtf8(entry.label) + "|" + std::to_string(static_cast<int>(entry.status));
-        for (const auto& column : entry.columns) out += "|" + ToUtf8(column);
+        out += ToUtf8(entry.label);
+        out += '|';
+        out += std::to_string(static_cast<int>(entry.status));
+        for (const auto& column : entry.columns) {
+            out += '|';
+            out += ToUtf8(column);
+        }
         out += "\n";
     }
     return out;
