@@ -2,6 +2,7 @@
 // cookies between hops, and what a connection with bytes left over must not do.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "FetcherTestSupport.h"
@@ -94,15 +95,23 @@ TEST(FetcherSessionTest, BytesArrivingAfterQuickReadCloseTheConnection) {
     EXPECT_EQ(peers.scripts[1]->written, requestHead("/b"));
 }
 
-TEST(FetcherSessionTest, ClosedIdleConnectionIsRetriedOnceOnANewOne) {
-    test::MemoryPeers peers;
-    peers.add()->feed(page("one")).awaitWrite(2).close();
-    peers.add()->feed(page("two"));
-    PageFetcher fetcher(peers.options());
-    EXPECT_EQ(fetcher.get(u"http://h/a"), u"one");
-    EXPECT_EQ(fetcher.get(u"http://h/b"), u"two");
-    EXPECT_EQ(peers.opened.size(), 2u);
-    EXPECT_EQ(peers.scripts[1]->written, requestHead("/b"));
+TEST(FetcherSessionTest, ClosedOrResetIdleConnectionIsRetriedOnceOnANewOne) {
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        test::MemoryPeers peers;
+        auto first = peers.add();
+        first->feed(page("one")).awaitWrite(2);
+        if (reset)
+            first->fail(ECONNRESET);
+        else
+            first->close();
+        peers.add()->feed(page("two"));
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(fetcher.get(u"http://h/a"), u"one");
+        EXPECT_EQ(fetcher.get(u"http://h/b"), u"two");
+        EXPECT_EQ(peers.opened.size(), 2u);
+        EXPECT_EQ(peers.scripts[1]->written, requestHead("/b"));
+    }
 }
 
 TEST(FetcherSessionTest, AnotherHostOrPortOpensANewConnection) {
