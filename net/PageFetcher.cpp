@@ -186,6 +186,9 @@ std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) 
 
 std::u16string PageFetcher::Impl::get(const std::u16string& url) {
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
+    // A page's URL never resolves against the page fetched before it, which may be on another
+    // server: a URL without a scheme fails the same way whatever came before.
+    current = UrlParts{};
     // A failure by status ends the exchange in a known state (the whole response was read), so
     // the connection may be kept; it is thrown once that is decided.
     std::optional<FetchError> statusFailure;

@@ -35,7 +35,9 @@ class PageFetcher {
     PageFetcher& operator=(const PageFetcher&) = delete;
 
     // Returns the decoded body of the final response (possibly empty); throws FetchError.
-    // Blocks the calling thread; one call at a time.
+    // Blocks the calling thread; one call at a time. Every get starts from no URL at all, so
+    // `url` needs a scheme ("Unknown Protocol" otherwise); only redirect locations resolve
+    // against the URL of the hop before them.
     std::u16string get(const std::u16string& url);
 
     // Callable from any thread: the get in progress and every later one fail with FetchError

@@ -239,14 +239,19 @@ TEST(FetcherSessionTest, ControlCharacterInLocationSendsNothingMore) {
     EXPECT_EQ(peers.scripts[0]->written, requestHead("/"));
 }
 
-TEST(FetcherSessionTest, UrlWithoutSchemeResolvesAgainstLastRequest) {
+TEST(FetcherSessionTest, UrlWithoutSchemeFailsWhicheverPageCameBefore) {
+    // Within one get a relative Location resolves against the hop before it; the next get starts
+    // afresh and sends nothing to the server the last page came from.
     test::MemoryPeers peers;
-    peers.add()->feed(page("x")).awaitWrite(2).feed(page("y"));
+    peers.add()->feed(redirect("x.html")).awaitWrite(2).feed(page("x")).awaitWrite(3).feed(page("wrong"));
     PageFetcher fetcher(peers.options());
-    EXPECT_EQ(test::failureOf(fetcher, u"host/page.html"), "Unknown Protocol");
-    EXPECT_EQ(fetcher.get(u"http://h/dir/x.html"), u"x");
-    EXPECT_EQ(fetcher.get(u"host/page.html"), u"y");
-    EXPECT_EQ(peers.scripts[0]->written, requestHead("/dir/x.html") + requestHead("/dir/host/page.html"));
+    EXPECT_EQ(test::failureOf(fetcher, u"two.html"), "Unknown Protocol");
+    EXPECT_EQ(fetcher.get(u"http://other:8080/dir/one.html"), u"x");
+    EXPECT_EQ(test::failureOf(fetcher, u"two.html"), "Unknown Protocol");
+    EXPECT_EQ(test::failureOf(fetcher, u"/dir/two.html"), "Unknown Protocol");
+    EXPECT_EQ(peers.opened.size(), 1u);
+    EXPECT_EQ(peers.scripts[0]->written,
+              requestHead("/dir/one.html", "other:8080") + requestHead("/dir/x.html", "other:8080"));
 }
 
 TEST(FetcherSessionTest, RedirectToHttps) {
