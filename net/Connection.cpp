@@ -39,9 +39,9 @@ void Connection::fail(FetchErrorKind kind) {
 }
 
 ReadResult Connection::receive(char* into, size_t capacity, int waitMs) {
-    if (cancel_) cancel_->throwIfRaised();
     ReadResult r{ReadStatus::Closed};
     try {
+        if (cancel_) cancel_->throwIfRaised();
         r = stream_->read(into, capacity, waitMs);
     } catch (...) {
         close();
