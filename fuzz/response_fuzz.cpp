@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes as a server's answer to one get (response head, body framing, decoding),
 // cut into pieces as a socket might deliver them, then checks that a second get on the same host
 // gets its own answer: leftover bytes of the first must never be read as the second's.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++opened;
         if (opened == 1) return std::make_unique<MemoryStream>(first);
         if (opened == 2) return std::make_unique<MemoryStream>(fresh);
-        throw FetchError("Socket Error # 10061\r\nConnection refused.");
+        throw FetchError::socket(ECONNREFUSED);
     };
     PageFetcher fetcher(options);
     try {

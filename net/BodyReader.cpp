@@ -2,18 +2,16 @@
 
 #include "core/Text.h"
 #include "net/Connection.h"
+#include "net/FetchError.h"
 #include "net/HttpResponseReader.h"
-#include "net/PageFetcher.h"
 
 namespace vantrel {
 
 namespace {
 
-const char kClosed[] = "Connection Closed Gracefully.";
-
 bool tooLarge(const BodyRead& how) {
     if (how.discard) return false;
-    throw FetchError("Response too large");
+    throw FetchError(FetchErrorKind::ResponseTooLarge);
 }
 
 // RFC 7230 section 4.1. Chunk extensions and trailers are not parsed: a size line with an
@@ -22,7 +20,8 @@ bool tooLarge(const BodyRead& how) {
 bool readChunked(Connection& connection, std::string& out, const BodyRead& how) {
     std::string line;
     for (;;) {
-        if (connection.readLine(line) == Connection::Line::Closed) throw FetchError(kClosed);
+        if (connection.readLine(line) == Connection::Line::Closed)
+            throw FetchError(FetchErrorKind::ConnectionClosed);
         const long long size = BodyReader::chunkSize(line);
         if (size <= 0) {
             connection.readLine(line);
@@ -34,9 +33,10 @@ bool readChunked(Connection& connection, std::string& out, const BodyRead& how) 
         const size_t got = connection.readExact(out.data() + old, static_cast<size_t>(size));
         if (got < static_cast<size_t>(size)) {
             out.resize(old + got);
-            throw FetchError(kClosed);
+            throw FetchError(FetchErrorKind::ConnectionClosed);
         }
-        if (connection.readLine(line) == Connection::Line::Closed) throw FetchError(kClosed);
+        if (connection.readLine(line) == Connection::Line::Closed)
+            throw FetchError(FetchErrorKind::ConnectionClosed);
     }
 }
 

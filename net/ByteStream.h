@@ -3,19 +3,15 @@
 // TLS session and an in-memory script implement it, so the protocol runs without a network in
 // tests and fuzzers.
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace vantrel {
 
-enum class ReadStatus { Data, TimedOut, Closed, Failed };
+enum class ReadStatus { Data, TimedOut, Closed };
 
 struct ReadResult {
-    ReadResult(ReadStatus s, size_t n = 0, std::string message = {})
-        : status(s), count(n), error(std::move(message)) {}
     ReadStatus status;
-    size_t count;       // bytes stored, for Data
-    std::string error;  // the message of the failure, for Failed
+    size_t count = 0;  // bytes stored, for Data
 };
 
 class ByteStream {
@@ -23,8 +19,8 @@ class ByteStream {
     virtual ~ByteStream() = default;
 
     // Stores at most `capacity` bytes, waiting at most `waitMs` for the first (0: a poll without
-    // waiting). Reports data, a time-out, the peer's close or a failure with its message. Throws
-    // FetchError("Cancelled") when the get was cancelled.
+    // waiting). Reports data, a time-out or the peer's close; every failure, a cancelled get
+    // included, is thrown as FetchError.
     virtual ReadResult read(char* buffer, size_t capacity, int waitMs) = 0;
 
     // Sends every byte, waiting at most `waitMs` for room; throws FetchError on failure.

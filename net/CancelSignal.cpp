@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "net/FetchError.h"
 #include "net/HttpLimits.h"
-#include "net/PageFetcher.h"
 
 namespace vantrel {
 
@@ -30,7 +30,7 @@ void CancelSignal::raise() {
 }
 
 void CancelSignal::throwIfRaised() const {
-    if (raised()) throw FetchError("Cancelled");
+    if (raised()) throw FetchError(FetchErrorKind::Cancelled);
 }
 
 bool CancelSignal::waitFd(int fd, short events, int waitMs, const CancelSignal* cancel) {

@@ -5,7 +5,6 @@
 
 #include "net/CancelSignal.h"
 #include "net/HttpLimits.h"
-#include "net/PageFetcher.h"
 
 namespace vantrel {
 
@@ -34,14 +33,27 @@ int Connection::waitMs(int wanted, bool& deadlineBinds) const {
     return deadlineBinds ? static_cast<int>(left) : wanted;
 }
 
-void Connection::fail(const std::string& message) {
+void Connection::fail(FetchErrorKind kind) {
     close();
-    throw FetchError(message);
+    throw FetchError(kind);
+}
+
+ReadResult Connection::receive(char* into, size_t capacity, int waitMs) {
+    ReadResult r{ReadStatus::Closed};
+    try {
+        if (cancel_) cancel_->throwIfRaised();
+        r = stream_->read(into, capacity, waitMs);
+    } catch (...) {
+        close();
+        throw;
+    }
+    if (r.status == ReadStatus::Data) received_ += r.count;
+    if (r.status == ReadStatus::Closed) close();
+    return r;
 }
 
 ReadStatus Connection::fill(int wanted, bool throwAtDeadline) {
     if (!open_) return ReadStatus::Closed;
-    if (cancel_) cancel_->throwIfRaised();
     if (pos_ == end_) {
         pos_ = end_ = 0;
     } else if (pos_ > 4 * kReceiveBlock && pos_ * 2 > end_) {
@@ -53,21 +65,10 @@ ReadStatus Connection::fill(int wanted, bool throwAtDeadline) {
     if (inbuf_.size() < end_ + kReceiveBlock) inbuf_.resize(end_ + kReceiveBlock);
     bool deadlineBinds = false;
     const int wait = waitMs(wanted, deadlineBinds);
-    ReadResult r = stream_->read(inbuf_.data() + end_, kReceiveBlock, wait);
-    if (r.status == ReadStatus::Data) end_ += r.count;
-    switch (r.status) {
-        case ReadStatus::Data:
-            received_ += r.count;
-            break;
-        case ReadStatus::TimedOut:
-            if (deadlineBinds && throwAtDeadline) fail("Read timed out.");
-            break;
-        case ReadStatus::Closed:
-            close();
-            break;
-        case ReadStatus::Failed:
-            fail(r.error);
-    }
+    const ReadResult r = receive(inbuf_.data() + end_, kReceiveBlock, wait);
+    end_ += r.count;
+    if (r.status == ReadStatus::TimedOut && deadlineBinds && throwAtDeadline)
+        fail(FetchErrorKind::ReadTimedOut);
     return r.status;
 }
 
@@ -80,14 +81,14 @@ Connection::Line Connection::readLine(std::string& line) {
             const size_t length = static_cast<const char*>(lf) - begin;
             size_t content = length;
             if (content > 0 && begin[content - 1] == '\r') --content;
-            if (content > limits::kMaxLineLength) fail("Max line length exceeded.");
+            if (content > limits::kMaxLineLength) fail(FetchErrorKind::LineTooLong);
             line.assign(begin, content);
             pos_ += length + 1;
             return Line::Read;
         }
         scanned = avail;
         // Past this, the line cannot fit even if a CR LF came next.
-        if (avail > limits::kMaxLineLength + 1) fail("Max line length exceeded.");
+        if (avail > limits::kMaxLineLength + 1) fail(FetchErrorKind::LineTooLong);
         switch (fill(readTimeoutMs_, true)) {
             case ReadStatus::Data:
                 continue;
@@ -100,7 +101,7 @@ Connection::Line Connection::readLine(std::string& line) {
                     line.clear();
                     return Line::Closed;
                 }
-                if (rest > limits::kMaxLineLength) fail("Max line length exceeded.");
+                if (rest > limits::kMaxLineLength) fail(FetchErrorKind::LineTooLong);
                 line.assign(inbuf_.data() + pos_, rest);
                 pos_ += rest;
                 return Line::Read;
@@ -114,23 +115,11 @@ size_t Connection::readExact(char* out, size_t count) {
     std::memcpy(out, inbuf_.data() + pos_, got);
     pos_ += got;
     while (got < count && open_) {
-        if (cancel_) cancel_->throwIfRaised();
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
-        ReadResult r = stream_->read(out + got, std::min(count - got, kReceiveBlock), wait);
-        switch (r.status) {
-            case ReadStatus::Data:
-                got += r.count;
-                received_ += r.count;
-                break;
-            case ReadStatus::TimedOut:
-                fail("Read timed out.");
-            case ReadStatus::Closed:
-                close();
-                break;
-            case ReadStatus::Failed:
-                fail(r.error);
-        }
+        const ReadResult r = receive(out + got, std::min(count - got, kReceiveBlock), wait);
+        if (r.status == ReadStatus::TimedOut) fail(FetchErrorKind::ReadTimedOut);
+        got += r.count;
     }
     return got;
 }
@@ -141,26 +130,14 @@ bool Connection::readUntilClose(std::string& out, size_t max) {
     pos_ += buffered;
     while (out.size() <= max) {
         if (!open_) return true;
-        if (cancel_) cancel_->throwIfRaised();
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
         const size_t old = out.size();
         const size_t block = std::min(kReceiveBlock, max + 1 - old);
         out.resize(old + block);
-        ReadResult r = stream_->read(out.data() + old, block, wait);
-        out.resize(old + (r.status == ReadStatus::Data ? r.count : 0));
-        switch (r.status) {
-            case ReadStatus::Data:
-                received_ += r.count;
-                break;
-            case ReadStatus::TimedOut:
-                fail("Read timed out.");
-            case ReadStatus::Closed:
-                close();
-                return true;
-            case ReadStatus::Failed:
-                fail(r.error);
-        }
+        const ReadResult r = receive(out.data() + old, block, wait);
+        out.resize(old + r.count);
+        if (r.status == ReadStatus::TimedOut) fail(FetchErrorKind::ReadTimedOut);
     }
     return false;
 }
@@ -171,7 +148,7 @@ bool Connection::waitForData(int waitMs) {
 }
 
 void Connection::send(std::string_view bytes) {
-    if (!open_) fail("Connection Closed Gracefully.");
+    if (!open_) fail(FetchErrorKind::ConnectionClosed);
     bool deadlineBinds = false;
     const int wait = waitMs(readTimeoutMs_, deadlineBinds);
     try {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "net/ByteStream.h"
+#include "net/FetchError.h"
 
 namespace vantrel {
 
@@ -66,9 +67,11 @@ class Connection {
 
   private:
     int waitMs(int wanted, bool& deadlineBinds) const;
+    // One read from the stream: counts what came and closes on the peer's close or a failure.
+    ReadResult receive(char* into, size_t capacity, int waitMs);
     // Reads one block into the buffer.
     ReadStatus fill(int wanted, bool throwAtDeadline);
-    [[noreturn]] void fail(const std::string& message);
+    [[noreturn]] void fail(FetchErrorKind kind);
 
     std::unique_ptr<ByteStream> stream_;
     Key key_;

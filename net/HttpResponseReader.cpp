@@ -2,8 +2,8 @@
 
 #include "core/Text.h"
 #include "net/Connection.h"
+#include "net/FetchError.h"
 #include "net/HttpLimits.h"
-#include "net/PageFetcher.h"
 
 namespace vantrel {
 
@@ -78,9 +78,9 @@ std::optional<ResponseHead> HttpResponseReader::readHead(Connection& connection)
     std::string line;
     // A time-out or the peer's close ends the head like the empty line would.
     while (connection.readLine(line) == Connection::Line::Read && !line.empty()) {
-        if (++lines > limits::kMaxHeadLines) throw FetchError("Max header lines exceeded.");
+        if (++lines > limits::kMaxHeadLines) throw FetchError(FetchErrorKind::TooManyHeadLines);
         headBytes += line.size();
-        if (headBytes > limits::kMaxHeadBytes) throw FetchError("Max header size exceeded.");
+        if (headBytes > limits::kMaxHeadBytes) throw FetchError(FetchErrorKind::HeadTooLarge);
         if (line[0] == ' ' || line[0] == '\t') {
             // RFC 7230 section 3.2.4: obsolete line folding; a fold before the first field has
             // nothing to continue and is dropped.

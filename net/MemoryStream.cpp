@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/PageFetcher.h"
+#include "net/FetchError.h"
 
 namespace vantrel {
 
@@ -38,9 +38,9 @@ ReadResult MemoryStream::read(char* buffer, size_t capacity, int waitMs) {
                 s.steps.pop_front();
                 continue;
             case MemoryScript::Step::Fail: {
-                ReadResult r{ReadStatus::Failed, 0, step.bytes};
+                const int error = step.error;
                 s.steps.pop_front();
-                return r;
+                throw FetchError::socket(error);
             }
         }
     }
@@ -50,7 +50,7 @@ ReadResult MemoryStream::read(char* buffer, size_t capacity, int waitMs) {
 }
 
 void MemoryStream::writeAll(std::string_view bytes, int) {
-    if (!script_->writeError.empty()) throw FetchError(script_->writeError);
+    if (script_->writeError != 0) throw FetchError::socket(script_->writeError);
     script_->written.append(bytes);
     ++script_->writes;
 }

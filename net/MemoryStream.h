@@ -14,13 +14,14 @@ namespace vantrel {
 struct MemoryScript {
     struct Step {
         enum Kind { Bytes, Stall, Close, Fail, AwaitWrite } kind;
-        std::string bytes;  // the data, or the message for Fail
+        std::string bytes;  // the data
         int writes = 0;     // AwaitWrite: reads time out until this many writes were made
         size_t taken = 0;   // Bytes: how many were read already
+        int error = 0;      // Fail: the errno value of the failed socket call
     };
     std::deque<Step> steps;
-    bool endsOpen = false;   // after the last step: time-outs (true) or the peer's close (false)
-    std::string writeError;  // when set, every write fails with this message
+    bool endsOpen = false;  // after the last step: time-outs (true) or the peer's close (false)
+    int writeError = 0;     // when set, every write fails as a socket call with this errno value
     std::string written;
     bool closedByClient = false;
     int writes = 0;
@@ -44,8 +45,9 @@ struct MemoryScript {
         steps.push_back({Step::AwaitWrite, {}, totalWrites});
         return *this;
     }
-    MemoryScript& fail(std::string message) {
-        steps.push_back({Step::Fail, std::move(message)});
+    // The next read fails as a socket call with the errno value `error`.
+    MemoryScript& fail(int error) {
+        steps.push_back({Step::Fail, {}, 0, 0, error});
         return *this;
     }
 };
@@ -56,7 +58,7 @@ class MemoryStream : public ByteStream {
 
     // A stall is taken only by a wait longer than 0 ms, as a real wait would pass it.
     ReadResult read(char* buffer, size_t capacity, int waitMs) override;
-    // Throws FetchError(writeError) when the script sets one.
+    // Throws FetchError::socket(writeError) when the script sets one.
     void writeAll(std::string_view bytes, int waitMs) override;
     void close() override;
 

@@ -22,15 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char kClosed[] = "Connection Closed Gracefully.";
-
 // Largest Latin-1 page read through the fetcher's reusable byte buffer.
 constexpr size_t kScratchBytes = 4u << 20;
-
-// A failure that leaves the exchange in a known state: the whole response was read.
-struct StatusFailure : FetchError {
-    using FetchError::FetchError;
-};
 
 bool isCloseValue(std::string_view value) {
     return EqualsIgnoreCase(TrimBytes(value), "close");
@@ -82,7 +75,7 @@ void PageFetcher::cancel() {
 
 int PageFetcher::Impl::waitLeft(int wanted) const {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) throw FetchError("Read timed out.");
+    if (left <= 0) throw FetchError(FetchErrorKind::ReadTimedOut);
     return left < wanted ? static_cast<int>(left) : wanted;
 }
 
@@ -114,8 +107,8 @@ bool PageFetcher::Impl::prepareConnection() {
             key.port != port || key.tls != secure)
             connection.reset();
     }
-    if (secure && !TlsStream::supported()) throw FetchError("IOHandler value is not valid");
-    if (port < 0 || port > 65535) throw FetchError("Range check error");
+    if (secure && !TlsStream::supported()) throw FetchError(FetchErrorKind::TlsUnavailable);
+    if (port < 0 || port > 65535) throw FetchError(FetchErrorKind::PortOutOfRange);
     keepAliveDecision();
     bool reused = true;
     if (!connection) {
@@ -132,11 +125,11 @@ ResponseHead PageFetcher::Impl::readHeads() {
     int interim = 0;
     for (;;) {
         std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
-        if (!head) throw FetchError(kClosed);
+        if (!head) throw FetchError(FetchErrorKind::ConnectionClosed);
         cookies.storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
         lastHead = *head;
         if (head->statusCode != 100) return std::move(*head);
-        if (++interim > limits::kMaxInterimHeads) throw FetchError("Max interim responses exceeded.");
+        if (++interim > limits::kMaxInterimHeads) throw FetchError(FetchErrorKind::TooManyInterimResponses);
     }
 }
 
@@ -152,9 +145,9 @@ ResponseHead PageFetcher::Impl::exchange() {
         } catch (const FetchError& e) {
             // RFC 7230 section 6.3.1: a server may close an idle kept connection just as a request
             // goes out; a GET that got no byte back is retried once on a new connection.
-            const std::string_view message = e.what();
             const bool nothingCame = connection->received() == before;
-            const bool lost = message == kClosed || message.starts_with("Socket Error # ");
+            const bool lost =
+                e.kind() == FetchErrorKind::ConnectionClosed || e.kind() == FetchErrorKind::Socket;
             if (!reused || attempt > 0 || !nothingCame || !lost || cancel.raised()) throw;
             connection.reset();
         }
@@ -174,7 +167,7 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
 // the announced length, no copy of the body.
 std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) {
     const auto length = static_cast<size_t>(head.contentLength());
-    if (length > limits::kMaxBodyBytes) throw FetchError("Response too large");
+    if (length > limits::kMaxBodyBytes) throw FetchError(FetchErrorKind::ResponseTooLarge);
     const bool utf8 = TextDecoder::isUtf8(head.value("Content-Type"));
     if (!utf8 && length <= kScratchBytes) {
         // Small pages, checked again and again: bytes into a buffer kept warm across gets, then
@@ -193,12 +186,18 @@ std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) 
 
 std::u16string PageFetcher::Impl::get(const std::u16string& url) {
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
+    // A page's URL never resolves against the page fetched before it, which may be on another
+    // server: a URL without a scheme fails the same way whatever came before.
+    current = UrlParts{};
+    // A failure by status ends the exchange in a known state (the whole response was read), so
+    // the connection may be kept; it is thrown once that is decided.
+    std::optional<FetchError> statusFailure;
     try {
         cancel.throwIfRaised();
         int redirects = 0;
         std::u16string target = url;
         for (;;) {
-            if (HttpRequest::hasControlCharacter(target)) throw FetchError("Invalid URL");
+            if (HttpRequest::hasControlCharacter(target)) throw FetchError(FetchErrorKind::InvalidUrl);
             current = Url::resolve(current, target);
             const ResponseHead head = exchange();
             const int code = head.statusCode;
@@ -228,21 +227,20 @@ std::u16string PageFetcher::Impl::get(const std::u16string& url) {
                 keepAliveDecision();
                 return TextDecoder::decode(body, contentType);
             }
-            throw StatusFailure(ToUtf8(FromLatin1(head.statusLine)), code,
-                                TextDecoder::decode(body, contentType));
+            statusFailure.emplace(
+                FetchError::status(head.statusLine, code, TextDecoder::decode(body, contentType)));
+            break;
         }
-        keepAliveDecision();
-        return {};
-    } catch (const StatusFailure&) {
-        keepAliveDecision();
-        throw;
     } catch (...) {
         // After any other failure the state of the stream is unknown (a late answer may still
         // come): the connection is not kept.
         connection.reset();
-        if (cancel.raised()) throw FetchError("Cancelled");
+        if (cancel.raised()) throw FetchError(FetchErrorKind::Cancelled);
         throw;
     }
+    keepAliveDecision();
+    if (statusFailure) throw *statusFailure;
+    return {};
 }
 
 }  // namespace vantrel

@@ -5,25 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "core/Error.h"
+#include "net/FetchError.h"
 #include "net/HttpLimits.h"
 
 namespace vantrel {
 
 class ByteStream;
-
-// A failed get. For a failure by HTTP status, also the code and the body decoded as text.
-class FetchError : public Error {
-  public:
-    explicit FetchError(const std::string& message, int statusCode = 0, std::u16string body = {})
-        : Error(message), statusCode_(statusCode), body_(std::move(body)) {}
-    int statusCode() const { return statusCode_; }
-    const std::u16string& body() const { return body_; }
-
-  private:
-    int statusCode_;
-    std::u16string body_;
-};
 
 struct FetcherOptions {
     // Extra trusted CA certificates (PEM) besides the system's store; tests use their own CA.
@@ -48,7 +35,9 @@ class PageFetcher {
     PageFetcher& operator=(const PageFetcher&) = delete;
 
     // Returns the decoded body of the final response (possibly empty); throws FetchError.
-    // Blocks the calling thread; one call at a time.
+    // Blocks the calling thread; one call at a time. Every get starts from no URL at all, so
+    // `url` needs a scheme ("Unknown Protocol" otherwise); only redirect locations resolve
+    // against the URL of the hop before them.
     std::u16string get(const std::u16string& url);
 
     // Callable from any thread: the get in progress and every later one fail with FetchError

@@ -16,14 +16,12 @@
 #include <thread>
 
 #include "net/CancelSignal.h"
+#include "net/FetchError.h"
 #include "net/HttpLimits.h"
-#include "net/PageFetcher.h"
 
 namespace vantrel {
 
 namespace {
-
-const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
 
 // The outcome of one name look-up, shared with the thread that runs it so that a cancelled get
 // can return while the look-up goes on.
@@ -61,7 +59,7 @@ bool resolveName(const std::string& host, int family, sockaddr_storage& address,
     std::unique_lock lock(lookup->mutex);
     while (!lookup->finished) {
         if (cancel) cancel->throwIfRaised();
-        if (std::chrono::steady_clock::now() >= end) throw FetchError(SocketStream::errorMessage(ETIMEDOUT));
+        if (std::chrono::steady_clock::now() >= end) throw FetchError::socket(ETIMEDOUT);
         lookup->done.wait_for(lock, std::chrono::milliseconds(limits::kCancelLatencyMs / 4));
     }
     if (!lookup->found) return false;
@@ -79,29 +77,6 @@ void setPort(sockaddr_storage& address, int port) {
 
 }  // namespace
 
-std::string SocketStream::errorMessage(int error) {
-    int number = error;
-    std::string text;
-    switch (error) {
-        case ECONNREFUSED:
-            number = 10061;
-            text = "Connection refused.";
-            break;
-        case ETIMEDOUT:
-            number = 10060;
-            text = "Connection timed out.";
-            break;
-        case ECONNRESET:
-        case EPIPE:
-            number = 10054;
-            text = "Connection reset by peer.";
-            break;
-        default:
-            text = std::strerror(error);
-    }
-    return "Socket Error # " + std::to_string(number) + "\r\n" + text;
-}
-
 std::unique_ptr<SocketStream> SocketStream::connect(const std::string& host, int port, int ipVersion,
                                                     int waitMs, const CancelSignal* cancel) {
     using Clock = std::chrono::steady_clock;
@@ -115,7 +90,7 @@ std::unique_ptr<SocketStream> SocketStream::connect(const std::string& host, int
         hints.ai_flags = AI_NUMERICHOST;
         addrinfo* list = nullptr;
         if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list)
-            throw FetchError(kHostNotFound);
+            throw FetchError(FetchErrorKind::HostNotFound);
         std::memcpy(&address, list->ai_addr, list->ai_addrlen);
         length = list->ai_addrlen;
         ::freeaddrinfo(list);
@@ -125,24 +100,24 @@ std::unique_ptr<SocketStream> SocketStream::connect(const std::string& host, int
             in4.sin_family = AF_INET;
             length = sizeof(sockaddr_in);
         } else if (!resolveName(host, AF_INET, address, length, waitMs, cancel)) {
-            throw FetchError(kHostNotFound);
+            throw FetchError(FetchErrorKind::HostNotFound);
         }
     }
     setPort(address, port);
 
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw FetchError(errorMessage(errno));
+    if (fd < 0) throw FetchError::socket(errno);
     std::unique_ptr<SocketStream> stream(new SocketStream(fd, cancel));
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        if (errno != EINPROGRESS) throw FetchError(errorMessage(errno));
+        if (errno != EINPROGRESS) throw FetchError::socket(errno);
         const auto spent =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         if (!CancelSignal::waitFd(fd, POLLOUT, waitMs - static_cast<int>(spent), cancel))
-            throw FetchError(errorMessage(ETIMEDOUT));
+            throw FetchError::socket(ETIMEDOUT);
         int error = 0;
         socklen_t size = sizeof error;
         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-        if (error != 0) throw FetchError(errorMessage(error));
+        if (error != 0) throw FetchError::socket(error);
     }
     return stream;
 }
@@ -159,14 +134,14 @@ ReadResult SocketStream::read(char* buffer, size_t capacity, int waitMs) {
         if (n > 0) return {ReadStatus::Data, static_cast<size_t>(n)};
         if (n == 0) return {ReadStatus::Closed};
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return {ReadStatus::Failed, 0, errorMessage(errno)};
+        if (errno != EAGAIN && errno != EWOULDBLOCK) throw FetchError::socket(errno);
         if (waitMs <= 0 || !CancelSignal::waitFd(fd_, POLLIN, waitMs, cancel_)) return {ReadStatus::TimedOut};
     }
 }
 
 void SocketStream::writeAll(std::string_view bytes, int waitMs) {
     while (!bytes.empty()) {
-        if (fd_ < 0) throw FetchError(errorMessage(EPIPE));
+        if (fd_ < 0) throw FetchError::socket(EPIPE);
         if (cancel_) cancel_->throwIfRaised();
         const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n >= 0) {
@@ -174,8 +149,8 @@ void SocketStream::writeAll(std::string_view bytes, int waitMs) {
             continue;
         }
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) throw FetchError(errorMessage(errno));
-        if (!CancelSignal::waitFd(fd_, POLLOUT, waitMs, cancel_)) throw FetchError(errorMessage(ETIMEDOUT));
+        if (errno != EAGAIN && errno != EWOULDBLOCK) throw FetchError::socket(errno);
+        if (!CancelSignal::waitFd(fd_, POLLOUT, waitMs, cancel_)) throw FetchError::socket(ETIMEDOUT);
     }
 }
 

@@ -13,8 +13,7 @@ class CancelSignal;
 class SocketStream : public ByteStream {
   public:
     // Resolves `host` (IPv4 unless `ipVersion` is 6) and connects within `waitMs`. Throws
-    // FetchError with "Socket Error # %d\r\n%s" (11001 "Host not found.", 10061 "Connection
-    // refused.", 10060 "Connection timed out.", otherwise errno and its text) or "Cancelled".
+    // FetchError: HostNotFound, Socket (a connect that times out as ETIMEDOUT) or Cancelled.
     static std::unique_ptr<SocketStream> connect(const std::string& host, int port, int ipVersion, int waitMs,
                                                  const CancelSignal* cancel);
     ~SocketStream() override;
@@ -25,10 +24,6 @@ class SocketStream : public ByteStream {
 
     int fd() const { return fd_; }
     const CancelSignal* cancel() const { return cancel_; }
-
-    // "Socket Error # %d\r\n%s" for an errno value, with the numbers and texts users know for
-    // refused, timed-out and reset connections.
-    static std::string errorMessage(int error);
 
   private:
     SocketStream(int fd, const CancelSignal* cancel) : fd_(fd), cancel_(cancel) {}

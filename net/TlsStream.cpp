@@ -12,7 +12,7 @@
 #include <ctime>
 
 #include "net/CancelSignal.h"
-#include "net/PageFetcher.h"
+#include "net/FetchError.h"
 #include "net/SocketStream.h"
 
 namespace vantrel {
@@ -96,16 +96,16 @@ class TlsSession : public ByteStream {
                     continue;
                 case SSL_ERROR_SYSCALL:
                     if (errno == 0) return {ReadStatus::Closed};
-                    return {ReadStatus::Failed, 0, SocketStream::errorMessage(errno)};
+                    throw FetchError::socket(errno);
                 default:
-                    return {ReadStatus::Failed, 0, "TLS error: " + lastReason("unknown")};
+                    throw FetchError(FetchErrorKind::Tls, lastReason("unknown"));
             }
         }
     }
 
     void writeAll(std::string_view bytes, int waitMs) override {
         while (!bytes.empty()) {
-            if (!ssl_) throw FetchError(SocketStream::errorMessage(EPIPE));
+            if (!ssl_) throw FetchError::socket(EPIPE);
             if (socket_->cancel()) socket_->cancel()->throwIfRaised();
             size_t n = 0;
             int rc, error;
@@ -123,11 +123,11 @@ class TlsSession : public ByteStream {
             if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
                 if (!CancelSignal::waitFd(socket_->fd(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                           waitMs, socket_->cancel()))
-                    throw FetchError(SocketStream::errorMessage(ETIMEDOUT));
+                    throw FetchError::socket(ETIMEDOUT);
                 continue;
             }
-            if (error == SSL_ERROR_SYSCALL && errno != 0) throw FetchError(SocketStream::errorMessage(errno));
-            throw FetchError("TLS error: " + lastReason("connection closed"));
+            if (error == SSL_ERROR_SYSCALL && errno != 0) throw FetchError::socket(errno);
+            throw FetchError(FetchErrorKind::Tls, lastReason("connection closed"));
         }
     }
 
@@ -163,7 +163,7 @@ bool TlsStream::supported() {
 
 std::shared_ptr<TlsStream::Context> TlsStream::makeContext(const std::string& caFile) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    if (!ctx) throw FetchError("TLS handshake failed: " + lastReason("no TLS context"));
+    if (!ctx) throw FetchError(FetchErrorKind::TlsHandshake, lastReason("no TLS context"));
     auto context = std::make_shared<Context>(ctx);
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
@@ -172,7 +172,7 @@ std::shared_ptr<TlsStream::Context> TlsStream::makeContext(const std::string& ca
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_default_verify_paths(ctx);
     if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1)
-        throw FetchError("TLS handshake failed: cannot read CA file " + caFile);
+        throw FetchError(FetchErrorKind::TlsHandshake, "cannot read CA file " + caFile);
     ERR_clear_error();
     return context;
 }
@@ -181,7 +181,7 @@ std::unique_ptr<ByteStream> TlsStream::open(const std::shared_ptr<Context>& cont
                                             std::unique_ptr<SocketStream> socket, const std::string& host,
                                             int waitMs) {
     SSL* ssl = SSL_new(context->get());
-    if (!ssl) throw FetchError("TLS handshake failed: " + lastReason("no session"));
+    if (!ssl) throw FetchError(FetchErrorKind::TlsHandshake, lastReason("no session"));
     const int fd = socket->fd();
     const CancelSignal* cancel = socket->cancel();
     auto session = std::make_unique<TlsSession>(context, std::move(socket), ssl);
@@ -206,11 +206,11 @@ std::unique_ptr<ByteStream> TlsStream::open(const std::shared_ptr<Context>& cont
         if (rc == 1) return session;
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
             if (!CancelSignal::waitFd(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, waitMs, cancel))
-                throw FetchError("Read timed out.");
+                throw FetchError(FetchErrorKind::ReadTimedOut);
             continue;
         }
-        if (error == SSL_ERROR_SYSCALL && errno != 0) throw FetchError(SocketStream::errorMessage(errno));
-        throw FetchError("TLS handshake failed: " + lastReason("connection closed"));
+        if (error == SSL_ERROR_SYSCALL && errno != 0) throw FetchError::socket(errno);
+        throw FetchError(FetchErrorKind::TlsHandshake, lastReason("connection closed"));
     }
 }
 

@@ -1,4 +1,4 @@
-#include "net/PageFetcher.h"
+#include "net/FetchError.h"
 #include "net/SocketStream.h"
 #include "net/TlsStream.h"
 
@@ -14,7 +14,7 @@ std::shared_ptr<TlsStream::Context> TlsStream::makeContext(const std::string&) {
 
 std::unique_ptr<ByteStream> TlsStream::open(const std::shared_ptr<Context>&, std::unique_ptr<SocketStream>,
                                             const std::string&, int) {
-    throw FetchError("IOHandler value is not valid");
+    throw FetchError(FetchErrorKind::TlsUnavailable);
 }
 
 }  // namespace vantrel

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/Text.h"
-#include "net/PageFetcher.h"
+#include "net/FetchError.h"
 
 namespace vantrel {
 namespace {
@@ -110,7 +110,7 @@ UrlParts Url::resolve(const UrlParts& current, std::u16string_view text) {
     } else if (EqualsIgnoreAsciiCase(next.scheme, u"https")) {
         result.port = u"443";
     } else if (result.port.empty()) {
-        throw FetchError("Unknown Protocol");
+        throw FetchError(FetchErrorKind::UnknownProtocol);
     }
     return result;
 }

@@ -139,6 +139,7 @@ TEST(FetcherExchangeTest, StatusFailureCarriesCodeAndBody) {
         FAIL() << "no error";
     } catch (const FetchError& e) {
         EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
+        EXPECT_EQ(e.kind(), FetchErrorKind::HttpStatus);
         EXPECT_EQ(e.statusCode(), 404);
         EXPECT_EQ(e.body(), u"\u00E9");
     }
@@ -176,9 +177,7 @@ TEST(FetcherExchangeTest, WaitsThatPassTheReadTimeout) {
 
 TEST(FetcherExchangeTest, SocketFailureMessagePassesThrough) {
     test::MemoryPeers peers;
-    peers.add()
-        ->feed(kOk + "Content-Length: 9\r\n\r\nab")
-        .fail("Socket Error # 10054\r\nConnection reset by peer.");
+    peers.add()->feed(kOk + "Content-Length: 9\r\n\r\nab").fail(ECONNRESET);
     PageFetcher fetcher(peers.options());
     EXPECT_EQ(test::failureOf(fetcher, u"http://h/"), "Socket Error # 10054\r\nConnection reset by peer.");
 }

@@ -2,6 +2,7 @@
 // cookies between hops, and what a connection with bytes left over must not do.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "FetcherTestSupport.h"
@@ -94,15 +95,23 @@ TEST(FetcherSessionTest, BytesArrivingAfterQuickReadCloseTheConnection) {
     EXPECT_EQ(peers.scripts[1]->written, requestHead("/b"));
 }
 
-TEST(FetcherSessionTest, ClosedIdleConnectionIsRetriedOnceOnANewOne) {
-    test::MemoryPeers peers;
-    peers.add()->feed(page("one")).awaitWrite(2).close();
-    peers.add()->feed(page("two"));
-    PageFetcher fetcher(peers.options());
-    EXPECT_EQ(fetcher.get(u"http://h/a"), u"one");
-    EXPECT_EQ(fetcher.get(u"http://h/b"), u"two");
-    EXPECT_EQ(peers.opened.size(), 2u);
-    EXPECT_EQ(peers.scripts[1]->written, requestHead("/b"));
+TEST(FetcherSessionTest, ClosedOrResetIdleConnectionIsRetriedOnceOnANewOne) {
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        test::MemoryPeers peers;
+        auto first = peers.add();
+        first->feed(page("one")).awaitWrite(2);
+        if (reset)
+            first->fail(ECONNRESET);
+        else
+            first->close();
+        peers.add()->feed(page("two"));
+        PageFetcher fetcher(peers.options());
+        EXPECT_EQ(fetcher.get(u"http://h/a"), u"one");
+        EXPECT_EQ(fetcher.get(u"http://h/b"), u"two");
+        EXPECT_EQ(peers.opened.size(), 2u);
+        EXPECT_EQ(peers.scripts[1]->written, requestHead("/b"));
+    }
 }
 
 TEST(FetcherSessionTest, AnotherHostOrPortOpensANewConnection) {
@@ -230,14 +239,19 @@ TEST(FetcherSessionTest, ControlCharacterInLocationSendsNothingMore) {
     EXPECT_EQ(peers.scripts[0]->written, requestHead("/"));
 }
 
-TEST(FetcherSessionTest, UrlWithoutSchemeResolvesAgainstLastRequest) {
+TEST(FetcherSessionTest, UrlWithoutSchemeFailsWhicheverPageCameBefore) {
+    // Within one get a relative Location resolves against the hop before it; the next get starts
+    // afresh and sends nothing to the server the last page came from.
     test::MemoryPeers peers;
-    peers.add()->feed(page("x")).awaitWrite(2).feed(page("y"));
+    peers.add()->feed(redirect("x.html")).awaitWrite(2).feed(page("x")).awaitWrite(3).feed(page("wrong"));
     PageFetcher fetcher(peers.options());
-    EXPECT_EQ(test::failureOf(fetcher, u"host/page.html"), "Unknown Protocol");
-    EXPECT_EQ(fetcher.get(u"http://h/dir/x.html"), u"x");
-    EXPECT_EQ(fetcher.get(u"host/page.html"), u"y");
-    EXPECT_EQ(peers.scripts[0]->written, requestHead("/dir/x.html") + requestHead("/dir/host/page.html"));
+    EXPECT_EQ(test::failureOf(fetcher, u"two.html"), "Unknown Protocol");
+    EXPECT_EQ(fetcher.get(u"http://other:8080/dir/one.html"), u"x");
+    EXPECT_EQ(test::failureOf(fetcher, u"two.html"), "Unknown Protocol");
+    EXPECT_EQ(test::failureOf(fetcher, u"/dir/two.html"), "Unknown Protocol");
+    EXPECT_EQ(peers.opened.size(), 1u);
+    EXPECT_EQ(peers.scripts[0]->written,
+              requestHead("/dir/one.html", "other:8080") + requestHead("/dir/x.html", "other:8080"));
 }
 
 TEST(FetcherSessionTest, RedirectToHttps) {

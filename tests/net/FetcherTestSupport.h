@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the fetcher tests: memory peers handed out in order as the fetcher connects, and the
 // exact request head the fetcher is expected to send.
+#include <cerrno>
 #include <deque>
 #include <memory>
 #include <random>
@@ -60,8 +61,7 @@ class MemoryPeers {
         o.readTimeoutMs = readTimeoutMs;
         o.connect = [this](const std::string& host, int port, int ipVersion, bool tls) {
             opened.push_back({host, port, ipVersion, tls});
-            if (opened.size() > scripts.size())
-                throw FetchError("Socket Error # 10061\r\nConnection refused.");
+            if (opened.size() > scripts.size()) throw FetchError::socket(ECONNREFUSED);
             return std::unique_ptr<ByteStream>(new MemoryStream(scripts[opened.size() - 1]));
         };
         return o;

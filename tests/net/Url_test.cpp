@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/Text.h"
-#include "net/PageFetcher.h"
+#include "net/FetchError.h"
 
 namespace vantrel {
 namespace {
