@@ -566,7 +566,15 @@ void MonitorFormTest::failedSaveAfterAUserChangeIsShown() {
     auto add = runDialog(&seen, named("Kept"));
     form.AddBitBtn->click();
     QCOMPARE(form.pageList().size(), size_t(1));
-    QCOMPARE(gErrors, QStringList{"Unable to write to " + filePath() + "."});
+    const QString unwritable = "Unable to write to " + filePath() + ".";
+    QCOMPARE(gErrors, QStringList{unwritable});
+
+    // An option whose action fails as well: both are shown, in the order they happened.
+    gErrors.clear();
+    QVERIFY(QDir(autostartDir_->path()).mkdir("Vantrel.desktop"));
+    form.StartCheckBox->click();
+    QCOMPARE(gErrors, (QStringList{"Failed to set data for 'Vantrel'", unwritable}));
+    QVERIFY(form.StartCheckBox->isChecked());
 }
 
 void MonitorFormTest::trayClickBringsBackAMinimizedOrHiddenWindow() {
