@@ -18,27 +18,17 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         const bool handled = QApplication::notify(receiver, event);
+        // The one way the run ends when the main window closes: its close box, Alt+F4, the Exit
+        // button and a quit of the session all arrive here as an accepted close.
         if (event->type() == QEvent::Close && receiver == mainWindow_ && mainWindow_ != nullptr &&
             event->isAccepted()) {
             requestQuit();
         }
         return handled;
-    } catch (const std::exception& error) {
-        showError(QString::fromUtf8(error.what()));
     } catch (...) {
-        showError(QStringLiteral("Unknown exception"));
+        ErrorDisplay::show(std::current_exception());
     }
     return false;
-}
-
-void Application::showError(const QString& message) {
-    // The box runs its own event loop. A handler that fails again meanwhile with the same error
-    // (a repaint, the next tick of a timer) would open one box per event, each nested in the
-    // last, until the stack runs out: the same message is on screen once at a time.
-    if (errorsShown_.contains(message)) return;
-    errorsShown_.append(message);
-    ErrorDisplay::show(message);
-    errorsShown_.removeLast();
 }
 
 int Application::run() {

@@ -3,7 +3,6 @@
 // display and goes on, ends the run when the main window is closed, and turns quit requests
 // (signals, the session's end) into one orderly end of the event loop.
 #include <QApplication>
-#include <QStringList>
 
 namespace vantrel {
 
@@ -14,8 +13,7 @@ class Application : public QApplication {
     // window other than the main window (a message box while the main window is hidden) closes last.
     Application(int& argc, char** argv);
 
-    // Catches what an event handler throws, shows it with ErrorDisplay (unless the same message
-    // is already on screen from an earlier event) and returns false.
+    // Catches what an event handler throws, shows it with ErrorDisplay and returns false.
     bool notify(QObject* receiver, QEvent* event) override;
 
     // An accepted close of this window ends the event loop.
@@ -32,10 +30,7 @@ class Application : public QApplication {
     void requestQuit();
 
   private:
-    void showError(const QString& message);
-
     QWidget* mainWindow_ = nullptr;
-    QStringList errorsShown_;  // messages whose box is open, innermost last
     bool inMainLoop_ = false;
     bool loopEnded_ = false;
     bool quitPending_ = false;

@@ -1,12 +1,14 @@
 #include "ui/ErrorDisplay.h"
 
 #include <QMessageBox>
+#include <QStringList>
 
 namespace vantrel {
 
 namespace {
 
 ErrorDisplay::Sink gSink = nullptr;
+QStringList gOpen;  // texts whose box is open now, innermost last
 
 }  // namespace
 
@@ -19,6 +21,11 @@ QString ErrorDisplay::text(const QString& message) {
 
 void ErrorDisplay::show(const QString& message, QWidget* parent) {
     const QString shown = text(message);
+    if (gOpen.contains(shown)) return;
+    gOpen.append(shown);
+    struct Closed {
+        ~Closed() { gOpen.removeLast(); }
+    } closed;
     if (gSink != nullptr) {
         gSink(shown);
         return;
@@ -29,6 +36,17 @@ void ErrorDisplay::show(const QString& message, QWidget* parent) {
 
 void ErrorDisplay::show(const std::exception& error, QWidget* parent) {
     show(QString::fromUtf8(error.what()), parent);
+}
+
+void ErrorDisplay::show(const std::exception_ptr& error, QWidget* parent) {
+    if (!error) return;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& thrown) {
+        show(thrown, parent);
+    } catch (...) {
+        show(QStringLiteral("Unknown exception"), parent);
+    }
 }
 
 void ErrorDisplay::setSink(Sink sink) {

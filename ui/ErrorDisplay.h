@@ -1,5 +1,7 @@
 #pragma once
-// The application's error display: a modal box captioned "Vantrel" with the error icon and OK.
+// The application's error display, the one way every failure that escapes an event handler, the
+// main window's creation or destruction, a check cycle or the start-up reaches the user: a modal
+// box captioned "Vantrel" with the error icon and OK.
 #include <QString>
 #include <exception>
 
@@ -11,8 +13,25 @@ class ErrorDisplay {
   public:
     // The message plus "." when its last character's code is greater than that of ".".
     static QString text(const QString& message);
+
+    // The box runs its own event loop, in which a handler that fails again with the same error
+    // (a repaint, the next tick of a timer) would open one box per event, each nested in the
+    // last, until the stack runs out: while a box is open, the same text is not shown again.
     static void show(const QString& message, QWidget* parent = nullptr);
     static void show(const std::exception& error, QWidget* parent = nullptr);
+    // Any thrown value; one that is no std::exception reads "Unknown exception".
+    static void show(const std::exception_ptr& error, QWidget* parent = nullptr);
+
+    // Runs an event handler's body; whatever escapes it is shown and the program goes on.
+    template <class Body>
+    static void guarded(QWidget* owner, Body&& body) {
+        try {
+            body();
+        } catch (...) {
+            show(std::current_exception(), owner);
+        }
+    }
+
     // Tests replace the modal box with a recorder; null restores it.
     using Sink = void (*)(const QString& shownText);
     static void setSink(Sink sink);

@@ -1,28 +1,16 @@
 #include "ui/MonitorUnit.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 #include <exception>
-#include <optional>
 
-#include "core/Clock.h"
-#include "core/CommandLine.h"
-#include "core/PageList.h"
-#include "store/PageListFile.h"
-#include "store/XdgAutostart.h"
-#include "ui/CheckRunner.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/IconListView.h"
-#include "ui/LabelCollator.h"
-#include "ui/MonitorLayout.h"
 #include "ui/PageListModel.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
@@ -32,65 +20,27 @@ namespace vantrel {
 
 namespace {
 
-const QString kPageListFileName = QStringLiteral("webpages.dat");
-
 QString toQString(const std::u16string& text) {
     return QString::fromStdU16String(text);
 }
 
-std::vector<std::u16string> toArgs(const QStringList& args) {
-    std::vector<std::u16string> result;
-    for (const QString& arg : args) result.push_back(arg.toStdU16String());
-    return result;
-}
-
-// Every event handler ends here: a failure that escapes it is shown and the program goes on.
-template <class Body>
-void guarded(QWidget* owner, Body&& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        ErrorDisplay::show(error, owner);
-    }
-}
-
 }  // namespace
 
-struct TMonitorForm::Impl {
-    explicit Impl(const MonitorSettings& given) : settings(given), list(LabelCollator().function()) {}
-
-    MonitorSettings settings;
-    SystemClock clock;
-    PageList list;
-    std::unique_ptr<PageListModel> model;
-    std::unique_ptr<CheckRunner> runner;
-    std::unique_ptr<Autostart> autostart;
-    std::optional<PageListFile> file;
-    TWebPageDlg* dialog = nullptr;
-    qreal scale = 1.0;
-    QString exeDir;
-    bool startHidden = false;
-    // While the file is being loaded, the option handlers must not save a half-loaded list.
-    bool loading = false;
-    bool minimizeHook = false;
-};
-
-TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent)
-    : QWidget(parent), d(std::make_unique<Impl>(settings)) {
-    buildControls();
-
+TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : QWidget(parent) {
     // The check timer runs from the window's creation, before its creation handler.
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
     Timer->setInterval(1000);
-    connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
-    Timer->start();
 
     // The icon is part of the window: without a notification area the window cannot be created.
     TrayIcon = new TrayNotifier(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+    monitor_ = std::make_unique<Monitor>(settings, *TrayIcon);
+    buildControls();
+    connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
+    Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
-    TrayIcon->show(StartHiddenFromArgs(toArgs(settings.args)) ? settings.trayWaitMs : 0);
+    TrayIcon->show(monitor_->startHidden() ? settings.trayWaitMs : 0);
 
     FormCreate();
 }
@@ -100,72 +50,56 @@ TMonitorForm::~TMonitorForm() {
     Timer->stop();
     FormDestroy();
     ListView->setModel(nullptr);
-    d.reset();
+    model_.reset();
+    monitor_.reset();
 }
 
 void TMonitorForm::buildControls() {
-    using A = MonitorLayout::Anchor;
+    using L = DesignLayout;
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Vantrel 1.2 - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
-    setFont(MonitorLayout::windowFont());
+    setFont(L::windowFont());
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, Qt::white);
     setPalette(windowPalette);
     setAutoFillBackground(true);
 
-    // The design is for 96 dpi; larger text sizes scale every measure alike.
-    d->scale = std::max(1, logicalDpiY()) / 96.0;
-    const qreal scale = d->scale;
+    scale_ = L::scaleFor(this);
     const qreal ratio = devicePixelRatioF();
-    auto* layout = new MonitorLayout(QSize(642, 466), scale, this);
+    auto* layout = new L(kDesignSize, scale_, this);
+    const auto at = [](const char* name) -> const DesignRect& { return L::find(kDesign, name); };
 
     // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
-    QPixmap logo = Pictures::logo(ratio * scale);
+    QPixmap logo = Pictures::logo(ratio * scale_);
     logo.setDevicePixelRatio(ratio);
-    const auto TopRight = A::Top | A::Right;
-    LogoImage = layout->addPicture("LogoImage", logo, QRect(16, 16, 289, 50), A::Top | A::Left);
+    LogoImage = layout->addPicture(at("LogoImage"), logo);
     const int legend = layout->length(16);
-    Image1 = layout->addPicture("Image1", Pictures::statusImage(0, legend, ratio), QRect(444, 6, 16, 16),
-                                TopRight);
-    Label1 = layout->addText("Label1", "Online", QRect(466, 8, 30, 13), TopRight);
-    Image2 = layout->addPicture("Image2", Pictures::statusImage(1, legend, ratio), QRect(502, 6, 16, 16),
-                                TopRight);
-    Label2 = layout->addText("Label2", "Changed", QRect(524, 8, 43, 13), TopRight);
-    Image3 = layout->addPicture("Image3", Pictures::statusImage(2, legend, ratio), QRect(570, 6, 16, 16),
-                                TopRight);
-    Label3 = layout->addText("Label3", "Offline", QRect(592, 8, 32, 13), TopRight);
-    const QIcon add = Pictures::button(ButtonPicture::Add), del = Pictures::button(ButtonPicture::Delete);
-    AddBitBtn = layout->addButton("AddBitBtn", "Add Web Page", add, QRect(394, 41, 110, 25), TopRight);
-    DelBitBtn = layout->addButton("DelBitBtn", "Del Web Page", del, QRect(514, 41, 110, 25), TopRight);
+    Image1 = layout->addPicture(at("Image1"), Pictures::statusImage(0, legend, ratio));
+    Label1 = layout->addText(at("Label1"), QStringLiteral("Online"));
+    Image2 = layout->addPicture(at("Image2"), Pictures::statusImage(1, legend, ratio));
+    Label2 = layout->addText(at("Label2"), QStringLiteral("Changed"));
+    Image3 = layout->addPicture(at("Image3"), Pictures::statusImage(2, legend, ratio));
+    Label3 = layout->addText(at("Label3"), QStringLiteral("Offline"));
+    AddBitBtn = layout->addButton(at("AddBitBtn"), QStringLiteral("Add Web Page"),
+                                  Pictures::button(ButtonPicture::Add));
+    DelBitBtn = layout->addButton(at("DelBitBtn"), QStringLiteral("Del Web Page"),
+                                  Pictures::button(ButtonPicture::Delete));
 
-    d->model = std::make_unique<PageListModel>(d->list, layout->length(IconListView::kIconSize), ratio);
-    ListView = new IconListView(scale, this);
-    ListView->setObjectName(QStringLiteral("ListView"));
-    ListView->setModel(d->model.get());
-    layout->addControl(ListView, QRect(16, 72, 608, 350), A::Left | A::Top | A::Right | A::Bottom);
+    model_ =
+        std::make_unique<PageListModel>(monitor_->list(), layout->length(IconListView::kIconSize), ratio);
+    ListView = new IconListView(scale_, this);
+    ListView->setModel(model_.get());
+    layout->add(ListView, at("ListView"));
     connect(ListView, &QListView::doubleClicked, this, [this](const QModelIndex&) { ListViewDblClick(); });
 
-    const auto BottomLeft = A::Bottom | A::Left, BottomRight = A::Bottom | A::Right;
-    StartCheckBox = layout->addCheckBox("StartCheckBox", "Start with Windows Start-up",
-                                        QRect(16, 432, 158, 17), BottomLeft);
-    SortCheckBox =
-        layout->addCheckBox("SortCheckBox", "Sort in Alphabetical", QRect(180, 432, 110, 17), BottomLeft);
-    RecheckCheckBox = layout->addCheckBox("RecheckCheckBox", "Recheck all when start",
-                                          QRect(302, 432, 129, 17), BottomLeft);
-    const QIcon recheck = Pictures::button(ButtonPicture::Recheck),
-                exit = Pictures::button(ButtonPicture::Exit);
-    RecheckBitBtn =
-        layout->addButton("RecheckBitBtn", "&Recheck All", recheck, QRect(438, 428, 96, 25), BottomRight);
-    ExitBitBtn = layout->addButton("ExitBitBtn", "&Exit", exit, QRect(544, 428, 80, 25), BottomRight);
-
-    // Room up to the next control for texts that a substitute font makes wider than the design.
-    layout->fitWidth(Label1, 36);
-    layout->fitWidth(Label2, 46);
-    layout->fitWidth(Label3, 50);
-    layout->fitWidth(StartCheckBox, 164);
-    layout->fitWidth(SortCheckBox, 122);
-    layout->fitWidth(RecheckCheckBox, 136);
+    StartCheckBox = layout->addCheckBox(at("StartCheckBox"), QStringLiteral("Start with Windows Start-up"));
+    SortCheckBox = layout->addCheckBox(at("SortCheckBox"), QStringLiteral("Sort in Alphabetical"));
+    RecheckCheckBox = layout->addCheckBox(at("RecheckCheckBox"), QStringLiteral("Recheck all when start"));
+    RecheckBitBtn = layout->addButton(at("RecheckBitBtn"), QStringLiteral("&Recheck All"),
+                                      Pictures::button(ButtonPicture::Recheck));
+    ExitBitBtn =
+        layout->addButton(at("ExitBitBtn"), QStringLiteral("&Exit"), Pictures::button(ButtonPicture::Exit));
 
     // Setting a box from code runs its handler too, so the handlers follow the state, not clicks.
     connect(StartCheckBox, &QCheckBox::toggled, this, &TMonitorForm::StartCheckBoxClick);
@@ -184,85 +118,39 @@ void TMonitorForm::buildControls() {
 }
 
 void TMonitorForm::setDialog(TWebPageDlg* dialog) {
-    d->dialog = dialog;
+    dialog_ = dialog;
 }
 
 bool TMonitorForm::startHidden() const {
-    return d->startHidden;
-}
-
-const PageList& TMonitorForm::pageList() const {
-    return d->list;
-}
-
-PageListModel* TMonitorForm::model() const {
-    return d->model.get();
-}
-
-qreal TMonitorForm::designScale() const {
-    return d->scale;
+    return startHidden_;
 }
 
 void TMonitorForm::FormCreate() {
-    try {
-        d->runner = std::make_unique<CheckRunner>(d->list, *TrayIcon, d->clock, d->settings.fetcher);
-
-        d->startHidden = false;
-        d->exeDir = d->settings.exeDir;
-        if (!d->exeDir.isEmpty() && !d->exeDir.endsWith(QLatin1Char('/'))) d->exeDir += QLatin1Char('/');
-        d->startHidden = StartHiddenFromArgs(toArgs(d->settings.args));
+    ErrorDisplay::guarded(this, [this] {
         // Whether the window is shown when the event loop starts is the caller's, by startHidden().
-
-        d->file.emplace((d->exeDir + kPageListFileName).toStdString());
-        d->loading = true;
-        struct LoadingEnds {
-            bool& flag;
-            ~LoadingEnds() { flag = false; }
-        } loadingEnds{d->loading};
-        d->file->load(d->list,
-                      [this](Option option, bool on) { setOptionFromFile(static_cast<int>(option), on); });
-
-        d->minimizeHook = true;
-    } catch (const std::exception& error) {
-        ErrorDisplay::show(error, this);
-    }
+        startHidden_ = monitor_->startHidden();
+        monitor_->open([this](Option option, bool on) {
+            QCheckBox* box = option == Option::Start  ? StartCheckBox
+                             : option == Option::Sort ? SortCheckBox
+                                                      : RecheckCheckBox;
+            // Setting the state runs the box's handler when the state changes, as a click would.
+            box->setChecked(on);
+        });
+        minimizeHook_ = true;
+    });
 }
 
 void TMonitorForm::FormDestroy() {
-    try {
-        if (d->runner) d->runner->shutdown();
-        // A file that was never loaded is not overwritten with an empty list.
-        if (d->file)
-            d->file->save(d->list, Options{StartCheckBox->isChecked(), SortCheckBox->isChecked(),
-                                           RecheckCheckBox->isChecked()});
-    } catch (const std::exception& error) {
-        ErrorDisplay::show(error, this);
-    }
+    ErrorDisplay::guarded(this, [this] { monitor_->close(); });
 }
 
-void TMonitorForm::setOptionFromFile(int option, bool on) {
-    QCheckBox* box = nullptr;
-    switch (static_cast<Option>(option)) {
-        case Option::Start:
-            box = StartCheckBox;
-            break;
-        case Option::Sort:
-            box = SortCheckBox;
-            break;
-        case Option::Recheck:
-            box = RecheckCheckBox;
-            break;
-    }
-    // Setting the state runs the box's handler when the state changes, as a click would.
-    if (box) box->setChecked(on);
+Options TMonitorForm::boxes() const {
+    return Options{StartCheckBox->isChecked(), SortCheckBox->isChecked(), RecheckCheckBox->isChecked()};
 }
 
-void TMonitorForm::saveAfterUserChange() {
-    if (d->loading || !d->file) return;
-    guarded(this, [this] {
-        d->file->save(d->list, Options{StartCheckBox->isChecked(), SortCheckBox->isChecked(),
-                                       RecheckCheckBox->isChecked()});
-    });
+EntryId TMonitorForm::selectedId() const {
+    const QModelIndexList selected = ListView->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? EntryId{} : model_->idAt(selected.first());
 }
 
 bool TMonitorForm::ask(const QString& question) {
@@ -273,98 +161,73 @@ bool TMonitorForm::ask(const QString& question) {
 }
 
 void TMonitorForm::AddBitBtnClick() {
-    guarded(this, [this] {
-        TWebPageDlg* dialog = d->dialog;
-        if (!dialog) return;
-        dialog->setLabelText(QString());
-        dialog->setUrlText(QStringLiteral("http://"));
-        dialog->setIntervalIndex(kDefaultIntervalIndex);
-        dialog->setChangedBox(false, false);
-        if (dialog->run() != QDialog::Accepted) return;
-        // The list trims label and URL itself.
-        d->list.add(dialog->labelText().toStdU16String(), dialog->urlText().toStdU16String(),
-                    dialog->intervalIndex());
-        saveAfterUserChange();
+    ErrorDisplay::guarded(this, [this] {
+        if (!dialog_) return;
+        dialog_->setLabelText(QString());
+        dialog_->setUrlText(QStringLiteral("http://"));
+        dialog_->setIntervalIndex(kDefaultIntervalIndex);
+        dialog_->setChangedBox(false, false);
+        if (dialog_->run() != QDialog::Accepted) return;
+        monitor_->addPage(dialog_->labelText(), dialog_->urlText(), dialog_->intervalIndex());
     });
 }
 
 void TMonitorForm::ListViewDblClick() {
-    guarded(this, [this] {
-        TWebPageDlg* dialog = d->dialog;
-        const QModelIndexList selected = ListView->selectionModel()->selectedIndexes();
-        if (!dialog || d->list.empty() || selected.isEmpty()) return;
+    ErrorDisplay::guarded(this, [this] {
         // The entry is held by its id: ticks go on while the dialog is open and may move it.
-        const EntryId id = d->model->idAt(selected.first());
-        const PageEntry* entry = d->list.find(id);
-        if (!entry) return;
+        const EntryId id = selectedId();
+        const PageEntry* entry = pageList().find(id);
+        if (!dialog_ || !entry) return;
         const bool changed = entry->status == PageStatus::Changed;
-        dialog->setLabelText(toQString(entry->label));
-        dialog->setUrlText(toQString(entry->url()));
-        dialog->setIntervalIndex(DialogIntervalIndex(entry->interval()));
-        dialog->setChangedBox(changed, changed);
-        if (dialog->run() != QDialog::Accepted) return;
-        if (!d->list.find(id)) return;
-        d->list.edit(id, dialog->labelText().toStdU16String(), dialog->urlText().toStdU16String(),
-                     dialog->intervalIndex(), changed, dialog->changedBoxTicked());
-        saveAfterUserChange();
+        dialog_->setLabelText(toQString(entry->label));
+        dialog_->setUrlText(toQString(entry->url()));
+        dialog_->setIntervalIndex(DialogIntervalIndex(entry->interval()));
+        dialog_->setChangedBox(changed, changed);
+        if (dialog_->run() != QDialog::Accepted) return;
+        monitor_->editPage(id, dialog_->labelText(), dialog_->urlText(), dialog_->intervalIndex(), changed,
+                           dialog_->changedBoxTicked());
     });
 }
 
 void TMonitorForm::DelBitBtnClick() {
-    guarded(this, [this] {
-        const QModelIndexList selected = ListView->selectionModel()->selectedIndexes();
-        if (d->list.empty() || selected.isEmpty()) return;
-        const EntryId id = d->model->idAt(selected.first());
-        const PageEntry* entry = d->list.find(id);
+    ErrorDisplay::guarded(this, [this] {
+        const EntryId id = selectedId();
+        const PageEntry* entry = pageList().find(id);
         if (!entry) return;
         const QString question = QStringLiteral("Do you sure to delete the monitor for web pages \"") +
                                  toQString(entry->label) + QStringLiteral("\" ?");
-        if (!ask(question)) return;
-        if (!d->list.find(id)) return;
-        d->list.remove(id);
-        saveAfterUserChange();
+        if (ask(question)) monitor_->removePage(id);
     });
 }
 
 void TMonitorForm::RecheckBitBtnClick() {
-    guarded(this, [this] {
-        if (d->list.empty()) return;
-        if (!ask(QStringLiteral("Do you sure to recheck all web pages ?"))) return;
-        d->list.recheckAll();
+    ErrorDisplay::guarded(this, [this] {
+        if (pageList().empty() || !ask(QStringLiteral("Do you sure to recheck all web pages ?"))) return;
+        monitor_->recheckAll();
         // Every icon shows the offline picture at once.
         ListView->viewport()->repaint();
-        saveAfterUserChange();
     });
 }
 
 void TMonitorForm::ExitBitBtnClick() {
+    // Closes as the close box does; the application ends the run on the main window's close.
     close();
 }
 
 void TMonitorForm::StartCheckBoxClick() {
-    guarded(this, [this] {
-        if (!d->autostart)
-            d->autostart = std::make_unique<XdgAutostart>(d->settings.autostartDir.toStdString(),
-                                                          d->settings.exePath.toStdString());
-        // On failure the box keeps the state the user gave it.
-        d->autostart->apply(StartCheckBox->isChecked());
-    });
-    saveAfterUserChange();
+    ErrorDisplay::guarded(this, [this] { monitor_->setOptions(boxes()); });
 }
 
 void TMonitorForm::SortCheckBoxClick() {
-    guarded(this, [this] { d->list.setSorted(SortCheckBox->isChecked()); });
-    saveAfterUserChange();
+    ErrorDisplay::guarded(this, [this] { monitor_->setOptions(boxes()); });
 }
 
 void TMonitorForm::TimerTimer() {
-    guarded(this, [this] {
-        if (d->runner) d->runner->tick();
-    });
+    ErrorDisplay::guarded(this, [this] { monitor_->tick(); });
 }
 
 void TMonitorForm::TrayIconClick() {
-    guarded(this, [this] {
+    ErrorDisplay::guarded(this, [this] {
         show();
         // Restores to the state before the minimize (normal or maximized).
         if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -385,7 +248,7 @@ void TMonitorForm::keyPressEvent(QKeyEvent* event) {
 
 void TMonitorForm::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !d || !d->minimizeHook) return;
+    if (event->type() != QEvent::WindowStateChange || !minimizeHook_) return;
     if (!(windowState() & Qt::WindowMinimized)) return;
     // Hiding inside the state change races the window manager, which may minimize the window
     // again after it was brought back; hiding from the event loop does not.
@@ -393,11 +256,6 @@ void TMonitorForm::changeEvent(QEvent* event) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
         hide();
     });
-}
-
-void TMonitorForm::closeEvent(QCloseEvent* event) {
-    event->accept();
-    QCoreApplication::quit();
 }
 
 }  // namespace vantrel

@@ -1,12 +1,13 @@
 #pragma once
-// The main window: shows the page list as status icons, offers every command, and owns what runs
-// behind it for the whole run (the list, the check timer and its download thread, the
-// notification-area icon, the page list file).
-#include <QStringList>
+// The main window: shows the page list as status icons and offers every command. What runs
+// behind it for the whole run (the list, the check cycle, the page list file, the autostart
+// entry) is its Monitor; the window holds the controls, the check timer and the
+// notification-area icon, and hides itself when minimized.
 #include <QWidget>
 #include <memory>
 
-#include "net/PageFetcher.h"
+#include "ui/DesignLayout.h"
+#include "ui/Monitor.h"
 
 class QCheckBox;
 class QLabel;
@@ -16,19 +17,9 @@ class QTimer;
 
 namespace vantrel {
 
-class PageList;
 class PageListModel;
 class TrayNotifier;
 class TWebPageDlg;
-
-struct MonitorSettings {
-    QStringList args;  // the program's arguments, without the program path
-    QString exeDir;    // the executable's directory, with a trailing "/"
-    QString exePath;   // the executable's full path (for the autostart entry)
-    QString autostartDir = QStringLiteral("/etc/xdg/autostart");
-    int trayWaitMs = 60000;  // how long a start with "-s" waits for a notification area
-    FetcherOptions fetcher;  // read time-out and extra CA certificates of the page fetcher
-};
 
 class TMonitorForm : public QWidget {
     Q_OBJECT
@@ -43,10 +34,34 @@ class TMonitorForm : public QWidget {
     void setDialog(TWebPageDlg* dialog);
     bool startHidden() const;
 
-    const PageList& pageList() const;
-    PageListModel* model() const;
-    // The factor the design geometry (642 x 466 at 96 dpi) is scaled by.
-    qreal designScale() const;
+    const PageList& pageList() const { return monitor_->list(); }
+    PageListModel* model() const { return model_.get(); }
+    Monitor& monitor() const { return *monitor_; }
+    // The factor the design geometry is scaled by.
+    qreal designScale() const { return scale_; }
+
+    // The client area and every control's place, at 96 dpi.
+    static constexpr QSize kDesignSize{642, 466};
+    static constexpr DesignRect kDesign[] = {
+        {"LogoImage", {16, 16, 289, 50}},
+        {"Image1", {444, 6, 16, 16}, DesignLayout::Top | DesignLayout::Right},
+        {"Label1", {466, 8, 30, 13}, DesignLayout::Top | DesignLayout::Right, 36},
+        {"Image2", {502, 6, 16, 16}, DesignLayout::Top | DesignLayout::Right},
+        {"Label2", {524, 8, 43, 13}, DesignLayout::Top | DesignLayout::Right, 46},
+        {"Image3", {570, 6, 16, 16}, DesignLayout::Top | DesignLayout::Right},
+        {"Label3", {592, 8, 32, 13}, DesignLayout::Top | DesignLayout::Right, 50},
+        {"AddBitBtn", {394, 41, 110, 25}, DesignLayout::Top | DesignLayout::Right},
+        {"DelBitBtn", {514, 41, 110, 25}, DesignLayout::Top | DesignLayout::Right},
+        {"ListView",
+         {16, 72, 608, 350},
+         DesignLayout::Left | DesignLayout::Top | DesignLayout::Right | DesignLayout::Bottom},
+        // Text room up to the next control, for a substitute font wider than Tahoma.
+        {"StartCheckBox", {16, 432, 158, 17}, DesignLayout::Bottom | DesignLayout::Left, 164},
+        {"SortCheckBox", {180, 432, 110, 17}, DesignLayout::Bottom | DesignLayout::Left, 122},
+        {"RecheckCheckBox", {302, 432, 129, 17}, DesignLayout::Bottom | DesignLayout::Left, 136},
+        {"RecheckBitBtn", {438, 428, 96, 25}, DesignLayout::Bottom | DesignLayout::Right},
+        {"ExitBitBtn", {544, 428, 80, 25}, DesignLayout::Bottom | DesignLayout::Right},
+    };
 
     // The child controls and components, by their names.
     QLabel* LogoImage = nullptr;
@@ -82,18 +97,22 @@ class TMonitorForm : public QWidget {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
   private:
     void buildControls();
     void FormCreate();
     void FormDestroy();
     bool ask(const QString& question);
-    void saveAfterUserChange();
-    void setOptionFromFile(int option, bool on);
+    // The entry selected in the list, or 0 when none is.
+    EntryId selectedId() const;
+    Options boxes() const;
 
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Monitor> monitor_;
+    std::unique_ptr<PageListModel> model_;
+    TWebPageDlg* dialog_ = nullptr;
+    qreal scale_ = 1.0;
+    bool startHidden_ = false;
+    bool minimizeHook_ = false;
 };
 
 }  // namespace vantrel

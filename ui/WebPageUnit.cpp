@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +12,6 @@
 #include <QScreen>
 #include <QToolButton>
 #include <algorithm>
-#include <cmath>
 
 #include "core/PageEntry.h"
 #include "core/Text.h"
@@ -23,13 +21,6 @@ namespace vantrel {
 
 namespace {
 
-// The layout is designed for 96 dpi; larger text sizes scale every position and size alike, as
-// in the main window, so the proportions hold.
-constexpr double kDesignDpi = 96.0;
-constexpr int kClientWidth = 374;
-constexpr int kClientHeight = 208;
-constexpr int kCaptionGap = 3;  // between a text field's caption and the field
-constexpr int kCaptionHeight = 13;
 const char* const kEmptyUrl = "http://";
 
 // QProcess hands the text to xdg-open as one argument, byte for byte: no URL parser sees it, so
@@ -77,83 +68,55 @@ TWebPageDlg::TWebPageDlg(QWidget* parent)
 }
 
 void TWebPageDlg::buildControls() {
-    const QFontMetricsF metrics(font());
-    const double scale = std::max(1, logicalDpiY()) / kDesignDpi;
-    auto px = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
-    auto place = [&](QWidget* w, int left, int top, int width, int height) {
-        w->setGeometry(px(left), px(top), px(width), px(height));
-    };
-    // A text never gets less room than it needs, whatever the face's widths.
-    auto textWidth = [&](const QString& text, int designWidth) {
-        return std::max(px(designWidth), static_cast<int>(std::ceil(metrics.horizontalAdvance(text))) + 2);
-    };
-    setFixedSize(px(kClientWidth), px(kClientHeight));
+    // Larger text sizes scale every position and size alike, as in the main window.
+    auto* layout = new DesignLayout(kDesignSize, DesignLayout::scaleFor(this), this);
+    const auto at = [](const char* name) -> const DesignRect& { return DesignLayout::find(kDesign, name); };
+    setFixedSize(layout->scaledDesignSize());
+    const QSize picture(layout->length(16), layout->length(16));
 
-    auto captioned = [&](QLineEdit* field, const QString& caption, const char* name, int left, int top,
-                         int width) {
-        field->setObjectName(QLatin1String(name));
-        place(field, left, top, width, 21);
-        auto* label = new QLabel(caption, this);
-        label->setObjectName(QLatin1String(name) + QStringLiteral("Caption"));
+    auto captioned = [&](QLineEdit* field, const char* name, const QString& caption) {
+        layout->add(field, at(name));
+        QLabel* label = layout->addText(at((QByteArray(name) + "Caption").constData()), caption);
         label->setBuddy(field);
-        label->setGeometry(px(left), px(top - kCaptionGap - kCaptionHeight), textWidth(caption, 60),
-                           px(kCaptionHeight));
     };
-
     LabelLabeledEdit = new QLineEdit(this);
-    captioned(LabelLabeledEdit, QStringLiteral("Label:"), "LabelLabeledEdit", 16, 24, 153);
+    captioned(LabelLabeledEdit, "LabelLabeledEdit", QStringLiteral("Label:"));
     LabelLabeledEdit->setMaxLength(kLabelMaxTyped);
     followTypedLimit(LabelLabeledEdit, kLabelMaxTyped);
 
     WebPageLabeledEdit = new QLineEdit(this);
-    captioned(WebPageLabeledEdit, QStringLiteral("Web Page:"), "WebPageLabeledEdit", 16, 73, 310);
+    captioned(WebPageLabeledEdit, "WebPageLabeledEdit", QStringLiteral("Web Page:"));
     WebPageLabeledEdit->setMaxLength(kUrlMaxTyped);
     WebPageLabeledEdit->setText(QString::fromLatin1(kEmptyUrl));
     followTypedLimit(WebPageLabeledEdit, kUrlMaxTyped);
 
     OpenSpeedButton = new QToolButton(this);
-    OpenSpeedButton->setObjectName(QStringLiteral("OpenSpeedButton"));
-    place(OpenSpeedButton, 332, 72, 23, 22);
     OpenSpeedButton->setFocusPolicy(Qt::NoFocus);
     OpenSpeedButton->setIcon(Pictures::button(ButtonPicture::OpenInBrowser));
-    OpenSpeedButton->setIconSize(QSize(px(16), px(16)));
+    OpenSpeedButton->setIconSize(picture);
     // The hint is for assistive tools only: the dialog shows no tooltips.
     OpenSpeedButton->setAccessibleName(QStringLiteral("Open with Web Browser"));
+    layout->add(OpenSpeedButton, at("OpenSpeedButton"));
 
-    IntervalLabel = new QLabel(QStringLiteral("Interval:"), this);
-    IntervalLabel->setObjectName(QStringLiteral("IntervalLabel"));
-    IntervalLabel->setGeometry(px(16), px(104), textWidth(IntervalLabel->text(), 42), px(13));
-
+    IntervalLabel = layout->addText(at("IntervalLabel"), QStringLiteral("Interval:"));
     IntervalComboBox = new QComboBox(this);
-    IntervalComboBox->setObjectName(QStringLiteral("IntervalComboBox"));
     IntervalComboBox->setEditable(false);
     for (const IntervalChoice& choice : kIntervals) {
         IntervalComboBox->addItem(QString::fromStdU16String(std::u16string(choice.text)));
     }
     IntervalComboBox->setCurrentIndex(kDefaultIntervalIndex);
-    place(IntervalComboBox, 16, 123, 153, 21);
+    layout->add(IntervalComboBox, at("IntervalComboBox"));
     IntervalLabel->setBuddy(IntervalComboBox);
 
-    ChangeCheckBox = new QCheckBox(QStringLiteral("Web Page is Changed"), this);
-    ChangeCheckBox->setObjectName(QStringLiteral("ChangeCheckBox"));
-    // Room for the box itself beside the text.
-    const int boxWidth = std::max(px(153), textWidth(ChangeCheckBox->text(), 0) + px(24));
-    ChangeCheckBox->setGeometry(px(16), px(160), boxWidth, px(17));
+    ChangeCheckBox = layout->addCheckBox(at("ChangeCheckBox"), QStringLiteral("Web Page is Changed"));
     ChangeCheckBox->setHidden(true);
 
-    OKBitBtn = new QPushButton(Pictures::button(ButtonPicture::Ok), QStringLiteral("OK"), this);
-    OKBitBtn->setObjectName(QStringLiteral("OKBitBtn"));
-    place(OKBitBtn, 197, 168, 75, 25);
-    OKBitBtn->setIconSize(QSize(px(16), px(16)));
+    OKBitBtn = layout->addButton(at("OKBitBtn"), QStringLiteral("OK"), Pictures::button(ButtonPicture::Ok));
     OKBitBtn->setDefault(true);
     connect(OKBitBtn, &QPushButton::clicked, this, &TWebPageDlg::OKBtnClick);
-
-    CancelBitBtn2 = new QPushButton(Pictures::button(ButtonPicture::Cancel), QStringLiteral("Cancel"), this);
-    CancelBitBtn2->setObjectName(QStringLiteral("CancelBitBtn2"));
-    place(CancelBitBtn2, 281, 168, 75, 25);
-    CancelBitBtn2->setIconSize(QSize(px(16), px(16)));
+    CancelBitBtn2 = layout->addButton(at("CancelBitBtn2"), QStringLiteral("Cancel"),
+                                      Pictures::button(ButtonPicture::Cancel));
     connect(CancelBitBtn2, &QPushButton::clicked, this, &QDialog::reject);
-
     connect(OpenSpeedButton, &QToolButton::clicked, this, &TWebPageDlg::OpenSpeedButtonClick);
 
     setTabOrder(LabelLabeledEdit, WebPageLabeledEdit);

@@ -5,6 +5,8 @@
 #include <QPoint>
 #include <QPointer>
 
+#include "ui/DesignLayout.h"
+
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -53,6 +55,23 @@ class TWebPageDlg : public QDialog {
     // Pixels of the dialog's top strip (width, and half of it in height) that must be on a
     // screen for a run to show the dialog where it was last closed; otherwise it is centred.
     static constexpr int kMinReachable = 40;
+
+    // The client area and every control's place, at 96 dpi; the dialog has a fixed size. A
+    // caption stands 3 pixels above its field.
+    static constexpr QSize kDesignSize{374, 208};
+    static constexpr DesignRect kDesign[] = {
+        {"LabelLabeledEditCaption", {16, 8, 60, 13}, DesignLayout::Left | DesignLayout::Top, 153},
+        {"LabelLabeledEdit", {16, 24, 153, 21}},
+        {"WebPageLabeledEditCaption", {16, 57, 60, 13}, DesignLayout::Left | DesignLayout::Top, 153},
+        {"WebPageLabeledEdit", {16, 73, 310, 21}},
+        {"OpenSpeedButton", {332, 72, 23, 22}},
+        {"IntervalLabel", {16, 104, 42, 13}, DesignLayout::Left | DesignLayout::Top, 153},
+        {"IntervalComboBox", {16, 123, 153, 21}},
+        // Room up to the OK button for the box and its text.
+        {"ChangeCheckBox", {16, 160, 153, 17}, DesignLayout::Left | DesignLayout::Top, 180},
+        {"OKBitBtn", {197, 168, 75, 25}},
+        {"CancelBitBtn2", {281, 168, 75, 25}},
+    };
 
   public slots:
     void OKBtnClick();

@@ -15,6 +15,7 @@
 
 #include "ui/WebPageUnit.h"
 
+using vantrel::DesignRect;
 using vantrel::TWebPageDlg;
 
 namespace {
@@ -111,7 +112,8 @@ class WebPageDlgTest : public QObject {
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Web Page"));
         const double scale = std::max(1, dlg.logicalDpiY()) / 96.0;
         auto px = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
-        QCOMPARE(dlg.size(), QSize(px(374), px(208)));
+        QCOMPARE(dlg.size(),
+                 QSize(px(TWebPageDlg::kDesignSize.width()), px(TWebPageDlg::kDesignSize.height())));
         QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
         const Qt::WindowFlags flags = dlg.windowFlags();
         QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
@@ -122,14 +124,19 @@ class WebPageDlgTest : public QObject {
         QCOMPARE(dlg.palette().color(QPalette::Window), QColor(Qt::white));
 
         QCOMPARE(dlg.findChild<QLineEdit*>("LabelLabeledEdit"), dlg.LabelLabeledEdit);
-        QCOMPARE(dlg.LabelLabeledEdit->geometry(), QRect(px(16), px(24), px(153), px(21)));
-        QCOMPARE(dlg.WebPageLabeledEdit->geometry(), QRect(px(16), px(73), px(310), px(21)));
-        QCOMPARE(dlg.OpenSpeedButton->geometry(), QRect(px(332), px(72), px(23), px(22)));
-        QCOMPARE(dlg.IntervalComboBox->geometry(), QRect(px(16), px(123), px(153), px(21)));
-        QCOMPARE(dlg.OKBitBtn->geometry(), QRect(px(197), px(168), px(75), px(25)));
-        QCOMPARE(dlg.CancelBitBtn2->geometry(), QRect(px(281), px(168), px(75), px(25)));
+        // In place before the first show. Texts may take room up to their neighbour.
+        for (const DesignRect& c : TWebPageDlg::kDesign) {
+            QWidget* control = dlg.findChild<QWidget*>(c.name);
+            QVERIFY2(control, c.name);
+            const QRect expected(px(c.rect.x()), px(c.rect.y()), px(c.rect.width()), px(c.rect.height()));
+            QCOMPARE(control->pos(), expected.topLeft());
+            QCOMPARE(control->height(), expected.height());
+            QVERIFY2(control->width() >= expected.width() &&
+                         control->width() <= px(std::max(c.room, c.rect.width())),
+                     c.name);
+            QVERIFY2(control->width() >= control->sizeHint().width() || !c.room, c.name);
+        }
         auto* labelCaption = dlg.findChild<QLabel*>("LabelLabeledEditCaption");
-        QVERIFY(labelCaption);
         QCOMPARE(labelCaption->text(), QStringLiteral("Label:"));
         QCOMPARE(labelCaption->geometry().bottom() + 1 + px(3), dlg.LabelLabeledEdit->y());
         QCOMPARE(dlg.findChild<QLabel*>("WebPageLabeledEditCaption")->text(), QStringLiteral("Web Page:"));

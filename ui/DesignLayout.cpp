@@ -1,4 +1,4 @@
-#include "ui/MonitorLayout.h"
+#include "ui/DesignLayout.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
@@ -8,6 +8,7 @@
 #include <QWidgetItem>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace vantrel {
 
@@ -17,7 +18,7 @@ int scaledLength(int length, qreal scale) {
 }
 }  // namespace
 
-MonitorLayout::MonitorLayout(QSize designSize, qreal scale, QWidget* parent)
+DesignLayout::DesignLayout(QSize designSize, qreal scale, QWidget* parent)
     : QLayout(parent), designSize_(designSize), scale_(scale) {
     setContentsMargins(0, 0, 0, 0);
     setSpacing(0);
@@ -25,32 +26,40 @@ MonitorLayout::MonitorLayout(QSize designSize, qreal scale, QWidget* parent)
     setSizeConstraint(QLayout::SetNoConstraint);
 }
 
-MonitorLayout::~MonitorLayout() {
+DesignLayout::~DesignLayout() {
     while (QLayoutItem* item = takeAt(0)) delete item;
 }
 
-void MonitorLayout::addControl(QWidget* control, const QRect& design, Anchors anchors) {
+void DesignLayout::add(QWidget* control, const DesignRect& design) {
+    control->setObjectName(QLatin1String(design.name));
     addChildWidget(control);
-    items_.append({new QWidgetItem(control), design, anchors});
+    QRect rect = design.rect;
+    if (design.room > rect.width()) {
+        const int needed = static_cast<int>(std::ceil(control->sizeHint().width() / scale_));
+        rect.setWidth(std::clamp(needed, rect.width(), design.room));
+    }
+    items_.append({new QWidgetItem(control), rect, design.anchors});
+    control->setGeometry(scaled(rect));
     invalidate();
 }
 
-int MonitorLayout::length(int design) const {
+const DesignRect& DesignLayout::find(std::span<const DesignRect> table, std::string_view name) {
+    for (const DesignRect& design : table)
+        if (name == design.name) return design;
+    qFatal("no design rectangle named %.*s", static_cast<int>(name.size()), name.data());
+    std::abort();
+}
+
+int DesignLayout::length(int design) const {
     return scaledLength(design, scale_);
 }
 
-void MonitorLayout::fitWidth(QWidget* control, int maxDesignWidth) {
-    for (Placed& placed : items_) {
-        if (placed.item->widget() != control) continue;
-        const int needed = static_cast<int>(std::ceil(control->sizeHint().width() / scale_));
-        placed.design.setWidth(
-            std::clamp(needed, placed.design.width(), std::max(maxDesignWidth, placed.design.width())));
-        invalidate();
-        return;
-    }
+qreal DesignLayout::scaleFor(const QWidget* window) {
+    // The design is for 96 dpi; larger text sizes scale every measure alike.
+    return std::max(1, window->logicalDpiY()) / 96.0;
 }
 
-QFont MonitorLayout::windowFont() {
+QFont DesignLayout::windowFont() {
     // Tahoma's narrow letters fill the design's text widths; of the common free families Liberation
     // Sans and DejaVu Sans Condensed come closest, DejaVu Sans runs wider.
     static const char* const kFamilies[] = {"Tahoma", "Liberation Sans", "DejaVu Sans Condensed",
@@ -67,75 +76,67 @@ QFont MonitorLayout::windowFont() {
     return font;
 }
 
-QLabel* MonitorLayout::addPicture(const char* name, const QPixmap& picture, const QRect& design,
-                                  Anchors anchors) {
+QLabel* DesignLayout::addPicture(const DesignRect& design, const QPixmap& picture) {
     auto* label = new QLabel(parentWidget());
-    label->setObjectName(QLatin1String(name));
     label->setPixmap(picture);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    addControl(label, design, anchors);
+    add(label, design);
     return label;
 }
 
-QLabel* MonitorLayout::addText(const char* name, const char* text, const QRect& design, Anchors anchors) {
-    auto* label = new QLabel(QLatin1String(text), parentWidget());
-    label->setObjectName(QLatin1String(name));
-    addControl(label, design, anchors);
+QLabel* DesignLayout::addText(const DesignRect& design, const QString& text) {
+    auto* label = new QLabel(text, parentWidget());
+    add(label, design);
     return label;
 }
 
-QPushButton* MonitorLayout::addButton(const char* name, const char* caption, const QIcon& picture,
-                                      const QRect& design, Anchors anchors) {
-    auto* button = new QPushButton(QLatin1String(caption), parentWidget());
-    button->setObjectName(QLatin1String(name));
-    button->setIcon(picture);
+QPushButton* DesignLayout::addButton(const DesignRect& design, const QString& caption, const QIcon& picture) {
+    auto* button = new QPushButton(picture, caption, parentWidget());
     button->setIconSize(QSize(length(16), length(16)));
-    // There is no default button, but Enter presses the button that has the focus.
+    // Enter presses the button that has the focus.
     button->setAutoDefault(true);
-    addControl(button, design, anchors);
+    add(button, design);
     return button;
 }
 
-QCheckBox* MonitorLayout::addCheckBox(const char* name, const char* caption, const QRect& design,
-                                      Anchors anchors) {
-    auto* box = new QCheckBox(QLatin1String(caption), parentWidget());
-    box->setObjectName(QLatin1String(name));
-    addControl(box, design, anchors);
+QCheckBox* DesignLayout::addCheckBox(const DesignRect& design, const QString& caption) {
+    auto* box = new QCheckBox(caption, parentWidget());
+    add(box, design);
     return box;
 }
 
-void MonitorLayout::addItem(QLayoutItem* item) {
+void DesignLayout::addItem(QLayoutItem* item) {
     // Items added without a design place stay where they are drawn at the top left.
     items_.append({item, QRect(QPoint(0, 0), item->sizeHint()), Left | Top});
 }
 
-QLayoutItem* MonitorLayout::itemAt(int index) const {
+QLayoutItem* DesignLayout::itemAt(int index) const {
     return index >= 0 && index < items_.size() ? items_[index].item : nullptr;
 }
 
-QLayoutItem* MonitorLayout::takeAt(int index) {
+QLayoutItem* DesignLayout::takeAt(int index) {
     if (index < 0 || index >= items_.size()) return nullptr;
     return items_.takeAt(index).item;
 }
 
-QRect MonitorLayout::scaled(const QRect& design) const {
+QRect DesignLayout::scaled(const QRect& design) const {
     return QRect(scaledLength(design.x(), scale_), scaledLength(design.y(), scale_),
                  scaledLength(design.width(), scale_), scaledLength(design.height(), scale_));
 }
 
-QSize MonitorLayout::scaledDesignSize() const {
+QSize DesignLayout::scaledDesignSize() const {
     return QSize(scaledLength(designSize_.width(), scale_), scaledLength(designSize_.height(), scale_));
 }
 
-QSize MonitorLayout::sizeHint() const {
+QSize DesignLayout::sizeHint() const {
     return scaledDesignSize();
 }
 
-QSize MonitorLayout::minimumSize() const {
+QSize DesignLayout::minimumSize() const {
     return QSize(0, 0);
 }
 
-void MonitorLayout::setGeometry(const QRect& rect) {
+void DesignLayout::setGeometry(const QRect& rect) {
     QLayout::setGeometry(rect);
     const QSize design = scaledDesignSize();
     const int dx = rect.width() - design.width();

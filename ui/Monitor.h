@@ -1,0 +1,89 @@
+#pragma once
+// What runs behind the main window for the whole run: the page list, the check cycle, the page
+// list file and the start-with-the-system entry. The window shows the list and turns the user's
+// commands into calls here; it never touches the file or the runner itself.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "core/PageList.h"
+#include "net/PageFetcher.h"
+#include "store/PageListFile.h"
+
+namespace vantrel {
+
+class Autostart;
+class CheckRunner;
+class Clock;
+class Notifier;
+
+struct MonitorSettings {
+    QStringList args;  // the program's arguments, without the program path
+    QString exeDir;    // the executable's directory, with a trailing "/"
+    QString exePath;   // the executable's full path (for the autostart entry)
+    QString autostartDir = QStringLiteral("/etc/xdg/autostart");
+    int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
+    FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
+    const Clock* clock = nullptr;  // the time of the checks; null for the system's clock
+};
+
+class Monitor : public QObject {
+    Q_OBJECT
+  public:
+    // `notifier` hears of every change of status; it must outlive this object.
+    Monitor(const MonitorSettings& settings, Notifier& notifier, QObject* parent = nullptr);
+    ~Monitor() override;
+
+    PageList& list() { return list_; }
+    const PageList& list() const { return list_; }
+    const Options& options() const { return options_; }
+    bool startHidden() const;
+    // The page list file's full path: the executable's directory and "webpages.dat".
+    QString filePath() const;
+
+    // Starts the check runner and reads the page list file. Every option stored as on is handed
+    // to `showOption`, which sets its box; the box's handler then calls setOptions(). Nothing is
+    // saved while this runs. Throws what the runner's start or an option's action threw, after
+    // the entries are in.
+    void open(const std::function<void(Option, bool)>& showOption);
+
+    // A tick of the window's timer: runs the check cycle.
+    void tick();
+
+    // The user's commands. Each changes the list, then saves the file at once, so that a crash
+    // or a kill later in the run loses nothing; a failed save throws Error("Unable to write to
+    // <path>") after the change is made.
+    EntryId addPage(const QString& label, const QString& url, int intervalIndex);
+    // Does nothing when the entry is gone (a modal dialog was open while it was deleted).
+    void editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
+                  bool changedBoxShown, bool changedBoxTicked);
+    void removePage(EntryId id);
+    void recheckAll();
+    // Records the three options and runs the action of each one that changed (start: the
+    // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
+    // saves. Options keep their new state when an action fails; its failure is thrown after the save.
+    void setOptions(const Options& options);
+
+    // Saves the list and the options unless the file was never read (a failed start must not
+    // replace the stored list with an empty one) or it is being read now. Throws on failure.
+    void save();
+    // The end of the run: cancels a download in flight, then saves.
+    void close();
+
+  private:
+    MonitorSettings settings_;
+    std::unique_ptr<Clock> ownClock_;
+    const Clock& clock_;
+    Notifier& notifier_;
+    PageList list_;
+    Options options_;
+    std::unique_ptr<CheckRunner> runner_;
+    std::unique_ptr<Autostart> autostart_;
+    std::optional<PageListFile> file_;
+    bool loading_ = false;
+};
+
+}  // namespace vantrel
