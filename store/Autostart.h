@@ -4,7 +4,7 @@
 namespace vantrel {
 
 class Autostart {
-  public:
+public:
     virtual ~Autostart() = default;
     // on: write the registration (throws Error("Failed to set data for 'Vantrel'") on a failed
     // write); off: remove it if present, ignoring failures. Silently nothing when the location

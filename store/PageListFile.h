@@ -17,7 +17,7 @@ struct Options {
 };
 
 class PageListFile {
-  public:
+public:
     explicit PageListFile(std::string path);
     const std::string& path() const { return path_; }
 
@@ -34,7 +34,7 @@ class PageListFile {
     // be read.
     void save(const PageList& list, const Options& options);
 
-  private:
+private:
     std::string path_;
     bool unreadable_ = false;
 };
