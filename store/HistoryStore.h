@@ -16,57 +16,15 @@
 #include <thread>
 #include <vector>
 
-#include "core/CheckReport.h"
-#include "core/PageEntry.h"
+#include "store/HistoryTables.h"
 
 namespace vantrel {
 
-class SqliteDb;
-
-// Most checks kept per page; the oldest go first.
-constexpr int kMaxChecksPerPage = 1000;
-// A stored text is cut to this many bytes of UTF-8, at a character boundary.
-constexpr size_t kMaxStoredTextBytes = 1024 * 1024;
 // Text waiting for the writer beyond this is dropped with its check, so a stalled disk cannot
 // fill the memory.
 constexpr size_t kMaxQueuedTextBytes = 64 * 1024 * 1024;
 // The file's name, beside the page list file.
 constexpr const char* kHistoryFileName = "history.db";
-
-struct StoredText {
-    std::u16string text;
-    bool cut = false;         // the page's text was longer than kMaxStoredTextBytes
-    int64_t firstSeenMs = 0;  // the check that first got this text
-    int64_t lastSeenMs = 0;   // the last check that still got it
-};
-
-// The text before the latest change and the latest text. `before` is empty until a change was
-// seen since the page was first checked (or its text started afresh).
-struct PageTexts {
-    std::optional<StoredText> before;
-    std::optional<StoredText> latest;
-};
-
-struct PageSummary {
-    std::optional<CheckRecord> last;
-    std::optional<int64_t> statusSinceMs;     // first check of the current run of the same status
-    std::optional<int64_t> contentChangedMs;  // the latest check that found the page changed
-    int64_t checkCount = 0;
-};
-
-enum class SelectorKind { None = 0, Css = 1, XPath = 2 };
-
-struct PageSettings {
-    SelectorKind selectorKind = SelectorKind::None;
-    std::u16string selector;
-    bool visibleTextOnly = false;
-    std::vector<std::u16string> ignoreLines;  // regular expressions
-    int failuresBeforeOffline = 1;            // 1..5
-
-    bool operator==(const PageSettings&) const = default;
-};
-constexpr int kMinFailuresBeforeOffline = 1;
-constexpr int kMaxFailuresBeforeOffline = 5;
 
 class HistoryStore {
   public:
