@@ -176,7 +176,7 @@ void HistoryStore::renameUrl(const std::u16string& from, const std::u16string& t
 }
 
 void HistoryStore::prune(const std::set<std::u16string>& urls) {
-    if (!writer_ || disabled()) return;
+    if (urls.empty() || !writer_ || disabled()) return;
     {
         std::lock_guard lock(stateMutex_);
         std::erase_if(settings_, [&](const auto& item) { return !urls.count(item.first); });

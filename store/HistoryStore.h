@@ -54,7 +54,9 @@ class HistoryStore {
     // already has some of its own. With `fromStillListed` (another entry keeps the old URL) they
     // are copied instead of moved.
     void renameUrl(const std::u16string& from, const std::u16string& to, bool fromStillListed);
-    // Forgets every page whose URL is not in `urls`.
+    // Forgets every page whose URL is not in `urls`. An empty set forgets nothing: an empty list
+    // at start more often means a page list file that was missing or unreadable than a user who
+    // deleted every page, and the history would be lost for good.
     void prune(const std::set<std::u16string>& urls);
     // Takes effect for settings() at once; written like the rest. Values out of range are clamped.
     void saveSettings(const std::u16string& url, PageSettings settings);

@@ -10,6 +10,8 @@
 
 namespace vantrel {
 
+constexpr int64_t kSameCheckSlackMs = 2000;
+
 StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath) {
     StatusListing listing;
     const FileRead file = ReadWholeFile(pageListPath, kMaxFileBytes);
@@ -39,8 +41,9 @@ StatusListing BuildStatusListing(const std::string& pageListPath, const std::str
         const PageSummary summary = history.summary(url);
         std::u16string status, time, result;
         // The history is written as checks happen, the list file only at the end of a run: the
-        // newer of the two tells the status.
-        if (summary.last && summary.last->timeMs / 1000 >= stampUtcMs / 1000) {
+        // newer of the two tells the status. The stamp is whole seconds taken a moment after the
+        // history's time of the same check, hence the slack.
+        if (summary.last && summary.last->timeMs + kSameCheckSlackMs >= stampUtcMs) {
             status = StatusInWords(summary.last->status, true);
             time = LocalIsoTime(summary.last->timeMs);
             result = CheckResultText(*summary.last);

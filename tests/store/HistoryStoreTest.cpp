@@ -143,7 +143,10 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     EXPECT_EQ(store.settings(u"http://c/"), filters);
     EXPECT_EQ(store.summary(u"http://taken/").last->outcome, PageStatus::Offline);
 
-    // A page no longer listed is forgotten at the next start.
+    // A page no longer listed is forgotten at the next start; an empty list forgets nothing.
+    store.prune({});
+    store.flush();
+    EXPECT_EQ(store.summary(u"http://taken/").checkCount, 1);
     store.prune({u"http://c/"});
     store.flush();
     EXPECT_EQ(store.summary(u"http://taken/").checkCount, 0);
