@@ -1,0 +1,84 @@
+#pragma once
+// A thin owner of an SQLite connection and its prepared statements: closes what it opens and turns
+// every failure into SqliteError, with SQLite's own message and result code.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/Error.h"
+
+namespace vantrel {
+
+class SqliteError : public Error {
+  public:
+    SqliteError(const std::string& message, int code) : Error(message), code_(code) {}
+    // The primary result code (SQLITE_BUSY, SQLITE_FULL, ...).
+    int code() const { return code_ & 0xFF; }
+
+  private:
+    int code_;
+};
+
+class SqliteDb;
+
+class SqliteStatement {
+  public:
+    SqliteStatement(SqliteDb& db, std::string_view sql);
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    // Parameters are numbered from 1, as in SQL.
+    SqliteStatement& bind(int index, int64_t value);
+    SqliteStatement& bind(int index, std::string_view text);
+    SqliteStatement& bindNull(int index);
+
+    // True while a row is available; false when done. Throws SqliteError.
+    bool step();
+    // Runs to the end, ignoring rows.
+    void run();
+    void reset();
+
+    bool isNull(int column) const;
+    int64_t integer(int column) const;
+    std::string text(int column) const;
+
+  private:
+    SqliteDb& db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+class SqliteDb {
+  public:
+    // Opens (read-only: without creating) the file; throws SqliteError.
+    SqliteDb(const std::string& path, bool readOnly);
+    ~SqliteDb();
+    SqliteDb(const SqliteDb&) = delete;
+    SqliteDb& operator=(const SqliteDb&) = delete;
+
+    sqlite3* handle() const { return db_; }
+    // Runs one or more statements without parameters.
+    void exec(std::string_view sql);
+    [[noreturn]] void fail(int code, std::string_view what) const;
+
+  private:
+    sqlite3* db_ = nullptr;
+};
+
+// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws.
+template <typename Body>
+void InTransaction(SqliteDb& db, Body&& body) {
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        body();
+        db.exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,20 @@
+#pragma once
+// The status listing printed by "--status": one line per page of the page list file, with what
+// the history knows of its last check. Reads both files as they are, taking no lock, so it works
+// while the program runs.
+#include <string>
+
+namespace vantrel {
+
+struct StatusListing {
+    int exitCode = 0;    // 0, or 2 when the page list file exists but cannot be read
+    std::string output;  // UTF-8, one line per page, each ended by LF
+    std::string errors;  // UTF-8, for standard error: why the file could not be read, or why the
+                         // history is missing
+};
+
+// The page list file at `pageListPath` (a missing file is an empty list) and the history at
+// `historyPath` (a missing one is no history).
+StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath);
+
+}  // namespace vantrel
