@@ -9,6 +9,8 @@ pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libss
       libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
 if [ "$mode" = test ]; then
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick libbenchmark-dev hyperfine curl)
+  # The packaging checks, and dpkg-shlibdeps for `cpack -G DEB`.
+  pkgs+=(desktop-file-utils appstream man-db dpkg-dev)
 fi
 if [ "$mode" = fuzz ]; then
   # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).
