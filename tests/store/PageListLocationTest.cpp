@@ -88,11 +88,5 @@ TEST(PageListLocationTest, PageListFolderIsCreatedPrivateWithItsParents) {
               "refused");
 }
 
-TEST(PageListLocationTest, ConfigHomeFollowsXdgRules) {
-    EXPECT_EQ(ConfigHome({"/x/y/", "/home/ann"}), "/x/y");
-    EXPECT_EQ(ConfigHome({std::nullopt, "/home/ann"}), "/home/ann/.config");
-    EXPECT_EQ(ConfigHome({"rel", "rel"}), "");
-}
-
 }  // namespace
 }  // namespace vantrel
