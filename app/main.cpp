@@ -4,13 +4,18 @@
 
 #include <QFile>
 #include <QStringList>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/Application.h"
 #include "app/ExePath.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "store/PageListLocation.h"
+#include "store/XdgAutostart.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/WebPageUnit.h"
@@ -28,9 +33,45 @@ void setEndSignalsBlocked(bool blocked) {
     pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
+std::string PageListPathFor(const QString& exeDir) {
+    return PageListPath(ExeFolder::probe(QFile::encodeName(exeDir).toStdString()),
+                        UserEnvironment::current());
+}
+
+void PrintHelp() {
+    const std::string pageList = PageListPathFor(ExePath::dir());
+    const std::string autostartDir = XdgAutostart::userDirectory(UserEnvironment::current());
+    std::printf(
+        "Usage: vantrel [-s]\n"
+        "Watches a list of web pages and tells from its notification-area icon when a page goes\n"
+        "offline, comes back online, or changes.\n"
+        "\n"
+        "  -s         start hidden: only the notification-area icon shows\n"
+        "  --help     show this help and exit\n"
+        "  --version  show the version and exit\n"
+        "\n"
+        "Page list file: %s\n"
+        "Autostart entry, while \"Start with Windows Start-up\" is ticked: %s/Vantrel.desktop\n"
+        "Needs a notification area: an XEmbed tray or a StatusNotifierItem host (on GNOME, the\n"
+        "AppIndicator extension).\n",
+        pageList.c_str(), autostartDir.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything else: no window, no lock, no page list file.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Vantrel %s\n", VANTREL_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            PrintHelp();
+            return 0;
+        }
+    }
+
     // Held back until the bridge is in place, so an end signal that comes during start-up still
     // ends the program in order; the threads Qt starts inherit the block and leave the signals to
     // this thread.
@@ -60,6 +101,9 @@ int main(int argc, char** argv) {
     settings.args = args;
     settings.exePath = ExePath::path();
     settings.exeDir = ExePath::dirOf(settings.exePath);
+    settings.pageListPath = QFile::decodeName(PageListPathFor(settings.exeDir).c_str());
+    settings.autostartDir =
+        QFile::decodeName(XdgAutostart::userDirectory(UserEnvironment::current()).c_str());
 
     std::unique_ptr<TMonitorForm> form;
     try {

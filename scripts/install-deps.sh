@@ -12,6 +12,8 @@ if [ "$mode" = test ]; then
   # clang-format checks the source format; zlib is the benchmarks' reference CRC-32.
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format
          zlib1g-dev git)
+  # The packaging checks, and dpkg-shlibdeps for `cpack -G DEB`.
+  pkgs+=(desktop-file-utils appstream man-db dpkg-dev)
 fi
 if [ "$mode" = fuzz ]; then
   # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).

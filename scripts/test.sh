@@ -28,6 +28,8 @@ fi
 echo "== All tests (Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVANTREL_WERROR=ON -DVANTREL_BENCH=ON >/dev/null
 cmake --build "$build" -j"$jobs"
+echo "== Packaging checks"
+scripts/check-packaging.sh "$build"
 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
   trayer --edge bottom --align right --widthtype request --height 32 \
          --SetDockType true --transparent false >/dev/null 2>&1 & tp=$!

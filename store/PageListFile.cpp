@@ -15,6 +15,7 @@
 #include "core/Text.h"
 #include "store/FileIo.h"
 #include "store/IniFile.h"
+#include "store/PageListLocation.h"
 #include "store/StoreLimits.h"
 #include "store/TextCodec.h"
 
@@ -151,6 +152,8 @@ void PageListFile::save(const PageList& list, const Options& options) {
         replace.owner = current.owner;
         replace.group = current.group;
     } else {
+        // The first save into the user's configuration folder makes the folder.
+        if (!CreatePageListFolder(path_)) throw refused;
         replace.keepUmaskMode = true;
     }
 

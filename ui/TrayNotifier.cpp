@@ -27,7 +27,16 @@ TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystem
     hint_ = appTitle();
     icon_->setToolTip(hint_);
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayNotifier::onActivated);
-    // A click on a balloon (the icon's click also fires it while one is up) does nothing.
+    // A click on the balloon, or on the desktop's notification when the balloons go through its
+    // notification service, brings the window back as a click on the icon does. With the
+    // toolkit's own balloon a click on the icon reports the balloon's click first and the icon's
+    // click right after, in the same event: wait for it, so that one click counts once.
+    connect(icon_, &QSystemTrayIcon::messageClicked, this, [this] {
+        const quint64 triggersBefore = triggers_;
+        QTimer::singleShot(0, this, [this, triggersBefore] {
+            if (triggers_ == triggersBefore) emit clicked();
+        });
+    });
 }
 
 TrayNotifier::~TrayNotifier() {
@@ -84,6 +93,7 @@ void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
 void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
+            ++triggers_;
             lastTrigger_.start();
             emit clicked();
             break;

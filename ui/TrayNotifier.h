@@ -39,7 +39,8 @@ class TrayNotifier : public QObject, public Notifier {
     QSystemTrayIcon* icon() const { return icon_; }
 
   signals:
-    // A left click or double-click on the icon (a double-click counts once).
+    // A left click or double-click on the icon (a double-click counts once), or a click on a
+    // balloon or on the desktop's notification that shows it.
     void clicked();
 
   private:
@@ -50,6 +51,7 @@ class TrayNotifier : public QObject, public Notifier {
     QString balloonText_;
     QSystemTrayIcon::MessageIcon balloonKind_ = QSystemTrayIcon::Information;
     QElapsedTimer lastTrigger_;  // when the last single click came, to fold a double-click into it
+    quint64 triggers_ = 0;       // single clicks so far, to fold a balloon's click into the icon's
 };
 
 }  // namespace vantrel

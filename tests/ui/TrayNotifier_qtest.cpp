@@ -162,6 +162,15 @@ void TrayNotifierTest::clickOnTheIconIsReportedOnce() {
     QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 3, 5000);
     trayprobe::settleClicks();
     QCOMPARE(clicks.size(), 3);
+
+    // A click on the balloon itself brings the window back too.
+    tray.announce(PageStatus::Offline, u"Balloon");
+    QWidget* balloon = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((balloon = trayprobe::visibleBalloon()) != nullptr, 5000);
+    QVERIFY(trayprobe::clickAt(balloon->mapToGlobal(balloon->rect().center())));
+    QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 4, 5000);
+    trayprobe::settleClicks();
+    QCOMPARE(clicks.size(), 4);
 }
 
 // Without a notification area (the offscreen platform has none) showing the icon fails. Run in
