@@ -21,9 +21,9 @@ class Clock;
 class Notifier;
 
 struct MonitorSettings {
-    QStringList args;  // the program's arguments, without the program path
-    QString exeDir;    // the executable's directory, with a trailing "/"
-    QString exePath;   // the executable's full path (for the autostart entry)
+    QStringList args;      // the program's arguments, without the program path
+    QString exeDir;        // the executable's directory, with a trailing "/"
+    QString exePath;       // the executable's full path (for the autostart entry)
     QString pageListPath;  // the page list file; empty: webpages.dat in exeDir
     QString autostartDir = QStringLiteral("/etc/xdg/autostart");
     int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
