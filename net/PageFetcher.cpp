@@ -33,13 +33,13 @@ struct StatusFailure : FetchError {
 };
 
 bool isCloseValue(std::string_view value) {
-    return EqualsIgnoreCase(TrimBytes(value), "close");
+    return EqualsIgnoreAsciiCase(TrimBytes(value), "close");
 }
 
 // A Location holding raw bytes beyond US-ASCII is taken as UTF-8 when it is valid UTF-8, so
 // that it goes out again as the same bytes, percent-encoded.
 std::u16string locationText(std::string_view bytes) {
-    return TextDecoder::isValidUtf8(bytes) ? TextDecoder::fromUtf8(bytes) : FromLatin1(bytes);
+    return IsValidUtf8(bytes) ? FromUtf8(bytes) : FromLatin1(bytes);
 }
 
 }  // namespace

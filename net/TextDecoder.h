@@ -23,18 +23,6 @@ class TextDecoder {
     static std::u16string allocate(size_t units);
     // Decodes the `count` bytes stored at byte offset text.size() of `text` into `text` itself.
     static void decodeInPlace(std::u16string& text, size_t count, bool utf8);
-
-    // One character per byte, 0 to 255.
-    static std::u16string fromLatin1(std::string_view bytes);
-    // Each maximal ill-formed subsequence becomes one U+FFFD; a byte order mark is kept.
-    static std::u16string fromUtf8(std::string_view bytes);
-    static bool isValidUtf8(std::string_view bytes);
-
-  private:
-    // Return the number of characters written to `out`; safe when `out` overlaps the input as
-    // decodeInPlace lays it out.
-    static size_t widenLatin1(const unsigned char* in, size_t n, char16_t* out);
-    static size_t decodeUtf8(const unsigned char* in, size_t n, char16_t* out);
 };
 
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "core/Text.h"
 #include "net/TextDecoder.h"
 
 namespace vantrel {
@@ -48,9 +49,9 @@ TEST(TextDecoderTest, MalformedUtf8GivesOneReplacementPerMaximalSubpart) {
          "a\0"s,
          u"\uFFFDa\0"s},
     };
-    for (const Row& row : rows) EXPECT_EQ(TextDecoder::fromUtf8(row.bytes), row.text) << row.bytes;
-    EXPECT_TRUE(TextDecoder::isValidUtf8("caf\xC3\xA9 \xEF\xBF\xBD"));
-    EXPECT_FALSE(TextDecoder::isValidUtf8("caf\xE9"));
+    for (const Row& row : rows) EXPECT_EQ(FromUtf8(row.bytes), row.text) << row.bytes;
+    EXPECT_TRUE(IsValidUtf8("caf\xC3\xA9 \xEF\xBF\xBD"));
+    EXPECT_FALSE(IsValidUtf8("caf\xE9"));
 }
 
 // Random mixes of ASCII runs, valid sequences and stray bytes, long enough for the block paths.
@@ -85,7 +86,7 @@ TEST(TextDecoderTest, DecodingInPlaceMatchesDecodingIntoANewText) {
             std::u16string text = TextDecoder::allocate(announced);
             std::memcpy(reinterpret_cast<char*>(text.data()) + announced, bytes.data(), bytes.size());
             TextDecoder::decodeInPlace(text, bytes.size(), utf8);
-            EXPECT_EQ(text, utf8 ? TextDecoder::fromUtf8(bytes) : TextDecoder::fromLatin1(bytes)) << round;
+            EXPECT_EQ(text, utf8 ? FromUtf8(bytes) : FromLatin1(bytes)) << round;
         }
     }
 }
@@ -93,7 +94,7 @@ TEST(TextDecoderTest, DecodingInPlaceMatchesDecodingIntoANewText) {
 TEST(TextDecoderTest, Latin1KeepsEveryByte) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    const std::u16string text = TextDecoder::fromLatin1(all + all);
+    const std::u16string text = FromLatin1(all + all);
     ASSERT_EQ(text.size(), 512u);
     for (int i = 0; i < 512; ++i) EXPECT_EQ(text[i], static_cast<char16_t>(i % 256));
 }
