@@ -1,14 +1,15 @@
 #include "net/TextDecoder.h"
 
-#include <cstdint>
-#include <cstring>
-
-#include <sys/mman.h>
-
 #include "core/Text.h"
-#include "core/Utf8.h"
 
 namespace vantrel {
+
+namespace {
+
+// Units of buffer always kept between bodies (2 MiB).
+constexpr size_t kKeptUnits = 1u << 20;
+
+}  // namespace
 
 std::string TextDecoder::charsetOf(std::string_view contentType) {
     const size_t at = FindIgnoreAsciiCase(contentType, "CHARSET");
@@ -26,25 +27,29 @@ std::u16string TextDecoder::decode(std::string_view body, std::string_view conte
     return isUtf8(contentType) ? FromUtf8(body) : FromLatin1(body);
 }
 
-std::u16string TextDecoder::allocate(size_t units) {
-    std::u16string text;
-    text.reserve(units);
-    // Large pages for a large text: a fraction of the page faults when it is first written.
-    if (units * 2 >= (4u << 20)) {
-        const auto begin = (reinterpret_cast<uintptr_t>(text.data()) + 4095) & ~uintptr_t{4095};
-        const auto end = (reinterpret_cast<uintptr_t>(text.data() + units)) & ~uintptr_t{4095};
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+void TextDecoder::start(bool utf8) {
+    // A buffer far larger than the last text is given back, so that one huge page does not keep
+    // its memory for the rest of the run; one of about the same size is kept warm.
+    if (text_.capacity() > kKeptUnits && text_.size() < text_.capacity() / 4) {
+        text_.release();
+    } else {
+        text_.clear();
     }
-    text.resize(units);
-    return text;
+    utf8Decoder_ = Utf8Decoder();
+    utf8_ = utf8;
 }
 
-void TextDecoder::decodeInPlace(std::u16string& text, size_t count, bool utf8) {
-    // Both decoders write forward without passing the byte they read, so the text may overwrite
-    // its own bytes.
-    const char* in = reinterpret_cast<const char*>(text.data()) + text.size();
-    const size_t written = utf8 ? DecodeUtf8(in, count, text.data()) : WidenLatin1(in, count, text.data());
-    text.resize(written);
+void TextDecoder::write(const char* bytes, size_t count) {
+    if (utf8_) {
+        utf8Decoder_.decode(bytes, count, text_);
+    } else {
+        text_.commit(WidenLatin1(bytes, count, text_.room(count)));
+    }
+}
+
+std::u16string_view TextDecoder::finish() {
+    if (utf8_) utf8Decoder_.finish(text_);
+    return text_.view();
 }
 
 bool TextDecoder::isUtf8(std::string_view contentType) {
