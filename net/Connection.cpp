@@ -109,17 +109,21 @@ Connection::Line Connection::readLine(std::string& line) {
     }
 }
 
-size_t Connection::readExact(char* out, size_t count) {
+size_t Connection::readExact(ByteSink& sink, size_t count) {
     size_t got = std::min(count, unread());
-    std::memcpy(out, inbuf_.data() + pos_, got);
+    sink.write(inbuf_.data() + pos_, got);
     pos_ += got;
+    // Nothing is buffered now: each block is read into the buffer and handed on while it is
+    // still in the cache.
+    if (got < count && inbuf_.size() < kReceiveBlock) inbuf_.resize(kReceiveBlock);
     while (got < count && open_) {
         if (cancel_) cancel_->throwIfRaised();
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
-        ReadResult r = stream_->read(out + got, std::min(count - got, kReceiveBlock), wait);
+        ReadResult r = stream_->read(inbuf_.data(), std::min(count - got, kReceiveBlock), wait);
         switch (r.status) {
             case ReadStatus::Data:
+                sink.write(inbuf_.data(), r.count);
                 got += r.count;
                 received_ += r.count;
                 break;
@@ -135,22 +139,22 @@ size_t Connection::readExact(char* out, size_t count) {
     return got;
 }
 
-bool Connection::readUntilClose(std::string& out, size_t max) {
-    const size_t buffered = std::min(unread(), max + 1);
-    out.append(inbuf_.data() + pos_, buffered);
-    pos_ += buffered;
-    while (out.size() <= max) {
+bool Connection::readUntilClose(ByteSink& sink, size_t max) {
+    size_t total = std::min(unread(), max + 1);
+    sink.write(inbuf_.data() + pos_, total);
+    pos_ += total;
+    if (total <= max && inbuf_.size() < kReceiveBlock) inbuf_.resize(kReceiveBlock);
+    while (total <= max) {
         if (!open_) return true;
         if (cancel_) cancel_->throwIfRaised();
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
-        const size_t old = out.size();
-        const size_t block = std::min(kReceiveBlock, max + 1 - old);
-        out.resize(old + block);
-        ReadResult r = stream_->read(out.data() + old, block, wait);
-        out.resize(old + (r.status == ReadStatus::Data ? r.count : 0));
+        const size_t block = std::min(kReceiveBlock, max + 1 - total);
+        ReadResult r = stream_->read(inbuf_.data(), block, wait);
         switch (r.status) {
             case ReadStatus::Data:
+                sink.write(inbuf_.data(), r.count);
+                total += r.count;
                 received_ += r.count;
                 break;
             case ReadStatus::TimedOut:

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/Error.h"
 #include "net/HttpLimits.h"
@@ -50,6 +51,9 @@ class PageFetcher {
     // Returns the decoded body of the final response (possibly empty); throws FetchError.
     // Blocks the calling thread; one call at a time.
     std::u16string get(const std::u16string& url);
+    // The same, without a copy: the text stays in the fetcher's buffer, which the next get
+    // reuses; valid until then.
+    std::u16string_view fetch(const std::u16string& url);
 
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.
