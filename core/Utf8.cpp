@@ -8,6 +8,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 namespace vantrel {
@@ -78,106 +79,188 @@ size_t PutCodePoint(char32_t cp, char16_t* out) {
 
 #if defined(__SSE2__)
 
-__m128i Set(int byte) {
+[[gnu::always_inline]] inline __m128i Set(int byte) {
     return _mm_set1_epi8(static_cast<char>(byte));
 }
 
 // Per byte: all ones where the unsigned byte is at least `t`.
-__m128i AtLeast(__m128i v, int t) {
+[[gnu::always_inline]] inline __m128i AtLeast(__m128i v, int t) {
     return _mm_cmpeq_epi8(_mm_max_epu8(v, Set(t)), v);
 }
 
-// The code units of the characters that end in one half (8 positions) of a block, each at the
-// position of its last byte; b0 holds the bytes, b1 and b2 the bytes one and two before each.
-// The masks pick the form: ASCII, end of a two- or three-byte sequence, low or high surrogate of
-// a four-byte sequence (the high one sits on its third byte).
-__m128i Units(__m128i b0, __m128i b1, __m128i b2, __m128i ascii, __m128i two, __m128i three, __m128i low,
-              __m128i high) {
-    const __m128i m3f = _mm_set1_epi16(0x3F);
-    const __m128i c0 = _mm_and_si128(b0, m3f);
-    const __m128i c1 = _mm_and_si128(b1, m3f);
-    const __m128i u2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b1, _mm_set1_epi16(0x1F)), 6), c0);
-    const __m128i u3 = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(b2, 12), _mm_slli_epi16(c1, 6)), c0);
-    const __m128i ul =
-        _mm_or_si128(_mm_set1_epi16(static_cast<short>(0xDC00)),
-                     _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b1, _mm_set1_epi16(0x0F)), 6), c0));
-    const __m128i uh = _mm_add_epi16(
-        _mm_set1_epi16(static_cast<short>(0xD7C0)),
-        _mm_or_si128(
-            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b2, _mm_set1_epi16(7)), 8), _mm_slli_epi16(c1, 2)),
-            _mm_srli_epi16(c0, 4)));
-    __m128i u = _mm_and_si128(ascii, b0);
-    u = _mm_or_si128(u, _mm_and_si128(two, u2));
-    u = _mm_or_si128(u, _mm_and_si128(three, u3));
-    u = _mm_or_si128(u, _mm_and_si128(low, ul));
-    return _mm_or_si128(u, _mm_and_si128(high, uh));
+// The high surrogates of four-byte sequences in one half (8 positions) of a block, each on the
+// third byte of its sequence: b0 holds that byte, b1 and b2 the two before it.
+[[gnu::always_inline]] inline __m128i HighSurrogates(__m128i b0, __m128i b1, __m128i b2) {
+    const __m128i bits =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(b2, _mm_set1_epi16(7)), 8),
+                                  _mm_slli_epi16(_mm_and_si128(b1, _mm_set1_epi16(0x3F)), 2)),
+                     _mm_and_si128(_mm_srli_epi16(b0, 4), _mm_set1_epi16(3)));
+    return _mm_add_epi16(bits, _mm_set1_epi16(static_cast<short>(0xD7C0)));
 }
 
-// Decodes the whole characters among the 16 bytes at `in` (which starts a character) when they
-// are all well-formed: every code unit is computed at once, then the units of the positions
-// where one ends are packed. `out` has room for 16 units. Returns the bytes consumed, 0 when the
-// block holds something the byte-wise rule must decide.
-size_t DecodeBlock(const unsigned char* in, char16_t* out, size_t& written) {
+// For each set of the eight 16-bit lanes of a register (a mask), the byte shuffle that moves the
+// chosen lanes to the front in order, and how many there are.
+struct PackTable {
+    alignas(16) unsigned char shuffle[256][16];
+    unsigned char count[256];
+};
+
+constexpr PackTable MakePackTable() {
+    PackTable t{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned char k = 0;
+        for (unsigned lane = 0; lane < 8; ++lane) {
+            if ((mask >> lane) & 1u) {
+                t.shuffle[mask][2 * k] = static_cast<unsigned char>(2 * lane);
+                t.shuffle[mask][2 * k + 1] = static_cast<unsigned char>(2 * lane + 1);
+                ++k;
+            }
+        }
+        for (unsigned rest = 2u * k; rest < 16; ++rest) t.shuffle[mask][rest] = 0x80;  // zero
+        t.count[mask] = k;
+    }
+    return t;
+}
+
+constexpr PackTable kPack = MakePackTable();
+
+// Packs the units of the emitting positions with SSE2 alone: every position is stored and only
+// the emitting ones advance, without a branch.
+struct PackStores {
+    [[gnu::always_inline]] size_t operator()(__m128i lo, __m128i hi, unsigned emit, char16_t* out) const {
+        alignas(16) char16_t units[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(units), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(units + 8), hi);
+        size_t w = 0;
+        for (int j = 0; j < 16; ++j) {
+            out[w] = units[j];
+            w += (emit >> j) & 1u;
+        }
+        return w;
+    }
+};
+
+// The same with one byte shuffle per half, where the processor has SSSE3.
+struct PackShuffles {
+    [[gnu::target("ssse3"), gnu::always_inline]] size_t operator()(__m128i lo, __m128i hi, unsigned emit,
+                                                                   char16_t* out) const {
+        const unsigned low = emit & 0xFFu, high = emit >> 8;
+        const __m128i first =
+            _mm_shuffle_epi8(lo, _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[low])));
+        const __m128i second =
+            _mm_shuffle_epi8(hi, _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[high])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPack.count[low]), second);
+        return kPack.count[low] + kPack.count[high];
+    }
+};
+
+// Decodes the 16 bytes at `in` (17 are readable) when they continue well-formed text: every
+// code unit is computed at once, in position order in lo and hi, and `emit` tells the positions
+// whose unit belongs to the text. `prev` holds the 16 bytes before (zeros at the start of a run)
+// and becomes these. Blocks go at a fixed stride, so the next load never waits for this one.
+// A unit is emitted where a character ends (the byte after it is no continuation byte) and, for
+// a four-byte sequence, also on its third byte. Returns false when the block holds anything the
+// byte-wise rule must decide.
+[[gnu::always_inline]] inline bool DecodeBlock(const unsigned char* in, __m128i& prev, __m128i& lo,
+                                               __m128i& hi, unsigned& emit) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i zero = _mm_setzero_si128();
+    const unsigned nextIsCont = (in[16] & 0xC0) == 0x80 ? 1u : 0u;
     if (_mm_movemask_epi8(v) == 0) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
-        written = 16;
-        return 16;
+        // All ASCII: whatever came before ended with the last block (it checked this byte).
+        lo = _mm_unpacklo_epi8(v, zero);
+        hi = _mm_unpackhi_epi8(v, zero);
+        emit = 0x7FFFu | ((nextIsCont ^ 1u) << 15);
+        prev = v;
+        return true;
     }
-    const __m128i lead2 = AtLeast(v, 0xC0), lead3 = AtLeast(v, 0xE0), lead4 = AtLeast(v, 0xF0);
+    // b1, b2, b3: the byte one, two and three positions before each, across the block edge.
+    const __m128i b1 = _mm_or_si128(_mm_slli_si128(v, 1), _mm_srli_si128(prev, 15));
+    const __m128i b2 = _mm_or_si128(_mm_slli_si128(v, 2), _mm_srli_si128(prev, 14));
+    const __m128i b3 = _mm_or_si128(_mm_slli_si128(v, 3), _mm_srli_si128(prev, 13));
     const __m128i nonAscii = _mm_cmplt_epi8(v, zero);
+    const __m128i lead2 = AtLeast(v, 0xC0), lead3 = AtLeast(v, 0xE0), lead4 = AtLeast(v, 0xF0);
     const unsigned cont = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(lead2, nonAscii)));
-    const unsigned starts = ~cont & 0xFFFFu;
-    // Only characters that end before the last start are decoded here.
-    if ((starts & 1u) == 0 || (starts & ~1u) == 0) return 0;
-    const unsigned last = 31u - static_cast<unsigned>(__builtin_clz(starts & ~1u));
-    const unsigned before = (1u << last) - 1u;
+    const __m128i b1Lead2 = AtLeast(b1, 0xC0), b1Lead3 = AtLeast(b1, 0xE0);
+    const __m128i b2Lead3 = AtLeast(b2, 0xE0), b2Lead4 = AtLeast(b2, 0xF0);
+    const __m128i b3Lead4 = AtLeast(b3, 0xF0);
 
-    // A byte must be a continuation exactly when a lead one, two or three bytes before wants it.
-    const __m128i wanted = _mm_or_si128(_mm_or_si128(_mm_slli_si128(lead2, 1), _mm_slli_si128(lead3, 2)),
-                                        _mm_slli_si128(lead4, 3));
-    const unsigned misplaced =
-        (static_cast<unsigned>(_mm_movemask_epi8(wanted)) ^ cont) & (before | (1u << last));
+    // A byte must be a continuation exactly when a lead one, two or three bytes before wants it;
+    // the byte after the block too, when it is none.
+    const unsigned wanted =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(b1Lead2, b2Lead3), b3Lead4)));
+    const unsigned wantedNext = ((static_cast<unsigned>(_mm_movemask_epi8(lead2)) >> 15) |
+                                 (static_cast<unsigned>(_mm_movemask_epi8(lead3)) >> 14) |
+                                 (static_cast<unsigned>(_mm_movemask_epi8(lead4)) >> 13)) &
+                                1u;
     // Bytes that never occur (C0, C1, F5 to FF) and second bytes out of their lead's range.
-    const __m128i prev = _mm_slli_si128(v, 1);
     __m128i bad = _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, Set(0xFE)), Set(0xC0)), AtLeast(v, 0xF5));
     const __m128i belowA0 = _mm_andnot_si128(AtLeast(v, 0xA0), Set(0xFF));
     const __m128i below90 = _mm_andnot_si128(AtLeast(v, 0x90), Set(0xFF));
-    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(prev, Set(0xE0)), belowA0));
-    bad = _mm_or_si128(bad, _mm_andnot_si128(belowA0, _mm_cmpeq_epi8(prev, Set(0xED))));
-    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(prev, Set(0xF0)), below90));
-    bad = _mm_or_si128(bad, _mm_andnot_si128(below90, _mm_cmpeq_epi8(prev, Set(0xF4))));
-    if (misplaced != 0 || (static_cast<unsigned>(_mm_movemask_epi8(bad)) & before) != 0) return 0;
+    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(b1, Set(0xE0)), belowA0));
+    bad = _mm_or_si128(bad, _mm_andnot_si128(belowA0, _mm_cmpeq_epi8(b1, Set(0xED))));
+    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(b1, Set(0xF0)), below90));
+    bad = _mm_or_si128(bad, _mm_andnot_si128(below90, _mm_cmpeq_epi8(b1, Set(0xF4))));
+    if ((wanted ^ cont) != 0 || (wantedNext & ~nextIsCont) != 0 || _mm_movemask_epi8(bad) != 0) return false;
 
-    const __m128i b1 = _mm_slli_si128(v, 1), b2 = _mm_slli_si128(v, 2);
+    // Every unit but a high surrogate is b0 | b1 << 6 | b2 << 12 (b0 the byte where it ends) once
+    // each byte is masked for the form that ends there: ASCII, the end of a two- or three-byte
+    // sequence, or a low surrogate (DC00 plus the last ten bits of the code point).
     const __m128i ascii = _mm_cmpeq_epi8(nonAscii, zero);
-    const __m128i two = _mm_slli_si128(_mm_andnot_si128(lead3, lead2), 1);
-    const __m128i three = _mm_slli_si128(_mm_andnot_si128(lead4, lead3), 2);
-    const __m128i low = _mm_slli_si128(lead4, 3);
-    const __m128i high = _mm_slli_si128(lead4, 2);
-    const __m128i lo =
-        Units(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(b1, zero), _mm_unpacklo_epi8(b2, zero),
-              _mm_unpacklo_epi8(ascii, ascii), _mm_unpacklo_epi8(two, two), _mm_unpacklo_epi8(three, three),
-              _mm_unpacklo_epi8(low, low), _mm_unpacklo_epi8(high, high));
-    const __m128i hi =
-        Units(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(b1, zero), _mm_unpackhi_epi8(b2, zero),
-              _mm_unpackhi_epi8(ascii, ascii), _mm_unpackhi_epi8(two, two), _mm_unpackhi_epi8(three, three),
-              _mm_unpackhi_epi8(low, low), _mm_unpackhi_epi8(high, high));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), lo);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), hi);
-    // A position emits a unit where a character ends (the next byte starts one) and on the third
-    // byte of a four-byte sequence. Packing moves units only backwards, within `out`.
-    unsigned emit = ((starts >> 1) | static_cast<unsigned>(_mm_movemask_epi8(high))) & before;
-    size_t w = 0;
-    while (emit != 0) {
-        out[w++] = out[__builtin_ctz(emit)];
-        emit &= emit - 1;
+    const __m128i two = _mm_andnot_si128(b1Lead3, b1Lead2);
+    const __m128i three = _mm_andnot_si128(b2Lead4, b2Lead3);
+    const __m128i low = b3Lead4;
+    const __m128i high = b2Lead4;
+    const __m128i m0 = _mm_or_si128(Set(0x3F), _mm_and_si128(ascii, Set(0x40)));
+    const __m128i m1 =
+        _mm_or_si128(_mm_or_si128(_mm_and_si128(two, Set(0x1F)), _mm_and_si128(three, Set(0x3F))),
+                     _mm_and_si128(low, Set(0x0F)));
+    const __m128i x0 = _mm_and_si128(v, m0);
+    const __m128i x1 = _mm_or_si128(_mm_and_si128(b1, m1), _mm_and_si128(low, Set(0x30)));
+    const __m128i x2 =
+        _mm_or_si128(_mm_and_si128(b2, _mm_and_si128(three, Set(0x0F))), _mm_and_si128(low, Set(0x0D)));
+    // x2 is at most 0F, so shifting the packed bytes by 4 moves no bit into the next byte.
+    lo = _mm_or_si128(_mm_unpacklo_epi8(x0, zero),
+                      _mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(x1, zero), 6),
+                                   _mm_unpacklo_epi8(zero, _mm_slli_epi16(x2, 4))));
+    hi = _mm_or_si128(_mm_unpackhi_epi8(x0, zero),
+                      _mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(x1, zero), 6),
+                                   _mm_unpackhi_epi8(zero, _mm_slli_epi16(x2, 4))));
+    const int highMask = _mm_movemask_epi8(high);
+    if (highMask != 0) {
+        const __m128i hl = _mm_unpacklo_epi8(high, high), hh = _mm_unpackhi_epi8(high, high);
+        lo = _mm_or_si128(
+            _mm_andnot_si128(hl, lo),
+            _mm_and_si128(hl, HighSurrogates(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(b1, zero),
+                                             _mm_unpacklo_epi8(b2, zero))));
+        hi = _mm_or_si128(
+            _mm_andnot_si128(hh, hi),
+            _mm_and_si128(hh, HighSurrogates(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(b1, zero),
+                                             _mm_unpackhi_epi8(b2, zero))));
     }
-    written = w;
-    return last;
+    emit = ((~cont & 0xFFFFu) >> 1) | ((nextIsCont ^ 1u) << 15) | static_cast<unsigned>(highMask);
+    prev = v;
+    return true;
 }
+
+// Decode whole blocks from in[i] on while they are well-formed, advancing i and w.
+void DecodeBlocksSse2(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
+    __m128i prev = _mm_setzero_si128(), lo, hi;
+    unsigned emit;
+    for (; i + 17 <= n && DecodeBlock(in + i, prev, lo, hi, emit); i += 16)
+        w += PackStores()(lo, hi, emit, out + w);
+}
+
+[[gnu::target("ssse3")]] void DecodeBlocksSsse3(const unsigned char* in, size_t n, size_t& i, char16_t* out,
+                                                size_t& w) {
+    __m128i prev = _mm_setzero_si128(), lo, hi;
+    unsigned emit;
+    for (; i + 17 <= n && DecodeBlock(in + i, prev, lo, hi, emit); i += 16)
+        w += PackShuffles()(lo, hi, emit, out + w);
+}
+
+const auto kDecodeBlocks = __builtin_cpu_supports("ssse3") ? DecodeBlocksSsse3 : DecodeBlocksSse2;
 
 #endif
 
@@ -187,12 +270,15 @@ size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written,
     size_t i = 0, w = 0;
     while (i < n) {
 #if defined(__SSE2__)
-        while (i + 16 <= n) {
-            size_t units;
-            const size_t used = DecodeBlock(in + i, out + w, units);
-            if (used == 0) break;
-            i += used;
-            w += units;
+        if (i + 17 <= n) {
+            const size_t begin = i;
+            kDecodeBlocks(in, n, i, out, w);
+            // The blocks stop inside a character or before one: the byte-wise rule takes over at
+            // its start, and a high surrogate already emitted for it is taken back.
+            size_t start = i;
+            while (start > begin && i - start < 4 && (in[start] & 0xC0) == 0x80) --start;
+            if (start < i && in[start] >= 0xF0 && i - start >= 3) --w;
+            i = start;
         }
 #else
         // Pages are mostly ASCII: eight such bytes at a time.
