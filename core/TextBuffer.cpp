@@ -1,49 +1,84 @@
 #include "core/TextBuffer.h"
 
-#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace vantrel {
 
 namespace {
 
 constexpr size_t kMinimumUnits = 4096;
-// From this size on the buffer is asked for large pages: a fraction of the page faults when it is
-// first written.
-constexpr size_t kLargePagesFrom = 4u << 20;
+// From this size on a text bounded by maxUnits moves into its reserved range.
+constexpr size_t kReserveFromBytes = 1u << 20;
+
+size_t RoundUp(size_t bytes, size_t to) {
+    return (bytes + to - 1) / to * to;
+}
 
 }  // namespace
 
 TextBuffer::~TextBuffer() {
-    std::free(data_);
+    release();
+}
+
+// The range is mapped without access and without counting against the memory the system has
+// promised; the part in use is opened as it grows, and memory is taken only where it is written.
+// Large pages are asked for: a fraction of the page faults when the text is first written.
+bool TextBuffer::growInReserve(size_t wanted) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    if (reservedBytes_ == 0) {
+        const size_t bytes = RoundUp((maxUnits_ + kMinimumUnits) * sizeof(char16_t), page);
+        void* range = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (range == MAP_FAILED) return false;
+        ::madvise(range, bytes, MADV_HUGEPAGE);
+        const size_t open = RoundUp(wanted * sizeof(char16_t), page);
+        if (open > bytes || ::mprotect(range, open, PROT_READ | PROT_WRITE) != 0) {
+            ::munmap(range, bytes);
+            return false;
+        }
+        std::memcpy(range, data_, size_ * sizeof(char16_t));
+        std::free(data_);
+        data_ = static_cast<char16_t*>(range);
+        reservedBytes_ = bytes;
+        capacity_ = open / sizeof(char16_t);
+        return true;
+    }
+    const size_t open = RoundUp(wanted * sizeof(char16_t), page);
+    if (open > reservedBytes_ || ::mprotect(data_, open, PROT_READ | PROT_WRITE) != 0) throw std::bad_alloc();
+    capacity_ = open / sizeof(char16_t);
+    return true;
 }
 
 char16_t* TextBuffer::room(size_t units) {
     if (capacity_ - size_ < units) {
         size_t wanted = capacity_ < kMinimumUnits ? kMinimumUnits : capacity_ * 2;
         if (wanted - size_ < units) wanted = size_ + units;
-        // realloc keeps the text; a large block is moved by remapping its pages, not by copying.
+        if (maxUnits_ != 0 && (reservedBytes_ != 0 || wanted * sizeof(char16_t) >= kReserveFromBytes)) {
+            if (wanted > maxUnits_ + kMinimumUnits && size_ + units <= maxUnits_ + kMinimumUnits)
+                wanted = maxUnits_ + kMinimumUnits;
+            if (growInReserve(wanted)) return data_ + size_;
+        }
+        if (reservedBytes_ != 0) throw std::bad_alloc();
         void* grown = std::realloc(data_, wanted * sizeof(char16_t));
         if (!grown) throw std::bad_alloc();
         data_ = static_cast<char16_t*>(grown);
         capacity_ = wanted;
-        const size_t bytes = wanted * sizeof(char16_t);
-        if (bytes >= kLargePagesFrom) {
-            const auto begin = (reinterpret_cast<uintptr_t>(data_) + 4095) & ~uintptr_t{4095};
-            const auto end = (reinterpret_cast<uintptr_t>(data_) + bytes) & ~uintptr_t{4095};
-            if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-        }
     }
     return data_ + size_;
 }
 
 void TextBuffer::release() {
-    std::free(data_);
+    if (reservedBytes_ != 0) {
+        ::munmap(data_, reservedBytes_);
+    } else {
+        std::free(data_);
+    }
     data_ = nullptr;
-    size_ = capacity_ = 0;
+    size_ = capacity_ = reservedBytes_ = 0;
 }
 
 }  // namespace vantrel

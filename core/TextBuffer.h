@@ -9,7 +9,10 @@ namespace vantrel {
 
 class TextBuffer {
   public:
-    TextBuffer() = default;
+    // With `maxUnits`, the most units the text will ever hold, a large text grows inside one
+    // range of addresses set aside for it (taking memory only as it is written), so growing never
+    // copies the text; without it, growing may.
+    explicit TextBuffer(size_t maxUnits = 0) : maxUnits_(maxUnits) {}
     ~TextBuffer();
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
@@ -19,7 +22,6 @@ class TextBuffer {
     char16_t* room(size_t units);
     // Adds `units` units written into the room to the text.
     void commit(size_t units) { size_ += units; }
-    void append(char16_t unit) { *room(1) = unit, ++size_; }
 
     // Empties the text and keeps the room.
     void clear() { size_ = 0; }
@@ -31,9 +33,13 @@ class TextBuffer {
     size_t capacity() const { return capacity_; }
 
   private:
+    bool growInReserve(size_t wanted);
+
+    size_t maxUnits_;
     char16_t* data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    size_t reservedBytes_ = 0;  // the range set aside, when data_ is in one
 };
 
 }  // namespace vantrel

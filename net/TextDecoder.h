@@ -8,6 +8,7 @@
 #include "core/TextBuffer.h"
 #include "core/Utf8.h"
 #include "net/ByteSink.h"
+#include "net/HttpLimits.h"
 
 namespace vantrel {
 
@@ -34,7 +35,8 @@ class TextDecoder final : public ByteSink {
     size_t capacity() const { return text_.capacity(); }
 
   private:
-    TextBuffer text_;
+    // A body holds at most kMaxBodyBytes bytes, and a byte never gives more than one unit.
+    TextBuffer text_{limits::kMaxBodyBytes};
     Utf8Decoder utf8Decoder_;
     bool utf8_ = false;
 };

@@ -217,6 +217,19 @@ TEST(TextDecoderTest, BufferIsReusedAcrossBodiesOfDifferentSizes) {
     decoder.start(true);
     decoder.write("\x98\x80", 2);
     EXPECT_EQ(decoder.finish(), u"\uFFFD\uFFFD");
+
+    // Past a megabyte the text moves into the range set aside for it and grows there; a far
+    // smaller text after it gives the memory back.
+    decoder.start(false);
+    const std::string big(3u << 20, '\xE9');
+    for (size_t at = 0; at < big.size(); at += 32768) decoder.write(big.data() + at, 32768);
+    const std::u16string_view text = decoder.finish();
+    EXPECT_EQ(text.size(), big.size());
+    EXPECT_EQ(text.find_first_not_of(u'\u00E9'), std::u16string_view::npos);
+    decoder.start(true);
+    decoder.finish();
+    decoder.start(true);
+    EXPECT_LT(decoder.capacity(), big.size() / 4);
 }
 
 long statusKb(const char* field) {
