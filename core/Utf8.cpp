@@ -260,7 +260,11 @@ void DecodeBlocksSse2(const unsigned char* in, size_t n, size_t& i, char16_t* ou
         w += PackShuffles()(lo, hi, emit, out + w);
 }
 
-const auto kDecodeBlocks = __builtin_cpu_supports("ssse3") ? DecodeBlocksSsse3 : DecodeBlocksSse2;
+void DecodeBlocksAny(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
+    // Chosen once, on first use (after the processor's features are known).
+    static const auto blocks = __builtin_cpu_supports("ssse3") ? DecodeBlocksSsse3 : DecodeBlocksSse2;
+    blocks(in, n, i, out, w);
+}
 
 #endif
 
@@ -272,7 +276,7 @@ size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written,
 #if defined(__SSE2__)
         if (i + 17 <= n) {
             const size_t begin = i;
-            kDecodeBlocks(in, n, i, out, w);
+            DecodeBlocksAny(in, n, i, out, w);
             // The blocks stop inside a character or before one: the byte-wise rule takes over at
             // its start, and a high surrogate already emitted for it is taken back.
             size_t start = i;
