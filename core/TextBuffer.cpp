@@ -1,11 +1,11 @@
 #include "core/TextBuffer.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -14,6 +14,8 @@ namespace {
 constexpr size_t kMinimumUnits = 4096;
 // From this size on a text bounded by maxUnits moves into its reserved range.
 constexpr size_t kReserveFromBytes = 1u << 20;
+
+constexpr size_t kLargePage = 2u << 20;
 
 size_t RoundUp(size_t bytes, size_t to) {
     return (bytes + to - 1) / to * to;
@@ -29,13 +31,21 @@ TextBuffer::~TextBuffer() {
 // promised; the part in use is opened as it grows, and memory is taken only where it is written.
 // Large pages are asked for: a fraction of the page faults when the text is first written.
 bool TextBuffer::growInReserve(size_t wanted) {
-    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    // Opened in whole large pages from a range that starts on one, so that every part of the
+    // text can be backed by them.
+    const size_t open = RoundUp(wanted * sizeof(char16_t), kLargePage);
     if (reservedBytes_ == 0) {
-        const size_t bytes = RoundUp((maxUnits_ + kMinimumUnits) * sizeof(char16_t), page);
-        void* range = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (range == MAP_FAILED) return false;
+        const size_t bytes = RoundUp((maxUnits_ + kMinimumUnits) * sizeof(char16_t), kLargePage);
+        void* mapped = ::mmap(nullptr, bytes + kLargePage, PROT_NONE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED) return false;
+        const auto start = reinterpret_cast<uintptr_t>(mapped);
+        const uintptr_t aligned = RoundUp(start, kLargePage);
+        if (aligned > start) ::munmap(mapped, aligned - start);
+        if (aligned + bytes < start + bytes + kLargePage)
+            ::munmap(reinterpret_cast<void*>(aligned + bytes), start + bytes + kLargePage - aligned - bytes);
+        void* range = reinterpret_cast<void*>(aligned);
         ::madvise(range, bytes, MADV_HUGEPAGE);
-        const size_t open = RoundUp(wanted * sizeof(char16_t), page);
         if (open > bytes || ::mprotect(range, open, PROT_READ | PROT_WRITE) != 0) {
             ::munmap(range, bytes);
             return false;
@@ -47,7 +57,6 @@ bool TextBuffer::growInReserve(size_t wanted) {
         capacity_ = open / sizeof(char16_t);
         return true;
     }
-    const size_t open = RoundUp(wanted * sizeof(char16_t), page);
     if (open > reservedBytes_ || ::mprotect(data_, open, PROT_READ | PROT_WRITE) != 0) throw std::bad_alloc();
     capacity_ = open / sizeof(char16_t);
     return true;
