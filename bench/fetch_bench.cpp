@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     for (const std::u16string& url : urls) {
         for (int i = 0; i < repeat; ++i) {
             try {
-                const std::u16string text = fetcher.get(url);
+                const std::u16string_view text = fetcher.fetch(url);
                 characters += text.size();
                 last = vantrel::Crc32::checksumText(text);
             } catch (const vantrel::FetchError& e) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "net/ByteSink.h"
 #include "net/HttpLimits.h"
 
 namespace vantrel {
@@ -22,9 +23,12 @@ struct BodyRead {
 
 class BodyReader {
   public:
-    // Appends the body to `out`. Returns false when a discarded body passed its cap (bytes are left
-    // unread). Throws FetchError: "Response too large", "Read timed out.", "Connection Closed
-    // Gracefully." (the peer closed inside a chunked body), "Max line length exceeded.".
+    // Hands the body to `out` as it arrives. Returns false when a discarded body passed its cap
+    // (bytes are left unread). Throws FetchError: "Response too large", "Read timed out.",
+    // "Connection Closed Gracefully." (the peer closed inside a chunked body), "Max line length
+    // exceeded.".
+    static bool read(Connection& connection, const ResponseHead& head, ByteSink& out, const BodyRead& how);
+    // The same, appending the body to `out`.
     static bool read(Connection& connection, const ResponseHead& head, std::string& out, const BodyRead& how);
 
     // The size of a chunk from its size line: the text up to the first space read as hexadecimal

@@ -17,13 +17,6 @@ long long systemNow() {
         .count();
 }
 
-std::u16string upperAscii(std::u16string text) {
-    for (char16_t& c : text) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-    return text;
-}
-
 // One attribute item after its name was put in capitals.
 struct Attribute {
     std::u16string name;   // the text before the first "=", or the whole item without one
@@ -100,9 +93,9 @@ StoredCookie parseCookie(std::u16string_view text, bool setCookie2, long long no
         const std::u16string& item = items[i];
         const size_t split = item.find(u'=');
         if (split == npos) {
-            attributes.push_back({upperAscii(item), {}, false});
+            attributes.push_back({ToUpperAscii(item), {}, false});
         } else {
-            attributes.push_back({upperAscii(item.substr(0, split)), item.substr(split + 1), true});
+            attributes.push_back({ToUpperAscii(item.substr(0, split)), item.substr(split + 1), true});
         }
     }
     const Attributes attrs(std::move(attributes));

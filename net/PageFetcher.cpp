@@ -22,17 +22,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Largest Latin-1 page read through the fetcher's reusable byte buffer.
-constexpr size_t kScratchBytes = 4u << 20;
-
 bool isCloseValue(std::string_view value) {
-    return EqualsIgnoreCase(TrimBytes(value), "close");
+    return EqualsIgnoreAsciiCase(TrimBytes(value), "close");
 }
 
 // A Location holding raw bytes beyond US-ASCII is taken as UTF-8 when it is valid UTF-8, so
 // that it goes out again as the same bytes, percent-encoded.
 std::u16string locationText(std::string_view bytes) {
-    return TextDecoder::isValidUtf8(bytes) ? TextDecoder::fromUtf8(bytes) : FromLatin1(bytes);
+    return IsValidUtf8(bytes) ? FromUtf8(bytes) : FromLatin1(bytes);
 }
 
 }  // namespace
@@ -40,7 +37,7 @@ std::u16string locationText(std::string_view bytes) {
 struct PageFetcher::Impl {
     explicit Impl(FetcherOptions o) : options(std::move(o)) {}
 
-    std::u16string get(const std::u16string& url);
+    std::u16string_view get(const std::u16string& url);
     ResponseHead exchange();
     bool prepareConnection();
     ResponseHead readHeads();
@@ -48,7 +45,6 @@ struct PageFetcher::Impl {
     void discardBody(const ResponseHead& head, int quickWaitMs);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
     int waitLeft(int wanted) const;
-    std::u16string readKnownLengthText(const ResponseHead& head);
 
     FetcherOptions options;
     CancelSignal cancel;
@@ -57,7 +53,7 @@ struct PageFetcher::Impl {
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
     std::shared_ptr<TlsStream::Context> tls;
-    std::string scratch;
+    TextDecoder decoder;  // holds the text of the last page
     Clock::time_point deadline;
 };
 
@@ -66,6 +62,10 @@ PageFetcher::PageFetcher(FetcherOptions options) : impl_(std::make_unique<Impl>(
 PageFetcher::~PageFetcher() = default;
 
 std::u16string PageFetcher::get(const std::u16string& url) {
+    return std::u16string(impl_->get(url));
+}
+
+std::u16string_view PageFetcher::fetch(const std::u16string& url) {
     return impl_->get(url);
 }
 
@@ -163,28 +163,7 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
     if (!BodyReader::read(*connection, head, ignored, how)) connection->close();
 }
 
-// The common case of a page, read straight into the text it becomes: one buffer sized once from
-// the announced length, no copy of the body.
-std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) {
-    const auto length = static_cast<size_t>(head.contentLength());
-    if (length > limits::kMaxBodyBytes) throw FetchError(FetchErrorKind::ResponseTooLarge);
-    const bool utf8 = TextDecoder::isUtf8(head.value("Content-Type"));
-    if (!utf8 && length <= kScratchBytes) {
-        // Small pages, checked again and again: bytes into a buffer kept warm across gets, then
-        // widened in one pass while the text is built (no cleared buffer to write over).
-        if (scratch.size() < length) scratch.resize(length);
-        const size_t got = connection->readExact(scratch.data(), length);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(scratch.data());
-        return std::u16string(bytes, bytes + got);
-    }
-    std::u16string text = TextDecoder::allocate(length);
-    char* raw = reinterpret_cast<char*>(text.data()) + length;
-    const size_t got = connection->readExact(raw, length);
-    TextDecoder::decodeInPlace(text, got, utf8);
-    return text;
-}
-
-std::u16string PageFetcher::Impl::get(const std::u16string& url) {
+std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
     // A page's URL never resolves against the page fetched before it, which may be on another
     // server: a URL without a scheme fails the same way whatever came before.
@@ -213,20 +192,18 @@ std::u16string PageFetcher::Impl::get(const std::u16string& url) {
                 discardBody(head, limits::kQuickReadMs);
                 break;
             }
-            if (kind == 2 && !head.chunked() && head.contentLength() > 0) {
-                std::u16string text = readKnownLengthText(head);
+            const std::string_view contentType = head.value("Content-Type");
+            if (kind == 2) {
+                // Decoded as the bytes arrive, into the text kept from the last get.
+                decoder.start(TextDecoder::isUtf8(contentType));
+                BodyReader::read(*connection, head, decoder, BodyRead{});
                 keepAliveDecision();
-                return text;
+                return decoder.finish();
             }
             std::string body;
             BodyRead how;
             if (kind == 1 || code == 304) how.quickWaitMs = limits::kQuickReadMs;
             BodyReader::read(*connection, head, body, how);
-            const std::string_view contentType = head.value("Content-Type");
-            if (kind == 2) {
-                keepAliveDecision();
-                return TextDecoder::decode(body, contentType);
-            }
             statusFailure.emplace(
                 FetchError::status(head.statusLine, code, TextDecoder::decode(body, contentType)));
             break;

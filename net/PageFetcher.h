@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "net/FetchError.h"
 #include "net/HttpLimits.h"
@@ -39,6 +40,9 @@ class PageFetcher {
     // `url` needs a scheme ("Unknown Protocol" otherwise); only redirect locations resolve
     // against the URL of the hop before them.
     std::u16string get(const std::u16string& url);
+    // The same, without a copy: the text stays in the fetcher's buffer, which the next get
+    // reuses; valid until then.
+    std::u16string_view fetch(const std::u16string& url);
 
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.

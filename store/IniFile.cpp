@@ -12,29 +12,14 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-std::u16string_view TrimBlanks(std::u16string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-std::u16string Fold(std::u16string_view name) {
-    std::u16string folded(name);
-    for (char16_t& c : folded) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    return folded;
-}
-
 // The name of a section line ("[name]", blanks allowed around the brackets and the name; a
 // missing "]" ends the name at the end of the line), or nullopt for any other line.
 std::optional<std::u16string_view> SectionName(std::u16string_view line) {
-    const std::u16string_view trimmed = TrimBlanks(line);
+    const std::u16string_view trimmed = TrimSpacesAndTabs(line);
     if (trimmed.empty() || trimmed.front() != u'[') return std::nullopt;
     std::u16string_view name = trimmed.substr(1);
     name = name.substr(0, name.find(u']'));
-    return TrimBlanks(name);
+    return TrimSpacesAndTabs(name);
 }
 
 struct KeyLine {
@@ -45,7 +30,7 @@ struct KeyLine {
 std::optional<KeyLine> ParseKeyLine(std::u16string_view line) {
     const size_t eq = line.find(u'=');
     if (eq == std::u16string_view::npos) return std::nullopt;
-    return KeyLine{TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1))};
+    return KeyLine{TrimSpacesAndTabs(line.substr(0, eq)), TrimSpacesAndTabs(line.substr(eq + 1))};
 }
 
 bool IsQuote(char16_t c) {
@@ -72,7 +57,7 @@ IniFile::Line::Line(std::u16string line) : text(std::move(line)) {
     if (SectionName(text)) return;
     if (const auto parsed = ParseKeyLine(text)) {
         isKey = true;
-        foldedKey = Fold(parsed->key);
+        foldedKey = ToLowerAscii(parsed->key);
     }
 }
 
@@ -94,7 +79,7 @@ void IniFile::addLine(std::u16string line) {
     if (auto name = SectionName(line)) {
         Section section{std::u16string(*name), {}};
         section.lines.emplace_back(std::move(line));
-        index_.try_emplace(Fold(section.name), sections_.size());
+        index_.try_emplace(ToLowerAscii(section.name), sections_.size());
         sections_.push_back(std::move(section));
     } else if (sections_.empty()) {
         preamble_.emplace_back(std::move(line));
@@ -104,12 +89,12 @@ void IniFile::addLine(std::u16string line) {
 }
 
 const IniFile::Section* IniFile::findSection(std::u16string_view name) const {
-    const auto it = index_.find(Fold(name));
+    const auto it = index_.find(ToLowerAscii(name));
     return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) {
-    const std::u16string folded = Fold(key);
+    const std::u16string folded = ToLowerAscii(key);
     for (size_t i = 1; i < section.lines.size(); ++i) {
         if (section.lines[i].isKey && section.lines[i].foldedKey == folded) return i;
     }
@@ -154,7 +139,7 @@ void IniFile::set(std::u16string_view section, std::u16string_view key, std::u16
     std::u16string line(key);
     line += u'=';
     line += EncodeIniValue(value);
-    const auto it = index_.find(Fold(section));
+    const auto it = index_.find(ToLowerAscii(section));
     if (it == index_.end()) {
         std::u16string header = u"[";
         header += section;
@@ -180,7 +165,7 @@ std::vector<std::u16string> IniFile::sectionNames() const {
     std::vector<std::u16string> names;
     names.reserve(index_.size());
     for (size_t i = 0; i < sections_.size(); ++i) {
-        const auto it = index_.find(Fold(sections_[i].name));
+        const auto it = index_.find(ToLowerAscii(sections_[i].name));
         if (it->second == i) names.push_back(sections_[i].name);
     }
     return names;

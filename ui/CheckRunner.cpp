@@ -42,7 +42,7 @@ DownloadResult fetchAndSum(PageFetcher& fetcher, const std::u16string& url) {
     try {
         // The page text (up to the fetcher's size limit) stays on this thread; only its
         // checksum goes back.
-        const std::u16string text = fetcher.get(url);
+        const std::u16string_view text = fetcher.fetch(url);
         if (!text.empty()) {
             result.checksum = Crc32::checksumText(text);
             result.gotText = true;
