@@ -6,7 +6,8 @@ mode=${1:-test}
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=300)
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev zlib1g-dev
-      libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
+      libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra
+      libxml2-dev libpcre2-dev)
 if [ "$mode" = test ]; then
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick libbenchmark-dev hyperfine curl)
 fi
