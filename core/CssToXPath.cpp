@@ -1,6 +1,7 @@
 #include "core/CssToXPath.h"
 
 #include <string>
+#include <vector>
 
 #include "core/Error.h"
 #include "core/Text.h"
@@ -28,14 +29,15 @@ int HexValue(char16_t c) {
 // An XPath 1.0 literal cannot escape its quote, so text holding both kinds is spliced together
 // with concat().
 std::string Literal(const std::string& value) {
-    if (value.find('\'') == std::string::npos) return "'" + value + "'";
-    if (value.find('"') == std::string::npos) return "\"" + value + "\"";
+    for (const char quote : {'\'', '"'})
+        if (value.find(quote) == std::string::npos)
+            return std::string(1, quote).append(value).append(1, quote);
     std::string out = "concat(";
     size_t start = 0;
     while (start < value.size()) {
         size_t quote = value.find('\'', start);
         if (quote == std::string::npos) quote = value.size();
-        if (quote > start) out += "'" + value.substr(start, quote - start) + "', ";
+        if (quote > start) out.append("'").append(value, start, quote - start).append("', ");
         if (quote < value.size()) out += "\"'\", ";
         start = quote + 1;
     }
@@ -43,26 +45,40 @@ std::string Literal(const std::string& value) {
     return out + ")";
 }
 
+// " value " for the whole-word test of class names and ~= (written with append: GCC 12 warns
+// falsely about "const char*" + std::string here).
+std::string Spaced(const std::string& value) {
+    return std::string(1, ' ').append(value).append(1, ' ');
+}
+
 class Parser {
   public:
     explicit Parser(std::u16string_view text) : text_(text) {}
 
+    // Each selector is matched from its last compound leftwards, as a browser does: the last
+    // step with a predicate that climbs to the parent (child combinator) or any ancestor
+    // (descendant combinator). "//a//b" would instead have libxml2 merge one node set per "a",
+    // with a duplicate check that is quadratic in the size of the page.
     std::string selectorList() {
-        std::string out;
+        std::vector<std::string> selectors;
         for (;;) {
             skipSpace();
-            if (!out.empty()) out += " | ";
-            out += complexSelector();
+            selectors.push_back(complexSelector());
             skipSpace();
-            if (atEnd()) return out;
+            if (atEnd()) break;
             if (peek() != u',') fail("unexpected", pos_);
             ++pos_;
         }
+        if (selectors.size() == 1) return "//" + selectors[0];
+        // One pass over the elements instead of a union of node sets to merge.
+        std::string out = "//*[";
+        for (size_t i = 0; i < selectors.size(); ++i) out += (i ? " or self::" : "self::") + selectors[i];
+        return out + "]";
     }
 
   private:
     std::string complexSelector() {
-        std::string out = "//" + compound();
+        std::string out = compound();
         for (;;) {
             const size_t before = pos_;
             skipSpace();
@@ -71,11 +87,11 @@ class Parser {
             if (c == u'>') {
                 ++pos_;
                 skipSpace();
-                out += "/" + compound();
+                out = compound() + "[parent::" + out + "]";
             } else if (c == u'+' || c == u'~') {
                 fail("unsupported combinator", pos_);
             } else if (pos_ > before) {
-                out += "//" + compound();
+                out = compound() + "[ancestor::" + out + "]";
             } else {
                 fail("unexpected", pos_);
             }
@@ -99,7 +115,7 @@ class Parser {
             } else if (c == u'.') {
                 ++pos_;
                 step += "[contains(concat(' ', normalize-space(@class), ' '), " +
-                        Literal(" " + identifier("class name") + " ") + ")]";
+                        Literal(Spaced(identifier("class name"))) + ")]";
             } else if (c == u'[') {
                 step += attribute();
             } else if (c == u':') {
@@ -115,7 +131,7 @@ class Parser {
     std::string attribute() {
         ++pos_;  // '['
         skipSpace();
-        const std::string name = "@" + asciiName("attribute name");
+        const std::string name = std::string(1, '@').append(asciiName("attribute name"));
         skipSpace();
         if (atEnd()) fail("missing ']'", pos_);
         if (peek() == u']') {
@@ -147,8 +163,8 @@ class Parser {
         if (noMatch) return "[false()]";
         if (op == u"=") return "[" + name + "=" + lit + "]";
         if (op == u"~=")
-            return "[contains(concat(' ', normalize-space(" + name + "), ' '), " +
-                   Literal(" " + value + " ") + ")]";
+            return "[contains(concat(' ', normalize-space(" + name + "), ' '), " + Literal(Spaced(value)) +
+                   ")]";
         if (op == u"^=") return "[starts-with(" + name + ", " + lit + ")]";
         if (op == u"*=") return "[contains(" + name + ", " + lit + ")]";
         if (op == u"|=")

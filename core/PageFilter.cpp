@@ -1,5 +1,7 @@
 #include "core/PageFilter.h"
 
+#include <time.h>
+
 #include <new>
 
 #include "core/CssToXPath.h"
@@ -59,8 +61,18 @@ bool IsBlank(char16_t c) {
 
 }  // namespace
 
+namespace {
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+}  // namespace
+
+Deadline::Deadline(std::chrono::milliseconds limit) : limit_(limit), end_(ThreadCpuTime() + limit) {}
+
 void Deadline::check() const {
-    if (std::chrono::steady_clock::now() > end_)
+    if (ThreadCpuTime() > end_)
         throw FilterError(FilterFailure::TooSlow, "Filter took longer than " + LimitText(limit_));
 }
 
