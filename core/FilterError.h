@@ -1,5 +1,7 @@
 #pragma once
 // How page filtering fails, and the time budget it runs against.
+#include <time.h>
+
 #include <chrono>
 #include <string>
 
@@ -27,17 +29,22 @@ class FilterError : public Error {
 };
 
 // The end of one page's time budget, checked between steps and every thousand nodes or every
-// line. The budget is processor time of the calling thread, not time on the wall clock: on a
-// busy machine a page must not go offline because other programs had the processor.
+// line. The budget is processor time of the thread that made it, not time on the wall clock: on
+// a busy machine a page must not go offline because other programs had the processor.
 class Deadline {
   public:
-    // Starts the budget now, on the calling thread; check() must be called on that thread.
+    // Starts the budget now, counting the calling thread's processor time.
     explicit Deadline(std::chrono::milliseconds limit);
+    // Whether the budget is spent; callable from any thread.
+    bool expired() const;
     // Throws FilterError (TooSlow) once the budget is spent.
     void check() const;
 
   private:
+    std::chrono::nanoseconds used() const;
+
     std::chrono::milliseconds limit_;
+    clockid_t clock_;
     std::chrono::nanoseconds end_;
 };
 

@@ -8,8 +8,13 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_set>
 
 #include "core/FilterLimits.h"
@@ -143,6 +148,87 @@ std::string UnknownNames(xmlXPathContext* context, const std::string& xpath) {
     return {};
 }
 
+// libxml2 cannot cancel an XPath evaluation, and some cost it does not count as operations
+// (string(/) builds the whole page's text at each step). Its operation limit, which it checks
+// at every step, is the one lever: when the deadline passes, this lowers it so the evaluation
+// stops at its next step. The field is an aligned word the evaluating thread only reads.
+class XPathWatchdog {
+  public:
+    XPathWatchdog(xmlXPathContext* context, const Deadline& deadline)
+        : context_(context), deadline_(deadline), thread_([this] { run(); }) {}
+    ~XPathWatchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    bool tripped() const { return tripped_.load(); }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return done_; })) {
+            if (deadline_.expired()) {
+                tripped_ = true;
+                __atomic_store_n(&context_->opLimit, 1UL, __ATOMIC_RELAXED);
+                return;
+            }
+        }
+    }
+
+    xmlXPathContext* context_;
+    const Deadline& deadline_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::atomic<bool> tripped_{false};
+    std::thread thread_;  // last: starts once everything above exists
+};
+
+// Looks at the deadline from inside the HTML parse, which cannot be interrupted otherwise: the
+// parser's own callbacks are wrapped, and every few hundred calls past the deadline stop the
+// parser (xmlStopParser is meant to be called from a callback, on the parsing thread).
+struct ParseGuard {
+    const Deadline* deadline = nullptr;
+    xmlSAXHandler original{};
+    unsigned calls = 0;
+    bool timedOut = false;
+};
+thread_local ParseGuard* tParseGuard = nullptr;
+
+void Tick(void* context) {
+    ParseGuard* guard = tParseGuard;
+    if (guard && ++guard->calls % 256 == 0 && guard->deadline->expired() && !guard->timedOut) {
+        guard->timedOut = true;
+        xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+    }
+}
+
+void GuardSax(xmlSAXHandler* sax) {
+    sax->startElement = [](void* c, const xmlChar* name, const xmlChar** attributes) {
+        if (auto f = tParseGuard->original.startElement) f(c, name, attributes);
+        Tick(c);
+    };
+    sax->endElement = [](void* c, const xmlChar* name) {
+        if (auto f = tParseGuard->original.endElement) f(c, name);
+        Tick(c);
+    };
+    sax->characters = [](void* c, const xmlChar* text, int length) {
+        if (auto f = tParseGuard->original.characters) f(c, text, length);
+        Tick(c);
+    };
+    sax->ignorableWhitespace = [](void* c, const xmlChar* text, int length) {
+        if (auto f = tParseGuard->original.ignorableWhitespace) f(c, text, length);
+        Tick(c);
+    };
+    sax->comment = [](void* c, const xmlChar* text) {
+        if (auto f = tParseGuard->original.comment) f(c, text);
+        Tick(c);
+    };
+}
+
 struct XPathDeleter {
     void operator()(xmlXPathContext* p) const { xmlXPathFreeContext(p); }
     void operator()(xmlXPathCompExpr* p) const { xmlXPathFreeCompExpr(p); }
@@ -151,9 +237,9 @@ struct XPathDeleter {
 template <typename T>
 using XPathPtr = std::unique_ptr<T, XPathDeleter>;
 
-// Evaluates `xpath` against `doc` (may be null). Throws FilterError: Invalid, or TooSlow when
-// libxml2's operation or recursion limit stopped it.
-XPathPtr<xmlXPathObject> Evaluate(xmlDoc* doc, const std::string& xpath) {
+// Evaluates `xpath` against `doc`. Throws FilterError: Invalid, or TooSlow when libxml2's
+// operation or recursion limit or the deadline (when given) stopped it.
+XPathPtr<xmlXPathObject> Evaluate(xmlDoc* doc, const std::string& xpath, const Deadline* deadline) {
     XPathErrorCatcher errors;
     XPathPtr<xmlXPathContext> context(xmlXPathNewContext(doc));
     if (!context) throw std::bad_alloc();
@@ -164,7 +250,15 @@ XPathPtr<xmlXPathObject> Evaluate(xmlDoc* doc, const std::string& xpath) {
         if (!unknown.empty()) throw FilterError(FilterFailure::Invalid, unknown);
     }
     XPathPtr<xmlXPathObject> result;
-    if (compiled) result.reset(xmlXPathCompiledEval(compiled.get(), context.get()));
+    if (compiled) {
+        std::optional<XPathWatchdog> watchdog;
+        if (deadline) watchdog.emplace(context.get(), *deadline);
+        result.reset(xmlXPathCompiledEval(compiled.get(), context.get()));
+        if (watchdog && watchdog->tripped()) {
+            result.reset();
+            deadline->check();
+        }
+    }
     if (result && errors.code() == 0) return result;
     const int code = errors.code();
     // libxml2 raises XPath errors with codes offset by XML_XPATH_EXPRESSION_OK.
@@ -345,13 +439,21 @@ void RenderRaw(xmlNode* root, std::string& out, const Deadline& deadline,
 
 }  // namespace
 
-HtmlPage::HtmlPage(std::string_view utf8) {
+HtmlPage::HtmlPage(std::string_view utf8, const Deadline* deadline) {
     InitLibxml();
     if (!utf8.empty()) {
         htmlParserCtxtPtr context = htmlNewParserCtxt();
         if (!context) throw std::bad_alloc();
+        ParseGuard guard;
+        if (deadline) {
+            guard.deadline = deadline;
+            guard.original = *context->sax;
+            GuardSax(context->sax);
+            tParseGuard = &guard;
+        }
         doc_ = htmlCtxtReadMemory(context, utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
                                   kParseOptions);
+        tParseGuard = nullptr;
         // Recovery never stops the parser on bad markup; it stops on nesting past libxml2's
         // depth bound (and on running out of memory), dropping the rest of the page. A page
         // judged by its first part would hide changes in the rest, so that is a failure.
@@ -361,6 +463,7 @@ HtmlPage::HtmlPage(std::string_view utf8) {
         if (stopped) {
             if (doc_) xmlFreeDoc(doc_);
             doc_ = nullptr;
+            if (guard.timedOut) deadline->check();
             if (message.starts_with("Excessive depth"))
                 throw FilterError(FilterFailure::TooLarge, "Page nested too deeply to filter (over " +
                                                                std::to_string(xmlParserMaxDepth) +
@@ -380,7 +483,7 @@ HtmlPage::~HtmlPage() {
 
 std::string HtmlPage::selectedText(const std::string& xpath, bool visibleOnly,
                                    const Deadline& deadline) const {
-    const auto result = Evaluate(doc_, xpath);
+    const auto result = Evaluate(doc_, xpath, &deadline);
     deadline.check();
     if (result->type != XPATH_NODESET) {
         xmlChar* value = xmlXPathCastToString(result.get());
@@ -425,7 +528,7 @@ std::string CheckXPath(const std::string& xpath) {
     InitLibxml();
     const HtmlPage empty("");
     try {
-        Evaluate(empty.doc_, xpath);
+        Evaluate(empty.doc_, xpath, nullptr);
     } catch (const FilterError& e) {
         return e.what();
     }

@@ -16,8 +16,10 @@ std::string CheckXPath(const std::string& xpath);
 
 class HtmlPage {
   public:
-    // Parses UTF-8 markup; any input gives a page (empty input an empty one).
-    explicit HtmlPage(std::string_view utf8);
+    // Parses UTF-8 markup; any input gives a page (empty input an empty one). Throws
+    // FilterError: TooLarge for nesting past libxml2's depth bound, Unparsable when the parser
+    // gives up otherwise, TooSlow when the deadline (if given) passes during the parse.
+    explicit HtmlPage(std::string_view utf8, const Deadline* deadline = nullptr);
     ~HtmlPage();
     HtmlPage(const HtmlPage&) = delete;
     HtmlPage& operator=(const HtmlPage&) = delete;

@@ -1,5 +1,6 @@
 #include "core/PageFilter.h"
 
+#include <pthread.h>
 #include <time.h>
 
 #include <new>
@@ -61,19 +62,23 @@ bool IsBlank(char16_t c) {
 
 }  // namespace
 
-namespace {
-std::chrono::nanoseconds ThreadCpuTime() {
+Deadline::Deadline(std::chrono::milliseconds limit) : limit_(limit) {
+    if (pthread_getcpuclockid(pthread_self(), &clock_) != 0) clock_ = CLOCK_THREAD_CPUTIME_ID;
+    end_ = used() + limit;
+}
+
+std::chrono::nanoseconds Deadline::used() const {
     timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    clock_gettime(clock_, &now);
     return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
-}  // namespace
 
-Deadline::Deadline(std::chrono::milliseconds limit) : limit_(limit), end_(ThreadCpuTime() + limit) {}
+bool Deadline::expired() const {
+    return used() > end_;
+}
 
 void Deadline::check() const {
-    if (ThreadCpuTime() > end_)
-        throw FilterError(FilterFailure::TooSlow, "Filter took longer than " + LimitText(limit_));
+    if (expired()) throw FilterError(FilterFailure::TooSlow, "Filter took longer than " + LimitText(limit_));
 }
 
 bool IsHtmlPage(std::u16string_view page, std::string_view contentType) {
@@ -150,7 +155,7 @@ FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& setting
             std::string utf8 = ToUtf8(page);
             if (utf8.size() > limit) throw FilterError(FilterFailure::TooLarge, tooLarge);
             page = std::u16string();  // the page's memory is not needed beside its tree
-            const HtmlPage html(utf8);
+            const HtmlPage html(utf8, &deadline);
             utf8 = std::string();
             deadline.check();
             text = FromUtf8(select ? html.selectedText(xpath, settings.visibleTextOnly, deadline)
