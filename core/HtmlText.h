@@ -10,10 +10,6 @@ struct _xmlDoc;
 
 namespace vantrel {
 
-// libxml2's message for an XPath expression that does not compile or evaluate (on an empty
-// page), as "XPath: <message> at character N"; empty when the expression is sound.
-std::string CheckXPath(const std::string& xpath);
-
 class HtmlPage {
   public:
     // Parses UTF-8 markup; any input gives a page (empty input an empty one). Throws
@@ -37,7 +33,6 @@ class HtmlPage {
     std::string visibleText(const Deadline& deadline) const;
 
   private:
-    friend std::string CheckXPath(const std::string& xpath);
     _xmlDoc* doc_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include "core/HtmlText.h"
 #include "core/IgnoreLines.h"
 #include "core/Text.h"
+#include "core/XPathQuery.h"
 
 namespace vantrel {
 namespace {
