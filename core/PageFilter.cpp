@@ -176,6 +176,11 @@ FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& setting
         result.failure = FilterFailure::TooLarge;
         result.reason = "Page too large to filter (out of memory)";
         result.text.clear();
+    } catch (const std::exception& e) {
+        // Only the system can fail here (a thread that cannot be started): the check fails.
+        result.failure = FilterFailure::Unparsable;
+        result.reason = std::string("Filter failed: ") + e.what();
+        result.text.clear();
     }
     return result;
 }

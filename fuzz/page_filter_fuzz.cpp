@@ -18,7 +18,7 @@ void Check(bool condition) {
 
 void Run(const std::u16string& page, const vantrel::PageFilterSettings& settings) {
     const vantrel::FilterResult r = vantrel::ApplyFilters(page, settings, {}, std::chrono::milliseconds(200));
-    Check(r.ok() != r.reason.empty());
+    Check(r.ok() == r.reason.empty());
     Check(!r.ok() || !r.text.empty());
 }
 
