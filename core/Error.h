@@ -8,7 +8,7 @@
 namespace vantrel {
 
 class Error : public std::runtime_error {
-  public:
+public:
     explicit Error(const std::string& message) : std::runtime_error(message) {}
 };
 

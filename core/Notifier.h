@@ -7,7 +7,7 @@
 namespace vantrel {
 
 class Notifier {
-  public:
+public:
     virtual ~Notifier() = default;
     virtual void announce(PageStatus newStatus, const std::u16string& label) = 0;
 };
