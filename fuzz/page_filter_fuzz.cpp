@@ -27,8 +27,10 @@ void Run(const std::u16string& page, const vantrel::PageFilterSettings& settings
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const size_t cut = input.find('\n');
-    const std::u16string selector = vantrel::FromUtf8(input.substr(0, cut == std::string_view::npos ? 0 : cut));
-    const std::u16string page = vantrel::FromUtf8(cut == std::string_view::npos ? input : input.substr(cut + 1));
+    const std::u16string selector =
+        vantrel::FromUtf8(input.substr(0, cut == std::string_view::npos ? 0 : cut));
+    const std::u16string page =
+        vantrel::FromUtf8(cut == std::string_view::npos ? input : input.substr(cut + 1));
 
     vantrel::PageFilterSettings settings;
     Check(vantrel::ApplyFilters(page, settings).text == page);
