@@ -1,0 +1,91 @@
+#include "support/XvfbDisplay.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <thread>
+
+extern char** environ;
+
+namespace vantrel::test {
+
+namespace {
+
+// The pid written in the X server lock file of display `number`, or 0.
+pid_t lockOwner(int number) {
+    std::ifstream lock("/tmp/.X" + std::to_string(number) + "-lock");
+    long pid = 0;
+    lock >> pid;
+    return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
+XvfbDisplay::XvfbDisplay() {
+    // Xvfb's own choice of a free display (-displayfd) can land on a number another X server on a
+    // shared machine owns already. Try random high numbers instead, and own one only when the
+    // lock file names this Xvfb.
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 5 && name_.empty(); ++attempt) {
+        const int number = std::uniform_int_distribution<int>(200, 9999)(random);
+        if (::access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0) continue;
+        const std::string display = ":" + std::to_string(number);
+        const char* argv[] = {"Xvfb",       display.c_str(), "-screen", "0",
+                              "800x600x24", "-nolisten",     "tcp",     nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            pid_ = -1;
+            error_ = "Xvfb is not installed";
+            return;
+        }
+        for (int i = 0; i < 1000; ++i) {
+            if (lockOwner(number) == pid_ &&
+                ::access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) {
+                name_ = display;
+                break;
+            }
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;  // lost the race for this number
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (name_.empty()) stop();
+    }
+    if (name_.empty() && error_.empty()) error_ = "Xvfb did not start on a display of its own";
+}
+
+XvfbDisplay::~XvfbDisplay() {
+    stop();
+}
+
+void XvfbDisplay::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 500; ++i) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+}  // namespace vantrel::test
