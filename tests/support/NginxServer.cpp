@@ -122,14 +122,8 @@ std::string NginxServer::config() const {
 std::string NginxServer::start() {
     const std::string nginx = findNginx();
     if (nginx.empty()) return "nginx is not installed (Debian package nginx-light)";
-    char pattern[] = "/tmp/vantrel-nginx-XXXXXX";
-    if (!::mkdtemp(pattern)) return "cannot make a temporary directory";
-    dir = pattern;
-    // Readable by nginx's worker, which may run as another user.
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                          std::filesystem::perms::group_exec |
-                                          std::filesystem::perms::others_read |
-                                          std::filesystem::perms::others_exec);
+    temp_ = std::make_unique<TempDir>("vantrel-nginx");
+    dir = temp_->path();
     std::filesystem::create_directories(dir / "tmp");
     std::vector<int> listening;
     if (servers_ == Servers::PlainAndTls) {
@@ -176,8 +170,7 @@ void NginxServer::stop() {
         for (int i = 0; i < 500 && alive(p); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (alive(p)) ::kill(p, SIGKILL);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    temp_.reset();
     dir.clear();
 }
 

@@ -6,7 +6,10 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+
+#include "support/TempDir.h"
 
 namespace vantrel::test {
 
@@ -42,6 +45,7 @@ class NginxServer {
     void stop();
 
     Servers servers_;
+    std::unique_ptr<TempDir> temp_;
 };
 
 }  // namespace vantrel::test

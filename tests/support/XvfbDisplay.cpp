@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -26,6 +28,25 @@ pid_t lockOwner(int number) {
     return static_cast<pid_t>(pid);
 }
 
+// Runs `argv` to its end with DISPLAY set to `display`; true when it exited with 0.
+bool runOn(const std::string& display, const char* const* argv) {
+    std::vector<std::string> variables{"DISPLAY=" + display};
+    for (char** v = environ; *v; ++v)
+        if (std::strncmp(*v, "DISPLAY=", 8) != 0) variables.emplace_back(*v);
+    std::vector<char*> envp;
+    for (std::string& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 XvfbDisplay::XvfbDisplay() {
@@ -34,11 +55,11 @@ XvfbDisplay::XvfbDisplay() {
     // lock file names this Xvfb.
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 5 && name_.empty(); ++attempt) {
-        const int number = std::uniform_int_distribution<int>(200, 9999)(random);
+        const int number = std::uniform_int_distribution<int>(1000, 9999)(random);
         if (::access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0) continue;
         const std::string display = ":" + std::to_string(number);
-        const char* argv[] = {"Xvfb",       display.c_str(), "-screen", "0",
-                              "800x600x24", "-nolisten",     "tcp",     nullptr};
+        const char* argv[] = {"Xvfb",      display.c_str(), "-screen",  "0",    "800x600x24",
+                              "-nolisten", "tcp",           "-noreset", nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -51,8 +72,9 @@ XvfbDisplay::XvfbDisplay() {
             return;
         }
         for (int i = 0; i < 1000; ++i) {
-            if (lockOwner(number) == pid_ &&
-                ::access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) {
+            // Ours once the lock names this Xvfb; ready once a client gets an answer from it.
+            static const char* const kProbe[] = {"xdotool", "getdisplaygeometry", nullptr};
+            if (lockOwner(number) == pid_ && runOn(display, kProbe)) {
                 name_ = display;
                 break;
             }

@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "TrayProbe.h"
+#include "support/TrayProbe.h"
 #include "core/Clock.h"
 #include "core/PageList.h"
 #include "core/Text.h"

@@ -1,18 +1,21 @@
-// Screenshots of the main window with entries in every status and of the web page dialog open
-// for an edit, written under the build tree's screenshots/ folder for anyone to look at.
+// Pictures of the program's windows for people to look at: the main window with entries in every
+// status and the web page dialog open for an edit, written to <build>/screenshots/ (or the folder
+// given as the first argument). scripts/screenshots.sh runs it on a virtual display with a tray
+// host. Each picture is one entry of kShots: a new window gets a function that brings it up and
+// saves it with save().
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
+#include <cstdio>
+#include <memory>
 
-#include "TrayProbe.h"
+#include "support/TrayProbe.h"
 #include "ui/MonitorUnit.h"
 #include "ui/WebPageUnit.h"
 
@@ -39,8 +42,8 @@ const SampleEntry kEntries[] = {
     {"Release Notes", 1, "http://127.0.0.1:9/releases"},
 };
 
-// Every entry was checked just now on a one-day interval, so no check runs while the
-// screenshots are taken.
+// Every entry was checked just now on a one-day interval, so no check runs while the pictures
+// are taken.
 QByteArray pageListFile() {
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 stamp = now.toSecsSinceEpoch() + now.offsetFromUtc();
@@ -55,14 +58,6 @@ QByteArray pageListFile() {
     return text;
 }
 
-// "main-window.png"; on a scaled display "main-window@2x.png" and the like, so that a run with
-// QT_SCALE_FACTOR=2 shows the pictures on a high-density screen beside the plain ones.
-QString screenshotPath(const char* stem, qreal ratio) {
-    QString name = QLatin1String(stem);
-    if (ratio != 1.0) name += QLatin1Char('@') + QString::number(ratio) + QLatin1Char('x');
-    return QStringLiteral(VANTREL_BINARY_DIR "/screenshots/") + name + QStringLiteral(".png");
-}
-
 void settle() {
     for (int i = 0; i < 10; ++i) {
         QCoreApplication::processEvents();
@@ -70,66 +65,102 @@ void settle() {
     }
 }
 
-}  // namespace
-
-class ScreenshotsTest : public QObject {
-    Q_OBJECT
-  private slots:
-    void mainWindowAndDialog() {
-        if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-            QSKIP("screenshots need a display with a notification area (run under Xvfb with a tray host)");
-        }
-        QVERIFY2(trayprobe::waitForNotificationArea(), "no notification area on this display");
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QFile file(dir.filePath(QStringLiteral("webpages.dat")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(pageListFile());
-        file.close();
-        QVERIFY(QDir().mkpath(QStringLiteral(VANTREL_BINARY_DIR "/screenshots")));
-
-        MonitorSettings settings;
-        settings.exeDir = dir.path() + QLatin1Char('/');
-        settings.exePath = dir.filePath(QStringLiteral("vantrel"));
-        settings.autostartDir = dir.filePath(QStringLiteral("no-autostart"));
-        settings.trayWaitMs = 0;
-        TMonitorForm form(settings);
-        TWebPageDlg dialog(&form);
-        form.setDialog(&dialog);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        settle();
-        QCOMPARE(form.ListView->model()->rowCount(), int(std::size(kEntries)));
-
-        const QString mainShot = screenshotPath("main-window", form.devicePixelRatioF());
-        QVERIFY(form.grab().save(mainShot));
-
-        // Edit the changed entry: the dialog shows its fields and the ticked changed box.
-        const QModelIndex changed = form.ListView->model()->index(1, 0);
-        form.ListView->setFocus();
-        form.ListView->selectionModel()->setCurrentIndex(changed, QItemSelectionModel::ClearAndSelect);
-        const QString dialogShot = screenshotPath("web-page-dialog", form.devicePixelRatioF());
-        bool saved = false;
-        bool changedBoxShown = false;
-        QString label;
-        QTimer::singleShot(0, &dialog, [&] {
-            if (QTest::qWaitForWindowExposed(&dialog)) settle();
-            label = dialog.labelText();
-            changedBoxShown = dialog.ChangeCheckBox->isVisible() && dialog.ChangeCheckBox->isChecked();
-            saved = dialog.grab().save(dialogShot);
-            dialog.reject();
-        });
-        form.ListViewDblClick();
-        QVERIFY(saved);
-        QCOMPARE(label, QStringLiteral("Town Council Agenda"));
-        QVERIFY(changedBoxShown);
-
-        for (const QString& shot : {mainShot, dialogShot}) {
-            QVERIFY2(QFileInfo(shot).size() > 0, qPrintable(shot));
-        }
-        qInfo("screenshots: %s %s", qPrintable(mainShot), qPrintable(dialogShot));
-    }
+// The windows the pictures are taken of, over a page list file of sample entries.
+struct Scene {
+    QTemporaryDir dir;
+    QString outDir;
+    std::unique_ptr<TMonitorForm> form;
+    std::unique_ptr<TWebPageDlg> dialog;
 };
 
-QTEST_MAIN(ScreenshotsTest)
-#include "Screenshots_qtest.moc"
+// Saves `widget` as <stem>.png; on a scaled display as <stem>@2x.png and the like, so that a run
+// with QT_SCALE_FACTOR=2 gives the pictures for a high-density screen beside the plain ones.
+bool save(const Scene& scene, QWidget& widget, const char* stem) {
+    QString name = QLatin1String(stem);
+    const qreal ratio = widget.devicePixelRatioF();
+    if (ratio != 1.0) name += QLatin1Char('@') + QString::number(ratio) + QLatin1Char('x');
+    const QString path = scene.outDir + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (!widget.grab().save(path) || QFileInfo(path).size() == 0) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+bool mainWindow(Scene& scene) {
+    return save(scene, *scene.form, "main-window");
+}
+
+// The dialog is modal: it is grabbed from inside its own event loop, then closed.
+bool webPageDialog(Scene& scene) {
+    const QModelIndex changed = scene.form->ListView->model()->index(1, 0);
+    scene.form->ListView->setFocus();
+    scene.form->ListView->selectionModel()->setCurrentIndex(changed, QItemSelectionModel::ClearAndSelect);
+    bool saved = false;
+    QTimer::singleShot(0, scene.dialog.get(), [&] {
+        if (QTest::qWaitForWindowExposed(scene.dialog.get())) settle();
+        saved = save(scene, *scene.dialog, "web-page-dialog");
+        scene.dialog->reject();
+    });
+    scene.form->ListViewDblClick();
+    return saved;
+}
+
+struct Shot {
+    const char* name;
+    bool (*take)(Scene&);
+};
+
+const Shot kShots[] = {
+    {"main window", mainWindow},
+    {"web page dialog for an edit", webPageDialog},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        !trayprobe::waitForNotificationArea()) {
+        std::fprintf(stderr,
+                     "screenshots need a display with a notification area (scripts/with-display.sh)\n");
+        return 2;
+    }
+    Scene scene;
+    scene.outDir =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VANTREL_BINARY_DIR "/screenshots");
+    QFile file(scene.dir.filePath(QStringLiteral("webpages.dat")));
+    if (!scene.dir.isValid() || !QDir().mkpath(scene.outDir) || !file.open(QIODevice::WriteOnly) ||
+        file.write(pageListFile()) < 0) {
+        std::fprintf(stderr, "cannot prepare %s\n", qPrintable(scene.outDir));
+        return 1;
+    }
+    file.close();
+
+    MonitorSettings settings;
+    settings.exeDir = scene.dir.path() + QLatin1Char('/');
+    settings.exePath = scene.dir.filePath(QStringLiteral("vantrel"));
+    settings.autostartDir = scene.dir.filePath(QStringLiteral("no-autostart"));
+    settings.trayWaitMs = 0;
+    scene.form = std::make_unique<TMonitorForm>(settings);
+    scene.dialog = std::make_unique<TWebPageDlg>(scene.form.get());
+    scene.form->setDialog(scene.dialog.get());
+    scene.form->show();
+    if (!QTest::qWaitForWindowExposed(scene.form.get())) {
+        std::fprintf(stderr, "the main window was not shown\n");
+        return 1;
+    }
+    settle();
+
+    int failed = 0;
+    for (const Shot& shot : kShots) {
+        if (!shot.take(scene)) {
+            std::fprintf(stderr, "no picture of the %s\n", shot.name);
+            ++failed;
+        }
+    }
+    scene.dialog.reset();
+    scene.form.reset();
+    return failed == 0 ? 0 : 1;
+}
