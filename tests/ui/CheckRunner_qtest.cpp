@@ -12,10 +12,10 @@
 #include "core/Error.h"
 #include "core/PageList.h"
 #include "core/Text.h"
-#include "ui/CheckRunner.h"
-#include "ui/ErrorDisplay.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
+#include "ui/CheckRunner.h"
+#include "ui/ErrorDisplay.h"
 
 using namespace vantrel;
 using test::FakeClock;

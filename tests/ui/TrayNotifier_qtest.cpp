@@ -6,9 +6,9 @@
 #include <QTest>
 
 #include "core/Error.h"
-#include "ui/TrayNotifier.h"
 #include "support/TrayProbe.h"
 #include "support/XvfbDisplay.h"
+#include "ui/TrayNotifier.h"
 
 using vantrel::PageStatus;
 using vantrel::TrayNotifier;

@@ -14,12 +14,12 @@
 #include "core/PageList.h"
 #include "core/Text.h"
 #include "store/PageListFile.h"
-#include "ui/ErrorDisplay.h"
-#include "ui/MonitorUnit.h"
-#include "ui/TrayNotifier.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/MonitorUnit.h"
+#include "ui/TrayNotifier.h"
 
 using namespace vantrel;
 
@@ -116,7 +116,8 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
         // A stamp of "0" is cleared and checked at once; a failure keeps the stored checksum.
         list.insertLoaded(entry(u"Missing", PageStatus::Online, server.url("/missing"), u"1", u"0", oldSum));
         list.insertLoaded(entry(u"Refused", PageStatus::Offline, refused, u"0", u"", u""));
-        list.insertLoaded(entry(u"Nginx", PageStatus::Offline, nginx.url("http", "127.0.0.1", nginx.plainPort, "/"), u"4", u"", u""));
+        list.insertLoaded(entry(u"Nginx", PageStatus::Offline,
+                                nginx.url("http", "127.0.0.1", nginx.plainPort, "/"), u"4", u"", u""));
         list.insertLoaded(
             entry(u"Not due", PageStatus::Changed, server.url("/notdue"), u"8", recent, oldSum));
         // Never answered: still loading when the window closes.
