@@ -14,6 +14,13 @@ namespace {
 // timeouts, so a hang lasts as long as the test needs it to.
 constexpr int kHangMs = 120000;
 
+// The request target of a request head: "/path" of "GET /path HTTP/1.1".
+std::string targetOf(const std::string& head) {
+    const size_t start = head.find(' ');
+    if (start == std::string::npos) return {};
+    return head.substr(start + 1, head.find(' ', start + 1) - start - 1);
+}
+
 std::string reply(const Page& page) {
     return "HTTP/1.1 " + std::to_string(page.status) + (page.status == 200 ? " OK" : " Not Found") +
            "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.body.size()) +
@@ -111,8 +118,7 @@ void ScriptedServer::acceptLoop() {
 void ScriptedServer::serveScripted(int fd) {
     const std::string head = readHead(fd);
     if (head.empty()) return;
-    const size_t start = head.find(' ') + 1;
-    const std::string path = head.substr(start, head.find(' ', start) - start);
+    const std::string path = targetOf(head);
     std::unique_lock lock(mutex_);
     const Page page = pageFor(path);
     if (page.hang) {
@@ -149,11 +155,10 @@ std::string ScriptedServer::readHead(int fd) {
         head.append(buffer, static_cast<size_t>(n));
     }
     if (head.find("\r\n\r\n") == std::string::npos) return {};
-    const size_t start = head.find(' ') + 1;
     {
         std::lock_guard lock(mutex_);
         received_ += head;
-        requests_.push_back(start == 0 ? std::string() : head.substr(start, head.find(' ', start) - start));
+        requests_.push_back(targetOf(head));
     }
     changed_.notify_all();
     return head;
