@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "FetcherTestSupport.h"
-#include "NginxServer.h"
+#include "support/NginxServer.h"
 #include "net/TlsStream.h"
 
 namespace vantrel {

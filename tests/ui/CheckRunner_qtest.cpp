@@ -12,26 +12,21 @@
 #include "core/Error.h"
 #include "core/PageList.h"
 #include "core/Text.h"
+#include "support/FakeClock.h"
+#include "support/ScriptedServer.h"
 #include "ui/CheckRunner.h"
 #include "ui/ErrorDisplay.h"
-#include "ui/ScriptedServer.h"
 
 using namespace vantrel;
+using test::FakeClock;
+using test::ScriptedServer;
+using Requests = std::vector<std::string>;
 
 namespace {
 
 constexpr LocalMillis kStart = 1'750'000'000'250;  // a local time, in the middle of a second
 constexpr int kOneMinuteIndex = 0;
 constexpr int kWaitMs = 10000;
-
-class ManualClock : public Clock {
-  public:
-    LocalMillis now() const override { return now_; }
-    void advanceMinutes(int minutes) { now_ += LocalMillis{minutes} * 60000; }
-
-  private:
-    LocalMillis now_ = kStart;
-};
 
 class RecordingNotifier : public Notifier {
   public:
@@ -53,7 +48,7 @@ std::u16string u16(const QString& text) {
     return text.toStdU16String();
 }
 
-std::u16string stampOf(const ManualClock& clock) {
+std::u16string stampOf(const FakeClock& clock) {
     return IntToText(LastCheckStamp(clock.now()));
 }
 
@@ -93,20 +88,20 @@ class CheckRunnerTest : public QObject {
 };
 
 void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
-    scripted::Server server;
+    ScriptedServer server;
     QVERIFY(server.listening());
     server.setBody("/stable", "<html>always the same</html>");
     server.setBody("/changing", "<html>first</html>");
-    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(scripted::refusedPort());
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(test::RefusedPort());
 
     PageList list;
-    ManualClock clock;
+    FakeClock clock{kStart};
     RecordingNotifier notifier;
-    const EntryId stable = list.add(u"Stable", u16(server.url("/stable")), kOneMinuteIndex);
-    const EntryId changing = list.add(u"Changing", u16(server.url("/changing")), kOneMinuteIndex);
-    const EntryId missing = list.add(u"Missing", u16(server.url("/missing")), kOneMinuteIndex);
+    const EntryId stable = list.add(u"Stable", server.url("/stable"), kOneMinuteIndex);
+    const EntryId changing = list.add(u"Changing", server.url("/changing"), kOneMinuteIndex);
+    const EntryId missing = list.add(u"Missing", server.url("/missing"), kOneMinuteIndex);
     const EntryId closed = list.add(u"Refused", u16(refused), kOneMinuteIndex);
-    const EntryId twin = list.add(u"Twin", u16(server.url("/stable")), kOneMinuteIndex);
+    const EntryId twin = list.add(u"Twin", server.url("/stable"), kOneMinuteIndex);
     const EntryId blank = list.add(u"Blank", u"http://", kOneMinuteIndex);
 
     CheckRunner runner(list, notifier, clock, readTimeout(2000));
@@ -117,7 +112,7 @@ void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
     QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
     QCOMPARE(notifier.said, QStringList({"Stable online", "Changing online", "Twin online"}));
     // One download at a time, in list order; two entries with one URL are downloaded each.
-    QCOMPARE(server.requests(), QList<QByteArray>({"/stable", "/changing", "/missing", "/stable"}));
+    QCOMPARE(server.requests(), Requests({"/stable", "/changing", "/missing", "/stable"}));
     QCOMPARE(list.find(stable)->status, PageStatus::Online);
     QCOMPARE(list.find(missing)->status, PageStatus::Offline);
     QCOMPARE(list.find(closed)->status, PageStatus::Offline);
@@ -143,7 +138,7 @@ void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
     QVERIFY(list.find(stable)->stamp() == stampOf(clock));
 
     // The stable page goes away (its checksum is kept) and comes back: offline, then online.
-    server.set("/stable", scripted::Page{404, "gone"});
+    server.set("/stable", test::Page{404, "gone"});
     clock.advanceMinutes(1);
     runner.tick();
     QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 4, kWaitMs);
@@ -159,16 +154,16 @@ void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
 }
 
 void CheckRunnerTest::busyCursorDuringEachDownloadAndWindowStaysResponsive() {
-    scripted::Server server;
-    server.set("/hang", scripted::Page{200, {}, true});
+    ScriptedServer server;
+    server.set("/hang", test::Page{200, {}, true});
     server.setBody("/page", "text");
     PageList list;
-    ManualClock clock;
+    FakeClock clock{kStart};
     RecordingNotifier notifier;
-    list.add(u"Silent", u16(server.url("/hang")), kOneMinuteIndex);
-    list.add(u"Refused", u16(QStringLiteral("http://127.0.0.1:%1/").arg(scripted::refusedPort())),
+    list.add(u"Silent", server.url("/hang"), kOneMinuteIndex);
+    list.add(u"Refused", u16(QStringLiteral("http://127.0.0.1:%1/").arg(test::RefusedPort())),
              kOneMinuteIndex);
-    list.add(u"Page", u16(server.url("/page")), kOneMinuteIndex);
+    list.add(u"Page", server.url("/page"), kOneMinuteIndex);
 
     // The server never answers: the download ends by the (shortened) read time-out.
     CheckRunner runner(list, notifier, clock, readTimeout(1500));
@@ -221,16 +216,16 @@ void CheckRunnerTest::busyCursorDuringEachDownloadAndWindowStaysResponsive() {
 }
 
 void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
-    scripted::Server server;
-    server.set("/held", scripted::Page{200, "held page", false, true});
+    ScriptedServer server;
+    server.set("/held", test::Page{200, "held page", false, true});
     server.setBody("/other", "other page");
     PageList list;
-    ManualClock clock;
+    FakeClock clock{kStart};
     RecordingNotifier notifier;
-    const EntryId deleted = list.add(u"Deleted", u16(server.url("/held")), kOneMinuteIndex);
-    const EntryId moved = list.add(u"Moved", u16(server.url("/held")), kOneMinuteIndex);
-    const EntryId reset = list.add(u"Reset", u16(server.url("/held")), kOneMinuteIndex);
-    const EntryId other = list.add(u"Other", u16(server.url("/other")), kOneMinuteIndex);
+    const EntryId deleted = list.add(u"Deleted", server.url("/held"), kOneMinuteIndex);
+    const EntryId moved = list.add(u"Moved", server.url("/held"), kOneMinuteIndex);
+    const EntryId reset = list.add(u"Reset", server.url("/held"), kOneMinuteIndex);
+    const EntryId other = list.add(u"Other", server.url("/other"), kOneMinuteIndex);
     CheckRunner runner(list, notifier, clock, readTimeout(5000));
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
@@ -244,7 +239,7 @@ void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
     list.remove(deleted);  // deleted while its page loads
     server.release();
     heldRequests(2);
-    list.edit(moved, u"Moved", u16(server.url("/other")), kOneMinuteIndex, false, false);
+    list.edit(moved, u"Moved", server.url("/other"), kOneMinuteIndex, false, false);
     server.release();
     heldRequests(3);
     list.recheckAll();  // also resets "Moved" (not checked yet) and "Other"
@@ -263,7 +258,7 @@ void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
     QCOMPARE(notifier.said, QStringList({"Other online"}));
 
     // They are due again at the next tick.
-    server.set("/held", scripted::Page{200, "held page"});
+    server.set("/held", test::Page{200, "held page"});
     runner.tick();
     QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 2, kWaitMs);
     QCOMPARE(notifier.said, QStringList({"Other online", "Moved online", "Reset online"}));
@@ -272,13 +267,13 @@ void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
 }
 
 void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
-    scripted::Server server;
-    server.set("/hang", scripted::Page{200, {}, true});
+    ScriptedServer server;
+    server.set("/hang", test::Page{200, {}, true});
     PageList list;
-    ManualClock clock;
+    FakeClock clock{kStart};
     RecordingNotifier notifier;
-    const EntryId silent = list.add(u"Silent", u16(server.url("/hang")), kOneMinuteIndex);
-    list.add(u"Next", u16(server.url("/hang")), kOneMinuteIndex);
+    const EntryId silent = list.add(u"Silent", server.url("/hang"), kOneMinuteIndex);
+    list.add(u"Next", server.url("/hang"), kOneMinuteIndex);
 
     auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
     runner->tick();
@@ -308,14 +303,14 @@ void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
 }
 
 void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
-    scripted::Server server;
+    ScriptedServer server;
     server.setBody("/a", "page a");
     server.setBody("/b", "page b");
     PageList list;
-    ManualClock clock;
+    FakeClock clock{kStart};
     FailingOnceNotifier notifier;
-    const EntryId a = list.add(u"A", u16(server.url("/a")), kOneMinuteIndex);
-    list.add(u"B", u16(server.url("/b")), kOneMinuteIndex);
+    const EntryId a = list.add(u"A", server.url("/a"), kOneMinuteIndex);
+    list.add(u"B", server.url("/b"), kOneMinuteIndex);
     ErrorDisplay::setSink(&recordError);
     shownErrors.clear();
     CheckRunner runner(list, notifier, clock);
@@ -325,7 +320,7 @@ void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
     runner.tick();
     QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
     QCOMPARE(shownErrors, QStringList({"Announcement failed."}));
-    QCOMPARE(server.requests(), QList<QByteArray>({"/a"}));
+    QCOMPARE(server.requests(), Requests({"/a"}));
     QVERIFY(!busyCursorShown());
     QVERIFY(list.find(a)->stamp().empty());
 

@@ -7,6 +7,7 @@
 
 #include "core/Crc32.h"
 #include "core/Text.h"
+#include "support/FakeClock.h"
 
 namespace vantrel {
 namespace {
@@ -14,12 +15,6 @@ namespace {
 constexpr LocalMillis kMinute = 60000;
 // 2026-12-08 06:00:00 as local wall-clock time counted as if UTC.
 constexpr LocalMillis kStart = 1796709600000LL;
-
-class FakeClock : public Clock {
-  public:
-    LocalMillis now() const override { return time; }
-    LocalMillis time = kStart;
-};
 
 class RecordingNotifier : public Notifier {
   public:
@@ -73,7 +68,7 @@ class CheckCycleTest : public ::testing::Test {
     const PageEntry& entry(EntryId id) { return *list.find(id); }
 
     PageList list;
-    FakeClock clock;
+    test::FakeClock clock{kStart};
     RecordingNotifier notifier;
     CheckCycle cycle{list, clock, notifier};
 };
