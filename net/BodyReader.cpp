@@ -21,6 +21,7 @@ bool tooLarge(const BodyRead& how) {
 // bytes and is not reused.
 bool readChunked(Connection& connection, std::string& out, const BodyRead& how) {
     std::string line;
+    bool large = false;
     for (;;) {
         if (connection.readLine(line) == Connection::Line::Closed) throw FetchError(kClosed);
         const long long size = BodyReader::chunkSize(line);
@@ -29,6 +30,10 @@ bool readChunked(Connection& connection, std::string& out, const BodyRead& how) 
             return true;
         }
         if (out.size() + static_cast<size_t>(size) > how.maxBytes) return tooLarge(how);
+        if (!large && how.beforeLarge && out.size() + static_cast<size_t>(size) > how.largeBytes) {
+            how.beforeLarge();
+            large = true;
+        }
         const size_t old = out.size();
         out.resize(old + static_cast<size_t>(size));
         const size_t got = connection.readExact(out.data() + old, static_cast<size_t>(size));
@@ -59,11 +64,17 @@ bool BodyReader::read(Connection& connection, const ResponseHead& head, std::str
         // Sized once from the announced length, but never beyond the cap: a hostile length costs
         // nothing before its bytes arrive.
         if (static_cast<unsigned long long>(length) > how.maxBytes) return tooLarge(how);
+        if (how.beforeLarge && static_cast<unsigned long long>(length) > how.largeBytes) how.beforeLarge();
         const size_t old = out.size();
         out.resize(old + static_cast<size_t>(length));
         const size_t got = connection.readExact(out.data() + old, static_cast<size_t>(length));
         out.resize(old + got);
         return true;
+    }
+    if (how.beforeLarge && how.largeBytes < how.maxBytes) {
+        // Up to the large size first; the rest only in the large body's turn.
+        if (connection.readUntilClose(out, how.largeBytes)) return true;
+        how.beforeLarge();
     }
     if (!connection.readUntilClose(out, how.maxBytes)) return tooLarge(how);
     return true;

@@ -45,7 +45,8 @@ std::u16string locationText(std::string_view bytes) {
 }  // namespace
 
 struct PageFetcher::Impl {
-    explicit Impl(FetcherOptions o) : options(std::move(o)) {}
+    explicit Impl(FetcherOptions o)
+        : options(std::move(o)), cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
 
     std::u16string get(const std::u16string& url);
     ResponseHead exchange();
@@ -56,10 +57,12 @@ struct PageFetcher::Impl {
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
     int waitLeft(int wanted) const;
     std::u16string readKnownLengthText(const ResponseHead& head);
+    void takeLargeTurn();
 
     FetcherOptions options;
     CancelSignal cancel;
-    CookieStore cookies;
+    std::shared_ptr<CookieStore> cookies;
+    std::unique_lock<std::timed_mutex> largeTurn;  // held while a large body is read
     UrlParts current;
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
@@ -133,7 +136,7 @@ ResponseHead PageFetcher::Impl::readHeads() {
     for (;;) {
         std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
         if (!head) throw FetchError(kClosed);
-        cookies.storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
+        cookies->storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
         lastHead = *head;
         if (head->statusCode != 100) return std::move(*head);
         if (++interim > limits::kMaxInterimHeads) throw FetchError("Max interim responses exceeded.");
@@ -144,7 +147,7 @@ ResponseHead PageFetcher::Impl::exchange() {
     for (int attempt = 0;; ++attempt) {
         const bool reused = prepareConnection();
         const std::string request = HttpRequest::head(Url::requestTarget(current), Url::hostValue(current),
-                                                      cookies.cookieHeaderFor(current.host, current.path));
+                                                      cookies->cookieHeaderFor(current.host, current.path));
         const uint64_t before = connection->received();
         try {
             connection->send(request);
@@ -175,6 +178,7 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
 std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) {
     const auto length = static_cast<size_t>(head.contentLength());
     if (length > limits::kMaxBodyBytes) throw FetchError("Response too large");
+    if (length > BodyRead{}.largeBytes) takeLargeTurn();
     const bool utf8 = TextDecoder::isUtf8(head.value("Content-Type"));
     if (!utf8 && length <= kScratchBytes) {
         // Small pages, checked again and again: bytes into a buffer kept warm across gets, then
@@ -191,7 +195,21 @@ std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) 
     return text;
 }
 
+void PageFetcher::Impl::takeLargeTurn() {
+    if (!options.largeBodyTurn || largeTurn.owns_lock()) return;
+    std::unique_lock turn(*options.largeBodyTurn, std::defer_lock);
+    // Waits in short steps, so that a cancel still ends the get in time.
+    while (!turn.try_lock_for(std::chrono::milliseconds(limits::kCancelLatencyMs / 2))) cancel.throwIfRaised();
+    largeTurn = std::move(turn);
+}
+
 std::u16string PageFetcher::Impl::get(const std::u16string& url) {
+    struct TurnEnds {
+        std::unique_lock<std::timed_mutex>& turn;
+        ~TurnEnds() {
+            if (turn.owns_lock()) turn.unlock();
+        }
+    } turnEnds{largeTurn};
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
     try {
         cancel.throwIfRaised();
@@ -221,6 +239,7 @@ std::u16string PageFetcher::Impl::get(const std::u16string& url) {
             }
             std::string body;
             BodyRead how;
+            how.beforeLarge = [this] { takeLargeTurn(); };
             if (kind == 1 || code == 304) how.quickWaitMs = limits::kQuickReadMs;
             BodyReader::read(*connection, head, body, how);
             const std::string_view contentType = head.value("Content-Type");
