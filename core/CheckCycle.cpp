@@ -78,7 +78,8 @@ std::u16string HostKeyOf(std::u16string_view url) {
     // A port follows the last colon, unless that colon lies inside an IPv6 literal's brackets.
     const size_t colon = rest.rfind(u':');
     const size_t bracket = rest.rfind(u']');
-    const bool hasPort = colon != std::u16string_view::npos && (bracket == std::u16string_view::npos || colon > bracket);
+    const bool hasPort =
+        colon != std::u16string_view::npos && (bracket == std::u16string_view::npos || colon > bracket);
     if (!hasPort) key += scheme == u"https" ? u":443" : u":80";
     return key;
 }

@@ -46,7 +46,8 @@ std::u16string locationText(std::string_view bytes) {
 
 struct PageFetcher::Impl {
     explicit Impl(FetcherOptions o)
-        : options(std::move(o)), cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
+        : options(std::move(o)),
+          cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
 
     std::u16string get(const std::u16string& url);
     ResponseHead exchange();
@@ -199,7 +200,8 @@ void PageFetcher::Impl::takeLargeTurn() {
     if (!options.largeBodyTurn || largeTurn.owns_lock()) return;
     std::unique_lock turn(*options.largeBodyTurn, std::defer_lock);
     // Waits in short steps, so that a cancel still ends the get in time.
-    while (!turn.try_lock_for(std::chrono::milliseconds(limits::kCancelLatencyMs / 2))) cancel.throwIfRaised();
+    while (!turn.try_lock_for(std::chrono::milliseconds(limits::kCancelLatencyMs / 2)))
+        cancel.throwIfRaised();
     largeTurn = std::move(turn);
 }
 

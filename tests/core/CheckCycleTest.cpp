@@ -274,7 +274,8 @@ TEST_F(CheckCycleTest, OneHostGetsItsPagesInListOrderAndNeverTwoConnections) {
     CheckCycle two(list, clock, notifier, 2);
     for (std::u16string label : {u"a1", u"b1", u"a2", u"c1", u"a3", u"b2", u"", u"a4"}) {
         std::u16string host = label.empty() ? u"" : label.substr(0, 1);
-        list.add(label.empty() ? u"none" : label, host.empty() ? u"" : u"http://" + host + u".test/" + label, 0);
+        list.add(label.empty() ? u"none" : label, host.empty() ? u"" : u"http://" + host + u".test/" + label,
+                 0);
     }
     auto urls = [](const std::vector<Download>& ds) {
         std::vector<std::u16string> out;
@@ -288,9 +289,9 @@ TEST_F(CheckCycleTest, OneHostGetsItsPagesInListOrderAndNeverTwoConnections) {
     ASSERT_EQ(urls(started), (U{u"a1", u"a2", u"b1", u"b2"}));
     EXPECT_EQ(list.at(6).stamp(), StampOf(kStart));
     EXPECT_EQ(two.waiting(), 3u);
-    EXPECT_TRUE(urls(two.finish(started[2], Text(u"x"))).empty());   // b2 still runs
+    EXPECT_TRUE(urls(two.finish(started[2], Text(u"x"))).empty());    // b2 still runs
     EXPECT_EQ(urls(two.finish(started[0], Text(u"x"))), (U{u"a3"}));  // a keeps its connection
-    auto c = two.finish(started[3], Text(u"x"));                    // b is done: c gets its turn
+    auto c = two.finish(started[3], Text(u"x"));                      // b is done: c gets its turn
     EXPECT_EQ(urls(c), (U{u"c1"}));
     EXPECT_EQ(urls(two.finish(started[1], Text(u"x"))), (U{u"a4"}));
     EXPECT_EQ(two.waiting(), 0u);
@@ -339,7 +340,7 @@ TEST_F(CheckCycleTest, DueIndexAgreesWithTheRuleThroughEveryChange) {
     using L = std::vector<std::string>;
     EntryId a = addChecked(u"a", u"http://a.test/", u"1", StampOf(kStart));                // 5 minutes
     EntryId b = addChecked(u"b", u"http://b.test/", u"2", StampOf(kStart + 3 * kMinute));  // in the future
-    EntryId c = addChecked(u"c", u"http://c.test/", u"x", u"junk");  // one minute, due at once
+    EntryId c = addChecked(u"c", u"http://c.test/", u"x", u"junk");             // one minute, due at once
     addChecked(u"d", u"http://d.test/", u"8", StampOf(kStart - 30 * kMinute));  // a day
     struct Step {
         const char* what;
@@ -359,7 +360,9 @@ TEST_F(CheckCycleTest, DueIndexAgreesWithTheRuleThroughEveryChange) {
          },
          kStart + 5 * kMinute,
          {}},
-        {"interval edited", [&] { list.edit(b, u"b", u"http://b.test/", 8, false, false); }, kStart + 5 * kMinute,
+        {"interval edited",
+         [&] { list.edit(b, u"b", u"http://b.test/", 8, false, false); },
+         kStart + 5 * kMinute,
          {}},
         // Seven minutes before the stamps of a and c; b is a day's interval now.
         {"clock set back", none, kStart - 2 * kMinute, {"a", "c"}},
@@ -372,7 +375,9 @@ TEST_F(CheckCycleTest, DueIndexAgreesWithTheRuleThroughEveryChange) {
          kStart + 10 * kMinute,
          {"c", "e", "z"}},
         {"status", [&] { list.setStatus(c, PageStatus::Changed); }, kStart + 5 * kMinute, {"e"}},
-        {"url edited", [&] { list.edit(c, u"c", u"http://c2.test/", 0, false, false); }, kStart + 5 * kMinute,
+        {"url edited",
+         [&] { list.edit(c, u"c", u"http://c2.test/", 0, false, false); },
+         kStart + 5 * kMinute,
          {"c", "e"}},
         {"deleted", [&] { list.remove(c); }, kStart + 5 * kMinute, {"e"}},
         {"recheck all", [&] { list.recheckAll(); }, kStart + 5 * kMinute, {"b", "d", "e", "z"}},
