@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -12,6 +13,7 @@
 #include "core/Error.h"
 #include "core/PageList.h"
 #include "core/Text.h"
+#include "store/PageListFile.h"
 #include "ui/CheckRunner.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/ScriptedServer.h"
@@ -304,10 +306,22 @@ void CheckRunnerTest::hungServerHoldsUpOnlyItsOwnPages() {
     QTRY_COMPARE_WITH_TIMEOUT(fine.requests().size(), 24, kWaitMs);
     QCOMPARE(hung.requests().size(), 1);
 
+    // The end of the run: downloads in flight are cancelled at once, then the list is saved with
+    // what was checked; the hung server's pages keep their unchecked state.
     QElapsedTimer ending;
     ending.start();
     runner.reset();
     QVERIFY2(ending.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(ending.elapsed())));
+    QTemporaryDir dir;
+    PageListFile file(dir.filePath("webpages.dat").toStdString());
+    file.save(TakeSnapshot(list, {}));
+    PageList saved;
+    PageListFile(file.path()).load(saved, {});
+    QCOMPARE(saved.size(), list.size());
+    for (size_t i = 0; i < saved.size(); ++i) {
+        QCOMPARE(saved.at(i).status, list.at(i).status);
+        QVERIFY(saved.at(i).stamp() == list.at(i).stamp());
+    }
 }
 
 void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
