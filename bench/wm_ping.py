@@ -25,6 +25,7 @@ x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
 x11.XConnectionNumber.argtypes = [ctypes.c_void_p]
 
 CLIENT_MESSAGE = 33
+STRUCTURE_NOTIFY_MASK = 1 << 17
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
 
 
@@ -48,7 +49,7 @@ def main():
     protocols = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
     ping = x11.XInternAtom(display, b"_NET_WM_PING", 0)
     root = x11.XDefaultRootWindow(display)
-    x11.XSelectInput(display, root, SUBSTRUCTURE_NOTIFY_MASK)
+    x11.XSelectInput(display, root, STRUCTURE_NOTIFY_MASK | SUBSTRUCTURE_NOTIFY_MASK)
     fd = x11.XConnectionNumber(display)
     trips = []
     unanswered = 0

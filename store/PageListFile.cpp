@@ -27,9 +27,6 @@ constexpr std::u16string_view kCaption = u"caption";
 constexpr std::u16string_view kStatus = u"status";
 constexpr int32_t kDefaultStatus = static_cast<int32_t>(PageStatus::Offline);
 
-std::u16string ItemKey(int column) {
-    return u"item" + IntToText(column + 1);
-}
 std::u16string FlagText(bool on) {
     return on ? u"1" : u"0";
 }
@@ -70,13 +67,15 @@ bool IsReadOnly(const std::string& path, mode_t mode) {
     return (mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
-std::optional<PageEntry> LoadEntry(const IniFile& ini, std::u16string_view section, bool recheck) {
+constexpr std::u16string_view kItemKeys[kColumnCount] = {u"item1", u"item2", u"item3", u"item4"};
+
+std::optional<PageEntry> LoadEntry(const IniFile& ini, IniFile::SectionHandle section, bool recheck) {
     PageEntry entry;
-    entry.label = ini.text(section, kCaption);
+    entry.label = ini.valueIn(section, kCaption).value_or(std::u16string());
     if (entry.label.empty()) return std::nullopt;
-    entry.status = static_cast<PageStatus>(ini.integer(section, kStatus, kDefaultStatus));
+    entry.status = static_cast<PageStatus>(ini.integerIn(section, kStatus, kDefaultStatus));
     for (int column = 0; column < kColumnCount; ++column) {
-        entry.columns[column] = ini.text(section, ItemKey(column));
+        entry.columns[column] = ini.valueIn(section, kItemKeys[column]).value_or(std::u16string());
     }
     if (recheck) {
         entry.status = PageStatus::Offline;
@@ -155,11 +154,10 @@ Options PageListFile::load(PageList& list, const std::function<void(Option, bool
 
         // Listing the sections present gives the same entries as asking for web1..webN one by
         // one, without walking a huge hand-edited count.
-        std::vector<std::pair<int32_t, std::u16string>> sections;
+        std::vector<std::pair<int32_t, IniFile::SectionHandle>> sections;
         if (count >= 1) {
-            for (auto& name : ini.sectionNames()) {
-                if (const auto number = WebNumber(name, count))
-                    sections.emplace_back(*number, std::move(name));
+            for (const auto& [name, handle] : ini.sectionHandles()) {
+                if (const auto number = WebNumber(name, count)) sections.emplace_back(*number, handle);
             }
         }
         std::sort(sections.begin(), sections.end(),
@@ -228,11 +226,11 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
     ini.set(kMain, u"recheck", FlagText(snapshot.options.recheck));
     size_t position = 0;
     for (const PageEntry& entry : snapshot.entries) {
-        const std::u16string section = u"web" + IntToText(static_cast<int64_t>(++position));
-        ini.set(section, kCaption, entry.label);
-        ini.set(section, kStatus, IntToText(static_cast<int32_t>(entry.status)));
+        const auto section = ini.sectionFor(u"web" + IntToText(static_cast<int64_t>(++position)));
+        ini.setIn(section, kCaption, entry.label);
+        ini.setIn(section, kStatus, IntToText(static_cast<int32_t>(entry.status)));
         for (int column = 0; column < kColumnCount; ++column) {
-            ini.set(section, ItemKey(column), entry.columns[column]);
+            ini.setIn(section, kItemKeys[column], entry.columns[column]);
         }
     }
     if (!ReplaceFileAtomically(target, EncodeText(ini.serialize(), encoding_), replace)) {
