@@ -19,10 +19,10 @@ namespace vantrel {
 
 // Hosts served at the same time (one connection each).
 constexpr size_t kMaxParallelDownloads = 8;
-// Downloads handed out per host before the first of them ends. The second waits behind the
-// first on the same connection, so the server still sees one request at a time, but the worker
-// can start it without waiting for the first result to be applied.
-constexpr size_t kDownloadsAheadPerHost = 2;
+// Downloads handed out per host before the first of them ends. They wait behind the first on the
+// same worker and connection, so the server still sees one request at a time, but the worker
+// goes on with the next page without waiting for the user-interface thread to apply a result.
+constexpr size_t kDownloadsAheadPerHost = 8;
 
 // One download the caller must run: get(url), then checksumText of the text.
 struct Download {

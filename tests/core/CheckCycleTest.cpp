@@ -271,7 +271,7 @@ TEST_F(CheckCycleTest, StaleResultsAreDroppedWhileSeveralDownloadsAreInFlight) {
 }
 
 TEST_F(CheckCycleTest, OneHostGetsItsPagesInListOrderAndNeverTwoConnections) {
-    CheckCycle two(list, clock, notifier, 2);
+    CheckCycle two(list, clock, notifier, 2, 2);  // two connections, two downloads ahead each
     for (std::u16string label : {u"a1", u"b1", u"a2", u"c1", u"a3", u"b2", u"", u"a4"}) {
         std::u16string host = label.empty() ? u"" : label.substr(0, 1);
         list.add(label.empty() ? u"none" : label, host.empty() ? u"" : u"http://" + host + u".test/" + label,
@@ -323,7 +323,7 @@ TEST_F(CheckCycleTest, HungHostHoldsOnlyItsOwnPages) {
         }
     }
     for (EntryId id : hung) EXPECT_EQ(entry(id).stamp(), u"");
-    EXPECT_EQ(cycle.inFlight(), 2u + fineQueue.size());
+    EXPECT_EQ(cycle.inFlight(), std::min<size_t>(6, kDownloadsAheadPerHost) + fineQueue.size());
 }
 
 TEST_F(CheckCycleTest, HostKeyTakesSchemeHostAndPort) {
