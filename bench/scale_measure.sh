@@ -7,6 +7,7 @@
 # - 1,000 due 10 KB pages on one server, against curl fetching the same URLs in one process.
 # The servers are a small asyncio program (scale_servers.py) that logs the time of every answer.
 # Usage: bench/scale_measure.sh [path/to/vantrel] [idle seconds, 20 by default]
+# VANTREL_SCALE_PARTS picks runs: any of idle10k idle100k servers50 hung rate (all by default).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 exe=$(realpath "${1:-$here/../build/bin/vantrel}")
@@ -109,11 +110,14 @@ due_run() {  # LABEL TARGET COUNT SERVERS ANSWERS_WANTED WAIT_SECONDS DELAY BYTE
   stop_servers
 }
 
-idle_run 10000 0.1 16
-idle_run 100000 0.5 50
-due_run "1,000 due pages, 50 servers, 200 ms answers: cycle" "<= 30 s" 1000 50 1000 240 200 2000
-due_run "100 due pages, 10 servers, one hung: 90 others" "<= 5 s" 100 10 90 30 0 2000 --hang 127.0.0.3
+parts=" ${VANTREL_SCALE_PARTS:-idle10k idle100k servers50 hung rate} "
+part() { [[ "$parts" == *" $1 "* ]]; }
+part idle10k && idle_run 10000 0.1 16
+part idle100k && idle_run 100000 0.5 50
+part servers50 && due_run "1,000 due pages, 50 servers, 200 ms answers: cycle" "<= 30 s" 1000 50 1000 240 200 2000
+part hung && due_run "100 due pages, 10 servers, one hung: 90 others" "<= 5 s" 100 10 90 30 0 2000 --hang 127.0.0.3
 
+rate_run() {
 # 1,000 pages of 10 KB on one server: our rate against curl's, both from the server's log.
 start_servers 2 2 0 10240
 write_list "$work/webpages.dat" 1000 1 2 1
@@ -127,6 +131,8 @@ curl -s -K "$work/curl.cfg"
 theirs=$(awk 'NR == 1 { a = $1 } END { if (NR > 1) printf "%.0f", (NR - 1) / ($1 - a) }' "$work/served.log")
 stop_servers
 report "1,000 due 10 KB pages, one server: pages/s" ">= curl ${theirs}/s" "${ours}/s"
+}
+part rate && rate_run
 
 echo
 echo "== Summary ($(uptime | sed 's/.*load/load/'))"
