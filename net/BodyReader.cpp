@@ -20,6 +20,7 @@ bool tooLarge(const BodyRead& how) {
 bool readChunked(Connection& connection, ByteSink& out, const BodyRead& how) {
     std::string line;
     size_t total = 0;
+    bool large = false;
     for (;;) {
         if (connection.readLine(line) == Connection::Line::Closed)
             throw FetchError(FetchErrorKind::ConnectionClosed);
@@ -29,6 +30,10 @@ bool readChunked(Connection& connection, ByteSink& out, const BodyRead& how) {
             return true;
         }
         if (total + static_cast<size_t>(size) > how.maxBytes) return tooLarge(how);
+        if (!large && how.beforeLarge && total + static_cast<size_t>(size) > how.largeBytes) {
+            how.beforeLarge();
+            large = true;
+        }
         total += static_cast<size_t>(size);
         if (connection.readExact(out, static_cast<size_t>(size)) < static_cast<size_t>(size))
             throw FetchError(FetchErrorKind::ConnectionClosed);
@@ -61,8 +66,14 @@ bool BodyReader::read(Connection& connection, const ResponseHead& head, ByteSink
         // The announced length only bounds the read: nothing is sized from it, so a hostile length
         // costs nothing before its bytes arrive.
         if (static_cast<unsigned long long>(length) > how.maxBytes) return tooLarge(how);
+        if (how.beforeLarge && static_cast<unsigned long long>(length) > how.largeBytes) how.beforeLarge();
         connection.readExact(out, static_cast<size_t>(length));
         return true;
+    }
+    if (how.beforeLarge && how.largeBytes < how.maxBytes) {
+        // Up to the large size first; the rest only in the large body's turn.
+        if (connection.readUntilClose(out, how.largeBytes)) return true;
+        how.beforeLarge();
     }
     if (!connection.readUntilClose(out, how.maxBytes)) return tooLarge(how);
     return true;

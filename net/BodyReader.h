@@ -2,6 +2,7 @@
 // Reads the body of a response as its head frames it: chunked, a known length, or up to the
 // peer's close; with quick reads for bodies that may be absent and a cap on every body.
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "net/ByteSink.h"
@@ -19,6 +20,9 @@ struct BodyRead {
     size_t maxBytes = limits::kMaxBodyBytes;
     // A discarded body stops at maxBytes instead of failing; the connection must then be closed.
     bool discard = false;
+    // Called once, before the body grows past `largeBytes` (may wait, may throw).
+    std::function<void()> beforeLarge;
+    size_t largeBytes = 16 * 1024 * 1024;
 };
 
 class BodyReader {

@@ -151,6 +151,7 @@ bool CookieStore::domainMatch(std::u16string_view host, std::u16string_view doma
 
 void CookieStore::storeFrom(const std::vector<std::u16string>& setCookie,
                             const std::vector<std::u16string>& setCookie2, std::u16string_view host) {
+    std::lock_guard lock(mutex_);
     const long long now = now_();
     for (const std::u16string& value : setCookie) accept(parseCookie(value, false, now), host);
     for (const std::u16string& value : setCookie2) accept(parseCookie(value, true, now), host);
@@ -203,6 +204,7 @@ void CookieStore::evictOldestOfFullest() {
 }
 
 std::u16string CookieStore::cookieHeaderFor(std::u16string_view host, std::u16string_view path) {
+    std::lock_guard lock(mutex_);
     // A cookie whose expiry is readable and not after this second is gone; an expiry that cannot
     // be read as a date never expires within the run.
     const long long now = now_();

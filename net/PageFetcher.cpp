@@ -35,7 +35,9 @@ std::u16string locationText(std::string_view bytes) {
 }  // namespace
 
 struct PageFetcher::Impl {
-    explicit Impl(FetcherOptions o) : options(std::move(o)) {}
+    explicit Impl(FetcherOptions o)
+        : options(std::move(o)),
+          cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
 
     std::u16string_view get(const std::u16string& url);
     ResponseHead exchange();
@@ -45,10 +47,12 @@ struct PageFetcher::Impl {
     void discardBody(const ResponseHead& head, int quickWaitMs);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
     int waitLeft(int wanted) const;
+    void takeLargeTurn();
 
     FetcherOptions options;
     CancelSignal cancel;
-    CookieStore cookies;
+    std::shared_ptr<CookieStore> cookies;
+    std::unique_lock<std::timed_mutex> largeTurn;  // held while a large body is read
     UrlParts current;
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
@@ -126,7 +130,7 @@ ResponseHead PageFetcher::Impl::readHeads() {
     for (;;) {
         std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
         if (!head) throw FetchError(FetchErrorKind::ConnectionClosed);
-        cookies.storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
+        cookies->storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
         lastHead = *head;
         if (head->statusCode != 100) return std::move(*head);
         if (++interim > limits::kMaxInterimHeads) throw FetchError(FetchErrorKind::TooManyInterimResponses);
@@ -137,7 +141,7 @@ ResponseHead PageFetcher::Impl::exchange() {
     for (int attempt = 0;; ++attempt) {
         const bool reused = prepareConnection();
         const std::string request = HttpRequest::head(Url::requestTarget(current), Url::hostValue(current),
-                                                      cookies.cookieHeaderFor(current.host, current.path));
+                                                      cookies->cookieHeaderFor(current.host, current.path));
         const uint64_t before = connection->received();
         try {
             connection->send(request);
@@ -163,7 +167,22 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
     if (!BodyReader::read(*connection, head, ignored, how)) connection->close();
 }
 
+void PageFetcher::Impl::takeLargeTurn() {
+    if (!options.largeBodyTurn || largeTurn.owns_lock()) return;
+    std::unique_lock turn(*options.largeBodyTurn, std::defer_lock);
+    // Waits in short steps, so that a cancel still ends the get in time.
+    while (!turn.try_lock_for(std::chrono::milliseconds(limits::kCancelLatencyMs / 2)))
+        cancel.throwIfRaised();
+    largeTurn = std::move(turn);
+}
+
 std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
+    struct TurnEnds {
+        std::unique_lock<std::timed_mutex>& turn;
+        ~TurnEnds() {
+            if (turn.owns_lock()) turn.unlock();
+        }
+    } turnEnds{largeTurn};
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
     // A page's URL never resolves against the page fetched before it, which may be on another
     // server: a URL without a scheme fails the same way whatever came before.
@@ -196,12 +215,15 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
             if (kind == 2) {
                 // Decoded as the bytes arrive, into the text kept from the last get.
                 decoder.start(TextDecoder::isUtf8(contentType));
-                BodyReader::read(*connection, head, decoder, BodyRead{});
+                BodyRead how;
+                how.beforeLarge = [this] { takeLargeTurn(); };
+                BodyReader::read(*connection, head, decoder, how);
                 keepAliveDecision();
                 return decoder.finish();
             }
             std::string body;
             BodyRead how;
+            how.beforeLarge = [this] { takeLargeTurn(); };
             if (kind == 1 || code == 304) how.quickWaitMs = limits::kQuickReadMs;
             BodyReader::read(*connection, head, body, how);
             statusFailure.emplace(

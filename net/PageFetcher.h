@@ -3,6 +3,7 @@
 // its body decoded to text. One connection is kept and reused across gets on one host and port.
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 namespace vantrel {
 
 class ByteStream;
+class CookieStore;
 
 struct FetcherOptions {
     // Extra trusted CA certificates (PEM) besides the system's store; tests use their own CA.
@@ -26,6 +28,11 @@ struct FetcherOptions {
     // port, IP version, TLS wanted. May throw FetchError like a connect.
     std::function<std::unique_ptr<ByteStream>(const std::string& host, int port, int ipVersion, bool tls)>
         connect;
+    // Shared by fetchers that run side by side; each fetcher has a store of its own when null.
+    std::shared_ptr<CookieStore> cookies;
+    // Shared by fetchers that run side by side: a get holds it from the moment its body grows past
+    // BodyRead::largeBytes until the get ends, so at most one such body is read at a time.
+    std::shared_ptr<std::timed_mutex> largeBodyTurn;
 };
 
 class PageFetcher {

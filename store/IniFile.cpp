@@ -94,9 +94,8 @@ const IniFile::Section* IniFile::findSection(std::u16string_view name) const {
 }
 
 std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) {
-    const std::u16string folded = ToLowerAscii(key);
     for (size_t i = 1; i < section.lines.size(); ++i) {
-        if (section.lines[i].isKey && section.lines[i].foldedKey == folded) return i;
+        if (section.lines[i].isKey && EqualsIgnoreAsciiCase(section.lines[i].foldedKey, key)) return i;
     }
     return std::nullopt;
 }
@@ -104,9 +103,14 @@ std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_vi
 std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u16string_view key) const {
     const Section* found = findSection(section);
     if (!found) return std::nullopt;
-    const auto line = findKey(*found, key);
+    return valueIn(static_cast<SectionHandle>(found - sections_.data()), key);
+}
+
+std::optional<std::u16string> IniFile::valueIn(SectionHandle section, std::u16string_view key) const {
+    const Section& found = sections_.at(section);
+    const auto line = findKey(found, key);
     if (!line) return std::nullopt;
-    std::u16string_view raw = ParseKeyLine(found->lines[*line].text)->rawValue;
+    std::u16string_view raw = ParseKeyLine(found.lines[*line].text)->rawValue;
     // The quotation marks come off before the cut, so a quoted value of the full length written
     // by `set` reads back whole.
     if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
@@ -119,38 +123,54 @@ std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u
     return std::u16string(cut);
 }
 
+namespace {
+int32_t IntegerFromValue(std::u16string number, int32_t fallback) {
+    if (number.size() > 2 && number[0] == u'0' && (number[1] == u'x' || number[1] == u'X')) {
+        number.replace(0, 2, u"$");
+    }
+    return IntFromText(number, fallback);
+}
+}  // namespace
+
 std::u16string IniFile::text(std::u16string_view section, std::u16string_view key) const {
     return value(section, key).value_or(std::u16string());
 }
 
 int32_t IniFile::integer(std::u16string_view section, std::u16string_view key, int32_t fallback) const {
-    std::u16string number = text(section, key);
-    if (number.size() > 2 && number[0] == u'0' && (number[1] == u'x' || number[1] == u'X')) {
-        number.replace(0, 2, u"$");
-    }
-    return IntFromText(number, fallback);
+    return IntegerFromValue(text(section, key), fallback);
+}
+
+int32_t IniFile::integerIn(SectionHandle section, std::u16string_view key, int32_t fallback) const {
+    return IntegerFromValue(valueIn(section, key).value_or(std::u16string()), fallback);
 }
 
 bool IniFile::boolean(std::u16string_view section, std::u16string_view key) const {
     return integer(section, key, 0) != 0;
 }
 
+IniFile::SectionHandle IniFile::sectionFor(std::u16string_view name) {
+    if (const auto it = index_.find(ToLowerAscii(name)); it != index_.end()) return it->second;
+    std::u16string header = u"[";
+    header += name;
+    header += u']';
+    addLine(std::move(header));
+    return sections_.size() - 1;
+}
+
 void IniFile::set(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-    std::u16string line(key);
+    setIn(sectionFor(section), key, value);
+}
+
+void IniFile::setIn(SectionHandle section, std::u16string_view key, std::u16string_view value) {
+    std::u16string line;
+    line.reserve(key.size() + 1 + value.size());
+    line += key;
     line += u'=';
     line += EncodeIniValue(value);
-    const auto it = index_.find(ToLowerAscii(section));
-    if (it == index_.end()) {
-        std::u16string header = u"[";
-        header += section;
-        header += u']';
-        addLine(std::move(header));
-        sections_.back().lines.emplace_back(std::move(line));
-        return;
-    }
-    Section& target = sections_[it->second];
+    Section& target = sections_.at(section);
     if (const auto existing = findKey(target, key)) {
-        target.lines[*existing] = Line(std::move(line));
+        // An unchanged line is left as it is (a save rewrites every key of every entry).
+        if (target.lines[*existing].text != line) target.lines[*existing] = Line(std::move(line));
         return;
     }
     size_t lastKey = 0;
@@ -171,8 +191,23 @@ std::vector<std::u16string> IniFile::sectionNames() const {
     return names;
 }
 
+std::vector<std::pair<std::u16string, IniFile::SectionHandle>> IniFile::sectionHandles() const {
+    std::vector<std::pair<std::u16string, SectionHandle>> handles;
+    handles.reserve(index_.size());
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        const auto it = index_.find(ToLowerAscii(sections_[i].name));
+        if (it->second == i) handles.emplace_back(sections_[i].name, i);
+    }
+    return handles;
+}
+
 std::u16string IniFile::serialize() const {
     std::u16string out;
+    size_t length = 0;
+    for (const auto& line : preamble_) length += line.text.size() + 2;
+    for (const auto& section : sections_)
+        for (const auto& line : section.lines) length += line.text.size() + 2;
+    out.reserve(length);
     auto put = [&out](const std::vector<Line>& lines) {
         for (const auto& line : lines) {
             out += line.text;
