@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     SingleInstance instance("Vantrel");
     if (instance.outcome() == SingleInstance::Outcome::Unguarded) {
         // Two instances side by side would each save over the other's changes: better not run.
-        std::fprintf(stderr, "Vantrel: %s\n", instance.failure().c_str());
+        std::fprintf(stderr, "Vantrel: %s.\n", instance.failure().c_str());
         return 1;
     }
     if (!instance.isFirst()) return 0;
