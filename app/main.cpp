@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
 
     // Before any window and before the page list file is read: a second instance ends silently.
     SingleInstance instance("Vantrel");
+    if (instance.outcome() == SingleInstance::Outcome::Unguarded) {
+        // Two instances side by side would each save over the other's changes: better not run.
+        std::fprintf(stderr, "Vantrel: %s.\n", instance.failure().c_str());
+        return 1;
+    }
     if (!instance.isFirst()) return 0;
 
     // The arguments as given (Qt removes the options it knows from argv).
@@ -89,7 +94,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<SignalBridge> bridge;
     try {
         bridge = std::make_unique<SignalBridge>(kEndSignals);
-        QObject::connect(bridge.get(), &SignalBridge::received, &app, [&app](int) { app.requestQuit(); });
+        QObject::connect(bridge.get(), &SignalBridge::received, &app, [&app](int) { app.endBySignal(); });
     } catch (const std::exception& error) {
         ErrorDisplay::show(error);
     }
@@ -109,6 +114,9 @@ int main(int argc, char** argv) {
     try {
         form = std::make_unique<TMonitorForm>(settings);
     } catch (const std::exception& error) {
+        // An end signal cut the wait for a notification area short: the ending asked for, not
+        // a failure. Nothing was read or saved in either case.
+        if (app.endingBySignal()) return 0;
         // Above all "Cannot create shell notification icon": the program does not run without
         // its icon. Nothing was saved, so the page list file stays as it was.
         ErrorDisplay::show(error);
@@ -126,5 +134,7 @@ int main(int argc, char** argv) {
     // list file, still under the single-instance lock, so a new start reads the saved file.
     form.reset();
     dialog.reset();
+    // A save that failed at an end by signal was written to standard error: not a success.
+    if (app.endingBySignal() && ErrorDisplay::errorsWritten() > 0) return 1;
     return code;
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <algorithm>
@@ -15,6 +16,9 @@ namespace vantrel {
 namespace {
 
 constexpr int kTrayPollMs = 200;
+
+bool gStopWaiting = false;
+QPointer<QEventLoop> gWaitStep;  // the pause of the wait that runs now, if any
 
 QString appTitle() {
     return QStringLiteral("Vantrel");
@@ -49,16 +53,22 @@ void TrayNotifier::show(int waitMs) {
         // flowing and look for a notification area again every little while.
         QElapsedTimer waited;
         waited.start();
-        while (!QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < waitMs) {
+        while (!gStopWaiting && !QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < waitMs) {
             const int step = int(std::min<qint64>(kTrayPollMs, waitMs - waited.elapsed()));
             if (step <= 0) break;
             QEventLoop loop;
+            gWaitStep = &loop;
             QTimer::singleShot(step, &loop, &QEventLoop::quit);
             loop.exec();
         }
     }
     if (!QSystemTrayIcon::isSystemTrayAvailable()) throw Error("Cannot create shell notification icon");
     icon_->show();
+}
+
+void TrayNotifier::stopWaiting() {
+    gStopWaiting = true;
+    if (gWaitStep) gWaitStep->quit();
 }
 
 QString TrayNotifier::balloonTextFor(PageStatus status, const QString& label) {

@@ -25,6 +25,8 @@ class TrayNotifier : public QObject, public Notifier {
     // appear (handling events meanwhile), then throws Error("Cannot create shell notification
     // icon").
     void show(int waitMs = 0);
+    // Ends a wait of show() that runs now, and every later one, at once (the program is ending).
+    static void stopWaiting();
 
     // Balloon: '"' + label + '"' + " is offline." / " is changed." / " is online.", cut to 255;
     // Warning for offline and changed, Information for online; empty title; 3000 ms. The tooltip
