@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QStringList>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "app/ExePath.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "store/HistoryStore.h"
+#include "store/StatusListing.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/WebPageUnit.h"
@@ -28,6 +32,16 @@ void setEndSignalsBlocked(bool blocked) {
     pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
+// "--status": the page list with what the history knows, printed while another instance may run;
+// no lock, no display.
+int printStatus() {
+    const std::string pageList = QFile::encodeName(ExePath::dir() + QStringLiteral("webpages.dat")).toStdString();
+    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList));
+    std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
+    std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
+    return std::fflush(stdout) == 0 ? listing.exitCode : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -35,6 +49,8 @@ int main(int argc, char** argv) {
     // ends the program in order; the threads Qt starts inherit the block and leave the signals to
     // this thread.
     setEndSignalsBlocked(true);
+
+    if (argc == 2 && std::strcmp(argv[1], "--status") == 0) return printStatus();
 
     // Before any window and before the page list file is read: a second instance ends silently.
     SingleInstance instance("Vantrel");

@@ -53,6 +53,18 @@ std::vector<DiffLine> EditScript(const Lines& a, const Lines& b, bool& tooLarge)
                                                                    : DiffLine::Kind::Context;
         script.push_back({kind, std::u16string(line), beforeLine, afterLine, 0});
     }
+    // Within a run of changed lines the comparison may give added lines before removed ones;
+    // readers expect the old lines first, as every unified diff shows them.
+    for (auto run = script.begin() + static_cast<std::ptrdiff_t>(head); run != script.end();) {
+        if (run->kind == DiffLine::Kind::Context) {
+            ++run;
+            continue;
+        }
+        const auto end = std::find_if(run, script.end(),
+                                      [](const DiffLine& line) { return line.kind == DiffLine::Kind::Context; });
+        std::stable_partition(run, end, [](const DiffLine& line) { return line.kind == DiffLine::Kind::Removed; });
+        run = end;
+    }
     for (size_t i = 0; i < tail; ++i) {
         const size_t beforeLine = a.size() - tail + i + 1;
         const size_t afterLine = b.size() - tail + i + 1;

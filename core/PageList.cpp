@@ -107,6 +107,14 @@ void PageList::remove(EntryId id) {
     if (observer_) observer_->removed(*position);
 }
 
+void PageList::checkNow(EntryId id) {
+    PageEntry* entry = findMutable(id);
+    if (!entry) return;
+    entry->columns[kStamp].clear();
+    ++entry->revision;
+    notifyChanged(id);
+}
+
 void PageList::recheckAll() {
     for (size_t i = 0; i < entries_.size(); ++i) {
         PageEntry& entry = entries_[i];

@@ -65,8 +65,12 @@ PageFetcher::PageFetcher(FetcherOptions options) : impl_(std::make_unique<Impl>(
 
 PageFetcher::~PageFetcher() = default;
 
-std::u16string PageFetcher::get(const std::u16string& url) {
-    return impl_->get(url);
+std::u16string PageFetcher::get(const std::u16string& url, std::u16string* statusLine) {
+    if (statusLine) statusLine->clear();
+    std::u16string text = impl_->get(url);
+    // Every get that returns has read a final head (redirects past the limit end on the last one).
+    if (statusLine && impl_->lastHead) *statusLine = FromLatin1(impl_->lastHead->statusLine);
+    return text;
 }
 
 void PageFetcher::cancel() {

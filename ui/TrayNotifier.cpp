@@ -27,7 +27,8 @@ TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystem
     hint_ = appTitle();
     icon_->setToolTip(hint_);
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayNotifier::onActivated);
-    // A click on a balloon (the icon's click also fires it while one is up) does nothing.
+    // On X11 a click on the icon while a balloon is up also counts as a click on the balloon.
+    connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayNotifier::onMessageClicked);
 }
 
 TrayNotifier::~TrayNotifier() {
@@ -74,11 +75,20 @@ QSystemTrayIcon::MessageIcon TrayNotifier::balloonKindFor(PageStatus status) {
 
 void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
     balloonKind_ = balloonKindFor(newStatus);
-    balloonText_ = balloonTextFor(newStatus, QString::fromUtf16(label.data(), qsizetype(label.size())));
+    balloonStatus_ = newStatus;
+    balloonLabel_ = QString::fromUtf16(label.data(), qsizetype(label.size()));
+    balloonText_ = balloonTextFor(newStatus, balloonLabel_);
     // Shown every time, also when the text is the one of the previous balloon.
     icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
     hint_ = balloonText_.left(kTooltipMax);
     icon_->setToolTip(hint_);
+}
+
+void TrayNotifier::onMessageClicked() {
+    if (balloonStatus_ == PageStatus::Changed)
+        emit changeBalloonClicked(balloonLabel_);
+    else
+        emit clicked();
 }
 
 void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {

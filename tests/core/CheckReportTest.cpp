@@ -110,6 +110,11 @@ TEST(LineDiffTest, ChangesWithFoldedContext) {
     const LineDiffResult fromNothing = DiffLines(u"", u"x");
     ASSERT_EQ(fromNothing.lines.size(), 1u);
     EXPECT_EQ(fromNothing.lines[0].kind, DiffLine::Kind::Added);
+    // A replaced line reads old first, whichever order the comparison found.
+    const LineDiffResult replaced = DiffLines(u"title\nold line\nsame", u"title\nnew line\nsame");
+    ASSERT_EQ(replaced.lines.size(), 4u);
+    EXPECT_EQ(replaced.lines[1].kind, DiffLine::Kind::Removed);
+    EXPECT_EQ(replaced.lines[2].kind, DiffLine::Kind::Added);
 }
 
 TEST(LineDiffTest, TooManyDifferingLinesIsSaidNotComputed) {
