@@ -35,7 +35,8 @@ void setEndSignalsBlocked(bool blocked) {
 // "--status": the page list with what the history knows, printed while another instance may run;
 // no lock, no display.
 int printStatus() {
-    const std::string pageList = QFile::encodeName(ExePath::dir() + QStringLiteral("webpages.dat")).toStdString();
+    const std::string pageList =
+        QFile::encodeName(ExePath::dir() + QStringLiteral("webpages.dat")).toStdString();
     const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList));
     std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
     std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);

@@ -60,9 +60,10 @@ std::vector<DiffLine> EditScript(const Lines& a, const Lines& b, bool& tooLarge)
             ++run;
             continue;
         }
-        const auto end = std::find_if(run, script.end(),
-                                      [](const DiffLine& line) { return line.kind == DiffLine::Kind::Context; });
-        std::stable_partition(run, end, [](const DiffLine& line) { return line.kind == DiffLine::Kind::Removed; });
+        const auto end = std::find_if(
+            run, script.end(), [](const DiffLine& line) { return line.kind == DiffLine::Kind::Context; });
+        std::stable_partition(run, end,
+                              [](const DiffLine& line) { return line.kind == DiffLine::Kind::Removed; });
         run = end;
     }
     for (size_t i = 0; i < tail; ++i) {

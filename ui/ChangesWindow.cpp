@@ -32,7 +32,8 @@ ChangesWindow::ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent)
     resize(640, 480);
 
     const PageEntry* entry = monitor.list().find(id);
-    setWindowTitle(QStringLiteral("Changes - ") + (entry ? QString::fromStdU16String(entry->label) : QString()));
+    setWindowTitle(QStringLiteral("Changes - ") +
+                   (entry ? QString::fromStdU16String(entry->label) : QString()));
     const HistoryStore* history = monitor.history();
     if (!entry || !history) {
         showMessage(QStringLiteral("No history is kept."));
@@ -52,7 +53,9 @@ void ChangesWindow::compare(const PageTexts& texts) {
         showMessage(QStringLiteral("No change of this page has been recorded yet."));
         return;
     }
-    const auto cut = [](const StoredText& text) { return text.cut ? QStringLiteral(" (cut at 1 MiB)") : QString(); };
+    const auto cut = [](const StoredText& text) {
+        return text.cut ? QStringLiteral(" (cut at 1 MiB)") : QString();
+    };
     times_->setText(QStringLiteral("Before: ") + DetailsWindow::localTime(texts.before->lastSeenMs) +
                     cut(*texts.before) + QStringLiteral("\nAfter: ") +
                     DetailsWindow::localTime(texts.latest->firstSeenMs) + cut(*texts.latest));
@@ -61,7 +64,8 @@ void ChangesWindow::compare(const PageTexts& texts) {
     // result comes back as a call queued to this window, dropped if the window is gone by then.
     worker_ = std::thread([this, before = texts.before->text, after = texts.latest->text] {
         LineDiffResult diff = DiffLines(before, after);
-        QMetaObject::invokeMethod(this, [this, diff = std::move(diff)] { showDiff(diff); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, diff = std::move(diff)] { showDiff(diff); }, Qt::QueuedConnection);
     });
 }
 
@@ -106,7 +110,9 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
                 break;
             case DiffLine::Kind::Folded:
                 format = folded;
-                text = QStringLiteral("\u22ef %1 unchanged line%2").arg(line.foldedCount).arg(line.foldedCount == 1 ? "" : "s");
+                text = QStringLiteral("\u22ef %1 unchanged line%2")
+                           .arg(line.foldedCount)
+                           .arg(line.foldedCount == 1 ? "" : "s");
                 break;
         }
         if (first)
@@ -118,7 +124,8 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
     }
     cursor.endEditBlock();
     view_->moveCursor(QTextCursor::Start);
-    times_->setText(times_->text() + QStringLiteral("\n%1 removed, %2 added").arg(diff.removed).arg(diff.added));
+    times_->setText(times_->text() +
+                    QStringLiteral("\n%1 removed, %2 added").arg(diff.removed).arg(diff.added));
     shown_ = true;
     emit ready();
 }

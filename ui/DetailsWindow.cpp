@@ -41,7 +41,7 @@ QString intervalInWords(const std::u16string& intervalText) {
     return count(minutes, "minute");
 }
 
-const char* const kCaptions[] = {"Label:",  "URL:",   "Interval:",           "Status:",
+const char* const kCaptions[] = {"Label:",      "URL:",    "Interval:",           "Status:",
                                  "Last check:", "Result:", "Last status change:", "Last content change:"};
 
 }  // namespace
@@ -69,15 +69,21 @@ QList<DetailsWindow::Row> DetailsWindow::rowsFor(const PageEntry& entry, const P
         contentChange = localTime(*summary.contentChangedMs);
     else if (summary.last)
         contentChange = QStringLiteral("None recorded");
-    const QString values[] = {toQString(entry.label), toQString(entry.url()),
-                              intervalInWords(entry.interval()), toQString(StatusInWords(entry.status, checked)),
-                              lastCheck, result, statusChange, contentChange};
+    const QString values[] = {toQString(entry.label),
+                              toQString(entry.url()),
+                              intervalInWords(entry.interval()),
+                              toQString(StatusInWords(entry.status, checked)),
+                              lastCheck,
+                              result,
+                              statusChange,
+                              contentChange};
     QList<Row> rows;
     for (size_t i = 0; i < std::size(kCaptions); ++i) rows.append({QLatin1String(kCaptions[i]), values[i]});
     return rows;
 }
 
-void DetailsWindow::addCheck(PageSummary& summary, std::vector<CheckRecord>& recent, const CheckRecord& check) {
+void DetailsWindow::addCheck(PageSummary& summary, std::vector<CheckRecord>& recent,
+                             const CheckRecord& check) {
     if (!summary.last || summary.last->status != check.status) summary.statusSinceMs = check.timeMs;
     if (check.outcome == PageStatus::Changed) summary.contentChangedMs = check.timeMs;
     summary.last = check;

@@ -97,7 +97,8 @@ void Monitor::editPage(EntryId id, const QString& label, const QString& url, int
         // The history follows the page to its new URL; another entry still watching the old URL
         // keeps a copy.
         bool oldStillListed = false;
-        for (const PageEntry& other : list_.entries()) oldStillListed = oldStillListed || other.url() == oldUrl;
+        for (const PageEntry& other : list_.entries())
+            oldStillListed = oldStillListed || other.url() == oldUrl;
         history_->renameUrl(oldUrl, newUrl, oldStillListed);
     }
     save();

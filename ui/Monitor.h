@@ -1,7 +1,7 @@
 #pragma once
 // What runs behind the main window for the whole run: the page list, the check cycle, the page
-// list file, the history of the checks beside it and the start-with-the-system entry. The window shows the list and turns the user's
-// commands into calls here; it never touches the file or the runner itself.
+// list file, the history of the checks beside it and the start-with-the-system entry. The window shows the
+// list and turns the user's commands into calls here; it never touches the file or the runner itself.
 #include <QObject>
 #include <QString>
 #include <QStringList>

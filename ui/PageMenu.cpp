@@ -29,22 +29,22 @@ void present(Window* window) {
 
 PageMenu::PageMenu(TMonitorForm& form) : QObject(&form), form_(form) {
     setObjectName(QStringLiteral("PageMenu"));
-    pageMenu_ = new QMenu(&form);
-    listMenu_ = new QMenu(&form);
+    pageMenu_ = std::make_unique<QMenu>();
+    listMenu_ = std::make_unique<QMenu>();
     // Each key is also shown in the menu; the list's event filter below handles it.
     const struct {
         Command command;
         const char* text;
         QMenu* menu;
     } items[] = {
-        {Command::CheckNow, "&Check Now\tF5", pageMenu_},
-        {Command::OpenInBrowser, "&Open in Web Browser", pageMenu_},
-        {Command::Edit, "&Edit\u2026\tF2", pageMenu_},
-        {Command::Delete, "&Delete\tDel", pageMenu_},
-        {Command::Details, "De&tails\u2026\tAlt+Enter", pageMenu_},
-        {Command::ShowChanges, "Show C&hanges\u2026", pageMenu_},
-        {Command::Add, "&Add Web Page\u2026", listMenu_},
-        {Command::RecheckAll, "&Recheck All", listMenu_},
+        {Command::CheckNow, "&Check Now\tF5", pageMenu_.get()},
+        {Command::OpenInBrowser, "&Open in Web Browser", pageMenu_.get()},
+        {Command::Edit, "&Edit\u2026\tF2", pageMenu_.get()},
+        {Command::Delete, "&Delete\tDel", pageMenu_.get()},
+        {Command::Details, "De&tails\u2026\tAlt+Enter", pageMenu_.get()},
+        {Command::ShowChanges, "Show C&hanges\u2026", pageMenu_.get()},
+        {Command::Add, "&Add Web Page\u2026", listMenu_.get()},
+        {Command::RecheckAll, "&Recheck All", listMenu_.get()},
     };
     for (const auto& item : items) {
         if (item.command == Command::Details) pageMenu_->addSeparator();
@@ -58,6 +58,8 @@ PageMenu::PageMenu(TMonitorForm& form) : QObject(&form), form_(form) {
     connect(list, &QWidget::customContextMenuRequested, this, &PageMenu::popupAt);
     list->installEventFilter(this);
 }
+
+PageMenu::~PageMenu() = default;
 
 QAction* PageMenu::action(Command command) const {
     return actions_.value(command);
@@ -92,7 +94,8 @@ void PageMenu::popupFromKeyboard() {
 }
 
 bool PageMenu::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != form_.ListView || event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    if (watched != form_.ListView || event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     if ((key->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||

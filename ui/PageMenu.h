@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <memory>
 
 #include "core/PageEntry.h"
 
@@ -25,10 +26,11 @@ class PageMenu : public QObject {
 
     // Attaches to the form's list; lives as long as the form.
     explicit PageMenu(TMonitorForm& form);
+    ~PageMenu() override;
 
     // The menu of a page's icon and the one of the empty part of the list.
-    QMenu* pageMenu() const { return pageMenu_; }
-    QMenu* listMenu() const { return listMenu_; }
+    QMenu* pageMenu() const { return pageMenu_.get(); }
+    QMenu* listMenu() const { return listMenu_.get(); }
     QAction* action(Command command) const;
 
     // Opens the menu that fits what is at `viewportPos` of the list (selecting the page there).
@@ -51,8 +53,9 @@ class PageMenu : public QObject {
     void run(Command command);
 
     TMonitorForm& form_;
-    QMenu* pageMenu_ = nullptr;
-    QMenu* listMenu_ = nullptr;
+    // Not children of the form: its children are its designed controls.
+    std::unique_ptr<QMenu> pageMenu_;
+    std::unique_ptr<QMenu> listMenu_;
     QMap<Command, QAction*> actions_;
     QMap<EntryId, QPointer<DetailsWindow>> details_;
     QMap<EntryId, QPointer<ChangesWindow>> changes_;

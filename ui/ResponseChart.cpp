@@ -89,9 +89,11 @@ void ResponseChart::paintEvent(QPaintEvent*) {
     const int64_t span = std::max<int64_t>(checks_.back().timeMs - first, 1);
     const auto place = [&](const CheckRecord& check) {
         // A single check sits in the middle.
-        const qreal x = checks_.size() == 1 ? plot.center().x()
-                                            : plot.left() + plot.width() * qreal(check.timeMs - first) / qreal(span);
-        const qreal y = plot.bottom() - plot.height() * qreal(std::clamp<int64_t>(check.durationMs, 0, top)) / qreal(top);
+        const qreal x = checks_.size() == 1
+                            ? plot.center().x()
+                            : plot.left() + plot.width() * qreal(check.timeMs - first) / qreal(span);
+        const qreal y =
+            plot.bottom() - plot.height() * qreal(std::clamp<int64_t>(check.durationMs, 0, top)) / qreal(top);
         return QPointF(x, y);
     };
     QPainterPath line;

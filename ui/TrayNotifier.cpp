@@ -27,7 +27,6 @@ TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystem
     hint_ = appTitle();
     icon_->setToolTip(hint_);
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayNotifier::onActivated);
-    // On X11 a click on the icon while a balloon is up also counts as a click on the balloon.
     connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayNotifier::onMessageClicked);
 }
 
@@ -85,15 +84,23 @@ void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
 }
 
 void TrayNotifier::onMessageClicked() {
-    if (balloonStatus_ == PageStatus::Changed)
-        emit changeBalloonClicked(balloonLabel_);
-    else
-        emit clicked();
+    // On X11 a press on the icon reports a balloon click first and then the icon's click: the
+    // icon's click wins, so it counts once and shows the main window.
+    balloonClickPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!balloonClickPending_) return;
+        balloonClickPending_ = false;
+        if (balloonStatus_ == PageStatus::Changed)
+            emit changeBalloonClicked(balloonLabel_);
+        else
+            emit clicked();
+    });
 }
 
 void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
+            balloonClickPending_ = false;
             lastTrigger_.start();
             emit clicked();
             break;

@@ -56,6 +56,7 @@ class TrayNotifier : public QObject, public Notifier {
     // What the last balloon was about, for a click on it.
     PageStatus balloonStatus_ = PageStatus::Online;
     QString balloonLabel_;
+    bool balloonClickPending_ = false;
     QElapsedTimer lastTrigger_;  // when the last single click came, to fold a double-click into it
 };
 
