@@ -104,6 +104,11 @@ LineDiffResult DiffLines(std::u16string_view before, std::u16string_view after, 
             result.lines.push_back(std::move(script[i++]));
             continue;
         }
+        // A single hidden line is shown: its fold would take the same room and hide it for nothing.
+        if (i + 1 == script.size() || shown[i + 1]) {
+            result.lines.push_back(std::move(script[i++]));
+            continue;
+        }
         DiffLine folded{DiffLine::Kind::Folded, {}, script[i].beforeLine, script[i].afterLine, 0};
         while (i < script.size() && !shown[i]) ++folded.foldedCount, ++i;
         result.lines.push_back(std::move(folded));

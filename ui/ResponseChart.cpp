@@ -1,5 +1,6 @@
 #include "ui/ResponseChart.h"
 
+#include <QDateTime>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
@@ -28,12 +29,12 @@ QColor colourOf(PageStatus outcome) {
 }  // namespace
 
 ResponseChart::ResponseChart(QWidget* parent) : QWidget(parent) {
-    setMinimumHeight(110);
+    setMinimumHeight(130);
     setAccessibleName(QStringLiteral("Response times"));
 }
 
 QSize ResponseChart::sizeHint() const {
-    return {420, 130};
+    return {420, 150};
 }
 
 void ResponseChart::setChecks(const std::vector<CheckRecord>& checks) {
@@ -67,9 +68,10 @@ void ResponseChart::paintEvent(QPaintEvent*) {
                           })->durationMs;
     const int64_t top = axisTop(longest);
     const QString topText = QString::fromStdU16String(DurationInWords(top));
+    // Room for the top value at the left and for the times of the first and last check below.
     const QRectF plot(metrics.horizontalAdvance(topText) + 8.0, metrics.height() / 2.0 + 2,
-                      width() - metrics.horizontalAdvance(topText) - 16.0, height() - metrics.height() - 8.0);
-
+                      width() - metrics.horizontalAdvance(topText) - 16.0,
+                      height() - metrics.height() * 2.0 - 6);
     painter.setPen(kGrid);
     for (int i = 0; i <= 4; ++i) {
         const qreal y = plot.bottom() - plot.height() * i / 4;
@@ -86,6 +88,13 @@ void ResponseChart::paintEvent(QPaintEvent*) {
     }
 
     const int64_t first = checks_.front().timeMs;
+    const QRectF below(plot.left(), plot.bottom() + 3, plot.width(), metrics.height());
+    const auto timeText = [](int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    };
+    painter.drawText(below, Qt::AlignLeft | Qt::AlignTop, timeText(first));
+    if (checks_.size() > 1)
+        painter.drawText(below, Qt::AlignRight | Qt::AlignTop, timeText(checks_.back().timeMs));
     const int64_t span = std::max<int64_t>(checks_.back().timeMs - first, 1);
     const auto place = [&](const CheckRecord& check) {
         // A single check sits in the middle.

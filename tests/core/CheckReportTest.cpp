@@ -102,7 +102,7 @@ TEST(LineDiffTest, ChangesWithFoldedContext) {
     }
     EXPECT_EQ(drawn,
               "~7 from 1\n line 8\n line 9\n-line 10 @10\n+line ten @10\n line 11\n line 12\n"
-              " line 13\n line 14\n-line 15 @15\n line 16\n line 17\n~1 from 18\n line 19\n line 20\n"
+              " line 13\n line 14\n-line 15 @15\n line 16\n line 17\n line 18\n line 19\n line 20\n"
               "+added @20\n");
 
     EXPECT_EQ(DiffLines(u"a\nb\n", u"a\r\nb").outcome, LineDiffResult::Outcome::Same);

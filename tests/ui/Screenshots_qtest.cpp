@@ -1,5 +1,6 @@
-// Screenshots of the main window with entries in every status and of the web page dialog open
-// for an edit, written under the build tree's screenshots/ folder for anyone to look at.
+// Screenshots of the main window with entries in every status, of the web page dialog open for an
+// edit, and of the details and changes windows of a page with a history of mixed results, written
+// under the build tree's screenshots/ folder for anyone to look at.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
@@ -13,7 +14,11 @@
 #include <QtTest>
 
 #include "TrayProbe.h"
+#include "store/HistoryStore.h"
+#include "ui/ChangesWindow.h"
+#include "ui/DetailsWindow.h"
 #include "ui/MonitorUnit.h"
+#include "ui/PageMenu.h"
 #include "ui/WebPageUnit.h"
 
 using vantrel::MonitorSettings;
@@ -61,6 +66,51 @@ QString screenshotPath(const char* stem, qreal ratio) {
     QString name = QLatin1String(stem);
     if (ratio != 1.0) name += QLatin1Char('@') + QString::number(ratio) + QLatin1Char('x');
     return QStringLiteral(VANTREL_BINARY_DIR "/screenshots/") + name + QStringLiteral(".png");
+}
+
+// The agenda page's history: 40 checks every 20 minutes up to now, with slow answers, failures of
+// several kinds and one change of its text.
+void seedHistory(const QString& path) {
+    using namespace vantrel;
+    HistoryStore store(path.toStdString());
+    const std::u16string url = u"http://127.0.0.1:9/council/agenda.html";
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const std::u16string before =
+        u"Town Council\nAgenda for the meeting of 14 December\n1. Opening\n2. Minutes of the last meeting\n"
+        u"3. Budget 2027\n4. Road works on Harbour Street\n5. Questions from residents\n6. Any other "
+        u"business\nThe meeting starts at 19:00 in the town hall.";
+    const std::u16string after =
+        u"Town Council\nAgenda for the meeting of 14 December\n1. Opening\n2. Minutes of the last meeting\n"
+        u"3. Budget 2027 (second reading)\n4. Road works on Harbour Street\n5. New bus timetable\n6. "
+        u"Questions from residents\n7. Any other business\nThe meeting starts at 19:30 in the town hall.";
+    for (int i = 0; i < 40; ++i) {
+        CheckRecord check;
+        check.timeMs = now - int64_t(39 - i) * 20 * 60000;
+        check.durationMs = 120 + (i * 37) % 180 + (i % 9 == 4 ? 900 : 0);
+        check.outcome = i < 30 ? PageStatus::Online : PageStatus::Changed;
+        check.detail = u"HTTP/1.1 200 OK";
+        check.textBytes = i < 30 ? 12345 : 12610;
+        std::optional<std::u16string> text = i < 30 ? before : after;
+        if (i == 12 || i == 13) {
+            check.outcome = PageStatus::Offline;
+            check.detail = i == 12 ? u"Socket Error # 10061\r\nConnection refused."
+                                   : u"HTTP/1.1 503 Service Unavailable";
+            check.textBytes = 0;
+            text.reset();
+        } else if (i == 35) {
+            check.outcome = PageStatus::Offline;
+            check.detail = u"Read timed out.";
+            check.durationMs = 1500;
+            check.textBytes = 0;
+            text.reset();
+        }
+        check.status = i >= 30                                ? PageStatus::Changed
+                       : check.outcome == PageStatus::Offline ? PageStatus::Offline
+                                                              : PageStatus::Online;
+        // After the change the page stays changed until the user looks at it.
+        if (i > 30 && check.outcome != PageStatus::Offline) check.outcome = PageStatus::Online;
+        store.record(url, check, text);
+    }
 }
 
 void settle() {
@@ -128,6 +178,44 @@ class ScreenshotsTest : public QObject {
             QVERIFY2(QFileInfo(shot).size() > 0, qPrintable(shot));
         }
         qInfo("screenshots: %s %s", qPrintable(mainShot), qPrintable(dialogShot));
+    }
+
+    void detailsAndChangesWindows() {
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+            QSKIP("screenshots need a display with a notification area (run under Xvfb with a tray host)");
+        }
+        QVERIFY2(trayprobe::waitForNotificationArea(), "no notification area on this display");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile file(dir.filePath(QStringLiteral("webpages.dat")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(pageListFile());
+        file.close();
+        seedHistory(dir.filePath(QStringLiteral("history.db")));
+        QVERIFY(QDir().mkpath(QStringLiteral(VANTREL_BINARY_DIR "/screenshots")));
+
+        MonitorSettings settings;
+        settings.exeDir = dir.path() + QLatin1Char('/');
+        settings.exePath = dir.filePath(QStringLiteral("vantrel"));
+        settings.autostartDir = dir.filePath(QStringLiteral("no-autostart"));
+        settings.trayWaitMs = 0;
+        TMonitorForm form(settings);
+        form.Timer->stop();
+        const vantrel::EntryId agenda = form.pageList().at(1).id;
+
+        vantrel::DetailsWindow* details = form.Menu->showDetails(agenda);
+        QVERIFY(details && QTest::qWaitForWindowExposed(details));
+        settle();
+        const QString detailsShot = screenshotPath("details-window", details->devicePixelRatioF());
+        QVERIFY(details->grab().save(detailsShot));
+
+        vantrel::ChangesWindow* changes = form.Menu->showChanges(agenda);
+        QVERIFY(changes && QTest::qWaitForWindowExposed(changes));
+        QTRY_VERIFY(changes->diffShown());
+        settle();
+        const QString changesShot = screenshotPath("changes-window", changes->devicePixelRatioF());
+        QVERIFY(changes->grab().save(changesShot));
+        qInfo("screenshots: %s %s", qPrintable(detailsShot), qPrintable(changesShot));
     }
 };
 
