@@ -155,6 +155,7 @@ class PageCommandsTest : public QObject {
     void detailsTextForEachResult();
     void summaryFollowsChecksAsTheyCome();
     void historyIsPrunedAtStartAndFollowsAnEditedUrl();
+    void historyThatCannotBeOpenedIsSaidInTheWindows();
     void pageKeysAndMenuCommandsActOnTheSelectedPage();
     void menusOpenForAPageOrTheEmptyList();
     void detailsWindowFollowsNewChecksLive();
@@ -263,6 +264,25 @@ void PageCommandsTest::historyIsPrunedAtStartAndFollowsAnEditedUrl() {
     form_->monitor().history()->flush();
     QCOMPARE(form_->monitor().history()->recentChecks(u"http://127.0.0.1:1/moved", 10).size(), size_t(2));
     QVERIFY(form_->monitor().history()->summary(urlOf("Kept")).last);
+}
+
+void PageCommandsTest::historyThatCannotBeOpenedIsSaidInTheWindows() {
+    open({"News"});
+    form_.reset();
+    QVERIFY(QFile::remove(historyPath()));
+    QVERIFY(QDir().mkdir(historyPath()));
+    TMonitorForm& form = reopen();
+    QVERIFY(form.monitor().history()->disabled());
+    // The list goes on: a user's change is saved, a check is taken without a history.
+    form.monitor().checkNow(idAt(0));
+    form.monitor().recordCheck(urlOf("News"), check(kNoon, PageStatus::Online, PageStatus::Online, u""), u"text");
+    DetailsWindow* details = form.Menu->showDetails(idAt(0));
+    QVERIFY(!details->historyOffLabel()->isHidden());
+    QVERIFY2(details->historyOffLabel()->text().startsWith("History is off: "),
+             qPrintable(details->historyOffLabel()->text()));
+    ChangesWindow* changes = form.Menu->showChanges(idAt(0));
+    QTRY_VERIFY(changes->diffShown());
+    QCOMPARE(changes->view()->toPlainText(), details->historyOffLabel()->text());
 }
 
 void PageCommandsTest::pageKeysAndMenuCommandsActOnTheSelectedPage() {
