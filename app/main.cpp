@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/Application.h"
@@ -14,7 +15,9 @@
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
 #include "store/HistoryStore.h"
+#include "store/PageListLocation.h"
 #include "store/StatusListing.h"
+#include "store/XdgAutostart.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/WebPageUnit.h"
@@ -32,11 +35,35 @@ void setEndSignalsBlocked(bool blocked) {
     pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
-// "--status": the page list with what the history knows, printed while another instance may run;
-// no lock, no display.
-int printStatus() {
-    const std::string pageList =
-        QFile::encodeName(ExePath::dir() + QStringLiteral("webpages.dat")).toStdString();
+std::string PageListPathFor(const QString& exeDir) {
+    return PageListPath(ExeFolder::probe(QFile::encodeName(exeDir).toStdString()),
+                        UserEnvironment::current());
+}
+
+void PrintHelp() {
+    const std::string pageList = PageListPathFor(ExePath::dir());
+    const std::string autostartDir = XdgAutostart::userDirectory(UserEnvironment::current());
+    std::printf(
+        "Usage: vantrel [-s]\n"
+        "Watches a list of web pages and tells from its notification-area icon when a page goes\n"
+        "offline, comes back online, or changes.\n"
+        "\n"
+        "  -s         start hidden: only the notification-area icon shows\n"
+        "  --status   print each page's status and last check, and exit\n"
+        "  --help     show this help and exit\n"
+        "  --version  show the version and exit\n"
+        "\n"
+        "Page list file: %s\n"
+        "Autostart entry, while \"Start with Windows Start-up\" is ticked: %s/Vantrel.desktop\n"
+        "Needs a notification area: an XEmbed tray or a StatusNotifierItem host (on GNOME, the\n"
+        "AppIndicator extension).\n",
+        pageList.c_str(), autostartDir.c_str());
+}
+
+// "--status": the page list with what the history knows. Takes no lock and needs no display, so it
+// works while the program runs.
+int PrintStatus() {
+    const std::string pageList = PageListPathFor(ExePath::dir());
     const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList));
     std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
     std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
@@ -46,12 +73,23 @@ int printStatus() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything else: no window, no lock (--status reads the page list file).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Vantrel %s\n", VANTREL_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            PrintHelp();
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--status") == 0) return PrintStatus();
+    }
+
     // Held back until the bridge is in place, so an end signal that comes during start-up still
     // ends the program in order; the threads Qt starts inherit the block and leave the signals to
     // this thread.
     setEndSignalsBlocked(true);
-
-    if (argc == 2 && std::strcmp(argv[1], "--status") == 0) return printStatus();
 
     // Before any window and before the page list file is read: a second instance ends silently.
     SingleInstance instance("Vantrel");
@@ -77,6 +115,9 @@ int main(int argc, char** argv) {
     settings.args = args;
     settings.exePath = ExePath::path();
     settings.exeDir = ExePath::dirOf(settings.exePath);
+    settings.pageListPath = QFile::decodeName(PageListPathFor(settings.exeDir).c_str());
+    settings.autostartDir =
+        QFile::decodeName(XdgAutostart::userDirectory(UserEnvironment::current()).c_str());
 
     std::unique_ptr<TMonitorForm> form;
     try {

@@ -5,23 +5,21 @@
 //   fetch_bench [--repeat N] URL...        fetch every URL N times with one fetcher
 //   fetch_bench --make-page KIND BYTES FILE   KIND: latin1 | utf8 | ascii (25% non-ASCII bytes
 //                                            in latin1 and utf8)
-//   fetch_bench --free-port                  prints a free TCP port on 127.0.0.1
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+//   fetch_bench --serve                      starts nginx on 127.0.0.1 with the pages the script
+//                                            times, prints its port and serves until stdin ends
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "core/Crc32.h"
 #include "core/Text.h"
 #include "net/PageFetcher.h"
+#include "support/NginxServer.h"
 
 namespace {
 
@@ -55,16 +53,23 @@ std::string makePage(const std::string& kind, size_t bytes) {
     return page;
 }
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
+// The pages bench/fetch_bench.sh times, served by the tests' nginx fixture until stdin ends.
+int serve() {
+    const vantrel::test::NginxServer nginx(vantrel::test::NginxServer::Servers::PlainOnly);
+    if (!nginx.error.empty()) {
+        std::fprintf(stderr, "%s\n", nginx.error.c_str());
+        return 1;
+    }
+    nginx.writeFile("www/latin1-100m.html", makePage("latin1", 100000000));
+    nginx.writeFile("www/utf8/utf8-100m.html", makePage("utf8", 100000000));
+    nginx.writeFile("www/page-2m.html", makePage("latin1", 2000000));
+    nginx.writeFile("www/page-100k.html", makePage("latin1", 100000));
+    std::printf("%d\n", nginx.plainPort);
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    return 0;
 }
 
 long peakRssKb() {
@@ -84,10 +89,7 @@ int main(int argc, char** argv) {
             .write(page.data(), static_cast<std::streamsize>(page.size()));
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--free-port") == 0) {
-        std::printf("%d\n", freePort());
-        return 0;
-    }
+    if (argc == 2 && std::strcmp(argv[1], "--serve") == 0) return serve();
     int repeat = 1;
     std::vector<std::u16string> urls;
     for (int i = 1; i < argc; ++i) {
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
     for (const std::u16string& url : urls) {
         for (int i = 0; i < repeat; ++i) {
             try {
-                const std::u16string text = fetcher.get(url);
+                const std::u16string_view text = fetcher.fetch(url);
                 characters += text.size();
                 last = vantrel::Crc32::checksumText(text);
             } catch (const vantrel::FetchError& e) {

@@ -8,50 +8,22 @@ build=${1:-$root/build}
 bench=$build/bin/fetch_bench
 runs=${RUNS:-7}
 [ -x "$bench" ] || { echo "build $bench first (cmake --build $build --target fetch_bench)" >&2; exit 1; }
-for tool in nginx hyperfine curl; do
-  command -v "$tool" >/dev/null || [ -x /usr/sbin/$tool ] || { echo "$tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+for tool in hyperfine curl; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
 
 dir=$(mktemp -d /tmp/vantrel-fetch-bench-XXXXXX)
-chmod 755 "$dir"
+# nginx with the pages, started by the tests' fixture; it stops when its stdin closes.
+coproc server { "$bench" --serve; }
+server_pid=$server_PID
+server_in=${server[1]}
 cleanup() {
-  [ -f "$dir/nginx.pid" ] && kill "$(cat "$dir/nginx.pid")" 2>/dev/null || true
-  sleep 0.2
+  eval "exec $server_in>&-"
+  wait "$server_pid" 2>/dev/null || true
   rm -rf "$dir"
 }
 trap cleanup EXIT
-
-mkdir -p "$dir/www/utf8" "$dir/tmp"
-"$bench" --make-page latin1 100000000 "$dir/www/latin1-100m.html"
-"$bench" --make-page utf8 100000000 "$dir/www/utf8/utf8-100m.html"
-"$bench" --make-page latin1 2000000 "$dir/www/page-2m.html"
-"$bench" --make-page latin1 100000 "$dir/www/page-100k.html"
-
-port=$("$bench" --free-port)
-user=""; [ "$(id -u)" -eq 0 ] && user="user root;"
-cat >"$dir/nginx.conf" <<CONF
-$user
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $dir/tmp/body; proxy_temp_path $dir/tmp/proxy; fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi; scgi_temp_path $dir/tmp/scgi;
-  default_type text/html;
-  sendfile on; tcp_nopush on;
-  keepalive_timeout 60s; keepalive_requests 100000;
-  server {
-    listen 127.0.0.1:$port;
-    root $dir/www;
-    location /utf8/ { charset utf-8; }
-  }
-}
-CONF
-"$nginx" -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log"
-for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/page-100k.html" && break; sleep 0.05; done
+read -r port <&"${server[0]}" || { echo "nginx did not start" >&2; exit 1; }
 
 base=http://127.0.0.1:$port
 latin=$base/latin1-100m.html

@@ -10,7 +10,7 @@ source "$here/measure_common.sh"
 ensure_display "$exe" "$seconds"
 
 work=$(mktemp -d)
-trap 'stop_trayer; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 make_copy "$exe" "$work"
 write_page_list "$work/webpages.dat" 1000
 

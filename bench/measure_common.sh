@@ -1,21 +1,13 @@
 # Shared by the measuring scripts (sourced, not run): a display with a tray host, a copy of the
 # program with a page list of many entries that are not due, and starting/stopping it.
 
-# Re-runs the calling script under Xvfb with trayer when there is no display.
+# Re-runs the calling script on a virtual display of its own with a tray host
+# (scripts/with-display.sh), which it stops again when the script ends.
 ensure_display() {
-  if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
-  fi
-  if [ -z "${VANTREL_TRAYER_STARTED:-}" ]; then
-    trayer --edge bottom --align right --widthtype request --height 32 \
-           --SetDockType true --transparent false >/dev/null 2>&1 &
-    trayer_pid=$!
-    export VANTREL_TRAYER_STARTED=1
-    timeout 10 xdotool search --sync --limit 1 --classname '^panel$' >/dev/null || true
+  if [ -z "${VANTREL_MEASURE_DISPLAY:-}" ]; then
+    VANTREL_MEASURE_DISPLAY=1 exec "$(dirname "${BASH_SOURCE[0]}")/../scripts/with-display.sh" "$0" "$@"
   fi
 }
-
-stop_trayer() { [ -n "${trayer_pid:-}" ] && kill "$trayer_pid" 2>/dev/null || true; }
 
 # Local wall-clock seconds counted as if UTC: the program's check stamp of "now".
 now_stamp() {

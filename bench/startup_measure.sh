@@ -11,7 +11,7 @@ source "$here/measure_common.sh"
 ensure_display "$exe" "$runs" "$entries"
 
 work=$(mktemp -d)
-trap 'stop_trayer; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 make_copy "$exe" "$work"
 
 times=()

@@ -1,5 +1,7 @@
 #include "core/CheckCycle.h"
 
+#include <utility>
+
 #include "core/Text.h"
 
 namespace vantrel {
@@ -8,6 +10,32 @@ namespace {
 
 constexpr int64_t kMillisPerSecond = 1000;
 constexpr int64_t kMillisPerMinute = 60000;
+
+std::u16string LowerAscii(std::u16string_view text) {
+    std::u16string lower(text);
+    for (char16_t& c : lower) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    return lower;
+}
+
+// Runs `undo` at scope exit unless dismissed: a failure half way through (the notifier may throw)
+// must not leave entries taken out of the due index for good.
+template <class Undo>
+class OnFailure {
+  public:
+    explicit OnFailure(Undo undo) : undo_(std::move(undo)) {}
+    ~OnFailure() {
+        if (armed_) undo_();
+    }
+    OnFailure(const OnFailure&) = delete;
+    OnFailure& operator=(const OnFailure&) = delete;
+    void dismiss() { armed_ = false; }
+
+  private:
+    Undo undo_;
+    bool armed_ = true;
+};
 
 }  // namespace
 
@@ -36,6 +64,26 @@ bool ShouldDownload(std::u16string_view url) {
     return !url.empty() && url != u"http://";
 }
 
+std::u16string HostKeyOf(std::u16string_view url) {
+    const std::u16string trimmed = Trim(url);
+    std::u16string_view rest = trimmed;
+    std::u16string scheme = u"http";
+    if (const size_t mark = rest.find(u"://"); mark != std::u16string_view::npos) {
+        scheme = LowerAscii(rest.substr(0, mark));
+        rest.remove_prefix(mark + 3);
+    }
+    rest = rest.substr(0, rest.find_first_of(u"/?#\\"));
+    if (const size_t at = rest.rfind(u'@'); at != std::u16string_view::npos) rest.remove_prefix(at + 1);
+    std::u16string key = scheme + u"://" + LowerAscii(rest);
+    // A port follows the last colon, unless that colon lies inside an IPv6 literal's brackets.
+    const size_t colon = rest.rfind(u':');
+    const size_t bracket = rest.rfind(u']');
+    const bool hasPort =
+        colon != std::u16string_view::npos && (bracket == std::u16string_view::npos || colon > bracket);
+    if (!hasPort) key += scheme == u"https" ? u":443" : u":80";
+    return key;
+}
+
 Verdict Judge(const PageEntry& entry, const DownloadResult& result) {
     Verdict verdict;
     if (!result.gotText) {
@@ -50,59 +98,135 @@ Verdict Judge(const PageEntry& entry, const DownloadResult& result) {
     return verdict;
 }
 
-CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier)
-    : list_(list), clock_(clock), notifier_(notifier) {}
+CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, size_t maxHosts,
+                       size_t aheadPerHost)
+    : list_(list),
+      clock_(clock),
+      notifier_(notifier),
+      maxHosts_(maxHosts == 0 ? 1 : maxHosts),
+      aheadPerHost_(aheadPerHost == 0 ? 1 : aheadPerHost) {}
 
-std::optional<Download> CheckCycle::tick() {
-    if (running_) return std::nullopt;
-    pending_.clear();
-    pending_.reserve(list_.size());
-    for (const PageEntry& entry : list_.entries()) pending_.push_back(entry.id);
-    next_ = 0;
-    running_ = true;
-    return advance();
-}
-
-std::optional<Download> CheckCycle::finish(const Download& download, const DownloadResult& result) {
-    // Only the download handed out last belongs to this cycle; anything else (a late answer
-    // after abandon, a repeated call) changes nothing.
-    if (!running_ || !inFlight_ || inFlight_->id != download.id || inFlight_->revision != download.revision) {
-        return std::nullopt;
-    }
-    inFlight_.reset();
-    const PageEntry* entry = list_.find(download.id);
-    // A deleted entry is gone; a reset one (new URL, "Recheck All") waits for the next tick, so
-    // the answer for the old URL or the old request never lands on it.
-    if (entry && entry->revision == download.revision) settle(download.id, result);
-    return advance();
-}
-
-void CheckCycle::abandon() {
-    running_ = false;
-    inFlight_.reset();
-    pending_.clear();
-    next_ = 0;
-}
-
-std::optional<Download> CheckCycle::advance() {
-    while (running_ && next_ < pending_.size()) {
-        EntryId id = pending_[next_++];
+std::vector<Download> CheckCycle::tick() {
+    const LocalMillis now = clock_.now();
+    const std::vector<EntryId> due = list_.takeDue(now);
+    size_t next = 0;
+    OnFailure releaseRest([&] {
+        for (size_t i = next; i < due.size(); ++i) list_.release(due[i]);
+    });
+    while (next < due.size()) {
+        const EntryId id = due[next++];
         const PageEntry* entry = list_.find(id);
         if (!entry) continue;
-        DueDecision decision = DecideDue(*entry, clock_.now());
-        if (decision.clearStamp) list_.setColumn(id, kStamp, std::u16string());
-        if (!decision.due) continue;
-        entry = list_.find(id);
-        if (!entry) continue;
+        if (DecideDue(*entry, now).clearStamp) list_.setColumn(id, kStamp, std::u16string());
         if (!ShouldDownload(entry->url())) {
+            OnFailure release([&] { list_.release(id); });
             settle(id, DownloadResult{});
             continue;
         }
-        inFlight_ = Download{id, entry->revision, entry->url()};
-        return inFlight_;
+        enqueue(id, HostKeyOf(entry->url()));
     }
-    abandon();
-    return std::nullopt;
+    releaseRest.dismiss();
+    return dispatch();
+}
+
+std::vector<Download> CheckCycle::finish(const Download& download, const DownloadResult& result) {
+    const auto it = inFlight_.find(download.id);
+    // Only a download handed out and not yet finished counts; anything else (a late answer
+    // after abandon, a repeated call) changes nothing.
+    if (it == inFlight_.end() || it->second.revision != download.revision || it->second.host != download.host)
+        return {};
+    const Download held = std::move(it->second);
+    inFlight_.erase(it);
+    Host& host = hosts_[held.host];
+    if (--host.handedOut == 0) --busyHosts_;
+    markReady(held.host, host);
+    {
+        OnFailure release([&] { list_.release(held.id); });
+        const PageEntry* entry = list_.find(held.id);
+        // A deleted entry is gone; a reset one (new URL, "Recheck All") is due again by its
+        // cleared stamp, so the answer for the old URL or the old request never lands on it.
+        if (entry && entry->revision == held.revision) settle(held.id, result);
+    }
+    if (host.queue.empty() && host.handedOut == 0 && !host.ready) hosts_.erase(held.host);
+    return dispatch();
+}
+
+void CheckCycle::abandon() {
+    for (auto& [key, host] : hosts_) {
+        for (EntryId id : host.queue) list_.release(id);
+    }
+    for (const auto& [id, download] : inFlight_) list_.release(id);
+    hosts_.clear();
+    readyServed_.clear();
+    readyNew_.clear();
+    inFlight_.clear();
+    busyHosts_ = 0;
+    waiting_ = 0;
+}
+
+void CheckCycle::enqueue(EntryId id, const std::u16string& key) {
+    Host& host = hosts_[key];
+    host.queue.push_back(id);
+    ++waiting_;
+    markReady(key, host);
+}
+
+void CheckCycle::markReady(const std::u16string& key, Host& host) {
+    if (host.ready || host.queue.empty() || host.handedOut >= aheadPerHost_) return;
+    host.ready = true;
+    // A host already served needs no new connection for its next download.
+    (host.handedOut > 0 ? readyServed_ : readyNew_).push_back(key);
+}
+
+std::vector<Download> CheckCycle::dispatch() {
+    std::vector<Download> started;
+    const LocalMillis now = clock_.now();
+    const auto serve = [&](const std::u16string& key) {
+        Host& host = hosts_[key];
+        host.ready = false;
+        while (!host.queue.empty() && host.handedOut < aheadPerHost_) {
+            if (host.handedOut == 0 && busyHosts_ >= maxHosts_) {
+                // Every connection is taken: the host keeps its place at the front.
+                host.ready = true;
+                readyNew_.push_front(key);
+                return;
+            }
+            const EntryId id = host.queue.front();
+            host.queue.pop_front();
+            --waiting_;
+            const PageEntry* entry = list_.find(id);
+            if (!entry) continue;
+            OnFailure release([&] { list_.release(id); });
+            // The entry may have been edited while it waited.
+            if (!DecideDue(*entry, now).due) continue;
+            if (!ShouldDownload(entry->url())) {
+                settle(id, DownloadResult{});
+                continue;
+            }
+            std::u16string entryHost = HostKeyOf(entry->url());
+            release.dismiss();
+            if (entryHost != key) {
+                enqueue(id, entryHost);
+                continue;
+            }
+            if (host.handedOut++ == 0) ++busyHosts_;
+            Download download{id, entry->revision, entry->url(), key};
+            inFlight_.emplace(id, download);
+            started.push_back(std::move(download));
+        }
+        if (host.queue.empty() && host.handedOut == 0) hosts_.erase(key);
+    };
+    while (!readyServed_.empty()) {
+        const std::u16string key = std::move(readyServed_.front());
+        readyServed_.pop_front();
+        serve(key);
+    }
+    while (busyHosts_ < maxHosts_ && !readyNew_.empty()) {
+        const std::u16string key = std::move(readyNew_.front());
+        readyNew_.pop_front();
+        serve(key);
+    }
+    return started;
 }
 
 void CheckCycle::settle(EntryId id, const DownloadResult& result) {

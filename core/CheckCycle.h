@@ -1,10 +1,14 @@
 #pragma once
 // The check cycle's rules, free of threads and of any toolkit: which entries are due, in list
-// order, and how a download's result changes an entry. The caller runs each download (possibly
-// on another thread) and hands the result back; one cycle runs at a time.
+// order, and how a download's result changes an entry. Downloads run side by side, at most one
+// server connection per host and port: the cycle queues the due entries of each host in list
+// order and hands out downloads only for hosts that have room, so a slow server holds up only
+// its own pages. Results may come back in any order.
+#include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <deque>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Clock.h"
@@ -13,11 +17,19 @@
 
 namespace vantrel {
 
+// Hosts served at the same time (one connection each).
+constexpr size_t kMaxParallelDownloads = 8;
+// Downloads handed out per host before the first of them ends. They wait behind the first on the
+// same worker and connection, so the server still sees one request at a time, but the worker
+// goes on with the next page without waiting for the user-interface thread to apply a result.
+constexpr size_t kDownloadsAheadPerHost = 8;
+
 // One download the caller must run: get(url), then checksumText of the text.
 struct Download {
     EntryId id = 0;
     uint64_t revision = 0;
-    std::u16string url;  // exactly as stored: not trimmed, case unchanged
+    std::u16string url;   // exactly as stored: not trimmed, case unchanged
+    std::u16string host;  // HostKeyOf(url)
 };
 
 // What the download produced. `gotText` is false for a failure and for empty text.
@@ -36,6 +48,11 @@ DueDecision DecideDue(const PageEntry& entry, LocalMillis now);
 // True when the URL is to be downloaded at all (not empty and not exactly "http://").
 bool ShouldDownload(std::u16string_view url);
 
+// The server a URL's download goes to: scheme, host and port, in lower case, the port the
+// scheme's default when none is given ("http://a.test:80/x" and "HTTP://A.test/y" share one).
+// Redirects may lead elsewhere; the first request decides.
+std::u16string HostKeyOf(std::u16string_view url);
+
 // The entry's new status and checksum after a check with this result.
 struct Verdict {
     PageStatus status = PageStatus::Offline;
@@ -45,37 +62,55 @@ Verdict Judge(const PageEntry& entry, const DownloadResult& result);
 
 class CheckCycle {
   public:
-    CheckCycle(PageList& list, const Clock& clock, Notifier& notifier);
+    CheckCycle(PageList& list, const Clock& clock, Notifier& notifier,
+               size_t maxHosts = kMaxParallelDownloads, size_t aheadPerHost = kDownloadsAheadPerHost);
 
-    bool running() const { return running_; }
+    // A tick: takes the entries due now, in list order. A "0" or unreadable stamp is cleared;
+    // an entry that needs no download is settled at once (offline); the others join the queue
+    // of their host. Returns the downloads to start now (none when nothing is due or every host
+    // with work is busy). Costs O(1) when nothing is due.
+    std::vector<Download> tick();
 
-    // A tick: starts a cycle over the entries present now unless one runs. Entries that are due
-    // but need no download are settled at once. Returns the first download to run, or nullopt
-    // when the cycle ended (or one was already running).
-    std::optional<Download> tick();
-
-    // The result of the download last returned. It is dropped when the entry was deleted, or its
-    // URL changed or it was reset by "Recheck All" since (it is due again on the next tick).
+    // The result of a download handed out. It is dropped when the entry was deleted, or its URL
+    // changed or it was reset by "Recheck All" since (it is due again on the next tick).
     // Otherwise the status is announced when it changes, then stored, then the stamp is taken.
-    // Returns the next download of this cycle, or nullopt when the cycle ended. A download that
-    // is not the one in flight (after abandon, or a repeated call) changes nothing and gives
-    // nullopt.
-    std::optional<Download> finish(const Download& download, const DownloadResult& result);
+    // Returns the downloads to start now. A download not handed out (after abandon, or a
+    // repeated call) changes nothing and gives none.
+    std::vector<Download> finish(const Download& download, const DownloadResult& result);
 
-    // Ends the running cycle without applying anything more (shutdown).
+    // Forgets everything queued or in flight without applying anything more (shutdown); the
+    // entries become due again by their stamps.
     void abandon();
 
+    // Handed out and not yet finished.
+    size_t inFlight() const { return inFlight_.size(); }
+    // Due and waiting for their host.
+    size_t waiting() const { return waiting_; }
+
   private:
-    std::optional<Download> advance();
+    struct Host {
+        std::deque<EntryId> queue;  // in list order
+        size_t handedOut = 0;
+        bool ready = false;  // listed in readyServed_ or readyNew_
+    };
+    std::vector<Download> dispatch();
+    void enqueue(EntryId id, const std::u16string& host);
+    void markReady(const std::u16string& key, Host& host);
     void settle(EntryId id, const DownloadResult& result);
 
     PageList& list_;
     const Clock& clock_;
     Notifier& notifier_;
-    bool running_ = false;
-    std::vector<EntryId> pending_;  // ids still to visit, in list order at the cycle's start
-    size_t next_ = 0;
-    std::optional<Download> inFlight_;
+    size_t maxHosts_;
+    size_t aheadPerHost_;
+    std::unordered_map<std::u16string, Host> hosts_;
+    // Hosts with queued entries and room, in the order they got it: those with downloads
+    // handed out already, and those that need a connection of their own.
+    std::deque<std::u16string> readyServed_;
+    std::deque<std::u16string> readyNew_;
+    size_t busyHosts_ = 0;  // hosts with downloads handed out
+    size_t waiting_ = 0;
+    std::unordered_map<EntryId, Download> inFlight_;
 };
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 #include "core/PageList.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/Text.h"
 
@@ -13,7 +14,27 @@ int CodeUnitCompare(const std::u16string& a, const std::u16string& b) {
     return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
+constexpr int64_t kMillisPerSecond = 1000;
+constexpr int64_t kMillisPerMinute = 60000;
+
 }  // namespace
+
+DueBounds DueBoundsOf(const PageEntry& entry) {
+    constexpr int64_t kSmallest = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kLargest = std::numeric_limits<int64_t>::max();
+    if (entry.stamp().empty()) return {kSmallest, std::nullopt};
+    const int64_t seconds = ReadStamp(entry.stamp());
+    if (seconds == 0) return {kSmallest, std::nullopt};
+    // Exact in 128 bits: the entry is due when |now - stamp| >= interval, and a stamp whose
+    // milliseconds do not fit 64 bits is at least an interval away from any time that does.
+    const __int128 lastCheck = static_cast<__int128>(seconds) * kMillisPerSecond;
+    if (lastCheck < kSmallest || lastCheck > kLargest) return {kSmallest, std::nullopt};
+    const __int128 span = static_cast<__int128>(IntervalMinutes(entry.interval())) * kMillisPerMinute;
+    DueBounds bounds;
+    if (lastCheck + span <= kLargest) bounds.from = static_cast<int64_t>(lastCheck + span);
+    if (lastCheck - span >= kSmallest) bounds.until = static_cast<int64_t>(lastCheck - span);
+    return bounds;
+}
 
 PageList::PageList(LabelCompare compare) : compare_(compare ? std::move(compare) : CodeUnitCompare) {}
 
@@ -23,10 +44,9 @@ void PageList::setCompare(LabelCompare compare) {
 }
 
 std::optional<size_t> PageList::positionOf(EntryId id) const {
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].id == id) return i;
-    }
-    return std::nullopt;
+    const auto it = positions_.find(id);
+    if (it == positions_.end()) return std::nullopt;
+    return it->second;
 }
 
 const PageEntry* PageList::find(EntryId id) const {
@@ -37,6 +57,10 @@ const PageEntry* PageList::find(EntryId id) const {
 PageEntry* PageList::findMutable(EntryId id) {
     auto position = positionOf(id);
     return position ? &entries_[*position] : nullptr;
+}
+
+void PageList::renumber(size_t from) {
+    for (size_t i = from; i < entries_.size(); ++i) positions_[entries_[i].id] = i;
 }
 
 EntryId PageList::add(std::u16string_view label, std::u16string_view url, int intervalIndex) {
@@ -53,6 +77,24 @@ EntryId PageList::insertLoaded(PageEntry entry) {
     return insertEntry(std::move(entry));
 }
 
+void PageList::insertLoaded(std::vector<PageEntry> entries) {
+    if (observer_) observer_->aboutToReset();
+    entries_.reserve(entries_.size() + entries.size());
+    for (PageEntry& entry : entries) {
+        entry.id = nextId_++;
+        entry.revision = 0;
+        indexDue(entry);
+        entries_.push_back(std::move(entry));
+    }
+    if (sorted_) {
+        auto less = [this](const PageEntry& a, const PageEntry& b) { return compare_(a.label, b.label) < 0; };
+        std::stable_sort(entries_.begin(), entries_.end(), less);
+    }
+    positions_.reserve(entries_.size());
+    renumber(0);
+    if (observer_) observer_->wasReset();
+}
+
 EntryId PageList::insertEntry(PageEntry entry) {
     entry.id = nextId_++;
     size_t position = entries_.size();
@@ -65,7 +107,9 @@ EntryId PageList::insertEntry(PageEntry entry) {
     }
     EntryId id = entry.id;
     if (observer_) observer_->aboutToInsert(position);
+    indexDue(entry);
     entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
+    renumber(position);
     if (observer_) observer_->inserted(position);
     return id;
 }
@@ -94,6 +138,7 @@ void PageList::edit(EntryId id, std::u16string_view label, std::u16string_view u
     }
 
     entry->columns[kInterval] = IntToText(intervalIndex);
+    indexDue(*entry);
 
     notifyChanged(id);
     if (labelChanged && sorted_) sortNow();
@@ -103,7 +148,13 @@ void PageList::remove(EntryId id) {
     auto position = positionOf(id);
     if (!position) return;
     if (observer_) observer_->aboutToRemove(*position);
+    if (const auto keys = due_.find(id); keys != due_.end()) {
+        unindexDue(id, keys->second);
+        due_.erase(keys);
+    }
+    positions_.erase(id);
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(*position));
+    renumber(*position);
     if (observer_) observer_->removed(*position);
 }
 
@@ -116,13 +167,13 @@ void PageList::checkNow(EntryId id) {
 }
 
 void PageList::recheckAll() {
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        PageEntry& entry = entries_[i];
+    for (PageEntry& entry : entries_) {
         entry.status = PageStatus::Offline;
         entry.columns[kStamp].clear();
         ++entry.revision;
-        if (observer_) observer_->changed(i);
+        indexDue(entry);
     }
+    if (observer_ && !entries_.empty()) observer_->changedRange(0, entries_.size() - 1);
 }
 
 void PageList::setSorted(bool on) {
@@ -143,6 +194,7 @@ void PageList::setColumn(EntryId id, Column column, std::u16string text) {
     std::u16string& field = entry->columns[static_cast<size_t>(column)];
     if (field == text) return;
     field = std::move(text);
+    if (column == kStamp || column == kInterval) indexDue(*entry);
     notifyChanged(id);
 }
 
@@ -152,12 +204,53 @@ void PageList::sortNow() {
     if (std::is_sorted(entries_.begin(), entries_.end(), less)) return;
     if (observer_) observer_->aboutToReorder();
     std::stable_sort(entries_.begin(), entries_.end(), less);
+    renumber(0);
     if (observer_) observer_->reordered();
 }
 
 void PageList::notifyChanged(EntryId id) {
     if (!observer_) return;
     if (auto position = positionOf(id)) observer_->changed(*position);
+}
+
+void PageList::unindexDue(EntryId id, const DueKeys& keys) {
+    if (keys.taken) return;
+    if (keys.bounds.from) dueFrom_.erase({*keys.bounds.from, id});
+    if (keys.bounds.until) dueUntil_.erase({*keys.bounds.until, id});
+}
+
+void PageList::indexDue(const PageEntry& entry) {
+    DueKeys& keys = due_[entry.id];
+    if (keys.taken) return;
+    unindexDue(entry.id, keys);
+    keys.bounds = DueBoundsOf(entry);
+    if (keys.bounds.from) dueFrom_.emplace(*keys.bounds.from, entry.id);
+    if (keys.bounds.until) dueUntil_.emplace(*keys.bounds.until, entry.id);
+}
+
+std::vector<EntryId> PageList::takeDue(LocalMillis now) {
+    std::vector<std::pair<size_t, EntryId>> due;
+    auto take = [&](EntryId id) {
+        DueKeys& keys = due_[id];
+        unindexDue(id, keys);
+        keys.taken = true;
+        due.emplace_back(positions_.at(id), id);
+    };
+    while (!dueFrom_.empty() && dueFrom_.begin()->first <= now) take(dueFrom_.begin()->second);
+    while (!dueUntil_.empty() && std::prev(dueUntil_.end())->first >= now)
+        take(std::prev(dueUntil_.end())->second);
+    std::sort(due.begin(), due.end());
+    std::vector<EntryId> ids;
+    ids.reserve(due.size());
+    for (const auto& [position, id] : due) ids.push_back(id);
+    return ids;
+}
+
+void PageList::release(EntryId id) {
+    const auto keys = due_.find(id);
+    if (keys == due_.end() || !keys->second.taken) return;
+    keys->second.taken = false;
+    if (const PageEntry* entry = find(id)) indexDue(*entry);
 }
 
 }  // namespace vantrel

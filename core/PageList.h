@@ -1,10 +1,16 @@
 #pragma once
 // The ordered list of watched pages and the only operations by which the user changes it.
-// Entries are addressed by position for display and by EntryId everywhere else.
+// Entries are addressed by position for display and by EntryId everywhere else; an index from id
+// to position keeps every lookup O(1). A second index orders the entries by the times at which
+// they fall due, so the check cycle finds what is due without walking the list.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/PageEntry.h"
@@ -27,7 +33,24 @@ class PageListObserver {
     virtual void aboutToReorder() {}
     virtual void reordered() {}
     virtual void changed(size_t /*position*/) {}
+    // Every entry from `first` to `last` (inclusive) changed at once.
+    virtual void changedRange(size_t first, size_t last) {
+        for (size_t i = first; i <= last; ++i) changed(i);
+    }
+    // The whole content is replaced (a bulk load).
+    virtual void aboutToReset() {}
+    virtual void wasReset() {}
 };
+
+// When an entry falls due, as the check cycle's rule puts it: due while now >= `from` or
+// now <= `until` (the distance from the stamp counts either way, so a stamp in the future runs
+// out too). An empty bound never applies; an entry with an empty, zero or unreadable stamp is
+// due from the smallest time on.
+struct DueBounds {
+    std::optional<int64_t> from;
+    std::optional<int64_t> until;
+};
+DueBounds DueBoundsOf(const PageEntry& entry);
 
 class PageList {
   public:
@@ -52,6 +75,10 @@ class PageList {
     // Appends an entry as read from a file (label, status and columns used as given, a fresh id);
     // with sorting on it takes its place by label.
     EntryId insertLoaded(PageEntry entry);
+
+    // Appends many entries as read from a file, in their order (fresh ids), then sorts once when
+    // sorting is on, equal labels keeping their order. The observer hears one reset.
+    void insertLoaded(std::vector<PageEntry> entries);
 
     // Applies the dialog's result in order: a cleared changed box sets online (whatever a
     // check set meanwhile); the label is replaced (re-sorting when it differs and sorting is
@@ -79,13 +106,32 @@ class PageList {
     void setStatus(EntryId id, PageStatus status);
     void setColumn(EntryId id, Column column, std::u16string text);
 
+    // The entries due at `now`, in list order. They are taken out of the due index until
+    // release(): changes to a taken entry do not bring it back, so a check in flight is never
+    // handed out twice. Costs O(log n) per entry returned, O(1) when none is due.
+    std::vector<EntryId> takeDue(LocalMillis now);
+    // Puts a taken entry back into the due index by its current stamp and interval.
+    void release(EntryId id);
+
   private:
+    struct DueKeys {
+        DueBounds bounds;
+        bool taken = false;
+    };
+
     PageEntry* findMutable(EntryId id);
     EntryId insertEntry(PageEntry entry);
     void sortNow();
+    void renumber(size_t from);
     void notifyChanged(EntryId id);
+    void indexDue(const PageEntry& entry);
+    void unindexDue(EntryId id, const DueKeys& keys);
 
     std::vector<PageEntry> entries_;
+    std::unordered_map<EntryId, size_t> positions_;
+    std::unordered_map<EntryId, DueKeys> due_;
+    std::set<std::pair<int64_t, EntryId>> dueFrom_;   // due once now reaches the key
+    std::set<std::pair<int64_t, EntryId>> dueUntil_;  // due while now is at most the key
     LabelCompare compare_;
     PageListObserver* observer_ = nullptr;
     bool sorted_ = false;

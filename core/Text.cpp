@@ -1,8 +1,9 @@
 #include "core/Text.h"
 
-#include <cstring>
 #include <limits>
 #include <type_traits>
+
+#include "core/Utf8.h"
 
 namespace vantrel {
 
@@ -71,6 +72,33 @@ bool IsTrimmed(char16_t c) {
     return c <= 32;
 }
 
+template <typename Char>
+Char LowerAscii(Char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c;
+}
+
+template <typename Char>
+Char UpperAscii(Char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<Char>(c - 32) : c;
+}
+
+template <typename Char>
+bool EqualsIgnoreCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+// Removes the characters for which `trimmed` holds from both ends.
+template <typename Char, typename Predicate>
+std::basic_string_view<Char> TrimIf(std::basic_string_view<Char> text, Predicate trimmed) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && trimmed(text[begin])) ++begin;
+    while (end > begin && trimmed(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
 }  // namespace
 
 int32_t IntFromText(std::u16string_view text, int32_t fallback) {
@@ -95,11 +123,15 @@ std::u16string IntToText(int64_t value) {
 }
 
 std::u16string Trim(std::u16string_view text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsTrimmed(text[begin])) ++begin;
-    while (end > begin && IsTrimmed(text[end - 1])) --end;
-    return std::u16string(text.substr(begin, end - begin));
+    return std::u16string(TrimIf(text, IsTrimmed));
+}
+
+std::u16string_view TrimSpacesAndTabs(std::u16string_view text) {
+    return TrimIf(text, [](char16_t c) { return c == u' ' || c == u'\t'; });
+}
+
+std::string_view TrimBytes(std::string_view text) {
+    return TrimIf(text, [](char c) { return static_cast<unsigned char>(c) <= 32; });
 }
 
 std::string ToUtf8(std::u16string_view text) {
@@ -133,82 +165,19 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
-// Decodes with the "maximal subpart" practice of the Unicode Standard (chapter 3, U+FFFD
-// substitution) and the WHATWG Encoding Standard: a sequence that breaks off yields one U+FFFD
-// and the breaking byte is read again as the start of the next sequence. Overlong forms,
-// encoded surrogates and values above U+10FFFF are rejected at their second byte.
 std::u16string FromUtf8(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const size_t n = bytes.size();
-    size_t i = 0;
-    while (i < n) {
-        // Pages are mostly ASCII: copy eight such bytes at a time.
-        while (i + 8 <= n) {
-            uint64_t block;
-            std::memcpy(&block, p + i, 8);
-            if (block & 0x8080808080808080ull) break;
-            for (int k = 0; k < 8; ++k) out.push_back(static_cast<char16_t>(p[i + k]));
-            i += 8;
-        }
-        if (i >= n) break;
-        unsigned char lead = p[i];
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        int needed = 0;
-        uint32_t code = 0;
-        unsigned char lower = 0x80;
-        unsigned char upper = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            needed = 1;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            needed = 2;
-            code = lead & 0x0F;
-            if (lead == 0xE0) lower = 0xA0;  // overlong
-            if (lead == 0xED) upper = 0x9F;  // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            needed = 3;
-            code = lead & 0x07;
-            if (lead == 0xF0) lower = 0x90;  // overlong
-            if (lead == 0xF4) upper = 0x8F;  // above U+10FFFF
-        } else {
-            out.push_back(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        ++i;
-        bool complete = true;
-        for (int k = 0; k < needed; ++k) {
-            if (i >= n || p[i] < lower || p[i] > upper) {
-                complete = false;
-                break;
-            }
-            code = (code << 6) | (p[i] & 0x3F);
-            lower = 0x80;
-            upper = 0xBF;
-            ++i;
-        }
-        if (!complete) {
-            out.push_back(u'\uFFFD');
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char16_t>(code));
-        } else {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        }
-    }
+    std::u16string out(bytes.size(), u'\0');
+    out.resize(DecodeUtf8(bytes.data(), bytes.size(), out.data()));
     return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    return ValidUtf8Length(bytes) == bytes.size();
 }
 
 std::u16string FromLatin1(std::string_view bytes) {
     std::u16string out(bytes.size(), u'\0');
-    for (size_t i = 0; i < bytes.size(); ++i) out[i] = static_cast<unsigned char>(bytes[i]);
+    WidenLatin1(bytes.data(), bytes.size(), out.data());
     return out;
 }
 
@@ -217,15 +186,30 @@ std::u16string FromAscii(std::string_view text) {
 }
 
 bool EqualsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i];
-        char16_t y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
+    return EqualsIgnoreCase(a, b);
+}
+
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+    return EqualsIgnoreCase(a, b);
+}
+
+std::u16string ToLowerAscii(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out) c = LowerAscii(c);
+    return out;
+}
+
+std::u16string ToUpperAscii(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out) c = UpperAscii(c);
+    return out;
+}
+
+size_t FindIgnoreAsciiCase(std::string_view text, std::string_view needle) {
+    if (needle.size() > text.size()) return std::string_view::npos;
+    for (size_t i = 0; i + needle.size() <= text.size(); ++i)
+        if (EqualsIgnoreCase(text.substr(i, needle.size()), needle)) return i;
+    return std::string_view::npos;
 }
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 // Page bodies and file values reach the text helpers unchecked: decoding must never fail or
 // produce broken UTF-16, integers must read back as written, and the fast CRC must equal the
 // byte-wise one on any bytes at any alignment.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -8,6 +9,8 @@
 
 #include "core/Crc32.h"
 #include "core/Text.h"
+#include "core/TextBuffer.h"
+#include "core/Utf8.h"
 
 namespace {
 
@@ -40,6 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(vantrel::FromUtf8(encoded) == decoded);
     // Valid input (nothing replaced) survives the round trip byte for byte.
     if (decoded.find(u'\uFFFD') == std::u16string::npos) Check(encoded == bytes);
+    Check(vantrel::IsValidUtf8(bytes) == (encoded == bytes));
+    // Bytes arriving in pieces (cut every few bytes, as the first byte says) decode the same.
+    vantrel::TextBuffer pieces;
+    vantrel::Utf8Decoder decoder;
+    const size_t step = size > 0 ? 1 + data[0] % 7 : 1;
+    for (size_t at = 0; at < size; at += step)
+        decoder.decode(bytes.data() + at, std::min(step, size - at), pieces);
+    decoder.finish(pieces);
+    Check(pieces.view() == decoded);
 
     const std::u16string latin = vantrel::FromLatin1(bytes);
     const int32_t narrow = vantrel::IntFromText(latin, 12345);

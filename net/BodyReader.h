@@ -2,8 +2,10 @@
 // Reads the body of a response as its head frames it: chunked, a known length, or up to the
 // peer's close; with quick reads for bodies that may be absent and a cap on every body.
 #include <cstddef>
+#include <functional>
 #include <string>
 
+#include "net/ByteSink.h"
 #include "net/HttpLimits.h"
 
 namespace vantrel {
@@ -18,13 +20,19 @@ struct BodyRead {
     size_t maxBytes = limits::kMaxBodyBytes;
     // A discarded body stops at maxBytes instead of failing; the connection must then be closed.
     bool discard = false;
+    // Called once, before the body grows past `largeBytes` (may wait, may throw).
+    std::function<void()> beforeLarge;
+    size_t largeBytes = 16 * 1024 * 1024;
 };
 
 class BodyReader {
   public:
-    // Appends the body to `out`. Returns false when a discarded body passed its cap (bytes are left
-    // unread). Throws FetchError: "Response too large", "Read timed out.", "Connection Closed
-    // Gracefully." (the peer closed inside a chunked body), "Max line length exceeded.".
+    // Hands the body to `out` as it arrives. Returns false when a discarded body passed its cap
+    // (bytes are left unread). Throws FetchError: "Response too large", "Read timed out.",
+    // "Connection Closed Gracefully." (the peer closed inside a chunked body), "Max line length
+    // exceeded.".
+    static bool read(Connection& connection, const ResponseHead& head, ByteSink& out, const BodyRead& how);
+    // The same, appending the body to `out`.
     static bool read(Connection& connection, const ResponseHead& head, std::string& out, const BodyRead& how);
 
     // The size of a chunk from its size line: the text up to the first space read as hexadecimal

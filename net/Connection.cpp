@@ -110,34 +110,42 @@ Connection::Line Connection::readLine(std::string& line) {
     }
 }
 
-size_t Connection::readExact(char* out, size_t count) {
+size_t Connection::readExact(ByteSink& sink, size_t count) {
     size_t got = std::min(count, unread());
-    std::memcpy(out, inbuf_.data() + pos_, got);
+    sink.write(inbuf_.data() + pos_, got);
     pos_ += got;
+    // Nothing is buffered now: each block is read into the buffer and handed on while it is
+    // still in the cache.
+    if (got < count && inbuf_.size() < kReceiveBlock) inbuf_.resize(kReceiveBlock);
     while (got < count && open_) {
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
-        const ReadResult r = receive(out + got, std::min(count - got, kReceiveBlock), wait);
+        const ReadResult r = receive(inbuf_.data(), std::min(count - got, kReceiveBlock), wait);
         if (r.status == ReadStatus::TimedOut) fail(FetchErrorKind::ReadTimedOut);
-        got += r.count;
+        if (r.status == ReadStatus::Data) {
+            sink.write(inbuf_.data(), r.count);
+            got += r.count;
+        }
     }
     return got;
 }
 
-bool Connection::readUntilClose(std::string& out, size_t max) {
-    const size_t buffered = std::min(unread(), max + 1);
-    out.append(inbuf_.data() + pos_, buffered);
-    pos_ += buffered;
-    while (out.size() <= max) {
+bool Connection::readUntilClose(ByteSink& sink, size_t max) {
+    size_t total = std::min(unread(), max + 1);
+    sink.write(inbuf_.data() + pos_, total);
+    pos_ += total;
+    if (total <= max && inbuf_.size() < kReceiveBlock) inbuf_.resize(kReceiveBlock);
+    while (total <= max) {
         if (!open_) return true;
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
-        const size_t old = out.size();
-        const size_t block = std::min(kReceiveBlock, max + 1 - old);
-        out.resize(old + block);
-        const ReadResult r = receive(out.data() + old, block, wait);
-        out.resize(old + r.count);
+        const size_t block = std::min(kReceiveBlock, max + 1 - total);
+        const ReadResult r = receive(inbuf_.data(), block, wait);
         if (r.status == ReadStatus::TimedOut) fail(FetchErrorKind::ReadTimedOut);
+        if (r.status == ReadStatus::Data) {
+            sink.write(inbuf_.data(), r.count);
+            total += r.count;
+        }
     }
     return false;
 }

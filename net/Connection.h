@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/ByteSink.h"
 #include "net/ByteStream.h"
 #include "net/FetchError.h"
 
@@ -41,13 +42,13 @@ class Connection {
     // length exceeded.", "Read timed out." once the deadline passes, a socket failure.
     Line readLine(std::string& line);
 
-    // Reads `count` bytes into `out` and returns `count`, or fewer when the peer closes first.
-    // Throws FetchError("Read timed out.") when a wait passes, or a socket failure.
-    size_t readExact(char* out, size_t count);
+    // Hands `count` bytes to `sink` as they arrive and returns `count`, or fewer when the peer
+    // closes first. Throws FetchError("Read timed out.") when a wait passes, or a socket failure.
+    size_t readExact(ByteSink& sink, size_t count);
 
-    // Appends bytes to `out` until the peer closes and returns true; returns false as soon as more
-    // than `max` bytes were appended (the rest stays unread). Throws as readExact.
-    bool readUntilClose(std::string& out, size_t max);
+    // Hands bytes to `sink` until the peer closes and returns true; returns false as soon as more
+    // than `max` bytes were handed on (the rest stays unread). Throws as readExact.
+    bool readUntilClose(ByteSink& sink, size_t max);
 
     // True when a byte is buffered or arrives within `waitMs`; never throws for a time-out.
     bool waitForData(int waitMs);

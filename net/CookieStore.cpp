@@ -17,13 +17,6 @@ long long systemNow() {
         .count();
 }
 
-std::u16string upperAscii(std::u16string text) {
-    for (char16_t& c : text) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-    return text;
-}
-
 // One attribute item after its name was put in capitals.
 struct Attribute {
     std::u16string name;   // the text before the first "=", or the whole item without one
@@ -100,9 +93,9 @@ StoredCookie parseCookie(std::u16string_view text, bool setCookie2, long long no
         const std::u16string& item = items[i];
         const size_t split = item.find(u'=');
         if (split == npos) {
-            attributes.push_back({upperAscii(item), {}, false});
+            attributes.push_back({ToUpperAscii(item), {}, false});
         } else {
-            attributes.push_back({upperAscii(item.substr(0, split)), item.substr(split + 1), true});
+            attributes.push_back({ToUpperAscii(item.substr(0, split)), item.substr(split + 1), true});
         }
     }
     const Attributes attrs(std::move(attributes));
@@ -158,6 +151,7 @@ bool CookieStore::domainMatch(std::u16string_view host, std::u16string_view doma
 
 void CookieStore::storeFrom(const std::vector<std::u16string>& setCookie,
                             const std::vector<std::u16string>& setCookie2, std::u16string_view host) {
+    std::lock_guard lock(mutex_);
     const long long now = now_();
     for (const std::u16string& value : setCookie) accept(parseCookie(value, false, now), host);
     for (const std::u16string& value : setCookie2) accept(parseCookie(value, true, now), host);
@@ -210,6 +204,7 @@ void CookieStore::evictOldestOfFullest() {
 }
 
 std::u16string CookieStore::cookieHeaderFor(std::u16string_view host, std::u16string_view path) {
+    std::lock_guard lock(mutex_);
     // A cookie whose expiry is readable and not after this second is gone; an expiry that cannot
     // be read as a date never expires within the run.
     const long long now = now_();

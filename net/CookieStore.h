@@ -2,6 +2,7 @@
 // The fetcher's memory of cookies for the run: what every response head sets, and the "Cookie"
 // value for every request. Never written to disk.
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,7 @@ struct StoredCookie {
     std::vector<int> ports;
 };
 
+// Safe to share between fetchers on several threads: storing and asking take one lock.
 class CookieStore {
   public:
     // Wall-clock time source in seconds since the epoch (UTC); tests replace it.
@@ -43,6 +45,7 @@ class CookieStore {
         std::u16string domain;
         std::vector<StoredCookie> cookies;
     };
+    // Not locked: for a store no other thread is using.
     const std::vector<Domain>& domains() const { return domains_; }
 
     // Host H against domain D: an IPv4 host only equals; a host starting with "." never
@@ -52,6 +55,7 @@ class CookieStore {
   private:
     void accept(StoredCookie cookie, std::u16string_view host);
     void evictOldestOfFullest();
+    std::mutex mutex_;
     std::size_t count_ = 0;
     std::vector<Domain> domains_;
     Now now_;

@@ -7,45 +7,16 @@
 
 namespace vantrel {
 
-namespace {
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-}  // namespace
-
-std::string_view TrimBytes(std::string_view text) {
-    size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-    return text.substr(b, e - b);
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
-
-size_t FindIgnoreCase(std::string_view text, std::string_view needle) {
-    if (needle.size() > text.size()) return std::string_view::npos;
-    for (size_t i = 0; i + needle.size() <= text.size(); ++i)
-        if (EqualsIgnoreCase(text.substr(i, needle.size()), needle)) return i;
-    return std::string_view::npos;
-}
-
 std::string_view ResponseHead::value(std::string_view name) const {
     for (const auto& [n, v] : fields)
-        if (EqualsIgnoreCase(n, name)) return v;
+        if (EqualsIgnoreAsciiCase(n, name)) return v;
     return {};
 }
 
 std::vector<std::u16string> ResponseHead::values(std::string_view name) const {
     std::vector<std::u16string> out;
     for (const auto& [n, v] : fields)
-        if (EqualsIgnoreCase(n, name)) out.push_back(FromLatin1(v));
+        if (EqualsIgnoreAsciiCase(n, name)) out.push_back(FromLatin1(v));
     return out;
 }
 
@@ -57,7 +28,7 @@ long long ResponseHead::contentLength() const {
 }
 
 bool ResponseHead::chunked() const {
-    return FindIgnoreCase(value("Transfer-Encoding"), "chunked") != std::string_view::npos;
+    return FindIgnoreAsciiCase(value("Transfer-Encoding"), "chunked") != std::string_view::npos;
 }
 
 int HttpResponseReader::statusCodeOf(std::string_view statusLine) {

@@ -39,10 +39,4 @@ class HttpResponseReader {
     static int statusCodeOf(std::string_view statusLine);
 };
 
-// Blanks (codes 0 to 32) removed from both ends.
-std::string_view TrimBytes(std::string_view text);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-// Finds `needle` (ASCII) in `text` ignoring ASCII case; npos when absent.
-size_t FindIgnoreCase(std::string_view text, std::string_view needle);
-
 }  // namespace vantrel

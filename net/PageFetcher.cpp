@@ -22,25 +22,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Largest Latin-1 page read through the fetcher's reusable byte buffer.
-constexpr size_t kScratchBytes = 4u << 20;
-
 bool isCloseValue(std::string_view value) {
-    return EqualsIgnoreCase(TrimBytes(value), "close");
+    return EqualsIgnoreAsciiCase(TrimBytes(value), "close");
 }
 
 // A Location holding raw bytes beyond US-ASCII is taken as UTF-8 when it is valid UTF-8, so
 // that it goes out again as the same bytes, percent-encoded.
 std::u16string locationText(std::string_view bytes) {
-    return TextDecoder::isValidUtf8(bytes) ? TextDecoder::fromUtf8(bytes) : FromLatin1(bytes);
+    return IsValidUtf8(bytes) ? FromUtf8(bytes) : FromLatin1(bytes);
 }
 
 }  // namespace
 
 struct PageFetcher::Impl {
-    explicit Impl(FetcherOptions o) : options(std::move(o)) {}
+    explicit Impl(FetcherOptions o)
+        : options(std::move(o)),
+          cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
 
-    std::u16string get(const std::u16string& url);
+    std::u16string_view get(const std::u16string& url);
     ResponseHead exchange();
     bool prepareConnection();
     ResponseHead readHeads();
@@ -48,16 +47,17 @@ struct PageFetcher::Impl {
     void discardBody(const ResponseHead& head, int quickWaitMs);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
     int waitLeft(int wanted) const;
-    std::u16string readKnownLengthText(const ResponseHead& head);
+    void takeLargeTurn();
 
     FetcherOptions options;
     CancelSignal cancel;
-    CookieStore cookies;
+    std::shared_ptr<CookieStore> cookies;
+    std::unique_lock<std::timed_mutex> largeTurn;  // held while a large body is read
     UrlParts current;
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
     std::shared_ptr<TlsStream::Context> tls;
-    std::string scratch;
+    TextDecoder decoder;  // holds the text of the last page
     Clock::time_point deadline;
 };
 
@@ -66,8 +66,12 @@ PageFetcher::PageFetcher(FetcherOptions options) : impl_(std::make_unique<Impl>(
 PageFetcher::~PageFetcher() = default;
 
 std::u16string PageFetcher::get(const std::u16string& url, std::u16string* statusLine) {
+    return std::u16string(fetch(url, statusLine));
+}
+
+std::u16string_view PageFetcher::fetch(const std::u16string& url, std::u16string* statusLine) {
     if (statusLine) statusLine->clear();
-    std::u16string text = impl_->get(url);
+    const std::u16string_view text = impl_->get(url);
     // Every get that returns has read a final head (redirects past the limit end on the last one).
     if (statusLine && impl_->lastHead) *statusLine = FromLatin1(impl_->lastHead->statusLine);
     return text;
@@ -130,7 +134,7 @@ ResponseHead PageFetcher::Impl::readHeads() {
     for (;;) {
         std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
         if (!head) throw FetchError(FetchErrorKind::ConnectionClosed);
-        cookies.storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
+        cookies->storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
         lastHead = *head;
         if (head->statusCode != 100) return std::move(*head);
         if (++interim > limits::kMaxInterimHeads) throw FetchError(FetchErrorKind::TooManyInterimResponses);
@@ -141,7 +145,7 @@ ResponseHead PageFetcher::Impl::exchange() {
     for (int attempt = 0;; ++attempt) {
         const bool reused = prepareConnection();
         const std::string request = HttpRequest::head(Url::requestTarget(current), Url::hostValue(current),
-                                                      cookies.cookieHeaderFor(current.host, current.path));
+                                                      cookies->cookieHeaderFor(current.host, current.path));
         const uint64_t before = connection->received();
         try {
             connection->send(request);
@@ -167,28 +171,22 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
     if (!BodyReader::read(*connection, head, ignored, how)) connection->close();
 }
 
-// The common case of a page, read straight into the text it becomes: one buffer sized once from
-// the announced length, no copy of the body.
-std::u16string PageFetcher::Impl::readKnownLengthText(const ResponseHead& head) {
-    const auto length = static_cast<size_t>(head.contentLength());
-    if (length > limits::kMaxBodyBytes) throw FetchError(FetchErrorKind::ResponseTooLarge);
-    const bool utf8 = TextDecoder::isUtf8(head.value("Content-Type"));
-    if (!utf8 && length <= kScratchBytes) {
-        // Small pages, checked again and again: bytes into a buffer kept warm across gets, then
-        // widened in one pass while the text is built (no cleared buffer to write over).
-        if (scratch.size() < length) scratch.resize(length);
-        const size_t got = connection->readExact(scratch.data(), length);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(scratch.data());
-        return std::u16string(bytes, bytes + got);
-    }
-    std::u16string text = TextDecoder::allocate(length);
-    char* raw = reinterpret_cast<char*>(text.data()) + length;
-    const size_t got = connection->readExact(raw, length);
-    TextDecoder::decodeInPlace(text, got, utf8);
-    return text;
+void PageFetcher::Impl::takeLargeTurn() {
+    if (!options.largeBodyTurn || largeTurn.owns_lock()) return;
+    std::unique_lock turn(*options.largeBodyTurn, std::defer_lock);
+    // Waits in short steps, so that a cancel still ends the get in time.
+    while (!turn.try_lock_for(std::chrono::milliseconds(limits::kCancelLatencyMs / 2)))
+        cancel.throwIfRaised();
+    largeTurn = std::move(turn);
 }
 
-std::u16string PageFetcher::Impl::get(const std::u16string& url) {
+std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
+    struct TurnEnds {
+        std::unique_lock<std::timed_mutex>& turn;
+        ~TurnEnds() {
+            if (turn.owns_lock()) turn.unlock();
+        }
+    } turnEnds{largeTurn};
     deadline = Clock::now() + std::chrono::milliseconds(options.getTimeoutMs);
     // A page's URL never resolves against the page fetched before it, which may be on another
     // server: a URL without a scheme fails the same way whatever came before.
@@ -217,20 +215,21 @@ std::u16string PageFetcher::Impl::get(const std::u16string& url) {
                 discardBody(head, limits::kQuickReadMs);
                 break;
             }
-            if (kind == 2 && !head.chunked() && head.contentLength() > 0) {
-                std::u16string text = readKnownLengthText(head);
+            const std::string_view contentType = head.value("Content-Type");
+            if (kind == 2) {
+                // Decoded as the bytes arrive, into the text kept from the last get.
+                decoder.start(TextDecoder::isUtf8(contentType));
+                BodyRead how;
+                how.beforeLarge = [this] { takeLargeTurn(); };
+                BodyReader::read(*connection, head, decoder, how);
                 keepAliveDecision();
-                return text;
+                return decoder.finish();
             }
             std::string body;
             BodyRead how;
+            how.beforeLarge = [this] { takeLargeTurn(); };
             if (kind == 1 || code == 304) how.quickWaitMs = limits::kQuickReadMs;
             BodyReader::read(*connection, head, body, how);
-            const std::string_view contentType = head.value("Content-Type");
-            if (kind == 2) {
-                keepAliveDecision();
-                return TextDecoder::decode(body, contentType);
-            }
             statusFailure.emplace(
                 FetchError::status(head.statusLine, code, TextDecoder::decode(body, contentType)));
             break;

@@ -3,7 +3,9 @@
 // its body decoded to text. One connection is kept and reused across gets on one host and port.
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "net/FetchError.h"
 #include "net/HttpLimits.h"
@@ -11,6 +13,7 @@
 namespace vantrel {
 
 class ByteStream;
+class CookieStore;
 
 struct FetcherOptions {
     // Extra trusted CA certificates (PEM) besides the system's store; tests use their own CA.
@@ -25,6 +28,11 @@ struct FetcherOptions {
     // port, IP version, TLS wanted. May throw FetchError like a connect.
     std::function<std::unique_ptr<ByteStream>(const std::string& host, int port, int ipVersion, bool tls)>
         connect;
+    // Shared by fetchers that run side by side; each fetcher has a store of its own when null.
+    std::shared_ptr<CookieStore> cookies;
+    // Shared by fetchers that run side by side: a get holds it from the moment its body grows past
+    // BodyRead::largeBytes until the get ends, so at most one such body is read at a time.
+    std::shared_ptr<std::timed_mutex> largeBodyTurn;
 };
 
 class PageFetcher {
@@ -41,6 +49,9 @@ class PageFetcher {
     // With `statusLine`, the final response's status line ("HTTP/1.1 200 OK", bytes above 127 as
     // Latin-1) is stored there when the get returns; it is left empty when the get throws.
     std::u16string get(const std::u16string& url, std::u16string* statusLine = nullptr);
+    // The same, without a copy: the text stays in the fetcher's buffer, which the next get
+    // reuses; valid until then.
+    std::u16string_view fetch(const std::u16string& url, std::u16string* statusLine = nullptr);
 
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.

@@ -1,12 +1,18 @@
 #pragma once
-// Turns a body's bytes into the page text: UTF-8 when the content type names that charset,
-// otherwise one character per byte. One pass into a string sized once.
+// Turns a body's bytes into the page text as they arrive: UTF-8 when the content type names that
+// charset, otherwise one character per byte. The text is built in a buffer kept for the next body,
+// grown only as bytes come, never cleared before it is written.
 #include <string>
 #include <string_view>
 
+#include "core/TextBuffer.h"
+#include "core/Utf8.h"
+#include "net/ByteSink.h"
+#include "net/HttpLimits.h"
+
 namespace vantrel {
 
-class TextDecoder {
+class TextDecoder final : public ByteSink {
   public:
     // The charset parameter of a "Content-Type" value: after the first "CHARSET" (any case),
     // blanks, one "=" and blanks removed; a quoted value up to its closing quote, otherwise up to
@@ -15,26 +21,24 @@ class TextDecoder {
 
     // True when the charset is "UTF-8" or "UTF8" (any case).
     static bool isUtf8(std::string_view contentType);
-    // UTF-8 when isUtf8, else Latin-1.
+    // UTF-8 when isUtf8, else Latin-1; a new string.
     static std::u16string decode(std::string_view body, std::string_view contentType);
 
-    // A text of `units` characters whose upper half can take `units` raw bytes: a body is read
-    // straight into it and decodeInPlace turns it into the text without a second buffer.
-    static std::u16string allocate(size_t units);
-    // Decodes the `count` bytes stored at byte offset text.size() of `text` into `text` itself.
-    static void decodeInPlace(std::u16string& text, size_t count, bool utf8);
+    // Starts a new text (the last one's buffer is reused) from bytes in UTF-8 or Latin-1.
+    void start(bool utf8);
+    // Decodes more bytes of the body.
+    void write(const char* bytes, size_t count) override;
+    // Ends the body and returns its text, valid until the next start.
+    std::u16string_view finish();
 
-    // One character per byte, 0 to 255.
-    static std::u16string fromLatin1(std::string_view bytes);
-    // Each maximal ill-formed subsequence becomes one U+FFFD; a byte order mark is kept.
-    static std::u16string fromUtf8(std::string_view bytes);
-    static bool isValidUtf8(std::string_view bytes);
+    // Units the buffer holds room for (tests).
+    size_t capacity() const { return text_.capacity(); }
 
   private:
-    // Return the number of characters written to `out`; safe when `out` overlaps the input as
-    // decodeInPlace lays it out.
-    static size_t widenLatin1(const unsigned char* in, size_t n, char16_t* out);
-    static size_t decodeUtf8(const unsigned char* in, size_t n, char16_t* out);
+    // A body holds at most kMaxBodyBytes bytes, and a byte never gives more than one unit.
+    TextBuffer text_{limits::kMaxBodyBytes};
+    Utf8Decoder utf8Decoder_;
+    bool utf8_ = false;
 };
 
 }  // namespace vantrel

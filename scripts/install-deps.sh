@@ -6,12 +6,14 @@ mode=${1:-test}
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=300)
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev
-      libsqlite3-dev libdtl-dev
+      libsqlite3-dev libdtl-dev libxml2-dev libpcre2-dev
       libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
 if [ "$mode" = test ]; then
   # clang-format checks the source format; zlib is the benchmarks' reference CRC-32.
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format
          zlib1g-dev git)
+  # The packaging checks, and dpkg-shlibdeps for `cpack -G DEB`.
+  pkgs+=(desktop-file-utils appstream man-db dpkg-dev)
 fi
 if [ "$mode" = fuzz ]; then
   # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).

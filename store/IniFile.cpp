@@ -12,29 +12,14 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-std::u16string_view TrimBlanks(std::u16string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-std::u16string Fold(std::u16string_view name) {
-    std::u16string folded(name);
-    for (char16_t& c : folded) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    return folded;
-}
-
 // The name of a section line ("[name]", blanks allowed around the brackets and the name; a
 // missing "]" ends the name at the end of the line), or nullopt for any other line.
 std::optional<std::u16string_view> SectionName(std::u16string_view line) {
-    const std::u16string_view trimmed = TrimBlanks(line);
+    const std::u16string_view trimmed = TrimSpacesAndTabs(line);
     if (trimmed.empty() || trimmed.front() != u'[') return std::nullopt;
     std::u16string_view name = trimmed.substr(1);
     name = name.substr(0, name.find(u']'));
-    return TrimBlanks(name);
+    return TrimSpacesAndTabs(name);
 }
 
 struct KeyLine {
@@ -45,7 +30,7 @@ struct KeyLine {
 std::optional<KeyLine> ParseKeyLine(std::u16string_view line) {
     const size_t eq = line.find(u'=');
     if (eq == std::u16string_view::npos) return std::nullopt;
-    return KeyLine{TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1))};
+    return KeyLine{TrimSpacesAndTabs(line.substr(0, eq)), TrimSpacesAndTabs(line.substr(eq + 1))};
 }
 
 bool IsQuote(char16_t c) {
@@ -72,7 +57,7 @@ IniFile::Line::Line(std::u16string line) : text(std::move(line)) {
     if (SectionName(text)) return;
     if (const auto parsed = ParseKeyLine(text)) {
         isKey = true;
-        foldedKey = Fold(parsed->key);
+        foldedKey = ToLowerAscii(parsed->key);
     }
 }
 
@@ -94,7 +79,7 @@ void IniFile::addLine(std::u16string line) {
     if (auto name = SectionName(line)) {
         Section section{std::u16string(*name), {}};
         section.lines.emplace_back(std::move(line));
-        index_.try_emplace(Fold(section.name), sections_.size());
+        index_.try_emplace(ToLowerAscii(section.name), sections_.size());
         sections_.push_back(std::move(section));
     } else if (sections_.empty()) {
         preamble_.emplace_back(std::move(line));
@@ -104,14 +89,13 @@ void IniFile::addLine(std::u16string line) {
 }
 
 const IniFile::Section* IniFile::findSection(std::u16string_view name) const {
-    const auto it = index_.find(Fold(name));
+    const auto it = index_.find(ToLowerAscii(name));
     return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) {
-    const std::u16string folded = Fold(key);
     for (size_t i = 1; i < section.lines.size(); ++i) {
-        if (section.lines[i].isKey && section.lines[i].foldedKey == folded) return i;
+        if (section.lines[i].isKey && EqualsIgnoreAsciiCase(section.lines[i].foldedKey, key)) return i;
     }
     return std::nullopt;
 }
@@ -119,9 +103,14 @@ std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_vi
 std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u16string_view key) const {
     const Section* found = findSection(section);
     if (!found) return std::nullopt;
-    const auto line = findKey(*found, key);
+    return valueIn(static_cast<SectionHandle>(found - sections_.data()), key);
+}
+
+std::optional<std::u16string> IniFile::valueIn(SectionHandle section, std::u16string_view key) const {
+    const Section& found = sections_.at(section);
+    const auto line = findKey(found, key);
     if (!line) return std::nullopt;
-    std::u16string_view raw = ParseKeyLine(found->lines[*line].text)->rawValue;
+    std::u16string_view raw = ParseKeyLine(found.lines[*line].text)->rawValue;
     // The quotation marks come off before the cut, so a quoted value of the full length written
     // by `set` reads back whole.
     if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
@@ -134,38 +123,54 @@ std::optional<std::u16string> IniFile::value(std::u16string_view section, std::u
     return std::u16string(cut);
 }
 
+namespace {
+int32_t IntegerFromValue(std::u16string number, int32_t fallback) {
+    if (number.size() > 2 && number[0] == u'0' && (number[1] == u'x' || number[1] == u'X')) {
+        number.replace(0, 2, u"$");
+    }
+    return IntFromText(number, fallback);
+}
+}  // namespace
+
 std::u16string IniFile::text(std::u16string_view section, std::u16string_view key) const {
     return value(section, key).value_or(std::u16string());
 }
 
 int32_t IniFile::integer(std::u16string_view section, std::u16string_view key, int32_t fallback) const {
-    std::u16string number = text(section, key);
-    if (number.size() > 2 && number[0] == u'0' && (number[1] == u'x' || number[1] == u'X')) {
-        number.replace(0, 2, u"$");
-    }
-    return IntFromText(number, fallback);
+    return IntegerFromValue(text(section, key), fallback);
+}
+
+int32_t IniFile::integerIn(SectionHandle section, std::u16string_view key, int32_t fallback) const {
+    return IntegerFromValue(valueIn(section, key).value_or(std::u16string()), fallback);
 }
 
 bool IniFile::boolean(std::u16string_view section, std::u16string_view key) const {
     return integer(section, key, 0) != 0;
 }
 
+IniFile::SectionHandle IniFile::sectionFor(std::u16string_view name) {
+    if (const auto it = index_.find(ToLowerAscii(name)); it != index_.end()) return it->second;
+    std::u16string header = u"[";
+    header += name;
+    header += u']';
+    addLine(std::move(header));
+    return sections_.size() - 1;
+}
+
 void IniFile::set(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-    std::u16string line(key);
+    setIn(sectionFor(section), key, value);
+}
+
+void IniFile::setIn(SectionHandle section, std::u16string_view key, std::u16string_view value) {
+    std::u16string line;
+    line.reserve(key.size() + 1 + value.size());
+    line += key;
     line += u'=';
     line += EncodeIniValue(value);
-    const auto it = index_.find(Fold(section));
-    if (it == index_.end()) {
-        std::u16string header = u"[";
-        header += section;
-        header += u']';
-        addLine(std::move(header));
-        sections_.back().lines.emplace_back(std::move(line));
-        return;
-    }
-    Section& target = sections_[it->second];
+    Section& target = sections_.at(section);
     if (const auto existing = findKey(target, key)) {
-        target.lines[*existing] = Line(std::move(line));
+        // An unchanged line is left as it is (a save rewrites every key of every entry).
+        if (target.lines[*existing].text != line) target.lines[*existing] = Line(std::move(line));
         return;
     }
     size_t lastKey = 0;
@@ -180,14 +185,29 @@ std::vector<std::u16string> IniFile::sectionNames() const {
     std::vector<std::u16string> names;
     names.reserve(index_.size());
     for (size_t i = 0; i < sections_.size(); ++i) {
-        const auto it = index_.find(Fold(sections_[i].name));
+        const auto it = index_.find(ToLowerAscii(sections_[i].name));
         if (it->second == i) names.push_back(sections_[i].name);
     }
     return names;
 }
 
+std::vector<std::pair<std::u16string, IniFile::SectionHandle>> IniFile::sectionHandles() const {
+    std::vector<std::pair<std::u16string, SectionHandle>> handles;
+    handles.reserve(index_.size());
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        const auto it = index_.find(ToLowerAscii(sections_[i].name));
+        if (it->second == i) handles.emplace_back(sections_[i].name, i);
+    }
+    return handles;
+}
+
 std::u16string IniFile::serialize() const {
     std::u16string out;
+    size_t length = 0;
+    for (const auto& line : preamble_) length += line.text.size() + 2;
+    for (const auto& section : sections_)
+        for (const auto& line : section.lines) length += line.text.size() + 2;
+    out.reserve(length);
     auto put = [&out](const std::vector<Line>& lines) {
         for (const auto& line : lines) {
             out += line.text;

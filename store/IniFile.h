@@ -38,6 +38,17 @@ class IniFile {
     // The names of the sections, in file order, each name once (its first section).
     std::vector<std::u16string> sectionNames() const;
 
+    // The same operations on a section found once, for reading or writing many keys of many
+    // sections without looking each section up again.
+    using SectionHandle = size_t;
+    // The sections in file order, each name once (its first section), with their handles.
+    std::vector<std::pair<std::u16string, SectionHandle>> sectionHandles() const;
+    std::optional<std::u16string> valueIn(SectionHandle section, std::u16string_view key) const;
+    int32_t integerIn(SectionHandle section, std::u16string_view key, int32_t fallback) const;
+    // The first section of that name, added at the end when missing. Handles stay valid.
+    SectionHandle sectionFor(std::u16string_view name);
+    void setIn(SectionHandle section, std::u16string_view key, std::u16string_view value);
+
     // All lines, each ended by CR LF.
     std::u16string serialize() const;
 

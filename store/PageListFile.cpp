@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "core/Text.h"
 #include "store/FileIo.h"
 #include "store/IniFile.h"
+#include "store/PageListLocation.h"
 #include "store/StoreLimits.h"
 #include "store/TextCodec.h"
 
@@ -26,9 +28,6 @@ constexpr std::u16string_view kCaption = u"caption";
 constexpr std::u16string_view kStatus = u"status";
 constexpr int32_t kDefaultStatus = static_cast<int32_t>(PageStatus::Offline);
 
-std::u16string ItemKey(int column) {
-    return u"item" + IntToText(column + 1);
-}
 std::u16string FlagText(bool on) {
     return on ? u"1" : u"0";
 }
@@ -69,39 +68,107 @@ bool IsReadOnly(const std::string& path, mode_t mode) {
     return (mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
-void LoadEntry(const IniFile& ini, std::u16string_view section, bool recheck, PageList& list) {
+constexpr std::u16string_view kItemKeys[kColumnCount] = {u"item1", u"item2", u"item3", u"item4"};
+
+std::optional<PageEntry> LoadEntry(const IniFile& ini, IniFile::SectionHandle section, bool recheck) {
     PageEntry entry;
-    entry.label = ini.text(section, kCaption);
-    if (entry.label.empty()) return;
-    entry.status = static_cast<PageStatus>(ini.integer(section, kStatus, kDefaultStatus));
+    entry.label = ini.valueIn(section, kCaption).value_or(std::u16string());
+    if (entry.label.empty()) return std::nullopt;
+    entry.status = static_cast<PageStatus>(ini.integerIn(section, kStatus, kDefaultStatus));
     for (int column = 0; column < kColumnCount; ++column) {
-        entry.columns[column] = ini.text(section, ItemKey(column));
+        entry.columns[column] = ini.valueIn(section, kItemKeys[column]).value_or(std::u16string());
     }
     if (recheck) {
         entry.status = PageStatus::Offline;
         entry.columns[kStamp].clear();
     }
-    list.insertLoaded(std::move(entry));
+    return entry;
 }
 
 }  // namespace
 
-PageListFile::PageListFile(std::string path) : path_(std::move(path)) {}
+PageListSnapshot TakeSnapshot(const PageList& list, const Options& options) {
+    return PageListSnapshot{options, list.entries()};
+}
+
+PageListFile::PageListFile(std::string path, int64_t maxBytes)
+    : path_(std::move(path)), maxBytes_(maxBytes) {}
+
+PageListFile::~PageListFile() = default;
+
+bool PageListFile::Seen::sameContent(const Seen& other) const {
+    return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
+           modifiedNs == other.modifiedNs;
+}
+
+std::optional<PageListFile::Seen> PageListFile::look(const std::string& path) {
+    struct stat info {};
+    Seen seen;
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return seen;
+        return std::nullopt;
+    }
+    seen.exists = true;
+    seen.device = info.st_dev;
+    seen.inode = info.st_ino;
+    seen.size = static_cast<int64_t>(info.st_size);
+    seen.modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    seen.mode = info.st_mode;
+    seen.owner = info.st_uid;
+    seen.group = info.st_gid;
+    return seen;
+}
+
+void PageListFile::forget() {
+    kept_.reset();
+    seen_.reset();
+    encoding_ = TextEncoding::Utf8;
+}
 
 Options PageListFile::load(PageList& list, const std::function<void(Option, bool)>& setOption) {
-    unreadable_ = false;
-    const FileRead file = ReadWholeFile(path_, kMaxFileBytes);
-    if (file.outcome != FileRead::Outcome::Read) {
-        // Remembered so that the save at the end of the run cannot replace what we never saw.
-        unreadable_ = file.outcome == FileRead::Outcome::Unreadable;
-        return {};
-    }
-    const IniFile ini(DecodeText(file.bytes).text);
-    const int32_t count = ini.integer(kMain, u"count", 0);
     Options options;
-    options.start = ini.boolean(kMain, u"start");
-    options.sort = ini.boolean(kMain, u"sort");
-    options.recheck = ini.boolean(kMain, u"recheck");
+    std::vector<PageEntry> entries;
+    {
+        std::lock_guard lock(mutex_);
+        unreadable_ = false;
+        forget();
+        const std::string target = ResolveLink(path_);
+        const std::optional<Seen> before = look(target);
+        const FileRead file = ReadWholeFile(target, maxBytes_);
+        if (file.outcome != FileRead::Outcome::Read) {
+            // Remembered so that the save at the end of the run cannot replace what we never saw.
+            unreadable_ = file.outcome == FileRead::Outcome::Unreadable;
+            return {};
+        }
+        DecodedText decoded = DecodeText(file.bytes);
+        kept_ = std::make_unique<IniFile>(decoded.text);
+        encoding_ = decoded.encoding;
+        // Kept only when nothing changed the file while it was read.
+        if (const std::optional<Seen> after = look(target); before && after && before->sameContent(*after))
+            seen_ = after;
+        const IniFile& ini = *kept_;
+
+        const int32_t count = ini.integer(kMain, u"count", 0);
+        options.start = ini.boolean(kMain, u"start");
+        options.sort = ini.boolean(kMain, u"sort");
+        options.recheck = ini.boolean(kMain, u"recheck");
+
+        // Listing the sections present gives the same entries as asking for web1..webN one by
+        // one, without walking a huge hand-edited count.
+        std::vector<std::pair<int32_t, IniFile::SectionHandle>> sections;
+        if (count >= 1) {
+            for (const auto& [name, handle] : ini.sectionHandles()) {
+                if (const auto number = WebNumber(name, count)) sections.emplace_back(*number, handle);
+            }
+        }
+        std::sort(sections.begin(), sections.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        entries.reserve(sections.size());
+        for (const auto& section : sections) {
+            if (auto entry = LoadEntry(ini, section.second, options.recheck))
+                entries.push_back(std::move(*entry));
+        }
+    }
 
     // A failing option action (the start registration) must not cut the entries short: the save
     // at the end of the run would otherwise replace the stored list with a shorter one.
@@ -118,59 +185,63 @@ Options PageListFile::load(PageList& list, const std::function<void(Option, bool
     report(Option::Sort, options.sort);
     report(Option::Recheck, options.recheck);
     if (options.sort) list.setSorted(true);
-
-    // Listing the sections present gives the same entries as asking for web1..webN one by one,
-    // without walking a huge hand-edited count.
-    std::vector<std::pair<int32_t, std::u16string>> sections;
-    if (count >= 1) {
-        for (auto& name : ini.sectionNames()) {
-            if (const auto number = WebNumber(name, count)) sections.emplace_back(*number, std::move(name));
-        }
-    }
-    std::sort(sections.begin(), sections.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& section : sections) LoadEntry(ini, section.second, options.recheck, list);
+    list.insertLoaded(std::move(entries));
 
     if (held) std::rethrow_exception(held);
     return options;
 }
 
-void PageListFile::save(const PageList& list, const Options& options) {
+void PageListFile::save(const PageListSnapshot& snapshot) {
+    std::lock_guard lock(mutex_);
     const Error refused("Unable to write to " + FullPath(path_));
     if (unreadable_) throw refused;
     const std::string target = ResolveLink(path_);
-    const FileRead current = ReadWholeFile(target, kMaxFileBytes);
-    if (current.outcome == FileRead::Outcome::Unreadable) throw refused;
+    const std::optional<Seen> now = look(target);
+    if (!now || (now->exists && (!S_ISREG(now->mode) || now->size > maxBytes_))) throw refused;
 
-    DecodedText decoded;
+    if (!kept_ || !seen_ || !seen_->sameContent(*now)) {
+        // Another program changed (or made, or removed) the file since: what it holds now is kept.
+        forget();
+        const FileRead current = ReadWholeFile(target, maxBytes_);
+        if (current.outcome == FileRead::Outcome::Unreadable) throw refused;
+        DecodedText decoded;
+        if (current.outcome == FileRead::Outcome::Read) decoded = DecodeText(current.bytes);
+        kept_ = std::make_unique<IniFile>(decoded.text);
+        encoding_ = decoded.encoding;
+    }
+
     ReplaceOptions replace;
-    if (current.outcome == FileRead::Outcome::Read) {
-        if (IsReadOnly(target, current.mode)) throw refused;
-        decoded = DecodeText(current.bytes);
-        replace.mode = current.mode;
-        replace.owner = current.owner;
-        replace.group = current.group;
+    if (now->exists) {
+        if (IsReadOnly(target, now->mode)) throw refused;
+        replace.mode = now->mode & 07777;
+        replace.owner = now->owner;
+        replace.group = now->group;
     } else {
+        // The first save into the user's configuration folder makes the folder.
+        if (!CreatePageListFolder(path_)) throw refused;
         replace.keepUmaskMode = true;
     }
 
-    IniFile ini(decoded.text);
-    ini.set(kMain, u"count", IntToText(static_cast<int64_t>(list.size())));
-    ini.set(kMain, u"start", FlagText(options.start));
-    ini.set(kMain, u"sort", FlagText(options.sort));
-    ini.set(kMain, u"recheck", FlagText(options.recheck));
+    IniFile& ini = *kept_;
+    ini.set(kMain, u"count", IntToText(static_cast<int64_t>(snapshot.entries.size())));
+    ini.set(kMain, u"start", FlagText(snapshot.options.start));
+    ini.set(kMain, u"sort", FlagText(snapshot.options.sort));
+    ini.set(kMain, u"recheck", FlagText(snapshot.options.recheck));
     size_t position = 0;
-    for (const PageEntry& entry : list.entries()) {
-        const std::u16string section = u"web" + IntToText(static_cast<int64_t>(++position));
-        ini.set(section, kCaption, entry.label);
-        ini.set(section, kStatus, IntToText(static_cast<int32_t>(entry.status)));
+    for (const PageEntry& entry : snapshot.entries) {
+        const auto section = ini.sectionFor(u"web" + IntToText(static_cast<int64_t>(++position)));
+        ini.setIn(section, kCaption, entry.label);
+        ini.setIn(section, kStatus, IntToText(static_cast<int32_t>(entry.status)));
         for (int column = 0; column < kColumnCount; ++column) {
-            ini.set(section, ItemKey(column), entry.columns[column]);
+            ini.setIn(section, kItemKeys[column], entry.columns[column]);
         }
     }
-    if (!ReplaceFileAtomically(target, EncodeText(ini.serialize(), decoded.encoding), replace)) {
+    if (!ReplaceFileAtomically(target, EncodeText(ini.serialize(), encoding_), replace)) {
+        // What is kept no longer matches the file: the next save reads it again.
+        forget();
         throw refused;
     }
+    seen_ = look(target);
 }
 
 }  // namespace vantrel

@@ -9,6 +9,6 @@ namespace vantrel {
 constexpr size_t kMaxValueLength = 2047;
 
 // A page list file larger than this is treated as unreadable (and is never replaced).
-constexpr int64_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr int64_t kMaxFileBytes = 256 * 1024 * 1024;
 
 }  // namespace vantrel

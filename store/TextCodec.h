@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Text.h"
+
 namespace vantrel {
 
 enum class TextEncoding { Utf8, Utf8Bom, Utf16Le };
@@ -22,9 +24,6 @@ DecodedText DecodeText(std::string_view bytes);
 
 // The text in the given encoding, with the byte-order mark where the encoding has one.
 std::string EncodeText(std::u16string_view text, TextEncoding encoding);
-
-// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
-bool IsValidUtf8(std::string_view bytes);
 
 // The character of one Windows-1252 byte; the five undefined bytes map to the same code point.
 char16_t FromWindows1252(unsigned char byte);

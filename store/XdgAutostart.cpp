@@ -9,6 +9,7 @@
 
 #include "core/Error.h"
 #include "store/FileIo.h"
+#include "store/PageListLocation.h"
 
 namespace vantrel {
 namespace {
@@ -51,18 +52,17 @@ std::string ExecValue(const std::string& executable) {
     return value;
 }
 
-bool IsWritableDirectory(const std::string& directory) {
-    struct stat info {};
-    return ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           ::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-}
-
 }  // namespace
 
 XdgAutostart::XdgAutostart(std::string directory, std::string executable)
     : directory_(std::move(directory)),
       executable_(std::move(executable)),
       fileName_(directory_ + "/" + kValueName + ".desktop") {}
+
+std::string XdgAutostart::userDirectory(const UserEnvironment& env) {
+    const std::string config = ConfigHome(env);
+    return config.empty() ? std::string() : config + "/autostart";
+}
 
 std::string XdgAutostart::desktopEntry(const std::string& executable) {
     return std::string(
@@ -73,20 +73,25 @@ std::string XdgAutostart::desktopEntry(const std::string& executable) {
                "Exec=") +
            ExecValue(executable) +
            "\n"
+           "Icon=" +
+           kAppIconName +
+           "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }
 
 void XdgAutostart::apply(bool on) {
-    // The location cannot be opened: as with a registry key we may not open, silently nothing.
-    if (!IsWritableDirectory(directory_)) return;
     if (!on) {
-        ::unlink(fileName_.c_str());
+        if (!directory_.empty()) ::unlink(fileName_.c_str());
         return;
     }
+    // The folder is the user's own, so unlike a machine-wide location there is no "not ours to
+    // open": a folder that cannot be made, like an entry that cannot be written, leaves autostart
+    // off while the box shows it on, and the user is told.
     ReplaceOptions options;
     options.mode = 0644;
-    if (!ReplaceFileAtomically(fileName_, desktopEntry(executable_), options)) {
+    if (directory_.empty() || !CreateFolders(directory_, 0700) ||
+        !ReplaceFileAtomically(fileName_, desktopEntry(executable_), options)) {
         throw Error(std::string("Failed to set data for '") + kValueName + "'");
     }
 }

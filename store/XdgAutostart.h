@@ -1,27 +1,33 @@
 #pragma once
-// Start with the system on a freedesktop.org desktop: a desktop entry named after the program in
-// a machine-wide autostart directory (normally /etc/xdg/autostart) runs it hidden at log-on.
+// Start with the desktop on a freedesktop.org desktop: a desktop entry named after the program in
+// the user's own autostart folder (~/.config/autostart) runs this user's copy hidden at log-on.
 #include <string>
 
 #include "store/Autostart.h"
 
 namespace vantrel {
 
-// The machine-wide autostart directory of the freedesktop.org autostart rules; the per-user one is
-// never used.
-inline constexpr char kSystemAutostartDirectory[] = "/etc/xdg/autostart";
+struct UserEnvironment;
+
+// The icon's name in the icon theme, which is also the application id of the installed launcher.
+inline constexpr char kAppIconName[] = "io.github.vantrel.Vantrel";
 
 class XdgAutostart : public Autostart {
   public:
-    // `directory`: the autostart directory; `executable`: the program's full path.
+    // `directory`: the autostart folder; `executable`: the program's full path.
     XdgAutostart(std::string directory, std::string executable);
+
+    // The user's autostart folder: <ConfigHome>/autostart (freedesktop.org Desktop Application
+    // Autostart rules). Empty when the user has no configuration folder.
+    static std::string userDirectory(const UserEnvironment& env);
 
     // The entry's file: "<directory>/Vantrel.desktop".
     const std::string& fileName() const { return fileName_; }
 
-    // on: writes the entry atomically, replacing any file of that name; throws
-    // Error("Failed to set data for 'Vantrel'") when that fails. off: removes the file if present,
-    // ignoring failures. Does nothing at all when the directory is missing or not writable.
+    // on: creates the folder when it is missing (mode 0700), then writes the entry atomically,
+    // replacing any file of that name; throws Error("Failed to set data for 'Vantrel'") when the
+    // folder cannot be created or the entry cannot be written. off: removes the file if present,
+    // ignoring failures.
     void apply(bool on) override;
 
     // The entry's text for an executable (Exec quoted and escaped for the Desktop Entry format).

@@ -4,45 +4,28 @@
 #include <QGuiApplication>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
+#include <unordered_map>
 
 #include "core/Crc32.h"
+#include "net/CookieStore.h"
 #include "ui/ErrorDisplay.h"
 
 namespace vantrel {
 
 namespace {
 
-// How long shutting down waits for the download thread before leaving it behind.
+// How long shutting down waits for the download threads before leaving them behind.
 constexpr std::chrono::milliseconds kJoinWait{1000};
-
-}  // namespace
-
-// What the user-interface thread and the download thread share. The thread holds its own
-// reference, so that a thread which does not end in time can be left behind safely.
-struct CheckRunner::Channel {
-    explicit Channel(FetcherOptions options) : fetcher(std::move(options)) {}
-
-    std::mutex mutex;
-    std::condition_variable wake;                            // a job or the stop request arrived
-    std::condition_variable finished;                        // the thread has left its loop
-    std::optional<std::pair<uint64_t, std::u16string>> job;  // sequence number, URL
-    bool stop = false;
-    bool done = false;
-    CheckRunner* owner = nullptr;  // null once the runner no longer takes results
-    PageFetcher fetcher;           // used by the thread only; cancel() from anywhere
-};
-
-namespace {
 
 DownloadResult fetchAndSum(PageFetcher& fetcher, const std::u16string& url) {
     DownloadResult result;
     try {
         // The page text (up to the fetcher's size limit) stays on this thread; only its
         // checksum goes back.
-        const std::u16string text = fetcher.get(url);
+        const std::u16string_view text = fetcher.fetch(url);
         if (!text.empty()) {
             result.checksum = Crc32::checksumText(text);
             result.gotText = true;
@@ -56,38 +39,90 @@ DownloadResult fetchAndSum(PageFetcher& fetcher, const std::u16string& url) {
 
 }  // namespace
 
+// What the user-interface thread and the workers share. Each thread holds its own reference, so
+// a thread which does not end in time can be left behind safely.
+struct CheckRunner::Channel {
+    struct Worker {
+        explicit Worker(const FetcherOptions& options) : fetcher(options) {}
+        std::deque<Download> jobs;  // one host's downloads, run one after the other
+        PageFetcher fetcher;  // used by its thread only (its kept connection with it); cancel() from anywhere
+        std::thread thread;
+        bool started = false;
+    };
+
+    explicit Channel(FetcherOptions given) : options(std::move(given)) {
+        options.cookies = std::make_shared<CookieStore>();
+        options.largeBodyTurn = std::make_shared<std::timed_mutex>();
+        for (size_t i = 0; i < kMaxParallelDownloads; ++i)
+            workers.push_back(std::make_unique<Worker>(options));
+    }
+
+    FetcherOptions options;
+    std::mutex mutex;
+    std::condition_variable wake;      // a job or the stop request arrived
+    std::condition_variable finished;  // a thread has left its loop
+    std::vector<std::unique_ptr<Worker>> workers;
+    size_t running = 0;  // threads still in their loop
+    bool stop = false;
+    CheckRunner* owner = nullptr;  // null once the runner no longer takes results
+};
+
 struct CheckRunner::Impl {
     Impl(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options)
-        : cycle(list, clock, notifier), channel(std::make_shared<Channel>(std::move(options))) {}
+        : cycle(list, clock, notifier), channel(std::make_shared<Channel>(std::move(options))) {
+        pending.resize(kMaxParallelDownloads, 0);
+        lastHost.resize(kMaxParallelDownloads);
+    }
+
+    // The worker for a host: the one already serving it, else an idle one, preferably the one
+    // that served it last (its connection may still be open), else the least loaded.
+    size_t workerFor(const std::u16string& host) {
+        if (auto it = hostWorker.find(host); it != hostWorker.end()) return it->second;
+        size_t chosen = pending.size();
+        for (size_t i = 0; i < pending.size(); ++i) {
+            if (pending[i] != 0) continue;
+            if (lastHost[i] == host) return i;
+            if (chosen == pending.size()) chosen = i;
+        }
+        if (chosen == pending.size()) {
+            chosen = 0;
+            for (size_t i = 1; i < pending.size(); ++i)
+                if (pending[i] < pending[chosen]) chosen = i;
+        }
+        return chosen;
+    }
 
     CheckCycle cycle;
     std::shared_ptr<Channel> channel;
-    std::thread worker;
-    std::optional<Download> current;  // the download in flight
-    uint64_t sequence = 0;            // numbers the downloads handed to the thread
+    std::vector<size_t> pending;           // per worker: jobs handed to it, results not yet back
+    std::vector<std::u16string> lastHost;  // per worker: the host of its last job
+    std::unordered_map<std::u16string, size_t> hostWorker;  // hosts with jobs out -> their worker
+    size_t outstanding = 0;
     bool cursorShown = false;
     bool shutDown = false;
 };
 
-void CheckRunner::workerLoop(std::shared_ptr<Channel> channel) {
+void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
+    Channel::Worker& worker = *channel->workers[slot];
     std::unique_lock lock(channel->mutex);
     for (;;) {
-        channel->wake.wait(lock, [&] { return channel->stop || channel->job.has_value(); });
+        channel->wake.wait(lock, [&] { return channel->stop || !worker.jobs.empty(); });
         if (channel->stop) break;
-        auto [sequence, url] = std::move(*channel->job);
-        channel->job.reset();
+        const Download download = std::move(worker.jobs.front());
+        worker.jobs.pop_front();
         lock.unlock();
-        const DownloadResult result = fetchAndSum(channel->fetcher, url);
+        // The next job of this host starts right after this one, whenever the result is applied.
+        const DownloadResult result = fetchAndSum(worker.fetcher, download.url);
         lock.lock();
         // Posting under the lock: the runner clears `owner` under it before it goes away, and a
         // posted call still queued when it is destroyed is discarded with it.
         if (CheckRunner* owner = channel->owner) {
             QMetaObject::invokeMethod(
-                owner, [owner, sequence = sequence, result] { owner->resultArrived(sequence, result); },
+                owner, [owner, slot, download, result] { owner->resultArrived(slot, download, result); },
                 Qt::QueuedConnection);
         }
     }
-    channel->done = true;
+    --channel->running;
     channel->finished.notify_all();
 }
 
@@ -95,7 +130,6 @@ CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock,
                          QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>(list, notifier, clock, std::move(options))) {
     d->channel->owner = this;
-    d->worker = std::thread(workerLoop, d->channel);
 }
 
 CheckRunner::~CheckRunner() {
@@ -103,87 +137,113 @@ CheckRunner::~CheckRunner() {
 }
 
 bool CheckRunner::downloading() const {
-    return d->current.has_value();
+    return d->outstanding > 0;
 }
 
 void CheckRunner::tick() {
-    if (d->shutDown || d->cycle.running()) return;
-    if (std::optional<Download> first = d->cycle.tick())
-        startDownload(std::move(*first));
-    else
-        emit cycleFinished();
-}
-
-void CheckRunner::startDownload(Download download) {
-    if (!d->cursorShown) {
-        // The arrow with the hourglass: the program stays usable while the page loads.
-        QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
-        d->cursorShown = true;
-    }
-    const uint64_t sequence = ++d->sequence;
-    std::u16string url = download.url;
-    d->current = std::move(download);
-    {
-        std::lock_guard lock(d->channel->mutex);
-        d->channel->job.emplace(sequence, std::move(url));
-    }
-    d->channel->wake.notify_one();
-}
-
-void CheckRunner::restoreCursor() {
-    if (d->cursorShown) {
-        QGuiApplication::restoreOverrideCursor();
-        d->cursorShown = false;
-    }
-}
-
-void CheckRunner::resultArrived(uint64_t sequence, DownloadResult result) {
-    if (d->shutDown || !d->current || sequence != d->sequence) return;
-    restoreCursor();
-    const Download done = std::move(*d->current);
-    d->current.reset();
-    std::optional<Download> next;
+    if (d->shutDown) return;
+    std::vector<Download> downloads;
     try {
-        next = d->cycle.finish(done, result);
+        downloads = d->cycle.tick();
     } catch (const std::exception& error) {
-        // A failure outside the download itself ends this cycle; the next tick starts anew.
+        // A failure outside a download (the notifier) ends this tick's work and is shown.
+        ErrorDisplay::show(error);
+        if (d->shutDown) return;
+    }
+    start(std::move(downloads));
+    if (d->outstanding == 0 && d->cycle.waiting() == 0) emit cycleFinished();
+}
+
+void CheckRunner::start(std::vector<Download> downloads) {
+    if (downloads.empty()) return;
+    Channel& channel = *d->channel;
+    {
+        std::lock_guard lock(channel.mutex);
+        for (Download& download : downloads) {
+            const size_t slot = d->workerFor(download.host);
+            d->hostWorker[download.host] = slot;
+            d->lastHost[slot] = download.host;
+            ++d->pending[slot];
+            ++d->outstanding;
+            Channel::Worker& worker = *channel.workers[slot];
+            worker.jobs.push_back(std::move(download));
+            if (!worker.started) {
+                // Threads start when first needed: a list of a few hosts never has eight.
+                worker.started = true;
+                ++channel.running;
+                worker.thread = std::thread(workerLoop, d->channel, slot);
+            }
+        }
+    }
+    channel.wake.notify_all();
+    updateCursor();
+}
+
+void CheckRunner::updateCursor() {
+    const bool busy = d->outstanding > 0 && !d->shutDown;
+    if (busy == d->cursorShown) return;
+    d->cursorShown = busy;
+    if (busy)
+        // The arrow with the hourglass: the program stays usable while pages load.
+        QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void CheckRunner::resultArrived(size_t slot, const Download& download, const DownloadResult& result) {
+    if (d->shutDown) return;
+    --d->outstanding;
+    if (--d->pending[slot] == 0) d->hostWorker.erase(download.host);
+    std::vector<Download> next;
+    try {
+        next = d->cycle.finish(download, result);
+    } catch (const std::exception& error) {
+        // A failure outside the download itself (the notifier) ends what waits; downloads still
+        // running come back to nothing, and the next tick starts anew.
         d->cycle.abandon();
+        updateCursor();
         ErrorDisplay::show(error);
     }
-    // The error display's box runs events: the window may have closed, or a tick started anew.
-    if (d->shutDown || d->current) return;
-    if (next)
-        startDownload(std::move(*next));
-    else
-        emit cycleFinished();
+    // The error display's box runs events: the window may have closed meanwhile.
+    if (d->shutDown) return;
+    start(std::move(next));
+    updateCursor();
+    if (d->outstanding == 0 && d->cycle.waiting() == 0) emit cycleFinished();
 }
 
 void CheckRunner::shutdown() {
     if (d->shutDown) return;
     d->shutDown = true;
     d->cycle.abandon();
-    d->current.reset();
     std::shared_ptr<Channel> channel = d->channel;
     {
         std::lock_guard lock(channel->mutex);
         channel->stop = true;
         channel->owner = nullptr;
-        channel->job.reset();
+        for (auto& worker : channel->workers) worker->jobs.clear();
     }
-    channel->wake.notify_one();
-    channel->fetcher.cancel();
-    if (d->worker.joinable()) {
+    channel->wake.notify_all();
+    for (auto& worker : channel->workers) worker->fetcher.cancel();
+    {
         std::unique_lock lock(channel->mutex);
-        const bool ended = channel->finished.wait_for(lock, kJoinWait, [&] { return channel->done; });
-        lock.unlock();
-        // A download that ignores the cancel (a name look-up cannot be interrupted) is left to
-        // end on its own; it holds what it uses and posts nothing any more.
-        if (ended)
-            d->worker.join();
-        else
-            d->worker.detach();
+        channel->finished.wait_for(lock, kJoinWait, [&] { return channel->running == 0; });
     }
-    restoreCursor();
+    // A download that ignores the cancel (a name look-up cannot be interrupted) is left to end on
+    // its own; it holds what it uses through its reference to the channel and posts nothing.
+    for (auto& worker : channel->workers) {
+        if (!worker->thread.joinable()) continue;
+        bool ended = false;
+        {
+            std::lock_guard lock(channel->mutex);
+            ended = channel->running == 0;
+        }
+        if (ended)
+            worker->thread.join();
+        else
+            worker->thread.detach();
+    }
+    d->outstanding = 0;
+    updateCursor();
 }
 
 }  // namespace vantrel

@@ -43,6 +43,7 @@ bool Monitor::startHidden() const {
 }
 
 QString Monitor::filePath() const {
+    if (!settings_.pageListPath.isEmpty()) return settings_.pageListPath;
     return settings_.exeDir + kPageListFileName;
 }
 

@@ -23,9 +23,10 @@ class Clock;
 class Notifier;
 
 struct MonitorSettings {
-    QStringList args;  // the program's arguments, without the program path
-    QString exeDir;    // the executable's directory, with a trailing "/"
-    QString exePath;   // the executable's full path (for the autostart entry)
+    QStringList args;      // the program's arguments, without the program path
+    QString exeDir;        // the executable's directory, with a trailing "/"
+    QString exePath;       // the executable's full path (for the autostart entry)
+    QString pageListPath;  // the page list file; empty: webpages.dat in exeDir
     QString autostartDir = QStringLiteral("/etc/xdg/autostart");
     int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
     FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
@@ -43,7 +44,8 @@ class Monitor : public QObject {
     const PageList& list() const { return list_; }
     const Options& options() const { return options_; }
     bool startHidden() const;
-    // The page list file's full path: the executable's directory and "webpages.dat".
+    // The page list file's full path: the one the settings name, else the executable's directory
+    // and "webpages.dat".
     QString filePath() const;
 
     // Starts the check runner and reads the page list file. Every option stored as on is handed

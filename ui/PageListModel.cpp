@@ -102,4 +102,17 @@ void PageListModel::changed(size_t position) {
     emit dataChanged(at, at, {Qt::DisplayRole, Qt::DecorationRole, StatusRole});
 }
 
+void PageListModel::changedRange(size_t first, size_t last) {
+    emit dataChanged(index(static_cast<int>(first)), index(static_cast<int>(last)),
+                     {Qt::DisplayRole, Qt::DecorationRole, StatusRole});
+}
+
+void PageListModel::aboutToReset() {
+    beginResetModel();
+}
+
+void PageListModel::wasReset() {
+    endResetModel();
+}
+
 }  // namespace vantrel

@@ -45,6 +45,9 @@ class PageListModel : public QAbstractListModel, private PageListObserver {
     void aboutToReorder() override;
     void reordered() override;
     void changed(size_t position) override;
+    void changedRange(size_t first, size_t last) override;
+    void aboutToReset() override;
+    void wasReset() override;
 
     PageList& list_;
     QPixmap images_[kStatusImageCount];

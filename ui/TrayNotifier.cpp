@@ -27,6 +27,8 @@ TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystem
     hint_ = appTitle();
     icon_->setToolTip(hint_);
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayNotifier::onActivated);
+    // A click on the balloon, or on the desktop's notification when the balloons go through its
+    // notification service: see onMessageClicked().
     connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayNotifier::onMessageClicked);
 }
 
@@ -84,12 +86,13 @@ void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
 }
 
 void TrayNotifier::onMessageClicked() {
-    // On X11 a press on the icon reports a balloon click first and then the icon's click: the
-    // icon's click wins, so it counts once and shows the main window.
-    balloonClickPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        if (!balloonClickPending_) return;
-        balloonClickPending_ = false;
+    // With the toolkit's own balloon a click on the icon reports the balloon's click first and the
+    // icon's click right after, in the same event: wait for it, so that one click counts once (and
+    // shows the main window). A click on the balloon alone opens the changes it announced, or
+    // brings the window back as a click on the icon does.
+    const quint64 triggersBefore = triggers_;
+    QTimer::singleShot(0, this, [this, triggersBefore] {
+        if (triggers_ != triggersBefore) return;
         if (balloonStatus_ == PageStatus::Changed)
             emit changeBalloonClicked(balloonLabel_);
         else
@@ -100,7 +103,7 @@ void TrayNotifier::onMessageClicked() {
 void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
-            balloonClickPending_ = false;
+            ++triggers_;
             lastTrigger_.start();
             emit clicked();
             break;

@@ -40,7 +40,7 @@ class TrayNotifier : public QObject, public Notifier {
 
   signals:
     // A left click or double-click on the icon (a double-click counts once), or a click on a
-    // balloon that did not announce a change.
+    // balloon or on the desktop's notification that shows it, unless it announced a change.
     void clicked();
     // A click on the balloon that announced a change of the page labelled `label`.
     void changeBalloonClicked(const QString& label);
@@ -56,8 +56,8 @@ class TrayNotifier : public QObject, public Notifier {
     // What the last balloon was about, for a click on it.
     PageStatus balloonStatus_ = PageStatus::Online;
     QString balloonLabel_;
-    bool balloonClickPending_ = false;
     QElapsedTimer lastTrigger_;  // when the last single click came, to fold a double-click into it
+    quint64 triggers_ = 0;       // single clicks so far, to fold a balloon's click into the icon's
 };
 
 }  // namespace vantrel

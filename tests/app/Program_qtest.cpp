@@ -4,11 +4,7 @@
 // status listing printed beside a running program.
 // Every case runs its own copy of the executable (webpages.dat lives next to it) with its own
 // runtime directory (the single-instance lock lives there), so cases may run in parallel.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +17,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
+
+#include "support/ScriptedServer.h"
+#include "support/XvfbDisplay.h"
 
 namespace {
 
@@ -227,43 +226,6 @@ QByteArray threeEntries() {
            "; kept by hand\r\n[notes]\r\nowner=me\r\n";
 }
 
-// A server on 127.0.0.1 (a port of the system's choice) that accepts and never answers.
-class SilentServer {
-  public:
-    SilentServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(listener_, 4) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() {
-        for (const int fd : accepted_) ::close(fd);
-        if (listener_ >= 0) ::close(listener_);
-    }
-    int port() const { return port_; }
-    // True once a client connected within `ms`; the connection is kept open and silent.
-    bool waitForConnection(int ms) {
-        pollfd entry{listener_, POLLIN, 0};
-        if (::poll(&entry, 1, ms) != 1) return false;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return false;
-        accepted_ << fd;
-        return true;
-    }
-
-  private:
-    int listener_ = -1;
-    int port_ = 0;
-    QList<int> accepted_;
-};
-
 }  // namespace
 
 class ProgramTest : public QObject {
@@ -461,11 +423,12 @@ class ProgramTest : public QObject {
     }
     void theEndDuringAHungDownloadDoesNotWaitForIt() {
         QFETCH(bool, byExitCommand);
-        SilentServer silent;
-        QVERIFY(silent.port() > 0);
+        vantrel::test::ScriptedServer silent;
+        QVERIFY(silent.listening());
+        silent.set("/page", vantrel::test::Page{200, {}, true});
         Program program;
         QVERIFY(program.valid());
-        const QByteArray url = "http://127.0.0.1:" + QByteArray::number(silent.port()) + "/page";
+        const QByteArray url = QByteArray::fromStdString(silent.url8("/page"));
         QVERIFY(
             program.writeDataFile("[main]\r\ncount=1\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n[web1]\r\n"
                                   "caption=Silent\r\nstatus=0\r\nitem1=" +
@@ -477,7 +440,7 @@ class ProgramTest : public QObject {
             window = waitForMainWindow(process);
             QVERIFY(!window.isEmpty());
         }
-        QVERIFY(silent.waitForConnection(timeoutMs()));
+        QVERIFY(silent.waitForRequests(1, timeoutMs()));
         // A download waits up to 15 s per read; the end must not wait for it.
         const int bound = qMin(timeoutMs(), 10000);
         QElapsedTimer ending;
@@ -500,16 +463,9 @@ class ProgramTest : public QObject {
 
     void withoutANotificationAreaTheErrorIsShownAndTheFileKept() {
         // A display of its own without a tray host.
-        QProcess xvfb;
-        const auto stopXvfb = qScopeGuard([&xvfb] {
-            xvfb.terminate();
-            if (!xvfb.waitForFinished(timeoutMs())) xvfb.kill();
-            xvfb.waitForFinished(timeoutMs());
-        });
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-        if (!xvfb.waitForStarted(timeoutMs())) QSKIP("Xvfb is not installed");
-        QVERIFY(waitFor([&] { return xvfb.canReadLine(); }, timeoutMs()));
-        const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+        const vantrel::test::XvfbDisplay xvfb;
+        QVERIFY2(!xvfb.name().empty(), xvfb.error().c_str());
+        const QString display = QString::fromStdString(xvfb.name());
 
         Program program;
         QVERIFY(program.valid());

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "FetcherTestSupport.h"
-#include "NginxServer.h"
 #include "net/TlsStream.h"
+#include "support/NginxServer.h"
 
 namespace vantrel {
 namespace {

@@ -4,16 +4,17 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
 #include "FetcherTestSupport.h"
-#include "LocalServer.h"
+#include "support/ScriptedServer.h"
 
 namespace vantrel {
 namespace {
 
-using test::LocalServer;
+using LocalServer = test::ScriptedServer;
 using test::requestHead;
 
 std::u16string localUrl(int port, const std::string& path) {
@@ -91,25 +92,17 @@ TEST(FetcherSocketTest, TricklingServerStopsAtTheGetDeadline) {
 }
 
 TEST(FetcherSocketTest, RefusedConnect) {
-    int port;
-    {
-        LocalServer closed([](LocalServer&, int) {});
-        port = closed.port();
-    }
     PageFetcher fetcher;
-    EXPECT_EQ(test::failureOf(fetcher, localUrl(port, "/")), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(test::failureOf(fetcher, localUrl(test::RefusedPort(), "/")),
+              "Socket Error # 10061\r\nConnection refused.");
 }
 
 TEST(FetcherSocketTest, ConnectToAFullBacklogTimesOut) {
     // A listener that never accepts: once its queue is full, further connects get no answer.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const test::LoopbackSocket listener(0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 0);
     socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::getsockname(listener.fd(), reinterpret_cast<sockaddr*>(&address), &size);
     std::vector<int> queued;
     for (int i = 0; i < 4; ++i) {
         const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -119,10 +112,9 @@ TEST(FetcherSocketTest, ConnectToAFullBacklogTimesOut) {
     FetcherOptions options;
     options.connectTimeoutMs = 200;
     PageFetcher fetcher(options);
-    EXPECT_EQ(test::failureOf(fetcher, localUrl(ntohs(address.sin_port), "/")),
+    EXPECT_EQ(test::failureOf(fetcher, localUrl(listener.port(), "/")),
               "Socket Error # 10060\r\nConnection timed out.");
     for (int c : queued) ::close(c);
-    ::close(fd);
 }
 
 TEST(FetcherSocketTest, ResetByPeer) {

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the store tests: a fresh temporary directory per test, raw file bytes, and running
-// a piece of a test as an unprivileged user, so permission checks hold even when tests run as root.
+// Helpers of the store tests: raw file bytes, and running a piece of a test as an unprivileged
+// user, so permission checks hold even when tests run as root.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,41 +16,9 @@
 #include <sstream>
 #include <string>
 
+#include "support/TempDir.h"
+
 namespace vantrel::test {
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-store-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
-        // Reachable by the unprivileged user of RunUnprivileged.
-        ::chmod(path_.c_str(), 0755);
-    }
-    ~TempDir() {
-        std::error_code error;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, error)) {
-            ::chmod(entry.path().c_str(), 0755);
-        }
-        std::filesystem::remove_all(path_, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    // The names in the directory, to prove that no temporary file was left behind.
-    std::set<std::string> names() const {
-        std::set<std::string> result;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-            result.insert(entry.path().filename().string());
-        }
-        return result;
-    }
-
-  private:
-    std::string path_;
-};
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -15,10 +15,10 @@
 #include <functional>
 #include <memory>
 
-#include "TrayProbe.h"
 #include "core/Clock.h"
 #include "core/PageList.h"
 #include "core/Text.h"
+#include "support/TrayProbe.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/PageListModel.h"

@@ -14,10 +14,10 @@
 #include <functional>
 #include <memory>
 
-#include "TrayProbe.h"
 #include "core/CheckCycle.h"
 #include "core/Clock.h"
 #include "store/HistoryStore.h"
+#include "support/TrayProbe.h"
 #include "ui/ChangesWindow.h"
 #include "ui/DetailsWindow.h"
 #include "ui/MonitorUnit.h"

@@ -1,16 +1,9 @@
 // The main window as a background watcher, end to end in one process: a hidden start with the
 // icon shown, pages from a scripted server and from nginx checked on the window's timer, the
 // balloons and the tooltip, the results in the page list file, and the way back by a click.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -21,11 +14,12 @@
 #include "core/PageList.h"
 #include "core/Text.h"
 #include "store/PageListFile.h"
+#include "support/NginxServer.h"
+#include "support/ScriptedServer.h"
+#include "support/TrayProbe.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
-#include "ui/ScriptedServer.h"
 #include "ui/TrayNotifier.h"
-#include "ui/TrayProbe.h"
 
 using namespace vantrel;
 
@@ -43,78 +37,14 @@ std::u16string u16(const QString& text) {
     return text.toStdU16String();
 }
 
-PageEntry entry(const char16_t* label, PageStatus status, const QString& url, const char16_t* interval,
+PageEntry entry(const char16_t* label, PageStatus status, std::u16string url, const char16_t* interval,
                 std::u16string stamp, std::u16string checksum) {
     PageEntry made;
     made.label = label;
     made.status = status;
-    made.columns = {u16(url), interval, std::move(stamp), std::move(checksum)};
+    made.columns = {std::move(url), interval, std::move(stamp), std::move(checksum)};
     return made;
 }
-
-bool portAnswers(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
-
-// nginx serving one page from a directory of its own, on 127.0.0.1 and a free port; stopped by
-// its pid (it runs in the foreground as a child of the test).
-class Nginx {
-  public:
-    bool start(const QString& dir, const QByteArray& page) {
-        port_ = scripted::refusedPort();
-        QDir(dir).mkpath(QStringLiteral("www"));
-        QDir(dir).mkpath(QStringLiteral("temp"));
-        QFile index(dir + QStringLiteral("/www/index.html"));
-        if (!index.open(QIODevice::WriteOnly) || index.write(page) != page.size()) return false;
-        index.close();
-        const QString temp = dir + QStringLiteral("/temp");
-        const QString config = QStringLiteral(
-                                   "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                                   "pid %1/nginx.pid;\nerror_log %1/error.log;\n"
-                                   "events { worker_connections 64; }\n"
-                                   "http {\n  access_log off;\n  default_type text/html;\n"
-                                   "  client_body_temp_path %2; proxy_temp_path %2; fastcgi_temp_path %2;\n"
-                                   "  uwsgi_temp_path %2; scgi_temp_path %2;\n"
-                                   "  server { listen 127.0.0.1:%3; root %1/www; }\n}\n")
-                                   .arg(dir, temp)
-                                   .arg(port_);
-        QFile file(dir + QStringLiteral("/nginx.conf"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return false;
-        file.close();
-        QString program = QStandardPaths::findExecutable(QStringLiteral("nginx"));
-        if (program.isEmpty())
-            program = QStandardPaths::findExecutable(QStringLiteral("nginx"), {QStringLiteral("/usr/sbin")});
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(program, {QStringLiteral("-p"), dir + QLatin1Char('/'), QStringLiteral("-c"),
-                                 dir + QStringLiteral("/nginx.conf"), QStringLiteral("-e"),
-                                 dir + QStringLiteral("/error.log")});
-        if (!process_.waitForStarted(5000)) return false;
-        for (int tries = 0; tries < 100 && process_.state() == QProcess::Running; ++tries) {
-            if (portAnswers(port_)) return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    ~Nginx() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();  // SIGTERM to its pid: a fast shutdown
-        if (!process_.waitForFinished(5000)) process_.kill();
-        process_.waitForFinished(1000);
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port_); }
-    QByteArray output() { return process_.readAll(); }
-
-  private:
-    QProcess process_;
-    quint16 port_ = 0;
-};
 
 MonitorSettings settingsFor(const QTemporaryDir& dir, QStringList args) {
     MonitorSettings settings;
@@ -165,15 +95,16 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
     if (child_) QSKIP("not in the child");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    scripted::Server server;
+    test::ScriptedServer server;
     QVERIFY(server.listening());
     server.setBody("/stable", "<html><body>The same every time</body></html>");
     server.setBody("/changing", "<html><body>New text</body></html>");
-    server.set("/hang", scripted::Page{200, {}, true});
+    server.set("/hang", test::Page{200, {}, true});
     const QByteArray nginxPage = "<html><body>Served by nginx</body></html>\n";
-    Nginx nginx;
-    QVERIFY2(nginx.start(dir.path() + QStringLiteral("/nginx"), nginxPage), nginx.output().constData());
-    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(scripted::refusedPort());
+    const test::NginxServer nginx(test::NginxServer::Servers::PlainOnly);
+    QVERIFY2(nginx.error.empty(), nginx.error.c_str());
+    nginx.writeFile("www/index.html", nginxPage.toStdString());
+    const std::u16string refused = u16(QStringLiteral("http://127.0.0.1:%1/").arg(test::RefusedPort()));
 
     const std::u16string oldSum = Crc32::checksumText(u"<html><body>Old text</body></html>");
     const LocalMillis startedAt = SystemClock().now();
@@ -185,7 +116,8 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
         // A stamp of "0" is cleared and checked at once; a failure keeps the stored checksum.
         list.insertLoaded(entry(u"Missing", PageStatus::Online, server.url("/missing"), u"1", u"0", oldSum));
         list.insertLoaded(entry(u"Refused", PageStatus::Offline, refused, u"0", u"", u""));
-        list.insertLoaded(entry(u"Nginx", PageStatus::Offline, nginx.url(), u"4", u"", u""));
+        list.insertLoaded(entry(u"Nginx", PageStatus::Offline,
+                                nginx.url("http", "127.0.0.1", nginx.plainPort, "/"), u"4", u"", u""));
         list.insertLoaded(
             entry(u"Not due", PageStatus::Changed, server.url("/notdue"), u"8", recent, oldSum));
         // Never answered: still loading when the window closes.
@@ -214,12 +146,20 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
         QStringLiteral("\"Missing\" is offline."),
         QStringLiteral("\"Nginx\" is online."),
     };
-    QTRY_COMPARE_WITH_TIMEOUT(balloons.texts, announced, 5000);
-    QCOMPARE(form->TrayIcon->hint(), announced.back());
-    QCOMPARE(form->TrayIcon->icon()->toolTip(), announced.back());
+    // Servers are checked side by side: the pages of one server are announced in list order,
+    // those of nginx whenever it answers.
+    QTRY_COMPARE_WITH_TIMEOUT(balloons.texts.size(), announced.size(), 5000);
+    QStringList scripted = balloons.texts, sorted = balloons.texts, sortedAnnounced = announced;
+    scripted.removeAll(announced.back());
+    QCOMPARE(scripted, announced.mid(0, 3));
+    sorted.sort();
+    sortedAnnounced.sort();
+    QCOMPARE(sorted, sortedAnnounced);
+    QCOMPARE(form->TrayIcon->hint(), balloons.texts.back());
+    QCOMPARE(form->TrayIcon->icon()->toolTip(), balloons.texts.back());
     QVERIFY(!form->isVisible());  // balloons appear while the window stays hidden
     QTRY_COMPARE_WITH_TIMEOUT(server.requests(),
-                              QList<QByteArray>({"/stable", "/changing", "/missing", "/hang"}), 5000);
+                              std::vector<std::string>({"/stable", "/changing", "/missing", "/hang"}), 5000);
 
     // Closing during a download cancels it, and the list is saved without its result.
     QElapsedTimer closing;

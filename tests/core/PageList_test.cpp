@@ -18,6 +18,11 @@ class RecordingObserver : public PageListObserver {
     void aboutToReorder() override { log.push_back("aboutToReorder"); }
     void reordered() override { log.push_back("reordered"); }
     void changed(size_t p) override { log.push_back("changed " + std::to_string(p)); }
+    void changedRange(size_t f, size_t l) override {
+        log.push_back("changed " + std::to_string(f) + ".." + std::to_string(l));
+    }
+    void aboutToReset() override { log.push_back("aboutToReset"); }
+    void wasReset() override { log.push_back("wasReset"); }
     std::vector<std::string> log;
 };
 
@@ -219,7 +224,7 @@ TEST(PageListTest, RecheckAllResetsStatusAndStampButKeepsChecksums) {
         EXPECT_EQ(e->revision, 1u);
     }
     EXPECT_EQ(list.find(a)->checksum(), u"CRC A");
-    EXPECT_EQ(observer.log, (std::vector<std::string>{"changed 0", "changed 1"}));
+    EXPECT_EQ(observer.log, (std::vector<std::string>{"changed 0..1"}));
 }
 
 TEST(PageListTest, LoadedEntriesKeepTheirFieldsAndTakeTheirSortedPlace) {
@@ -231,6 +236,29 @@ TEST(PageListTest, LoadedEntriesKeepTheirFieldsAndTakeTheirSortedPlace) {
     EXPECT_EQ(static_cast<int>(list.at(1).status), 7);
     EXPECT_EQ(list.at(1).stamp(), u"5");
     EXPECT_EQ(list.at(1).checksum(), u"CRC");
+}
+
+TEST(PageListTest, BatchOfLoadedEntriesSortsOnceStablyAndPositionsFollowEveryChange) {
+    PageList list;
+    list.setSorted(true);
+    RecordingObserver observer;
+    list.setObserver(&observer);
+    std::vector<PageEntry> batch;
+    for (auto label : {u"c", u"a", u"b", u"a"}) batch.push_back(Loaded(label, PageStatus::Online, u"", u""));
+    batch[3].columns[kStamp] = u"second a";
+    list.insertLoaded(std::move(batch));
+    EXPECT_EQ(observer.log, (std::vector<std::string>{"aboutToReset", "wasReset"}));
+    EXPECT_EQ(Labels(list), (std::vector<std::u16string>{u"a", u"a", u"b", u"c"}));
+    EXPECT_EQ(list.at(1).stamp(), u"second a");  // equal labels keep the file's order
+    // Every id finds its entry through insertions, deletions and sorting.
+    const EntryId early = list.add(u"0", u"", 2);
+    list.remove(list.at(2).id);
+    list.setSorted(false);
+    const EntryId late = list.add(u"0", u"", 2);
+    list.setSorted(true);
+    for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list.positionOf(list.at(i).id), i);
+    EXPECT_EQ(list.positionOf(early), 0u);
+    EXPECT_EQ(list.positionOf(late), 1u);
 }
 
 }  // namespace

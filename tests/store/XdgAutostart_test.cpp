@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/Error.h"
 #include "store/StoreTestSupport.h"
 
@@ -15,7 +18,7 @@ std::string Entry(const std::string& exec) {
     return "[Desktop Entry]\nType=Application\nName=Vantrel\n"
            "Comment=Watches web pages and tells when one goes offline, comes back or changes\n"
            "Exec=" +
-           exec + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+           exec + "\nIcon=io.github.vantrel.Vantrel\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
 }
 
 TEST(XdgAutostartTest, ExecQuotesAndEscapesThePath) {
@@ -43,39 +46,55 @@ TEST(XdgAutostartTest, OnWritesOrReplacesTheEntryAndOffRemovesIt) {
     EXPECT_TRUE(dir.names().empty());
 }
 
-TEST(XdgAutostartTest, LocationThatCannotBeOpenedIsSilentlyLeftAlone) {
+TEST(XdgAutostartTest, MissingFolderIsCreatedPrivateAndOneThatCannotBeIsAFailedWrite) {
     TempDir dir;
-    XdgAutostart missing(dir.file("missing"), "/v");
-    EXPECT_NO_THROW(missing.apply(true));
-    EXPECT_NO_THROW(missing.apply(false));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+    XdgAutostart fresh(dir.file("config/autostart"), "/v");
+    fresh.apply(false);  // nothing to remove, and nothing is created for it
+    EXPECT_FALSE(std::filesystem::exists(dir.file("config")));
+    fresh.apply(true);
+    EXPECT_EQ(ReadBytes(fresh.fileName()), Entry("\"/v\" -s"));
+    EXPECT_EQ(test::ModeOf(dir.file("config")), 0700u);
+    EXPECT_EQ(test::ModeOf(dir.file("config/autostart")), 0700u);
 
+    const std::string failed = "exception: Failed to set data for 'Vantrel'";
     test::WriteBytes(dir.file("plain"), "");
-    XdgAutostart notADirectory(dir.file("plain"), "/v");
-    EXPECT_NO_THROW(notADirectory.apply(true));
+    XdgAutostart underAFile(dir.file("plain/autostart"), "/v");
+    EXPECT_EQ(test::RunUnprivileged([&] {
+                  underAFile.apply(true);
+                  return std::string("written");
+              }),
+              failed);
+    EXPECT_NO_THROW(underAFile.apply(false));
+    EXPECT_NO_THROW(XdgAutostart("", "/v").apply(false));
+    EXPECT_THROW(XdgAutostart("", "/v").apply(true), Error);
 
-    // Not writable by this process: an unprivileged child, so it holds as root too.
+    // A parent this user may not write; checked as an unprivileged user so it holds as root too.
     const std::string readOnly = dir.file("ro");
     std::filesystem::create_directory(readOnly);
     ::chmod(readOnly.c_str(), 0555);
-    XdgAutostart blocked(readOnly, "/v");
+    XdgAutostart blocked(readOnly + "/autostart", "/v");
     EXPECT_EQ(test::RunUnprivileged([&] {
                   blocked.apply(true);
-                  return std::string("quiet");
+                  return std::string("written");
               }),
-              "quiet");
-    EXPECT_FALSE(std::filesystem::exists(readOnly + "/Vantrel.desktop"));
+              failed);
+    EXPECT_FALSE(std::filesystem::exists(readOnly + "/autostart"));
+}
 
-    // A present entry in such a directory stays (its removal fails quietly).
-    ::chmod(readOnly.c_str(), 0755);
-    test::WriteBytes(blocked.fileName(), "kept");
-    ::chmod(readOnly.c_str(), 0555);
-    EXPECT_EQ(test::RunUnprivileged([&] {
-                  blocked.apply(false);
-                  return std::string("quiet");
-              }),
-              "quiet");
-    EXPECT_EQ(ReadBytes(blocked.fileName()), "kept");
+// The entry as the desktop's own checker sees it.
+TEST(XdgAutostartTest, EntryPassesDesktopFileValidate) {
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "desktop-file-validate is not installed";
+    TempDir dir;
+    XdgAutostart autostart(dir.path(), "/opt/My Apps/it's $HOME 100%/vantrel");
+    autostart.apply(true);
+    std::string output;
+    FILE* pipe = ::popen(("desktop-file-validate '" + autostart.fileName() + "' 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    EXPECT_EQ(::pclose(pipe), 0) << output;
+    EXPECT_EQ(output, "");
 }
 
 TEST(XdgAutostartTest, FailedWriteThrowsAndLeavesNothingBehind) {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/Crc32.h"
 #include "core/Text.h"
+#include "support/FakeClock.h"
 
 namespace vantrel {
 namespace {
@@ -14,12 +17,6 @@ namespace {
 constexpr LocalMillis kMinute = 60000;
 // 2026-12-08 06:00:00 as local wall-clock time counted as if UTC.
 constexpr LocalMillis kStart = 1796709600000LL;
-
-class FakeClock : public Clock {
-  public:
-    LocalMillis now() const override { return time; }
-    LocalMillis time = kStart;
-};
 
 class RecordingNotifier : public Notifier {
   public:
@@ -57,30 +54,48 @@ class CheckCycleTest : public ::testing::Test {
         return list.insertLoaded(std::move(e));
     }
 
-    // Runs one whole cycle, answering every download from `answer`; returns the URLs fetched.
+    // Runs a tick and answers every download it leads to from `answer`, in the order they were
+    // handed out; returns the URLs fetched.
     template <typename Answer>
     std::vector<std::u16string> runCycle(Answer answer) {
         std::vector<std::u16string> fetched;
-        std::optional<Download> download = cycle.tick();
-        for (int guard = 0; download && guard < 100; ++guard) {
-            fetched.push_back(download->url);
-            download = cycle.finish(*download, answer(*download));
+        std::deque<Download> pending;
+        for (auto& d : cycle.tick()) pending.push_back(std::move(d));
+        for (int guard = 0; !pending.empty() && guard < 1000; ++guard) {
+            const Download download = pending.front();
+            pending.pop_front();
+            fetched.push_back(download.url);
+            for (auto& d : cycle.finish(download, answer(download))) pending.push_back(std::move(d));
         }
-        EXPECT_FALSE(cycle.running());
+        EXPECT_EQ(cycle.inFlight(), 0u);
+        EXPECT_EQ(cycle.waiting(), 0u);
         return fetched;
+    }
+
+    // The labels of the entries the due index hands out at `now`, checked against the rule
+    // applied to every entry; the entries are put back afterwards.
+    std::vector<std::string> dueAt(LocalMillis now) {
+        std::vector<std::string> expected, taken;
+        for (const PageEntry& e : list.entries())
+            if (DecideDue(e, now).due) expected.emplace_back(e.label.begin(), e.label.end());
+        const std::vector<EntryId> ids = list.takeDue(now);
+        for (EntryId id : ids) taken.emplace_back(entry(id).label.begin(), entry(id).label.end());
+        EXPECT_EQ(taken, expected) << "at minute " << (now - kStart) / kMinute;
+        for (EntryId id : ids) list.release(id);
+        return taken;
     }
 
     const PageEntry& entry(EntryId id) { return *list.find(id); }
 
     PageList list;
-    FakeClock clock;
+    test::FakeClock clock{kStart};
     RecordingNotifier notifier;
     CheckCycle cycle{list, clock, notifier};
 };
 
 TEST_F(CheckCycleTest, EmptyListDoesNothing) {
-    EXPECT_EQ(cycle.tick(), std::nullopt);
-    EXPECT_FALSE(cycle.running());
+    EXPECT_TRUE(cycle.tick().empty());
+    EXPECT_EQ(cycle.inFlight(), 0u);
     EXPECT_TRUE(notifier.log.empty());
 }
 
@@ -92,10 +107,10 @@ TEST_F(CheckCycleTest, ZeroOrUnreadableStampIsClearedAndDueAtOnce) {
         EXPECT_TRUE(DecideDue(e, kStart).clearStamp);
     }
     EntryId id = addChecked(u"A", u"http://a.test/", u"8", u"0");
-    auto download = cycle.tick();
-    ASSERT_TRUE(download);
+    auto downloads = cycle.tick();
+    ASSERT_EQ(downloads.size(), 1u);
     EXPECT_EQ(entry(id).stamp(), u"");  // cleared before the download
-    cycle.finish(*download, Failed());
+    cycle.finish(downloads[0], Failed());
     EXPECT_EQ(entry(id).stamp(), StampOf(kStart));
 }
 
@@ -127,7 +142,7 @@ TEST_F(CheckCycleTest, StampsFarOutsideTheClockRangeAreDueWithoutOverflow) {
 
 TEST_F(CheckCycleTest, EntryNotDueIsLeftAlone) {
     EntryId id = addChecked(u"A", u"http://a.test/", u"2", StampOf(kStart - 9 * kMinute), u"CRC");
-    EXPECT_EQ(cycle.tick(), std::nullopt);
+    EXPECT_TRUE(cycle.tick().empty());
     EXPECT_EQ(entry(id).stamp(), StampOf(kStart - 9 * kMinute));
     EXPECT_EQ(entry(id).status, PageStatus::Online);
 }
@@ -183,7 +198,7 @@ TEST_F(CheckCycleTest, FailureKeepsTheChecksumAndAPageBackWithOtherTextIsChanged
 TEST_F(CheckCycleTest, RecheckAllKeepsChecksumsSoAChangedPageComesBackChanged) {
     EntryId same = addChecked(u"Same", u"http://same.test/", u"8", StampOf(kStart), Crc32Text(u"same"));
     EntryId other = addChecked(u"Other", u"http://other.test/", u"8", StampOf(kStart), Crc32Text(u"old"));
-    EXPECT_EQ(cycle.tick(), std::nullopt);  // a day's interval: nothing due
+    EXPECT_TRUE(cycle.tick().empty());  // a day's interval: nothing due
     list.recheckAll();
     auto fetched =
         runCycle([](const Download& d) { return Text(d.url == u"http://same.test/" ? u"same" : u"new"); });
@@ -204,85 +219,181 @@ TEST_F(CheckCycleTest, TwoEntriesWithTheSameUrlAreDownloadedSeparately) {
 
 TEST_F(CheckCycleTest, DownloadCarriesTheUrlExactlyAsStored) {
     addChecked(u"A", u" HTTP://A.test/Page ", u"0", u"");
-    auto download = cycle.tick();
-    ASSERT_TRUE(download);
-    EXPECT_EQ(download->url, u" HTTP://A.test/Page ");
+    auto downloads = cycle.tick();
+    ASSERT_EQ(downloads.size(), 1u);
+    EXPECT_EQ(downloads[0].url, u" HTTP://A.test/Page ");
+    EXPECT_EQ(downloads[0].host, u"http://a.test:80");
 }
 
-TEST_F(CheckCycleTest, TickDuringACycleStartsNothing) {
-    EntryId a = list.add(u"A", u"http://a.test/", 2);
-    list.add(u"B", u"http://b.test/", 2);
-    auto first = cycle.tick();
-    ASSERT_TRUE(first);
-    EXPECT_TRUE(cycle.running());
-    EXPECT_EQ(cycle.tick(), std::nullopt);
-    EXPECT_TRUE(cycle.running());
-    auto second = cycle.finish(*first, Text(u"a"));
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->url, u"http://b.test/");
-    EXPECT_EQ(entry(a).status, PageStatus::Online);
-    EXPECT_EQ(cycle.finish(*second, Text(u"b")), std::nullopt);
-    EXPECT_FALSE(cycle.running());
-}
-
-TEST_F(CheckCycleTest, ResultsForDeletedOrResetEntriesAreDropped) {
+TEST_F(CheckCycleTest, StaleResultsAreDroppedWhileSeveralDownloadsAreInFlight) {
     EntryId deleted = list.add(u"Deleted", u"http://d.test/", 2);
     EntryId moved = list.add(u"Moved", u"http://m.test/", 2);
     EntryId reset = addChecked(u"Reset", u"http://r.test/", u"2", u"", Crc32Text(u"old"), PageStatus::Online);
     EntryId kept = list.add(u"Kept", u"http://k.test/", 2);
 
-    auto download = cycle.tick();
-    ASSERT_EQ(download->id, deleted);
+    // Four hosts: all four downloads run at once; a second tick hands out none of them again.
+    auto downloads = cycle.tick();
+    ASSERT_EQ(downloads.size(), 4u);
+    EXPECT_TRUE(cycle.tick().empty());
     list.remove(deleted);
-    download = cycle.finish(*download, Text(u"d"));
-    ASSERT_EQ(download->id, moved);
     list.edit(moved, u"Moved", u"http://M.test/", 2, false, false);
-    download = cycle.finish(*download, Text(u"m"));
-    ASSERT_EQ(download->id, reset);
+    list.edit(kept, u"Kept", u"http://k.test/", 2, false, false);  // same URL: still applies
+    auto more = cycle.finish(downloads[3], Text(u"k"));
+    EXPECT_TRUE(more.empty());
+    downloads.pop_back();
     list.recheckAll();
-    download = cycle.finish(*download, Text(u"new"));
-    ASSERT_EQ(download->id, kept);
-    EXPECT_EQ(cycle.finish(*download, Text(u"k")), std::nullopt);
+    // Only the entry whose download ended is handed out again; the others wait for theirs.
+    auto again = cycle.tick();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].id, kept);
+    cycle.finish(again[0], Failed());
+    for (size_t i = downloads.size(); i-- > 0;) {
+        EXPECT_TRUE(cycle.finish(downloads[i], Text(u"new")).empty());
+        EXPECT_TRUE(cycle.finish(downloads[i], Text(u"new")).empty());  // a repeated call
+    }
 
     EXPECT_EQ(list.find(deleted), nullptr);
     EXPECT_EQ(entry(moved).status, PageStatus::Offline);
-    EXPECT_EQ(entry(moved).stamp(), u"");
     EXPECT_EQ(entry(moved).checksum(), u"");
-    EXPECT_EQ(entry(reset).status, PageStatus::Offline);
     EXPECT_EQ(entry(reset).stamp(), u"");
     EXPECT_EQ(entry(reset).checksum(), Crc32Text(u"old"));
     EXPECT_EQ(notifier.log, (std::vector<std::string>{"online Kept"}));
 
-    // Both reset entries are due again on the next tick, the moved one at its new URL.
+    // The reset entries are due again on the next tick, the moved one at its new URL.
     auto fetched = runCycle([](const Download&) { return Text(u"new"); });
     EXPECT_EQ(fetched, (std::vector<std::u16string>{u"http://M.test/", u"http://r.test/"}));
     EXPECT_EQ(entry(reset).status, PageStatus::Changed);  // its stored checksum was kept
 }
 
-TEST_F(CheckCycleTest, EntriesDeletedBeforeTheirTurnAreSkipped) {
-    EntryId a = list.add(u"A", u"http://a.test/", 2);
-    EntryId b = list.add(u"B", u"http://b.test/", 2);
-    list.add(u"C", u"http://c.test/", 2);
-    auto download = cycle.tick();
-    ASSERT_EQ(download->id, a);
-    list.remove(b);
-    list.add(u"D", u"http://d.test/", 2);  // added during the cycle: waits for the next one
-    download = cycle.finish(*download, Text(u"a"));
-    ASSERT_TRUE(download);
-    EXPECT_EQ(download->url, u"http://c.test/");
-    EXPECT_EQ(cycle.finish(*download, Text(u"c")), std::nullopt);
+TEST_F(CheckCycleTest, OneHostGetsItsPagesInListOrderAndNeverTwoConnections) {
+    CheckCycle two(list, clock, notifier, 2, 2);  // two connections, two downloads ahead each
+    for (std::u16string label : {u"a1", u"b1", u"a2", u"c1", u"a3", u"b2", u"", u"a4"}) {
+        std::u16string host = label.empty() ? u"" : label.substr(0, 1);
+        list.add(label.empty() ? u"none" : label, host.empty() ? u"" : u"http://" + host + u".test/" + label,
+                 0);
+    }
+    auto urls = [](const std::vector<Download>& ds) {
+        std::vector<std::u16string> out;
+        for (const auto& d : ds) out.push_back(d.url.substr(14));
+        return out;
+    };
+    using U = std::vector<std::u16string>;
+    // Two connections: a and b, each with one download queued behind the first; c waits. The
+    // entry without URL is settled at once.
+    auto started = two.tick();
+    ASSERT_EQ(urls(started), (U{u"a1", u"a2", u"b1", u"b2"}));
+    EXPECT_EQ(list.at(6).stamp(), StampOf(kStart));
+    EXPECT_EQ(two.waiting(), 3u);
+    EXPECT_TRUE(urls(two.finish(started[2], Text(u"x"))).empty());    // b2 still runs
+    EXPECT_EQ(urls(two.finish(started[0], Text(u"x"))), (U{u"a3"}));  // a keeps its connection
+    auto c = two.finish(started[3], Text(u"x"));                      // b is done: c gets its turn
+    EXPECT_EQ(urls(c), (U{u"c1"}));
+    EXPECT_EQ(urls(two.finish(started[1], Text(u"x"))), (U{u"a4"}));
+    EXPECT_EQ(two.waiting(), 0u);
+    EXPECT_EQ(two.inFlight(), 3u);
 }
 
-TEST_F(CheckCycleTest, AbandonedCycleIgnoresALateResult) {
+TEST_F(CheckCycleTest, HungHostHoldsOnlyItsOwnPages) {
+    std::vector<EntryId> hung, fine;
+    for (int i = 0; i < 6; ++i) {
+        const std::u16string n = IntToText(i);
+        hung.push_back(list.add(u"h" + n, u"http://hung.test/" + n, 0));
+        fine.push_back(list.add(u"f" + n, u"http://fine.test/" + n, 0));
+    }
+    std::deque<Download> fineQueue;
+    for (auto& d : cycle.tick())
+        if (d.host == u"http://fine.test:80") fineQueue.push_back(d);
+    for (int minute = 0; minute < 3; ++minute) {
+        for (int guard = 0; !fineQueue.empty() && guard < 100; ++guard) {
+            Download d = fineQueue.front();
+            fineQueue.pop_front();
+            for (auto& next : cycle.finish(d, Text(u"ok"))) fineQueue.push_back(next);
+        }
+        for (EntryId id : fine) EXPECT_EQ(entry(id).stamp(), StampOf(clock.time)) << minute;
+        clock.time += kMinute;
+        // The hung host's queue stays where it was; the other host's pages are due again.
+        for (auto& d : cycle.tick()) {
+            EXPECT_EQ(d.host, u"http://fine.test:80");
+            fineQueue.push_back(d);
+        }
+    }
+    for (EntryId id : hung) EXPECT_EQ(entry(id).stamp(), u"");
+    EXPECT_EQ(cycle.inFlight(), std::min<size_t>(6, kDownloadsAheadPerHost) + fineQueue.size());
+}
+
+TEST_F(CheckCycleTest, HostKeyTakesSchemeHostAndPort) {
+    EXPECT_EQ(HostKeyOf(u" HTTP://User:pw@A.Test/x?y"), u"http://a.test:80");
+    EXPECT_EQ(HostKeyOf(u"http://a.test:80/"), u"http://a.test:80");
+    EXPECT_EQ(HostKeyOf(u"http://a.test:8080#f"), u"http://a.test:8080");
+    EXPECT_EQ(HostKeyOf(u"https://a.test"), u"https://a.test:443");
+    EXPECT_EQ(HostKeyOf(u"http://[::1]/"), u"http://[::1]:80");
+    EXPECT_EQ(HostKeyOf(u"http://[::1]:81/"), u"http://[::1]:81");
+    EXPECT_EQ(HostKeyOf(u"a.test/x"), u"http://a.test:80");
+}
+
+TEST_F(CheckCycleTest, DueIndexAgreesWithTheRuleThroughEveryChange) {
+    using L = std::vector<std::string>;
+    EntryId a = addChecked(u"a", u"http://a.test/", u"1", StampOf(kStart));                // 5 minutes
+    EntryId b = addChecked(u"b", u"http://b.test/", u"2", StampOf(kStart + 3 * kMinute));  // in the future
+    EntryId c = addChecked(u"c", u"http://c.test/", u"x", u"junk");             // one minute, due at once
+    addChecked(u"d", u"http://d.test/", u"8", StampOf(kStart - 30 * kMinute));  // a day
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        LocalMillis at;
+        L due;
+    };
+    const auto none = [] {};
+    const std::vector<Step> steps = {
+        {"loaded", none, kStart, {"c"}},
+        {"4.99 minutes", none, kStart + 5 * kMinute - 1, {"c"}},
+        {"5 minutes", none, kStart + 5 * kMinute, {"a", "c"}},
+        {"stamps set",
+         [&] {
+             list.setColumn(a, kStamp, StampOf(kStart + 5 * kMinute));
+             list.setColumn(c, kStamp, StampOf(kStart + 5 * kMinute));
+         },
+         kStart + 5 * kMinute,
+         {}},
+        {"interval edited",
+         [&] { list.edit(b, u"b", u"http://b.test/", 8, false, false); },
+         kStart + 5 * kMinute,
+         {}},
+        // Seven minutes before the stamps of a and c; b is a day's interval now.
+        {"clock set back", none, kStart - 2 * kMinute, {"a", "c"}},
+        {"added", [&] { list.add(u"e", u"http://e.test/", 3); }, kStart + 6 * kMinute, {"c", "e"}},
+        {"sorted",
+         [&] {
+             list.edit(a, u"z", u"http://a.test/", 1, false, false);
+             list.setSorted(true);
+         },
+         kStart + 10 * kMinute,
+         {"c", "e", "z"}},
+        {"status", [&] { list.setStatus(c, PageStatus::Changed); }, kStart + 5 * kMinute, {"e"}},
+        {"url edited",
+         [&] { list.edit(c, u"c", u"http://c2.test/", 0, false, false); },
+         kStart + 5 * kMinute,
+         {"c", "e"}},
+        {"deleted", [&] { list.remove(c); }, kStart + 5 * kMinute, {"e"}},
+        {"recheck all", [&] { list.recheckAll(); }, kStart + 5 * kMinute, {"b", "d", "e", "z"}},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        EXPECT_EQ(dueAt(step.at), step.due) << step.what;
+    }
+}
+
+TEST_F(CheckCycleTest, AbandonForgetsWhatRunsAndTheEntriesComeBack) {
     EntryId id = list.add(u"A", u"http://a.test/", 2);
-    auto download = cycle.tick();
-    ASSERT_TRUE(download);
+    auto downloads = cycle.tick();
+    ASSERT_EQ(downloads.size(), 1u);
     cycle.abandon();
-    EXPECT_FALSE(cycle.running());
-    EXPECT_EQ(cycle.finish(*download, Text(u"a")), std::nullopt);
+    EXPECT_EQ(cycle.inFlight(), 0u);
+    EXPECT_TRUE(cycle.finish(downloads[0], Text(u"a")).empty());
     EXPECT_EQ(entry(id).status, PageStatus::Offline);
     EXPECT_EQ(entry(id).stamp(), u"");
     EXPECT_TRUE(notifier.log.empty());
+    EXPECT_EQ(cycle.tick().size(), 1u);
 }
 
 TEST_F(CheckCycleTest, StatusOutsideTheCodesIsReplacedAtTheNextCheck) {
@@ -291,15 +402,16 @@ TEST_F(CheckCycleTest, StatusOutsideTheCodesIsReplacedAtTheNextCheck) {
     runCycle([](const Download&) { return Text(u"a"); });
     EXPECT_EQ(entry(a).status, PageStatus::Online);
     EXPECT_EQ(entry(b).status, PageStatus::Offline);
-    EXPECT_EQ(notifier.log, (std::vector<std::string>{"online A", "offline B"}));
+    // An entry without a download is settled at the tick, before any download ends.
+    EXPECT_EQ(notifier.log, (std::vector<std::string>{"offline B", "online A"}));
 }
 
 TEST_F(CheckCycleTest, StampIsTakenWhenTheResultArrives) {
     EntryId id = list.add(u"A", u"http://a.test/", 2);
-    auto download = cycle.tick();
-    ASSERT_TRUE(download);
+    auto downloads = cycle.tick();
+    ASSERT_EQ(downloads.size(), 1u);
     clock.time += 45 * 1000 + 500;  // a slow download; 06:00:45.5 rounds to the even 46
-    cycle.finish(*download, Failed());
+    cycle.finish(downloads[0], Failed());
     EXPECT_EQ(entry(id).stamp(), StampOf(kStart + 45500));
     EXPECT_EQ(entry(id).stamp(), IntToText(kStart / 1000 + 46));
 }

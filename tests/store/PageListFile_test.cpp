@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "core/Error.h"
@@ -196,6 +197,39 @@ TEST_F(PageListFileTest, ForeignLinesStayInPlaceAndNewKeysFollowTheLastKeyLine) 
         "[web2]\r\ncaption=B\r\nstatus=2\r\nitem1=http://b/\r\nitem2=3\r\nitem3=\r\nitem4=\r\n");
 }
 
+TEST_F(PageListFileTest, SaveAfterAnotherProgramChangedTheFileKeepsItsLines) {
+    WriteBytes(path, "[main]\r\ncount=1\r\n[web1]\r\ncaption=A\r\n");
+    PageListFile file(path);
+    Loaded loaded;
+    LoadInto(file, loaded);
+    file.save(loaded.list, loaded.options);
+    // Another program adds its own key and section, and its change shows in size and time.
+    const std::string theirs = ReadBytes(path) + "[theirs]\r\nkey=value\r\n";
+    WriteBytes(path, theirs);
+    loaded.list.add(u"B", u"http://b/", 0);
+    file.save(loaded.list, loaded.options);
+    const std::string written = ReadBytes(path);
+    EXPECT_NE(written.find("[theirs]\r\nkey=value\r\n[web2]\r\ncaption=B\r\n"), std::string::npos);
+    // And a save with no change in between writes the same bytes again.
+    file.save(loaded.list, loaded.options);
+    EXPECT_EQ(ReadBytes(path), written);
+}
+
+TEST_F(PageListFileTest, SnapshotsSavedFromTwoThreadsEachWriteAWholeFile) {
+    PageListFile file(path);
+    PageList one, two;
+    one.add(u"One", u"http://one/", 0);
+    for (int i = 0; i < 50; ++i) two.add(u"Two", u"http://two/", 1);
+    const PageListSnapshot first = TakeSnapshot(one, {});
+    const PageListSnapshot second = TakeSnapshot(two, {true, false, false});
+    std::thread other([&] { file.save(second); });
+    file.save(first);
+    other.join();
+    PageList back;
+    PageListFile(path).load(back, {});
+    EXPECT_TRUE(back.size() == 1 || back.size() == 50) << back.size();
+}
+
 TEST_F(PageListFileTest, LineEndsCrLfLfAndLoneCrAreAllAccepted) {
     WriteBytes(path, "[main]\rcount=3\n[web1]\r\ncaption=a\r[web2]\ncaption=b\r\n[web3]\rcaption=c");
     PageListFile file(path);
@@ -273,18 +307,23 @@ TEST_F(PageListFileTest, ValuesThatReadingWouldChangeAreQuotedAndLineBreaksCanno
 }
 
 TEST_F(PageListFileTest, SizeLimitReadsAtTheLimitAndRefusesOnePast) {
+    // A hundred thousand entries take about 16 MB: the program's limit leaves room for many more.
+    static_assert(kMaxFileBytes == 256 * 1024 * 1024);
+    constexpr int64_t kLimit = 4096;
     const std::string head = "[main]\r\ncount=1\r\n[web1]\r\ncaption=big\r\n;";
-    std::string bytes = head + std::string(kMaxFileBytes - head.size() - 2, 'p') + "\r\n";
-    ASSERT_EQ(static_cast<int64_t>(bytes.size()), kMaxFileBytes);
+    std::string bytes = head + std::string(kLimit - head.size() - 2, 'p') + "\r\n";
+    ASSERT_EQ(static_cast<int64_t>(bytes.size()), kLimit);
     WriteBytes(path, bytes);
-    PageListFile atLimit(path);
+    PageListFile atLimit(path, kLimit);
     PageList list;
     atLimit.load(list, {});
     EXPECT_EQ(list.size(), 1u);
 
     bytes.insert(head.size(), "p");
     WriteBytes(path, bytes);
-    PageListFile pastLimit(path);
+    // The file grew past the limit after it was loaded: it is no longer replaced.
+    EXPECT_THROW(atLimit.save(list, {}), Error);
+    PageListFile pastLimit(path, kLimit);
     PageList none;
     pastLimit.load(none, {});
     EXPECT_TRUE(none.empty());

@@ -162,6 +162,19 @@ TEST(TextTest, Latin1AsciiAndCaseInsensitiveCompare) {
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"\u00C9", u"\u00E9"));  // only ASCII letters fold
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"@", u"`"));
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"ab", u"abc"));
+    EXPECT_EQ(ToUpperAscii(u"max-age\u00E9"), u"MAX-AGE\u00E9");
+    EXPECT_EQ(ToLowerAscii(u"[Web1]"), u"[web1]");
+    EXPECT_EQ(TrimSpacesAndTabs(u" \t a b\r\t"), u"a b\r");
+}
+
+TEST(TextTest, ByteStringHelpers) {
+    EXPECT_EQ(TrimBytes(std::string_view("\0 \r\n close \x7F\t", 12)), "close \x7F");
+    EXPECT_EQ(TrimBytes(" \x80 "), "\x80");
+    EXPECT_TRUE(EqualsIgnoreAsciiCase(std::string_view("Keep-Alive"), "keep-ALIVE"));
+    EXPECT_FALSE(EqualsIgnoreAsciiCase(std::string_view("\xC9"), "\xE9"));
+    EXPECT_EQ(FindIgnoreAsciiCase("text/html; Charset=x", "CHARSET"), 11u);
+    EXPECT_EQ(FindIgnoreAsciiCase("gzip, chunked", "CHUNKED"), 6u);
+    EXPECT_EQ(FindIgnoreAsciiCase("chunk", "chunked"), std::string_view::npos);
 }
 
 }  // namespace

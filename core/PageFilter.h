@@ -1,0 +1,64 @@
+#pragma once
+// A page's filters and their application to its decoded text before the checksum: first the
+// part of the page a CSS selector or XPath expression selects, then its visible text only, then
+// without the lines that match any ignore pattern. A page without filters is left untouched.
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/FilterError.h"
+#include "core/FilterLimits.h"
+
+namespace vantrel {
+
+enum class SelectorKind { Css, XPath };
+
+struct PageFilterSettings {
+    std::u16string selector;  // empty: the whole page
+    SelectorKind selectorKind = SelectorKind::Css;
+    bool visibleTextOnly = false;
+    std::vector<std::u16string> ignorePatterns;  // PCRE2 syntax
+    // "Report offline after N failed checks in a row": kept with the filters, applied by the
+    // check cycle, not here.
+    int failuresBeforeOffline = filter_limits::kMinFailuresBeforeOffline;
+
+    // True when any of the three text filters is set.
+    bool filtersText() const { return !selector.empty() || visibleTextOnly || !ignorePatterns.empty(); }
+    friend bool operator==(const PageFilterSettings&, const PageFilterSettings&) = default;
+};
+
+// What is wrong with a setting, for the settings window to point at and show.
+struct FilterProblem {
+    enum class Field { Selector, IgnorePattern, FailuresBeforeOffline };
+    Field field = Field::Selector;
+    size_t index = 0;     // the ignore pattern's position, from 0
+    std::string message;  // the parser's message (UTF-8), e.g. "XPath: Invalid expression at character 3"
+};
+
+// The first problem in the settings (selector, then patterns in order, then the failure count),
+// or nullopt when they can be saved.
+std::optional<FilterProblem> ValidateFilters(const PageFilterSettings& settings);
+
+struct FilterResult {
+    FilterFailure failure = FilterFailure::None;
+    std::u16string text;  // the text to checksum when ok()
+    std::string reason;   // why the check fails (UTF-8), e.g. "Filter matched nothing"
+    bool ok() const { return failure == FilterFailure::None; }
+};
+
+// Applies the filters to the page text. `contentType` is the response's Content-Type value when
+// the caller knows it: "visible text only" leaves a page that is not HTML (by that type, or when
+// it is unknown, by the text not starting with markup) exactly as it is. A selector always
+// parses the page as HTML. Never throws for anything the page or the settings hold; empty
+// filtered text is a failure (NoText), as is going past `timeLimit`.
+FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& settings,
+                          std::string_view contentType = {},
+                          std::chrono::milliseconds timeLimit = filter_limits::kTimeLimit);
+
+// Whether "visible text only" treats the page as HTML (see ApplyFilters).
+bool IsHtmlPage(std::u16string_view page, std::string_view contentType);
+
+}  // namespace vantrel

@@ -1,0 +1,390 @@
+#include "core/Utf8.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "core/TextBuffer.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <tmmintrin.h>
+#endif
+
+namespace vantrel {
+
+namespace {
+
+constexpr char32_t kInvalid = 0x110000;
+
+// The rule of UTF-8, in one place: decodes the sequence starting with the non-ASCII byte in[0].
+// Returns the bytes consumed and stores the code point, or kInvalid for a maximal ill-formed
+// subpart (Unicode 15, 3.9 D93b), which is consumed whole and becomes one U+FFFD: overlong forms,
+// encoded surrogates and values above U+10FFFF are rejected at their second byte. `cut` tells
+// that the subpart was still well-formed when the bytes ran out, so more bytes could complete it.
+size_t DecodeSequence(const unsigned char* in, size_t n, char32_t& cp, bool& cut) {
+    const unsigned char b0 = in[0];
+    cp = kInvalid;
+    cut = false;
+    size_t length;
+    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        cp = b0 & 0x1Fu;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        cp = b0 & 0x0Fu;
+        if (b0 == 0xE0) lo = 0xA0;  // overlong
+        if (b0 == 0xED) hi = 0x9F;  // surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        cp = b0 & 0x07u;
+        if (b0 == 0xF0) lo = 0x90;  // overlong
+        if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+        cp = kInvalid;
+        return 1;
+    }
+    for (size_t k = 1; k < length; ++k) {
+        if (k == n) {
+            cut = true;
+            cp = kInvalid;
+            return k;
+        }
+        if (in[k] < lo || in[k] > hi) {
+            cp = kInvalid;
+            return k;
+        }
+        cp = (cp << 6) | (in[k] & 0x3Fu);
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    return length;
+}
+
+size_t PutCodePoint(char32_t cp, char16_t* out) {
+    if (cp == kInvalid) {
+        *out = u'\uFFFD';
+        return 1;
+    }
+    if (cp < 0x10000) {
+        *out = static_cast<char16_t>(cp);
+        return 1;
+    }
+    cp -= 0x10000;
+    out[0] = static_cast<char16_t>(0xD800 + (cp >> 10));
+    out[1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    return 2;
+}
+
+#if defined(__SSE2__)
+
+[[gnu::always_inline]] inline __m128i Set(int byte) {
+    return _mm_set1_epi8(static_cast<char>(byte));
+}
+
+// Per byte: all ones where the unsigned byte is at least `t`.
+[[gnu::always_inline]] inline __m128i AtLeast(__m128i v, int t) {
+    return _mm_cmpeq_epi8(_mm_max_epu8(v, Set(t)), v);
+}
+
+// The high surrogates of four-byte sequences in one half (8 positions) of a block, each on the
+// third byte of its sequence: b0 holds that byte, b1 and b2 the two before it.
+[[gnu::always_inline]] inline __m128i HighSurrogates(__m128i b0, __m128i b1, __m128i b2) {
+    const __m128i bits =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(b2, _mm_set1_epi16(7)), 8),
+                                  _mm_slli_epi16(_mm_and_si128(b1, _mm_set1_epi16(0x3F)), 2)),
+                     _mm_and_si128(_mm_srli_epi16(b0, 4), _mm_set1_epi16(3)));
+    return _mm_add_epi16(bits, _mm_set1_epi16(static_cast<short>(0xD7C0)));
+}
+
+// For each set of the eight 16-bit lanes of a register (a mask), the byte shuffle that moves the
+// chosen lanes to the front in order, and how many there are.
+struct PackTable {
+    alignas(16) unsigned char shuffle[256][16];
+    unsigned char count[256];
+};
+
+constexpr PackTable MakePackTable() {
+    PackTable t{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned char k = 0;
+        for (unsigned lane = 0; lane < 8; ++lane) {
+            if ((mask >> lane) & 1u) {
+                t.shuffle[mask][2 * k] = static_cast<unsigned char>(2 * lane);
+                t.shuffle[mask][2 * k + 1] = static_cast<unsigned char>(2 * lane + 1);
+                ++k;
+            }
+        }
+        for (unsigned rest = 2u * k; rest < 16; ++rest) t.shuffle[mask][rest] = 0x80;  // zero
+        t.count[mask] = k;
+    }
+    return t;
+}
+
+constexpr PackTable kPack = MakePackTable();
+
+// Packs the units of the emitting positions with SSE2 alone: every position is stored and only
+// the emitting ones advance, without a branch.
+struct PackStores {
+    [[gnu::always_inline]] size_t operator()(__m128i lo, __m128i hi, unsigned emit, char16_t* out) const {
+        alignas(16) char16_t units[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(units), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(units + 8), hi);
+        size_t w = 0;
+        for (int j = 0; j < 16; ++j) {
+            out[w] = units[j];
+            w += (emit >> j) & 1u;
+        }
+        return w;
+    }
+};
+
+// The same with one byte shuffle per half, where the processor has SSSE3.
+struct PackShuffles {
+    [[gnu::target("ssse3"), gnu::always_inline]] size_t operator()(__m128i lo, __m128i hi, unsigned emit,
+                                                                   char16_t* out) const {
+        const unsigned low = emit & 0xFFu, high = emit >> 8;
+        const __m128i first =
+            _mm_shuffle_epi8(lo, _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[low])));
+        const __m128i second =
+            _mm_shuffle_epi8(hi, _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[high])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPack.count[low]), second);
+        return kPack.count[low] + kPack.count[high];
+    }
+};
+
+// Decodes the 16 bytes at `in` (17 are readable) when they continue well-formed text: every
+// code unit is computed at once, in position order in lo and hi, and `emit` tells the positions
+// whose unit belongs to the text. `prev` holds the 16 bytes before (zeros at the start of a run)
+// and becomes these. Blocks go at a fixed stride, so the next load never waits for this one.
+// A unit is emitted where a character ends (the byte after it is no continuation byte) and, for
+// a four-byte sequence, also on its third byte. Returns false when the block holds anything the
+// byte-wise rule must decide.
+[[gnu::always_inline]] inline bool DecodeBlock(const unsigned char* in, __m128i& prev, __m128i& lo,
+                                               __m128i& hi, unsigned& emit) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i zero = _mm_setzero_si128();
+    const unsigned nextIsCont = (in[16] & 0xC0) == 0x80 ? 1u : 0u;
+    if (_mm_movemask_epi8(v) == 0) {
+        // All ASCII: whatever came before ended with the last block (it checked this byte).
+        lo = _mm_unpacklo_epi8(v, zero);
+        hi = _mm_unpackhi_epi8(v, zero);
+        emit = 0x7FFFu | ((nextIsCont ^ 1u) << 15);
+        prev = v;
+        return true;
+    }
+    // b1, b2, b3: the byte one, two and three positions before each, across the block edge.
+    const __m128i b1 = _mm_or_si128(_mm_slli_si128(v, 1), _mm_srli_si128(prev, 15));
+    const __m128i b2 = _mm_or_si128(_mm_slli_si128(v, 2), _mm_srli_si128(prev, 14));
+    const __m128i b3 = _mm_or_si128(_mm_slli_si128(v, 3), _mm_srli_si128(prev, 13));
+    const __m128i nonAscii = _mm_cmplt_epi8(v, zero);
+    const __m128i lead2 = AtLeast(v, 0xC0), lead3 = AtLeast(v, 0xE0), lead4 = AtLeast(v, 0xF0);
+    const unsigned cont = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(lead2, nonAscii)));
+    const __m128i b1Lead2 = AtLeast(b1, 0xC0), b1Lead3 = AtLeast(b1, 0xE0);
+    const __m128i b2Lead3 = AtLeast(b2, 0xE0), b2Lead4 = AtLeast(b2, 0xF0);
+    const __m128i b3Lead4 = AtLeast(b3, 0xF0);
+
+    // A byte must be a continuation exactly when a lead one, two or three bytes before wants it;
+    // the byte after the block too, when it is none.
+    const unsigned wanted =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(b1Lead2, b2Lead3), b3Lead4)));
+    const unsigned wantedNext = ((static_cast<unsigned>(_mm_movemask_epi8(lead2)) >> 15) |
+                                 (static_cast<unsigned>(_mm_movemask_epi8(lead3)) >> 14) |
+                                 (static_cast<unsigned>(_mm_movemask_epi8(lead4)) >> 13)) &
+                                1u;
+    // Bytes that never occur (C0, C1, F5 to FF) and second bytes out of their lead's range.
+    __m128i bad = _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, Set(0xFE)), Set(0xC0)), AtLeast(v, 0xF5));
+    const __m128i belowA0 = _mm_andnot_si128(AtLeast(v, 0xA0), Set(0xFF));
+    const __m128i below90 = _mm_andnot_si128(AtLeast(v, 0x90), Set(0xFF));
+    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(b1, Set(0xE0)), belowA0));
+    bad = _mm_or_si128(bad, _mm_andnot_si128(belowA0, _mm_cmpeq_epi8(b1, Set(0xED))));
+    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(b1, Set(0xF0)), below90));
+    bad = _mm_or_si128(bad, _mm_andnot_si128(below90, _mm_cmpeq_epi8(b1, Set(0xF4))));
+    if ((wanted ^ cont) != 0 || (wantedNext & ~nextIsCont) != 0 || _mm_movemask_epi8(bad) != 0) return false;
+
+    // Every unit but a high surrogate is b0 | b1 << 6 | b2 << 12 (b0 the byte where it ends) once
+    // each byte is masked for the form that ends there: ASCII, the end of a two- or three-byte
+    // sequence, or a low surrogate (DC00 plus the last ten bits of the code point).
+    const __m128i ascii = _mm_cmpeq_epi8(nonAscii, zero);
+    const __m128i two = _mm_andnot_si128(b1Lead3, b1Lead2);
+    const __m128i three = _mm_andnot_si128(b2Lead4, b2Lead3);
+    const __m128i low = b3Lead4;
+    const __m128i high = b2Lead4;
+    const __m128i m0 = _mm_or_si128(Set(0x3F), _mm_and_si128(ascii, Set(0x40)));
+    const __m128i m1 =
+        _mm_or_si128(_mm_or_si128(_mm_and_si128(two, Set(0x1F)), _mm_and_si128(three, Set(0x3F))),
+                     _mm_and_si128(low, Set(0x0F)));
+    const __m128i x0 = _mm_and_si128(v, m0);
+    const __m128i x1 = _mm_or_si128(_mm_and_si128(b1, m1), _mm_and_si128(low, Set(0x30)));
+    const __m128i x2 =
+        _mm_or_si128(_mm_and_si128(b2, _mm_and_si128(three, Set(0x0F))), _mm_and_si128(low, Set(0x0D)));
+    // x2 is at most 0F, so shifting the packed bytes by 4 moves no bit into the next byte.
+    lo = _mm_or_si128(_mm_unpacklo_epi8(x0, zero),
+                      _mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(x1, zero), 6),
+                                   _mm_unpacklo_epi8(zero, _mm_slli_epi16(x2, 4))));
+    hi = _mm_or_si128(_mm_unpackhi_epi8(x0, zero),
+                      _mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(x1, zero), 6),
+                                   _mm_unpackhi_epi8(zero, _mm_slli_epi16(x2, 4))));
+    const int highMask = _mm_movemask_epi8(high);
+    if (highMask != 0) {
+        const __m128i hl = _mm_unpacklo_epi8(high, high), hh = _mm_unpackhi_epi8(high, high);
+        lo = _mm_or_si128(
+            _mm_andnot_si128(hl, lo),
+            _mm_and_si128(hl, HighSurrogates(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(b1, zero),
+                                             _mm_unpacklo_epi8(b2, zero))));
+        hi = _mm_or_si128(
+            _mm_andnot_si128(hh, hi),
+            _mm_and_si128(hh, HighSurrogates(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(b1, zero),
+                                             _mm_unpackhi_epi8(b2, zero))));
+    }
+    emit = ((~cont & 0xFFFFu) >> 1) | ((nextIsCont ^ 1u) << 15) | static_cast<unsigned>(highMask);
+    prev = v;
+    return true;
+}
+
+// Decode whole blocks from in[i] on while they are well-formed, advancing i and w.
+void DecodeBlocksSse2(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
+    __m128i prev = _mm_setzero_si128(), lo, hi;
+    unsigned emit;
+    for (; i + 17 <= n && DecodeBlock(in + i, prev, lo, hi, emit); i += 16)
+        w += PackStores()(lo, hi, emit, out + w);
+}
+
+[[gnu::target("ssse3")]] void DecodeBlocksSsse3(const unsigned char* in, size_t n, size_t& i, char16_t* out,
+                                                size_t& w) {
+    __m128i prev = _mm_setzero_si128(), lo, hi;
+    unsigned emit;
+    for (; i + 17 <= n && DecodeBlock(in + i, prev, lo, hi, emit); i += 16)
+        w += PackShuffles()(lo, hi, emit, out + w);
+}
+
+void DecodeBlocksAny(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
+    // Chosen once, on first use (after the processor's features are known).
+    static const auto blocks = __builtin_cpu_supports("ssse3") ? DecodeBlocksSsse3 : DecodeBlocksSse2;
+    blocks(in, n, i, out, w);
+}
+
+#endif
+
+// Decodes from `in` until the bytes end or, unless `final`, until a sequence is cut off by the
+// end. Returns the bytes consumed; `written` receives the units stored (at most one per byte).
+size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written, bool final) {
+    size_t i = 0, w = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        if (i + 17 <= n) {
+            const size_t begin = i;
+            DecodeBlocksAny(in, n, i, out, w);
+            // The blocks stop inside a character or before one: the byte-wise rule takes over at
+            // its start, and a high surrogate already emitted for it is taken back.
+            size_t start = i;
+            while (start > begin && i - start < 4 && (in[start] & 0xC0) == 0x80) --start;
+            if (start < i && in[start] >= 0xF0 && i - start >= 3) --w;
+            i = start;
+        }
+#else
+        // Pages are mostly ASCII: eight such bytes at a time.
+        for (uint64_t block; i + 8 <= n; i += 8, w += 8) {
+            std::memcpy(&block, in + i, 8);
+            if (block & 0x8080808080808080ull) break;
+            for (size_t k = 0; k < 8; ++k) out[w + k] = in[i + k];
+        }
+#endif
+        if (i == n) break;
+        if (in[i] < 0x80) {
+            out[w++] = in[i++];
+            continue;
+        }
+        char32_t cp;
+        bool cut;
+        const size_t length = DecodeSequence(in + i, n - i, cp, cut);
+        if (cut && !final) break;
+        i += length;
+        w += PutCodePoint(cp, out + w);
+    }
+    written = w;
+    return i;
+}
+
+}  // namespace
+
+size_t DecodeUtf8(const char* bytes, size_t n, char16_t* out) {
+    size_t written;
+    Decode(reinterpret_cast<const unsigned char*>(bytes), n, out, written, true);
+    return written;
+}
+
+size_t WidenLatin1(const char* bytes, size_t n, char16_t* out) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n; ++i) out[i] = in[i];
+    return n;
+}
+
+size_t ValidUtf8Length(std::string_view bytes) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+        if (in[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        bool cut;
+        const size_t length = DecodeSequence(in + i, n - i, cp, cut);
+        if (cp == kInvalid) break;
+        i += length;
+    }
+    return i;
+}
+
+void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    if (pendingCount_ > 0) {
+        // The cut sequence with the next few bytes: it ends within them, or all of them join it.
+        unsigned char joined[6];
+        const size_t taken = std::min<size_t>(n, 3);
+        std::memcpy(joined, pending_, pendingCount_);
+        std::memcpy(joined + pendingCount_, in, taken);
+        const size_t length = pendingCount_ + taken;
+        size_t written;
+        const size_t used = Decode(joined, length, out.room(length), written, false);
+        out.commit(written);
+        if (used < pendingCount_) {
+            // Still cut: these bytes were all the input, and they are all kept.
+            std::memmove(pending_, joined + used, length - used);
+            pendingCount_ = length - used;
+            return;
+        }
+        in += used - pendingCount_;
+        n -= used - pendingCount_;
+        pendingCount_ = 0;
+    }
+    size_t written;
+    const size_t used = Decode(in, n, out.room(n), written, false);
+    out.commit(written);
+    pendingCount_ = n - used;
+    std::memcpy(pending_, in + used, pendingCount_);
+}
+
+void Utf8Decoder::finish(TextBuffer& out) {
+    if (pendingCount_ > 0) {
+        size_t written;
+        Decode(pending_, pendingCount_, out.room(pendingCount_), written, true);
+        out.commit(written);
+    }
+    pendingCount_ = 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,37 @@
+#pragma once
+// Bytes to UTF-16: the program's one UTF-8 decoder, its one UTF-8 validator and its one Latin-1
+// widening. Every other decoding (page bodies, files, URLs) is built on these.
+#include <cstddef>
+#include <string_view>
+
+namespace vantrel {
+
+class TextBuffer;
+
+// Decodes `n` bytes into `out`, which has room for `n` units: a byte never yields more than one
+// unit (a four-byte sequence yields a surrogate pair). Each maximal ill-formed subpart becomes one
+// U+FFFD; a byte order mark is kept. Returns the units written.
+size_t DecodeUtf8(const char* in, size_t n, char16_t* out);
+
+// One unit per byte, 0 to 255. Returns `n`.
+size_t WidenLatin1(const char* in, size_t n, char16_t* out);
+
+// The length of the longest prefix of `bytes` that is well-formed UTF-8 (RFC 3629, section 4: no
+// overlong forms, no surrogates, nothing above U+10FFFF, no sequence cut off at the end).
+size_t ValidUtf8Length(std::string_view bytes);
+
+// DecodeUtf8 over bytes that arrive in pieces: a sequence cut between two pieces is completed
+// from the next one, so the text is the same however the bytes were cut.
+class Utf8Decoder {
+  public:
+    // Appends the text of `n` more bytes to `out`.
+    void decode(const char* in, size_t n, TextBuffer& out);
+    // The end of the bytes: a sequence still unfinished becomes one U+FFFD.
+    void finish(TextBuffer& out);
+
+  private:
+    unsigned char pending_[3] = {};
+    size_t pendingCount_ = 0;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,236 @@
+// Pictures of the program's windows for people to look at: the main window with entries in every
+// status, the web page dialog open for an edit, and the details and changes windows of a page with
+// a history of mixed results, written to <build>/screenshots/ (or the folder
+// given as the first argument). scripts/screenshots.sh runs it on a virtual display with a tray
+// host. Each picture is one entry of kShots: a new window gets a function that brings it up and
+// saves it with save().
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "store/HistoryStore.h"
+#include "support/TrayProbe.h"
+#include "ui/ChangesWindow.h"
+#include "ui/DetailsWindow.h"
+#include "ui/MonitorUnit.h"
+#include "ui/PageMenu.h"
+#include "ui/WebPageUnit.h"
+
+using vantrel::MonitorSettings;
+using vantrel::TMonitorForm;
+using vantrel::TWebPageDlg;
+
+namespace {
+
+struct SampleEntry {
+    const char* caption;
+    int status;
+    const char* url;
+};
+
+// Statuses 3 and 7 come from files edited by hand: 3 shows the spare globe, 7 no picture.
+const SampleEntry kEntries[] = {
+    {"Example News", 0, "http://127.0.0.1:9/news"},
+    {"Town Council Agenda", 1, "http://127.0.0.1:9/council/agenda.html"},
+    {"Office Printer", 2, "http://127.0.0.1:9/printer"},
+    {"Spare Globe (status 3)", 3, "http://127.0.0.1:9/three"},
+    {"Unknown Status 7", 7, "http://127.0.0.1:9/seven"},
+    {"Weather Forecast for the Coast", 0, "http://127.0.0.1:9/weather"},
+    {"Release Notes", 1, "http://127.0.0.1:9/releases"},
+};
+
+// Every entry was checked just now on a one-day interval, so no check runs while the pictures
+// are taken.
+QByteArray pageListFile() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 stamp = now.toSecsSinceEpoch() + now.offsetFromUtc();
+    QByteArray text = "[main]\r\ncount=" + QByteArray::number(int(std::size(kEntries))) +
+                      "\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n";
+    int n = 0;
+    for (const SampleEntry& e : kEntries) {
+        text += "[web" + QByteArray::number(++n) + "]\r\ncaption=" + e.caption +
+                "\r\nstatus=" + QByteArray::number(e.status) + "\r\nitem1=" + e.url +
+                "\r\nitem2=8\r\nitem3=" + QByteArray::number(stamp) + "\r\nitem4=1A2B3C4D\r\n";
+    }
+    return text;
+}
+
+// The agenda page's history: 40 checks every 20 minutes up to now, with slow answers, failures of
+// several kinds and one change of its text.
+void seedHistory(const QString& path) {
+    using namespace vantrel;
+    HistoryStore store(path.toStdString());
+    const std::u16string url = u"http://127.0.0.1:9/council/agenda.html";
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const std::u16string before =
+        u"Town Council\nAgenda for the meeting of 14 December\n1. Opening\n2. Minutes of the last meeting\n"
+        u"3. Budget 2027\n4. Road works on Harbour Street\n5. Questions from residents\n6. Any other "
+        u"business\nThe meeting starts at 19:00 in the town hall.";
+    const std::u16string after =
+        u"Town Council\nAgenda for the meeting of 14 December\n1. Opening\n2. Minutes of the last meeting\n"
+        u"3. Budget 2027 (second reading)\n4. Road works on Harbour Street\n5. New bus timetable\n6. "
+        u"Questions from residents\n7. Any other business\nThe meeting starts at 19:30 in the town hall.";
+    for (int i = 0; i < 40; ++i) {
+        CheckRecord check;
+        check.timeMs = now - int64_t(39 - i) * 20 * 60000;
+        check.durationMs = 120 + (i * 37) % 180 + (i % 9 == 4 ? 900 : 0);
+        check.outcome = i < 30 ? PageStatus::Online : PageStatus::Changed;
+        check.detail = u"HTTP/1.1 200 OK";
+        check.textBytes = i < 30 ? 12345 : 12610;
+        std::optional<std::u16string> text = i < 30 ? before : after;
+        if (i == 12 || i == 13) {
+            check.outcome = PageStatus::Offline;
+            check.detail = i == 12 ? u"Socket Error # 10061\r\nConnection refused."
+                                   : u"HTTP/1.1 503 Service Unavailable";
+            check.textBytes = 0;
+            text.reset();
+        } else if (i == 35) {
+            check.outcome = PageStatus::Offline;
+            check.detail = u"Read timed out.";
+            check.durationMs = 1500;
+            check.textBytes = 0;
+            text.reset();
+        }
+        check.status = i >= 30                                ? PageStatus::Changed
+                       : check.outcome == PageStatus::Offline ? PageStatus::Offline
+                                                              : PageStatus::Online;
+        // After the change the page stays changed until the user looks at it.
+        if (i > 30 && check.outcome != PageStatus::Offline) check.outcome = PageStatus::Online;
+        store.record(url, check, text);
+    }
+}
+
+void settle() {
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(20);
+    }
+}
+
+// The windows the pictures are taken of, over a page list file of sample entries.
+struct Scene {
+    QTemporaryDir dir;
+    QString outDir;
+    std::unique_ptr<TMonitorForm> form;
+    std::unique_ptr<TWebPageDlg> dialog;
+};
+
+// Saves `widget` as <stem>.png; on a scaled display as <stem>@2x.png and the like, so that a run
+// with QT_SCALE_FACTOR=2 gives the pictures for a high-density screen beside the plain ones.
+bool save(const Scene& scene, QWidget& widget, const char* stem) {
+    QString name = QLatin1String(stem);
+    const qreal ratio = widget.devicePixelRatioF();
+    if (ratio != 1.0) name += QLatin1Char('@') + QString::number(ratio) + QLatin1Char('x');
+    const QString path = scene.outDir + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (!widget.grab().save(path) || QFileInfo(path).size() == 0) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+bool mainWindow(Scene& scene) {
+    return save(scene, *scene.form, "main-window");
+}
+
+// The dialog is modal: it is grabbed from inside its own event loop, then closed.
+bool webPageDialog(Scene& scene) {
+    const QModelIndex changed = scene.form->ListView->model()->index(1, 0);
+    scene.form->ListView->setFocus();
+    scene.form->ListView->selectionModel()->setCurrentIndex(changed, QItemSelectionModel::ClearAndSelect);
+    bool saved = false;
+    QTimer::singleShot(0, scene.dialog.get(), [&] {
+        if (QTest::qWaitForWindowExposed(scene.dialog.get())) settle();
+        saved = save(scene, *scene.dialog, "web-page-dialog");
+        scene.dialog->reject();
+    });
+    scene.form->ListViewDblClick();
+    return saved;
+}
+
+// The details window of the agenda page, whose history has slow answers, failures and a change.
+bool detailsWindow(Scene& scene) {
+    vantrel::DetailsWindow* details = scene.form->Menu->showDetails(scene.form->pageList().at(1).id);
+    if (!details || !QTest::qWaitForWindowExposed(details)) return false;
+    settle();
+    return save(scene, *details, "details-window");
+}
+
+// What changed in the agenda page at its latest change; the diff is worked out on a thread.
+bool changesWindow(Scene& scene) {
+    vantrel::ChangesWindow* changes = scene.form->Menu->showChanges(scene.form->pageList().at(1).id);
+    if (!changes || !QTest::qWaitForWindowExposed(changes)) return false;
+    for (int i = 0; i < 250 && !changes->diffShown(); ++i) QTest::qWait(20);
+    settle();
+    return changes->diffShown() && save(scene, *changes, "changes-window");
+}
+
+struct Shot {
+    const char* name;
+    bool (*take)(Scene&);
+};
+
+const Shot kShots[] = {
+    {"main window", mainWindow},
+    {"web page dialog for an edit", webPageDialog},
+    {"details window", detailsWindow},
+    {"changes window", changesWindow},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        !trayprobe::waitForNotificationArea()) {
+        std::fprintf(stderr,
+                     "screenshots need a display with a notification area (scripts/with-display.sh)\n");
+        return 2;
+    }
+    Scene scene;
+    scene.outDir =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VANTREL_BINARY_DIR "/screenshots");
+    QFile file(scene.dir.filePath(QStringLiteral("webpages.dat")));
+    if (!scene.dir.isValid() || !QDir().mkpath(scene.outDir) || !file.open(QIODevice::WriteOnly) ||
+        file.write(pageListFile()) < 0) {
+        std::fprintf(stderr, "cannot prepare %s\n", qPrintable(scene.outDir));
+        return 1;
+    }
+    file.close();
+    seedHistory(scene.dir.filePath(QStringLiteral("history.db")));
+
+    MonitorSettings settings;
+    settings.exeDir = scene.dir.path() + QLatin1Char('/');
+    settings.exePath = scene.dir.filePath(QStringLiteral("vantrel"));
+    settings.autostartDir = scene.dir.filePath(QStringLiteral("no-autostart"));
+    settings.trayWaitMs = 0;
+    scene.form = std::make_unique<TMonitorForm>(settings);
+    scene.dialog = std::make_unique<TWebPageDlg>(scene.form.get());
+    scene.form->setDialog(scene.dialog.get());
+    scene.form->show();
+    if (!QTest::qWaitForWindowExposed(scene.form.get())) {
+        std::fprintf(stderr, "the main window was not shown\n");
+        return 1;
+    }
+    settle();
+
+    int failed = 0;
+    for (const Shot& shot : kShots) {
+        if (!shot.take(scene)) {
+            std::fprintf(stderr, "no picture of the %s\n", shot.name);
+            ++failed;
+        }
+    }
+    scene.dialog.reset();
+    scene.form.reset();
+    return failed == 0 ? 0 : 1;
+}
