@@ -14,7 +14,9 @@
 #include "app/ExePath.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "store/HistoryStore.h"
 #include "store/PageListLocation.h"
+#include "store/StatusListing.h"
 #include "store/XdgAutostart.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
@@ -47,6 +49,7 @@ void PrintHelp() {
         "offline, comes back online, or changes.\n"
         "\n"
         "  -s         start hidden: only the notification-area icon shows\n"
+        "  --status   print each page's status and last check, and exit\n"
         "  --help     show this help and exit\n"
         "  --version  show the version and exit\n"
         "\n"
@@ -57,10 +60,20 @@ void PrintHelp() {
         pageList.c_str(), autostartDir.c_str());
 }
 
+// "--status": the page list with what the history knows. Takes no lock and needs no display, so it
+// works while the program runs.
+int PrintStatus() {
+    const std::string pageList = PageListPathFor(ExePath::dir());
+    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList));
+    std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
+    std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
+    return std::fflush(stdout) == 0 ? listing.exitCode : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Answered before anything else: no window, no lock, no page list file.
+    // Answered before anything else: no window, no lock (--status reads the page list file).
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("Vantrel %s\n", VANTREL_VERSION);
@@ -70,6 +83,7 @@ int main(int argc, char** argv) {
             PrintHelp();
             return 0;
         }
+        if (std::strcmp(argv[i], "--status") == 0) return PrintStatus();
     }
 
     // Held back until the bridge is in place, so an end signal that comes during start-up still

@@ -158,6 +158,14 @@ void PageList::remove(EntryId id) {
     if (observer_) observer_->removed(*position);
 }
 
+void PageList::checkNow(EntryId id) {
+    PageEntry* entry = findMutable(id);
+    if (!entry) return;
+    entry->columns[kStamp].clear();
+    ++entry->revision;
+    notifyChanged(id);
+}
+
 void PageList::recheckAll() {
     for (PageEntry& entry : entries_) {
         entry.status = PageStatus::Offline;

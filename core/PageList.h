@@ -90,6 +90,10 @@ class PageList {
 
     void remove(EntryId id);
 
+    // The user's "Check Now": the entry is due at the next tick (empty stamp) and a check of it in
+    // flight no longer applies (revision bumped); its status and checksum stay as they are.
+    void checkNow(EntryId id);
+
     // Every entry offline with an empty stamp; URLs, intervals and checksums kept.
     void recheckAll();
 

@@ -65,12 +65,16 @@ PageFetcher::PageFetcher(FetcherOptions options) : impl_(std::make_unique<Impl>(
 
 PageFetcher::~PageFetcher() = default;
 
-std::u16string PageFetcher::get(const std::u16string& url) {
-    return std::u16string(impl_->get(url));
+std::u16string PageFetcher::get(const std::u16string& url, std::u16string* statusLine) {
+    return std::u16string(fetch(url, statusLine));
 }
 
-std::u16string_view PageFetcher::fetch(const std::u16string& url) {
-    return impl_->get(url);
+std::u16string_view PageFetcher::fetch(const std::u16string& url, std::u16string* statusLine) {
+    if (statusLine) statusLine->clear();
+    const std::u16string_view text = impl_->get(url);
+    // Every get that returns has read a final head (redirects past the limit end on the last one).
+    if (statusLine && impl_->lastHead) *statusLine = FromLatin1(impl_->lastHead->statusLine);
+    return text;
 }
 
 void PageFetcher::cancel() {

@@ -1,9 +1,11 @@
 #include "ui/Monitor.h"
 
 #include <exception>
+#include <set>
 
 #include "core/Clock.h"
 #include "core/CommandLine.h"
+#include "store/HistoryStore.h"
 #include "store/XdgAutostart.h"
 #include "ui/CheckRunner.h"
 #include "ui/ErrorDisplay.h"
@@ -53,7 +55,24 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
         bool& flag;
         ~LoadingEnds() { flag = false; }
     } loadingEnds{loading_};
-    file_->load(list_, showOption);
+    std::exception_ptr failed;
+    try {
+        file_->load(list_, showOption);
+    } catch (...) {
+        // An option's action failed; the entries are in all the same.
+        failed = std::current_exception();
+    }
+    openHistory();
+    if (failed) std::rethrow_exception(failed);
+}
+
+void Monitor::openHistory() {
+    history_ = std::make_unique<HistoryStore>(HistoryStore::PathBeside(filePath().toStdString()));
+    // A page deleted from the list loses its history now. An empty list (a missing or unreadable
+    // file) forgets nothing: the store ignores an empty set.
+    std::set<std::u16string> urls;
+    for (const PageEntry& entry : list_.entries()) urls.insert(entry.url());
+    history_->prune(urls);
 }
 
 void Monitor::tick() {
@@ -69,9 +88,20 @@ EntryId Monitor::addPage(const QString& label, const QString& url, int intervalI
 
 void Monitor::editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
                        bool changedBoxShown, bool changedBoxTicked) {
-    if (!list_.find(id)) return;
+    const PageEntry* entry = list_.find(id);
+    if (!entry) return;
+    const std::u16string oldUrl = entry->url();
     list_.edit(id, label.toStdU16String(), url.toStdU16String(), intervalIndex, changedBoxShown,
                changedBoxTicked);
+    const std::u16string& newUrl = list_.find(id)->url();
+    if (history_ && newUrl != oldUrl) {
+        // The history follows the page to its new URL; another entry still watching the old URL
+        // keeps a copy.
+        bool oldStillListed = false;
+        for (const PageEntry& other : list_.entries())
+            oldStillListed = oldStillListed || other.url() == oldUrl;
+        history_->renameUrl(oldUrl, newUrl, oldStillListed);
+    }
     save();
 }
 
@@ -83,6 +113,12 @@ void Monitor::removePage(EntryId id) {
 
 void Monitor::recheckAll() {
     list_.recheckAll();
+    save();
+}
+
+void Monitor::checkNow(EntryId id) {
+    if (!list_.find(id)) return;
+    list_.checkNow(id);
     save();
 }
 
@@ -119,7 +155,18 @@ void Monitor::save() {
 
 void Monitor::close() {
     if (runner_) runner_->shutdown();
+    // The history goes even when the save fails: what is queued is written, then the file closed.
+    struct HistoryCloses {
+        std::unique_ptr<HistoryStore>& history;
+        ~HistoryCloses() { history.reset(); }
+    } historyCloses{history_};
     save();
+}
+
+void Monitor::recordCheck(const std::u16string& url, const CheckRecord& check,
+                          std::optional<std::u16string> text) {
+    if (history_) history_->record(url, check, std::move(text));
+    emit checkRecorded(QString::fromStdU16String(url), check);
 }
 
 }  // namespace vantrel

@@ -1,7 +1,7 @@
 #pragma once
 // What runs behind the main window for the whole run: the page list, the check cycle, the page
-// list file and the start-with-the-system entry. The window shows the list and turns the user's
-// commands into calls here; it never touches the file or the runner itself.
+// list file, the history of the checks beside it and the start-with-the-system entry. The window shows the
+// list and turns the user's commands into calls here; it never touches the file or the runner itself.
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/CheckReport.h"
 #include "core/PageList.h"
 #include "net/PageFetcher.h"
 #include "store/PageListFile.h"
@@ -16,6 +17,7 @@
 namespace vantrel {
 
 class Autostart;
+class HistoryStore;
 class CheckRunner;
 class Clock;
 class Notifier;
@@ -48,8 +50,8 @@ class Monitor : public QObject {
 
     // Starts the check runner and reads the page list file. Every option stored as on is handed
     // to `showOption`, which sets its box; the box's handler then calls setOptions(). Nothing is
-    // saved while this runs. Throws what the runner's start or an option's action threw, after
-    // the entries are in.
+    // saved while this runs. Then opens the history beside the file and forgets the pages no longer
+    // listed. Throws what the runner's start or an option's action threw, after the entries are in.
     void open(const std::function<void(Option, bool)>& showOption);
 
     // A tick of the window's timer: runs the check cycle.
@@ -64,6 +66,8 @@ class Monitor : public QObject {
                   bool changedBoxShown, bool changedBoxTicked);
     void removePage(EntryId id);
     void recheckAll();
+    // "Check Now": the page is checked at the next tick, its status unchanged until then.
+    void checkNow(EntryId id);
     // Records the three options and runs the action of each one that changed (start: the
     // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
     // saves. Options keep their new state when an action fails; its failure is thrown after the save.
@@ -72,20 +76,36 @@ class Monitor : public QObject {
     // Saves the list and the options unless the file was never read (a failed start must not
     // replace the stored list with an empty one) or it is being read now. Throws on failure.
     void save();
-    // The end of the run: cancels a download in flight, then saves.
+    // The end of the run: cancels a download in flight, saves, then writes out and closes the
+    // history.
     void close();
 
+    // A finished check whose result was applied to the list, for the history: the URL as it was
+    // downloaded, the check, and the text it judged (nullopt when it got none). Call on the
+    // user-interface thread; the write itself happens on the history's own thread.
+    void recordCheck(const std::u16string& url, const CheckRecord& check, std::optional<std::u16string> text);
+    // The history; null before open() and after close(). Disabled when its file cannot be used.
+    HistoryStore* history() const { return history_.get(); }
+
+  signals:
+    // After recordCheck(): the details window of that page follows it live.
+    void checkRecorded(const QString& url, const vantrel::CheckRecord& check);
+
   private:
+    void openHistory();
+
     MonitorSettings settings_;
     std::unique_ptr<Clock> ownClock_;
     const Clock& clock_;
     Notifier& notifier_;
     PageList list_;
     Options options_;
-    std::unique_ptr<CheckRunner> runner_;
     std::unique_ptr<Autostart> autostart_;
     std::optional<PageListFile> file_;
     bool loading_ = false;
+    // Declared before the runner, so that no check is recorded into a closed history.
+    std::unique_ptr<HistoryStore> history_;
+    std::unique_ptr<CheckRunner> runner_;
 };
 
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #include "ui/ErrorDisplay.h"
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
+#include "ui/PageMenu.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
@@ -37,9 +38,11 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     monitor_ = std::make_unique<Monitor>(settings, *TrayIcon);
     buildControls();
+    Menu = new PageMenu(*this);
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
+    connect(TrayIcon, &TrayNotifier::changeBalloonClicked, Menu, &PageMenu::changeAnnounced);
     TrayIcon->show(monitor_->startHidden() ? settings.trayWaitMs : 0);
 
     FormCreate();

@@ -1,7 +1,8 @@
 // The built program run as a process: orderly end on SIGTERM, SIGINT and SIGHUP with the page
 // list saved, one instance at a time (also when the lock file cannot be used), "-s" in the first
 // or second argument, the page list surviving a run, an end during a hung download, a start
-// without a notification area, and an end by signal that never waits on an error box or a tray.
+// without a notification area, an end by signal that never waits on an error box or a tray, and
+// the status listing printed beside a running program.
 // Every case runs its own copy of the executable (webpages.dat lives next to it) with its own
 // runtime directory (the single-instance lock lives there), so cases may run in parallel.
 #include <signal.h>
@@ -265,6 +266,44 @@ class ProgramTest : public QObject {
         const auto sections = readSections(program.dataFile());
         QCOMPARE(sections.keys(), QStringList{"main"});
         QCOMPARE(sections["main"], mainSection("0"));
+    }
+
+    // "--status" takes no lock and needs no display: it lists the pages while the program runs,
+    // and says so when the page list file cannot be read.
+    void statusListsThePagesWhileTheProgramRuns() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        QProcess* running = program.start({"-s"});
+        QVERIFY(waitRunning(running));
+        const auto status = [&](QByteArray* errors) {
+            QProcess process;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("DISPLAY");
+            env.remove("WAYLAND_DISPLAY");
+            env.insert("XDG_RUNTIME_DIR", program.runtimeDir());
+            process.setProcessEnvironment(env);
+            process.start(program.exe(), {"--status"});
+            if (!process.waitForFinished(timeoutMs())) return std::pair(-1, QStringList());
+            *errors = process.readAllStandardError();
+            return std::pair(
+                process.exitCode(),
+                QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts));
+        };
+        QByteArray errors;
+        const auto [code, lines] = status(&errors);
+        QCOMPARE(code, 0);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith("News\tOnline\t"), qPrintable(lines[0]));
+        QVERIFY2(lines[2].startsWith("Down\tOffline\t"), qPrintable(lines[2]));
+        QVERIFY(endsWithZero(running, SIGTERM));
+
+        QVERIFY(QFile::remove(program.dataFile()));
+        QVERIFY(QDir().mkdir(program.dataFile()));
+        const auto [failed, none] = status(&errors);
+        QCOMPARE(failed, 2);
+        QVERIFY(none.isEmpty());
+        QCOMPARE(errors, "vantrel: cannot read " + QFile::encodeName(program.dataFile()) + "\n");
     }
 
     void aSecondInstanceEndsAtOnceAndTouchesNothing() {
