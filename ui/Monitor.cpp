@@ -86,6 +86,15 @@ void Monitor::recheckAll() {
     save();
 }
 
+void Monitor::startAfresh(const QString& url) {
+    const std::u16string key = url.toStdU16String();
+    std::vector<EntryId> ids;
+    for (const PageEntry& entry : list_.entries())
+        if (entry.url() == key) ids.push_back(entry.id);
+    for (const EntryId id : ids) list_.startAfresh(id);
+    if (!ids.empty()) save();
+}
+
 void Monitor::setOptions(const Options& options) {
     const Options before = options_;
     // The new state holds even when its action fails: the box keeps what the user gave it.

@@ -64,6 +64,8 @@ class Monitor : public QObject {
                   bool changedBoxShown, bool changedBoxTicked);
     void removePage(EntryId id);
     void recheckAll();
+    // A page's filters changed: every entry with this URL starts afresh (PageList::startAfresh).
+    void startAfresh(const QString& url);
     // Records the three options and runs the action of each one that changed (start: the
     // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
     // saves. Options keep their new state when an action fails; its failure is thrown after the save.
