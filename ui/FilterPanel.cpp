@@ -80,6 +80,7 @@ FilterPanel::FilterPanel(HistoryStore& store, const QString& url, std::function<
     message_->setObjectName(QStringLiteral("message"));
     message_->setWordWrap(true);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message_->hide();
 
     previewButton_ = new QPushButton(tr("Pre&view"), this);
     previewButton_->setObjectName(QStringLiteral("preview"));
@@ -250,6 +251,7 @@ void FilterPanel::showPreview(const DownloadResult& result) {
 
 void FilterPanel::showMessage(const QString& text, bool error) {
     message_->setText(text);
+    message_->setVisible(!text.isEmpty());
     message_->setStyleSheet(error ? QStringLiteral("color: #b00020;") : QString());
 }
 

@@ -86,13 +86,8 @@ void FilterPanelTest::savingStartsThePageAfreshOnlyWhenWhatIsCheckedChanges() {
         field<QPlainTextEdit>(panel, "ignoreLines")->setPlainText(QStringLiteral("\\d+ minutes ago\n\n"));
         QVERIFY(panel.save());
         QCOMPARE(afresh, 1);
-        // The failure count alone changes nothing the check reads; saving the same again neither.
+        // The failure count alone changes nothing the check reads.
         field<QSpinBox>(panel, "failuresBeforeOffline")->setValue(3);
-        QVERIFY(panel.save());
-        QVERIFY(panel.save());
-        QCOMPARE(afresh, 1);
-        // A selector kind without a selector is no change either.
-        field<QComboBox>(panel, "selectorKind")->setCurrentIndex(1);
         QVERIFY(panel.save());
         QCOMPARE(afresh, 1);
     }
