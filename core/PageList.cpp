@@ -176,6 +176,16 @@ void PageList::recheckAll() {
     if (observer_ && !entries_.empty()) observer_->changedRange(0, entries_.size() - 1);
 }
 
+void PageList::startAfresh(EntryId id) {
+    PageEntry* entry = findMutable(id);
+    if (!entry) return;
+    entry->columns[kStamp].clear();
+    entry->columns[kChecksum].clear();
+    ++entry->revision;
+    indexDue(*entry);
+    notifyChanged(id);
+}
+
 void PageList::setSorted(bool on) {
     sorted_ = on;
     if (on) sortNow();

@@ -57,7 +57,9 @@ struct PageFetcher::Impl {
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
     std::shared_ptr<TlsStream::Context> tls;
-    TextDecoder decoder;  // holds the text of the last page
+    TextDecoder decoder;          // holds the text of the last page
+    std::string finalStatusLine;  // of the last get's final response
+    std::string finalContentType;
     Clock::time_point deadline;
 };
 
@@ -75,6 +77,14 @@ std::u16string_view PageFetcher::fetch(const std::u16string& url, std::u16string
     // Every get that returns has read a final head (redirects past the limit end on the last one).
     if (statusLine && impl_->lastHead) *statusLine = FromLatin1(impl_->lastHead->statusLine);
     return text;
+}
+
+const std::string& PageFetcher::lastStatusLine() const {
+    return impl_->finalStatusLine;
+}
+
+const std::string& PageFetcher::lastContentType() const {
+    return impl_->finalContentType;
 }
 
 void PageFetcher::cancel() {
@@ -191,6 +201,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
     // A page's URL never resolves against the page fetched before it, which may be on another
     // server: a URL without a scheme fails the same way whatever came before.
     current = UrlParts{};
+    finalStatusLine.clear();
+    finalContentType.clear();
     // A failure by status ends the exchange in a known state (the whole response was read), so
     // the connection may be kept; it is thrown once that is decided.
     std::optional<FetchError> statusFailure;
@@ -202,6 +214,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
             if (HttpRequest::hasControlCharacter(target)) throw FetchError(FetchErrorKind::InvalidUrl);
             current = Url::resolve(current, target);
             const ResponseHead head = exchange();
+            finalStatusLine = head.statusLine;
+            finalContentType = head.value("Content-Type");
             const int code = head.statusCode;
             const int kind = code / 100;
             const std::string_view location = head.value("Location");

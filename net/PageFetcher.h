@@ -53,6 +53,12 @@ class PageFetcher {
     // reuses; valid until then.
     std::u16string_view fetch(const std::u16string& url, std::u16string* statusLine = nullptr);
 
+    // The status line ("HTTP/1.1 200 OK") and the Content-Type value, as received, of the last
+    // response the last get read: its final response when the get returned; empty when no
+    // response came.
+    const std::string& lastStatusLine() const;
+    const std::string& lastContentType() const;
+
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.
     void cancel();

@@ -4,10 +4,12 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "store/HistoryStore.h"
+#include "ui/FilterPanel.h"
 #include "ui/Monitor.h"
 #include "ui/PageListModel.h"
 #include "ui/ResponseChart.h"
@@ -113,16 +115,28 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
         values_.append(value);
     }
     layout->addLayout(fields);
-    layout->addWidget(new QLabel(QStringLiteral("Response times of the last checks:"), this));
-    chart_ = new ResponseChart(this);
-    layout->addWidget(chart_);
-    checks_ = new QTreeWidget(this);
+    // The checks and the page's filters share the lower part of the window, one tab each.
+    auto* tabs = new QTabWidget(this);
+    auto* checksTab = new QWidget(tabs);
+    auto* checksLayout = new QVBoxLayout(checksTab);
+    checksLayout->addWidget(new QLabel(QStringLiteral("Response times of the last checks:"), checksTab));
+    chart_ = new ResponseChart(checksTab);
+    checksLayout->addWidget(chart_);
+    checks_ = new QTreeWidget(checksTab);
     checks_->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Result")});
     checks_->setRootIsDecorated(false);
     checks_->setUniformRowHeights(true);
     checks_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    layout->addWidget(checks_, 1);
-    resize(520, 560);
+    checksLayout->addWidget(checks_, 1);
+    tabs->addTab(checksTab, QStringLiteral("&Checks"));
+    if (const PageEntry* entry = monitor_.list().find(id_); entry && monitor_.history()) {
+        const QString url = toQString(entry->url());
+        filters_ = new FilterPanel(
+            *monitor_.history(), url, [&monitor, url] { monitor.startAfresh(url); }, {}, tabs);
+        tabs->addTab(filters_, QStringLiteral("&Filters"));
+    }
+    layout->addWidget(tabs, 1);
+    resize(560, 640);
 
     readHistory();
     showEntry();

@@ -16,6 +16,7 @@ namespace vantrel {
 
 class Monitor;
 class PageListModel;
+class FilterPanel;
 class ResponseChart;
 
 class DetailsWindow : public QWidget {
@@ -44,6 +45,8 @@ class DetailsWindow : public QWidget {
 
     QTreeWidget* checksList() const { return checks_; }
     QLabel* historyOffLabel() const { return historyOff_; }
+    // The page's filters; null when the page has no history store.
+    FilterPanel* filterPanel() const { return filters_; }
 
   private:
     void readHistory();
@@ -59,6 +62,7 @@ class DetailsWindow : public QWidget {
     QLabel* historyOff_ = nullptr;
     QTreeWidget* checks_ = nullptr;
     ResponseChart* chart_ = nullptr;
+    FilterPanel* filters_ = nullptr;
 };
 
 }  // namespace vantrel

@@ -63,6 +63,14 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
         failed = std::current_exception();
     }
     openHistory();
+    // Each download takes its page's filters along; each check lands in the history.
+    runner_->setSettingsProvider([this](const std::u16string& url) { return history_->settings(url); });
+    connect(runner_.get(), &CheckRunner::checkFinished, this,
+            [this](const QString& url, const CheckRecord& check, const std::u16string& text) {
+                std::optional<std::u16string> judged;
+                if (!text.empty()) judged = text;
+                recordCheck(url.toStdU16String(), check, std::move(judged));
+            });
     if (failed) std::rethrow_exception(failed);
 }
 
@@ -120,6 +128,15 @@ void Monitor::checkNow(EntryId id) {
     if (!list_.find(id)) return;
     list_.checkNow(id);
     save();
+}
+
+void Monitor::startAfresh(const QString& url) {
+    const std::u16string key = url.toStdU16String();
+    std::vector<EntryId> ids;
+    for (const PageEntry& entry : list_.entries())
+        if (entry.url() == key) ids.push_back(entry.id);
+    for (const EntryId id : ids) list_.startAfresh(id);
+    if (!ids.empty()) save();
 }
 
 void Monitor::setOptions(const Options& options) {

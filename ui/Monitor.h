@@ -68,6 +68,8 @@ class Monitor : public QObject {
     void recheckAll();
     // "Check Now": the page is checked at the next tick, its status unchanged until then.
     void checkNow(EntryId id);
+    // A page's filters changed: every entry with this URL starts afresh (PageList::startAfresh).
+    void startAfresh(const QString& url);
     // Records the three options and runs the action of each one that changed (start: the
     // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
     // saves. Options keep their new state when an action fails; its failure is thrown after the save.

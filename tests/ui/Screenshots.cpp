@@ -11,15 +11,18 @@
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
 
 #include "store/HistoryStore.h"
+#include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
 #include "ui/ChangesWindow.h"
 #include "ui/DetailsWindow.h"
+#include "ui/FilterPanel.h"
 #include "ui/MonitorUnit.h"
 #include "ui/PageMenu.h"
 #include "ui/WebPageUnit.h"
@@ -174,6 +177,34 @@ bool changesWindow(Scene& scene) {
     return changes->diffShown() && save(scene, *changes, "changes-window");
 }
 
+// The filters of a page with a clock in its markup and a "minutes ago" line, with the preview of
+// what its checks judge, served from 127.0.0.1.
+bool filterPanel(Scene& scene) {
+    vantrel::test::ScriptedServer server;
+    server.setBody("/prices",
+                   "<html><head><title>Coffee prices</title><script>var served = '11:49:48';</script>"
+                   "<style>p { margin: 0 }</style></head><body><h1>Coffee prices</h1>"
+                   "<div id=\"list\"><p>Arabica: 4.20 per kg</p><p>Robusta: 2.10 per kg</p>"
+                   "<p>Liberica: 5.75 per kg</p></div><p>Updated 2 minutes ago</p>"
+                   "<input type=\"hidden\" name=\"token\" value=\"a81f0c\"></body></html>");
+    const QString url = QString::fromStdU16String(server.url("/prices"));
+    vantrel::HistoryStore store(scene.dir.filePath(QStringLiteral("history.db")).toStdString());
+    vantrel::PageFilterSettings settings;
+    settings.visibleTextOnly = true;
+    settings.ignorePatterns = {u"^Updated \\d+ minutes? ago$"};
+    settings.failuresBeforeOffline = 2;
+    store.saveSettings(url.toStdU16String(), settings);
+    vantrel::FilterPanel panel(store, url, [] {});
+    panel.setWindowTitle(QStringLiteral("Filters"));
+    panel.resize(560, 460);
+    panel.show();
+    QSignalSpy shown(&panel, &vantrel::FilterPanel::previewShown);
+    panel.preview();
+    if (!QTest::qWaitForWindowExposed(&panel) || (shown.isEmpty() && !shown.wait(10000))) return false;
+    settle();
+    return save(scene, panel, "filter-panel");
+}
+
 struct Shot {
     const char* name;
     bool (*take)(Scene&);
@@ -184,6 +215,7 @@ const Shot kShots[] = {
     {"web page dialog for an edit", webPageDialog},
     {"details window", detailsWindow},
     {"changes window", changesWindow},
+    {"filters with a preview", filterPanel},
 };
 
 }  // namespace
