@@ -18,8 +18,8 @@ namespace vantrel {
 
 class Autostart;
 class CheckRunner;
-class ListSaver;
 class Clock;
+class ListSaver;
 class Notifier;
 
 struct MonitorSettings {
