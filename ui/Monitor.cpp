@@ -8,8 +8,8 @@
 #include "store/HistoryStore.h"
 #include "store/XdgAutostart.h"
 #include "ui/CheckRunner.h"
-#include "ui/ErrorDisplay.h"
 #include "ui/LabelCollator.h"
+#include "ui/ListSaver.h"
 
 namespace vantrel {
 
@@ -50,6 +50,9 @@ QString Monitor::filePath() const {
 void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     runner_ = std::make_unique<CheckRunner>(list_, notifier_, clock_, settings_.fetcher);
     file_.emplace(filePath().toStdString());
+    saver_ = std::make_unique<ListSaver>(
+        [file = &*file_](const PageListSnapshot& snapshot) { file->save(snapshot); },
+        [this](const std::exception_ptr& error) { emit saveFailed(error); });
     loading_ = true;
     struct LoadingEnds {
         bool& flag;
@@ -155,19 +158,17 @@ void Monitor::setOptions(const Options& options) {
     } catch (...) {
         failed = std::current_exception();
     }
-    try {
-        save();
-    } catch (...) {
-        // Both failed: the action's error is shown first, as it came first.
-        if (failed) ErrorDisplay::show(failed);
-        throw;
-    }
+    save();
     if (failed) std::rethrow_exception(failed);
 }
 
 void Monitor::save() {
-    if (loading_ || !file_) return;
-    file_->save(list_, options_);
+    if (loading_ || !saver_) return;
+    saver_->post(TakeSnapshot(list_, options_));
+}
+
+void Monitor::waitForSaves() {
+    if (saver_) saver_->waitUntilIdle();
 }
 
 void Monitor::close() {
@@ -177,7 +178,8 @@ void Monitor::close() {
         std::unique_ptr<HistoryStore>& history;
         ~HistoryCloses() { history.reset(); }
     } historyCloses{history_};
-    save();
+    if (loading_ || !saver_) return;
+    saver_->saveNow(TakeSnapshot(list_, options_));
 }
 
 void Monitor::recordCheck(const std::u16string& url, const CheckRecord& check,

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@ class Autostart;
 class HistoryStore;
 class CheckRunner;
 class Clock;
+class ListSaver;
 class Notifier;
 
 struct MonitorSettings {
@@ -57,9 +59,8 @@ class Monitor : public QObject {
     // A tick of the window's timer: runs the check cycle.
     void tick();
 
-    // The user's commands. Each changes the list, then saves the file at once, so that a crash
-    // or a kill later in the run loses nothing; a failed save throws Error("Unable to write to
-    // <path>") after the change is made.
+    // The user's commands. Each changes the list, then saves the file at once (see save()), so
+    // that a crash or a kill later in the run loses nothing.
     EntryId addPage(const QString& label, const QString& url, int intervalIndex);
     // Does nothing when the entry is gone (a modal dialog was open while it was deleted).
     void editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
@@ -72,14 +73,19 @@ class Monitor : public QObject {
     void startAfresh(const QString& url);
     // Records the three options and runs the action of each one that changed (start: the
     // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
-    // saves. Options keep their new state when an action fails; its failure is thrown after the save.
+    // saves. Options keep their new state when an action fails; its failure is thrown.
     void setOptions(const Options& options);
 
     // Saves the list and the options unless the file was never read (a failed start must not
-    // replace the stored list with an empty one) or it is being read now. Throws on failure.
+    // replace the stored list with an empty one) or it is being read now. The list is copied
+    // here and written on a worker thread: this returns at once. A failed write is reported
+    // through saveFailed() with Error("Unable to write to <path>").
     void save();
-    // The end of the run: cancels a download in flight, saves, then writes out and closes the
-    // history.
+    // Returns once every save asked for so far is written (or failed).
+    void waitForSaves();
+    // The end of the run: cancels the downloads in flight, waits for a save that is being
+    // written, then saves on this thread, and writes out and closes the history. Throws when that
+    // save fails.
     void close();
 
     // A finished check whose result was applied to the list, for the history: the URL as it was
@@ -92,6 +98,8 @@ class Monitor : public QObject {
   signals:
     // After recordCheck(): the details window of that page follows it live.
     void checkRecorded(const QString& url, const vantrel::CheckRecord& check);
+    // A save after a user change failed; emitted on the window's thread.
+    void saveFailed(const std::exception_ptr& error);
 
   private:
     void openHistory();
@@ -104,6 +112,8 @@ class Monitor : public QObject {
     Options options_;
     std::unique_ptr<Autostart> autostart_;
     std::optional<PageListFile> file_;
+    // Declared after the file it writes, so it is gone (its saves done) before the file is.
+    std::unique_ptr<ListSaver> saver_;
     bool loading_ = false;
     // Declared before the runner, so that no check is recorded into a closed history.
     std::unique_ptr<HistoryStore> history_;

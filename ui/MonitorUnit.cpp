@@ -37,6 +37,9 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     TrayIcon = new TrayNotifier(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     monitor_ = std::make_unique<Monitor>(settings, *TrayIcon);
+    // A save after a user change is written in the background; its failure arrives here later.
+    connect(monitor_.get(), &Monitor::saveFailed, this,
+            [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
     buildControls();
     Menu = new PageMenu(*this);
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
