@@ -266,6 +266,7 @@ void PageCommandsTest::menusKeysAndCommandsActOnTheSelectedPage() {
     QTest::keyClick(form.ListView, Qt::Key_F5);
     QCOMPARE(due(), (QList<bool>{false, true, false}));
     QCOMPARE(form.pageList().at(1).status, PageStatus::Online);
+    form.monitor().waitForSaves();
     QFile file(dir_->filePath("webpages.dat"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count("item3=\r\n"), 1);
