@@ -163,6 +163,7 @@ void PageList::checkNow(EntryId id) {
     if (!entry) return;
     entry->columns[kStamp].clear();
     ++entry->revision;
+    indexDue(*entry);
     notifyChanged(id);
 }
 

@@ -91,13 +91,12 @@ void seedHistory(const QString& path) {
         std::optional<std::u16string> text = i < 30 ? before : after;
         if (i == 12 || i == 13) {
             check.outcome = PageStatus::Offline;
-            check.detail = i == 12 ? u"Socket Error # 10061\r\nConnection refused."
-                                   : u"HTTP/1.1 503 Service Unavailable";
+            check.detail = i == 12 ? u"Connection refused" : u"HTTP/1.1 503 Service Unavailable";
             check.textBytes = 0;
             text.reset();
         } else if (i == 35) {
             check.outcome = PageStatus::Offline;
-            check.detail = u"Read timed out.";
+            check.detail = u"Read timed out";
             check.durationMs = 1500;
             check.textBytes = 0;
             text.reset();
