@@ -13,8 +13,9 @@ if [ "$mode" = test ]; then
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format
          zlib1g-dev git)
 fi
-if [ "$mode" = fuzz ]; then
-  # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).
+if [ "$mode" = fuzz ] || [ "$mode" = test ]; then
+  # libFuzzer targets (the test run includes a fuzz smoke): clang with its runtime libraries
+  # (fuzzer, address, undefined).
   pkgs+=(clang libclang-rt-14-dev)
 fi
 missing=()
