@@ -33,7 +33,8 @@ for t in "${targets[@]}"; do
   rm -rf "$dir"
   mkdir -p "$dir/corpus"
   # Merge the seeds into the scratch corpus: the run starts from them and writes only there.
-  "$build/bin/${t}_fuzz" -merge=1 "$dir/corpus" "fuzz/corpus/$t" >"$dir/merge.log" 2>&1 || {
+  "$build/bin/${t}_fuzz" -merge=1 -artifact_prefix="$dir/" "$dir/corpus" "fuzz/corpus/$t" \
+    >"$dir/merge.log" 2>&1 || {
     echo "$t: merging the seeds failed (see $dir/merge.log)"; failed+=("$t"); continue; }
   rc=0
   "$build/bin/${t}_fuzz" -dict="fuzz/$t.dict" -max_total_time="$seconds" -timeout=10 \
