@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "core/CommandLine.h"
 #include "store/HistoryStore.h"
+#include "store/PageListLocation.h"
 #include "store/XdgAutostart.h"
 #include "ui/CheckRunner.h"
 #include "ui/LabelCollator.h"
@@ -78,7 +79,12 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
 }
 
 void Monitor::openHistory() {
-    history_ = std::make_unique<HistoryStore>(HistoryStore::PathBeside(filePath().toStdString()));
+    // The history lives beside the list, whose folder (the user's configuration folder for an
+    // installed copy) may not exist before the first save: made now, or the first run of a new
+    // user would go without history.
+    const std::string listPath = filePath().toStdString();
+    CreatePageListFolder(listPath);
+    history_ = std::make_unique<HistoryStore>(HistoryStore::PathBeside(listPath));
     // A page deleted from the list loses its history now. An empty list (a missing or unreadable
     // file) forgets nothing: the store ignores an empty set.
     std::set<std::u16string> urls;

@@ -3,6 +3,7 @@
 // clock and hidden token differ on every load turns changed without filters and stays online with
 // them; a page may fail a set number of times before it is reported offline.
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +68,7 @@ class MonitorHistoryTest : public QObject {
   private slots:
     void filtersFromTheHistoryApplyAndEveryCheckIsRecorded();
     void watcherRunsOnWhenTheHistoryCannotBeUsed();
+    void historyOfANewUserHasItsFolderMadeAtStart();
 };
 
 void MonitorHistoryTest::filtersFromTheHistoryApplyAndEveryCheckIsRecorded() {
@@ -211,6 +213,23 @@ void MonitorHistoryTest::watcherRunsOnWhenTheHistoryCannotBeUsed() {
     QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
     QCOMPARE(notifier.said, QStringList({"Page online"}));
     QVERIFY(monitor.history()->recentChecks(server.url("/"), 10).empty());
+}
+
+void MonitorHistoryTest::historyOfANewUserHasItsFolderMadeAtStart() {
+    // An installed copy keeps the list in a configuration folder that does not exist before the
+    // first save; the history beside it must not go off for that first run.
+    QTemporaryDir dir;
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    MonitorSettings settings = settingsIn(dir, clock);
+    settings.pageListPath = dir.filePath("config/vantrel/webpages.dat");
+    Monitor monitor(settings, notifier);
+    monitor.open([](Option, bool) {});
+    QVERIFY(monitor.history() && !monitor.history()->disabled());
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QVERIFY(QFileInfo(dir.filePath("config/vantrel")).isDir());
+    QCOMPARE(QFileInfo(dir.filePath("config/vantrel")).permissions() & others, QFile::Permissions());
 }
 
 QTEST_MAIN(MonitorHistoryTest)
