@@ -18,12 +18,14 @@
 #include "core/Text.h"
 #include "store/PageListFile.h"
 #include "support/FakeClock.h"
+#include "support/RecordingNotifier.h"
 #include "support/ScriptedServer.h"
 #include "ui/CheckRunner.h"
 #include "ui/ErrorDisplay.h"
 
 using namespace vantrel;
 using test::FakeClock;
+using test::RecordingNotifier;
 using test::ScriptedServer;
 using Requests = std::vector<std::string>;
 
@@ -32,16 +34,6 @@ namespace {
 constexpr LocalMillis kStart = 1'750'000'000'250;  // a local time, in the middle of a second
 constexpr int kOneMinuteIndex = 0;
 constexpr int kWaitMs = 10000;
-
-class RecordingNotifier : public Notifier {
-  public:
-    void announce(PageStatus newStatus, const std::u16string& label) override {
-        static const char* const names[] = {"online", "changed", "offline"};
-        said << QString::fromStdU16String(label) + QLatin1Char(' ') +
-                    QString::fromLatin1(names[static_cast<int>(newStatus)]);
-    }
-    QStringList said;
-};
 
 FetcherOptions readTimeout(int ms) {
     FetcherOptions options;

@@ -14,11 +14,13 @@
 #include "core/Notifier.h"
 #include "store/HistoryStore.h"
 #include "support/FakeClock.h"
+#include "support/RecordingNotifier.h"
 #include "support/ScriptedServer.h"
 #include "ui/Monitor.h"
 
 using namespace vantrel;
 using test::FakeClock;
+using test::RecordingNotifier;
 using test::ScriptedServer;
 
 namespace {
@@ -26,16 +28,6 @@ namespace {
 constexpr LocalMillis kStart = 1'750'000'000'250;
 constexpr int kOneMinuteIndex = 0;
 constexpr int kWaitMs = 10000;
-
-class RecordingNotifier : public Notifier {
-  public:
-    void announce(PageStatus newStatus, const std::u16string& label) override {
-        static const char* const names[] = {"online", "changed", "offline"};
-        said << QString::fromStdU16String(label) + QLatin1Char(' ') +
-                    QString::fromLatin1(names[static_cast<int>(newStatus)]);
-    }
-    QStringList said;
-};
 
 // The page of the n-th request: a clock line and a hidden token that differ every time, around
 // text that does not.
