@@ -2,7 +2,10 @@
 // process, so that it can be timed next to curl fetching the same URLs. Also writes the test
 // pages the script serves.
 //
-//   fetch_bench [--repeat N] URL...        fetch every URL N times with one fetcher
+//   fetch_bench [--repeat N] [--text] URL...  fetch every URL N times with one fetcher, summing
+//                                            the text as it is decoded as the program's check
+//                                            does, or with --text into one whole text (as a page
+//                                            with a filter needs)
 //   fetch_bench --make-page KIND BYTES FILE   KIND: latin1 | utf8 | mixed | ascii (25% non-ASCII
 //                                            bytes in latin1 and utf8; mixed: a third of the
 //                                            characters non-ASCII, of two, three and four bytes)
@@ -154,16 +157,21 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--serve") == 0) return serve();
     if (argc == 2 && std::strcmp(argv[1], "--lying") == 0) return lying();
     int repeat = 1;
+    bool whole = false;
     std::vector<std::u16string> urls;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
             repeat = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--text") == 0) {
+            whole = true;
         } else {
             urls.push_back(vantrel::FromUtf8(argv[i]));
         }
     }
     if (urls.empty()) {
-        std::fprintf(stderr, "usage: fetch_bench [--repeat N] URL... | --make-page KIND BYTES FILE\n");
+        std::fprintf(stderr,
+                     "usage: fetch_bench [--repeat N] [--text] URL... | --make-page KIND BYTES FILE | "
+                     "--serve | --lying\n");
         return 2;
     }
     vantrel::PageFetcher fetcher;
@@ -173,9 +181,16 @@ int main(int argc, char** argv) {
     for (const std::u16string& url : urls) {
         for (int i = 0; i < repeat; ++i) {
             try {
-                const std::u16string_view text = fetcher.fetch(url);
-                characters += text.size();
-                last = vantrel::Crc32::checksumText(text);
+                if (whole) {
+                    const std::u16string_view text = fetcher.fetch(url);
+                    characters += text.size();
+                    last = vantrel::Crc32::checksumText(text);
+                } else {
+                    vantrel::Crc32::TextSum sum;
+                    characters +=
+                        fetcher.fetchInPieces(url, [&sum](std::u16string_view piece) { sum.add(piece); });
+                    last = sum.text();
+                }
             } catch (const vantrel::FetchError& e) {
                 std::fprintf(stderr, "%s\n", e.what());
                 ++failures;

@@ -23,11 +23,11 @@ constexpr std::chrono::milliseconds kJoinWait{1000};
 DownloadResult fetchAndSum(PageFetcher& fetcher, const std::u16string& url) {
     DownloadResult result;
     try {
-        // The page text (up to the fetcher's size limit) stays on this thread; only its
-        // checksum goes back.
-        const std::u16string_view text = fetcher.fetch(url);
-        if (!text.empty()) {
-            result.checksum = Crc32::checksumText(text);
+        // Only the checksum goes back, summed as the text is decoded: the text is never held
+        // whole, so a large page costs neither its memory nor the faults of fresh memory.
+        Crc32::TextSum sum;
+        if (fetcher.fetchInPieces(url, [&sum](std::u16string_view piece) { sum.add(piece); }) > 0) {
+            result.checksum = sum.text();
             result.gotText = true;
         }
     } catch (...) {

@@ -232,6 +232,36 @@ TEST(TextDecoderTest, BufferIsReusedAcrossBodiesOfDifferentSizes) {
     EXPECT_LT(decoder.capacity(), big.size() / 4);
 }
 
+// Handed on piece by piece, the text is the same as kept whole, a sequence cut between writes
+// included, and the buffer stays the size of one write.
+TEST(TextDecoderTest, TextInPiecesIsTheWholeTextAndIsNotKept) {
+    std::mt19937 rng(7);
+    std::string bytes;
+    while (bytes.size() < (3u << 20)) bytes += randomBytes(rng, 64);
+    bytes += "\xF0\x9F";  // cut off at the end
+    TextDecoder whole;
+    whole.start(true);
+    whole.write(bytes.data(), bytes.size());
+    const std::u16string expected(whole.finish());
+
+    std::u16string joined;
+    size_t calls = 0;
+    const TextDecoder::Pieces pieces = [&](std::u16string_view piece) {
+        EXPECT_FALSE(piece.empty());
+        joined += piece;
+        ++calls;
+    };
+    TextDecoder decoder;
+    decoder.start(true, &pieces);
+    for (size_t at = 0; at < bytes.size(); at += 32767)
+        decoder.write(bytes.data() + at, std::min<size_t>(32767, bytes.size() - at));
+    EXPECT_TRUE(decoder.finish().empty());
+    EXPECT_EQ(joined, expected);
+    EXPECT_EQ(decoder.units(), expected.size());
+    EXPECT_GT(calls, 90u);
+    EXPECT_LE(decoder.capacity(), 65536u);
+}
+
 long statusKb(const char* field) {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
