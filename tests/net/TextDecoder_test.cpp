@@ -113,7 +113,9 @@ std::u16string referenceDecode(const std::string& bytes) {
 
 // Random mixes of ASCII runs, characters of every length, bytes at the edges of the second-byte
 // ranges, stray and cut-off sequences: long enough for the block paths.
-std::string randomBytes(std::mt19937& rng, int pieceCount) {
+// Random pieces; with `validOnly` only the well-formed ones (the first ten), so that long runs
+// go through the block paths.
+std::string randomBytes(std::mt19937& rng, int pieceCount, bool validOnly = false) {
     static const std::string pieces[] = {"abcdefghijklmnopqrstuvwxyz0123456789",
                                          "\xC3\xA9",
                                          "\xD0\x96",
@@ -138,7 +140,7 @@ std::string randomBytes(std::mt19937& rng, int pieceCount) {
     std::string out;
     for (int i = 0; i < pieceCount; ++i) {
         const std::string& piece =
-            pieces[std::uniform_int_distribution<size_t>(0, std::size(pieces) - 1)(rng)];
+            pieces[std::uniform_int_distribution<size_t>(0, validOnly ? 9 : std::size(pieces) - 1)(rng)];
         // Often whole, sometimes cut short (a truncated sequence or a shorter ASCII run).
         const bool cut = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
         out.append(piece, 0,
@@ -163,7 +165,9 @@ std::u16string decodeInPieces(const std::string& bytes, const std::vector<size_t
 TEST(TextDecoderTest, FastDecoderMatchesTheReferenceHoweverTheBytesAreCut) {
     std::mt19937 rng(99);
     for (int round = 0; round < 300; ++round) {
-        const std::string bytes = randomBytes(rng, round % 40);
+        // Every tenth text well-formed and long enough for several blocks of each width.
+        const std::string bytes =
+            round % 10 == 0 ? randomBytes(rng, 60 + round % 80, true) : randomBytes(rng, round % 40);
         const std::u16string expected = referenceDecode(bytes);
         std::u16string whole(bytes.size(), u'\0');
         whole.resize(DecodeUtf8(bytes.data(), bytes.size(), whole.data()));
