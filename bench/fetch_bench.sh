@@ -173,10 +173,10 @@ peak() { "$bench" "$@" 2>&1 | sed -n 's/.*peak RSS \([0-9]*\) kB.*/\1/p'; }
 body=100000000
 times_body() { awk -v r="$1" -v b=$body 'BEGIN { printf "%.2fx (%.0f MB)", r * 1024 / b, r / 1024 }'; }
 for u in "$latin" "$mixed" "$chunked"; do
-  report "peak memory, $(basename "$u"), checksum as decoded: x body" "$(times_body "$(peak "$u")")" "(for comparison)"
+  report "peak memory, ${u#"$base"/}, checksum as decoded: x body" "$(times_body "$(peak "$u")")" "(for comparison)"
 done
 for u in "$latin" "$mixed"; do
-  report "peak memory, $(basename "$u"), whole text: x body" "$(times_body "$(peak --text "$u")")" "(for comparison)"
+  report "peak memory, ${u#"$base"/}, whole text: x body" "$(times_body "$(peak --text "$u")")" "(for comparison)"
 done
 report "peak memory, chunked 100 MB page, whole text: x body" "$(times_body "$(peak --text "$chunked")")" "<= 2.2x"
 lying=$("$bench" --lying)

@@ -24,15 +24,15 @@ namespace {
 // OpenSSL is loaded at the first https get, not with the program: most lists have no https page
 // for a long time, and the library costs over a megabyte of memory once mapped and relocated.
 // Only the headers are used at build time; every function is looked up here once.
-#define VANTREL_OPENSSL_FUNCTIONS(X)                                                                     \
-    X(TLS_client_method)                                                                                 \
-    X(SSL_CTX_new)                                                                                       \
-    X(SSL_CTX_free) X(SSL_CTX_ctrl) X(SSL_CTX_set_verify) X(SSL_CTX_set_options)                         \
-        X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_load_verify_locations) X(SSL_new) X(SSL_free)      \
-            X(SSL_set_fd) X(SSL_ctrl) X(SSL_get0_param) X(SSL_set1_host) X(SSL_connect) X(SSL_get_error) \
-                X(SSL_read_ex) X(SSL_write_ex) X(SSL_shutdown) X(SSL_is_init_finished)                   \
-                    X(ERR_peek_last_error) X(ERR_reason_error_string) X(ERR_clear_error)                 \
-                        X(X509_VERIFY_PARAM_set1_ip_asc)
+// clang-format off
+#define VANTREL_OPENSSL_FUNCTIONS(X)                                                    \
+    X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                 \
+    X(SSL_CTX_set_verify) X(SSL_CTX_set_options) X(SSL_CTX_set_default_verify_paths)   \
+    X(SSL_CTX_load_verify_locations) X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_ctrl)   \
+    X(SSL_get0_param) X(SSL_set1_host) X(SSL_connect) X(SSL_get_error) X(SSL_read_ex)   \
+    X(SSL_write_ex) X(SSL_shutdown) X(SSL_is_init_finished) X(ERR_peek_last_error)      \
+    X(ERR_reason_error_string) X(ERR_clear_error) X(X509_VERIFY_PARAM_set1_ip_asc)
+// clang-format on
 
 struct OpenSsl {
 #define VANTREL_DECLARE(name) decltype(&::name) name = nullptr;
