@@ -1,9 +1,5 @@
 #include "ui/Monitor.h"
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <exception>
 
 #include "core/Clock.h"
@@ -58,11 +54,6 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
         ~LoadingEnds() { flag = false; }
     } loadingEnds{loading_};
     file_->load(list_, showOption);
-#ifdef __GLIBC__
-    // Reading the file leaves about a kilobyte per entry freed; give it back to the system now
-    // rather than keep it for the whole run.
-    malloc_trim(0);
-#endif
 }
 
 void Monitor::tick() {
