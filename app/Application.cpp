@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "ui/ErrorDisplay.h"
+#include "ui/TrayNotifier.h"
 
 namespace vantrel {
 
@@ -68,6 +69,13 @@ void Application::requestQuit() {
     // notification area) return at once and spin. A message box waiting for OK is closed.
     quitPending_ = true;
     if (QWidget* box = activeModalWidget()) box->close();
+}
+
+void Application::endBySignal() {
+    endingBySignal_ = true;
+    ErrorDisplay::sendToStandardError();
+    TrayNotifier::stopWaiting();
+    requestQuit();
 }
 
 }  // namespace vantrel

@@ -29,11 +29,18 @@ class Application : public QApplication {
     // leaves every nested loop at once (a modal box left open).
     void requestQuit();
 
+    // An end by signal (SIGTERM, SIGINT, SIGHUP): nobody waits at the screen, so nothing may wait
+    // for them. Every error from now on goes to standard error, a box open now is closed, a wait
+    // for the notification area ends at once; then the quit is requested as above.
+    void endBySignal();
+    bool endingBySignal() const { return endingBySignal_; }
+
   private:
     QWidget* mainWindow_ = nullptr;
     bool inMainLoop_ = false;
     bool loopEnded_ = false;
     bool quitPending_ = false;
+    bool endingBySignal_ = false;
 };
 
 }  // namespace vantrel

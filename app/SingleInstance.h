@@ -1,30 +1,53 @@
 #pragma once
-// The single-instance test: a system-wide lock named after the application title, held for the
+// The single-instance test: system-wide guards named after the application title, held for the
 // life of the process and released by the system when the process ends, even by a crash.
+//
+// Two guards, taken in this order: a lock file (an exclusive flock), and an abstract-namespace
+// Unix socket whose name carries the user id and the lock file's path. The lock file decides
+// first; the socket is taken as well, so that an instance that had to run on the socket alone
+// (the lock file's path held a link, a FIFO or another user's file) is still seen by the next
+// start. Abstract names carry no permissions, so a socket is taken for one of ours only when its
+// listener's credentials say it belongs to this user.
 #include <string>
+#include <thread>
 
 namespace vantrel {
 
 class SingleInstance {
   public:
-    // Tries to take the lock named `title` without waiting.
+    enum class Outcome {
+        First,      // this process holds the guard
+        Second,     // another instance of this user holds it
+        Unguarded,  // neither guard could be taken: see failure()
+    };
+
+    // Tries to take the guards of `title` without waiting.
     explicit SingleInstance(const std::string& title);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // False when another process (or another SingleInstance of this one) holds the lock. True
-    // also when no lock could be set up at all: the program then runs unguarded rather than not
-    // at all.
-    bool isFirst() const { return first_; }
+    Outcome outcome() const { return outcome_; }
+    bool isFirst() const { return outcome_ == Outcome::First; }
+    // Why the program cannot make sure it runs alone (one line), when Unguarded; empty otherwise.
+    const std::string& failure() const { return failure_; }
 
     // Where the lock of `title` lives: "$XDG_RUNTIME_DIR/<title>.lock" when that variable holds an
     // absolute path, otherwise "/tmp/<title>-<uid>.lock".
     static std::string lockPath(const std::string& title);
+    // The abstract socket name of `title` (without its leading NUL): the title, the user id and a
+    // hash of lockPath(), so that the two guards cover the same set of instances.
+    static std::string socketName(const std::string& title);
 
   private:
-    int handle_ = -1;
-    bool first_ = true;
+    void holdSocket(int listener);
+
+    int lockFd_ = -1;
+    int socketFd_ = -1;
+    int wakeFd_ = -1;  // written to stop the thread that answers probes of the socket
+    std::thread answering_;
+    Outcome outcome_ = Outcome::First;
+    std::string failure_;
 };
 
 }  // namespace vantrel

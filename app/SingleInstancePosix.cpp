@@ -1,11 +1,23 @@
-// POSIX backend of SingleInstance: an exclusive, non-blocking flock on a lock file.
+// POSIX backend of SingleInstance: an exclusive, non-blocking flock on a lock file, and a
+// listening abstract-namespace Unix socket (Linux).
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <system_error>
 
 #include "app/SingleInstance.h"
 
@@ -13,22 +25,144 @@ namespace vantrel {
 
 namespace {
 
-int openLockFile(const std::string& path) {
+// A listener that is bound but not listening yet, or whose queue is full for a moment, cannot
+// tell who it is: ask again a few times before giving up.
+constexpr int kProbeAttempts = 5;
+constexpr useconds_t kProbePauseUs = 20000;
+
+enum class Guard { Taken, HeldByUs, Unusable };
+
+std::string describeErrno(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// Opens the lock file; -1 with `why` set when it cannot be used safely.
+int openLockFile(const std::string& path, std::string& why) {
     // O_CLOEXEC: a browser started from the program must not inherit the lock and keep it after
     // the program ends. O_NOFOLLOW: a link planted under the shared /tmp name is not followed.
+    // O_NONBLOCK: a FIFO or a device planted there cannot hold up the open.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        why = describeErrno("cannot open the lock file " + path, errno);
+        return -1;
+    }
     // A file of that name owned by another user is not ours: whoever holds it must not be able to
     // keep the program from starting.
     struct stat info {};
     if (::fstat(fd, &info) != 0 || info.st_uid != ::getuid() || !S_ISREG(info.st_mode)) {
         ::close(fd);
+        why = "the lock file " + path + " is not a regular file of this user";
         return -1;
     }
     return fd;
+}
+
+Guard takeLockFile(const std::string& path, int& fd, std::string& why) {
+    fd = openLockFile(path, why);
+    if (fd < 0) return Guard::Unusable;
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) return Guard::Taken;
+    const int error = errno;
+    closeFd(fd);
+    if (error == EWOULDBLOCK) return Guard::HeldByUs;
+    why = describeErrno("cannot lock " + path, error);
+    return Guard::Unusable;
+}
+
+socklen_t abstractAddress(const std::string& name, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    // sun_path[0] stays NUL: the name lives in the abstract namespace, not in the file system.
+    const size_t length = std::min(name.size(), sizeof address.sun_path - 1);
+    std::memcpy(address.sun_path + 1, name.data(), length);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+}
+
+// Connects to the listener of `address` and returns the user id it runs as, or -1 when it could
+// not be asked (bound but not listening, its queue full, gone meanwhile).
+long listenerUid(const sockaddr_un& address, socklen_t size) {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0) return -1;
+    long uid = -1;
+    if (::connect(probe, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
+        // The kernel records the listener's credentials at listen() and hands them to every
+        // client at connect(): they cannot be faked by the other side.
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0)
+            uid = static_cast<long>(credentials.uid);
+    }
+    ::close(probe);
+    return uid;
+}
+
+Guard takeSocket(const std::string& name, int& fd, std::string& why) {
+    sockaddr_un address;
+    const socklen_t size = abstractAddress(name, address);
+    const std::string shownName = "@" + name;
+    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+        if (attempt > 0) ::usleep(kProbePauseUs);
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            why = describeErrno("cannot create the socket " + shownName, errno);
+            return Guard::Unusable;
+        }
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
+            if (::listen(fd, 16) == 0) return Guard::Taken;
+            why = describeErrno("cannot listen on " + shownName, errno);
+            closeFd(fd);
+            return Guard::Unusable;
+        }
+        const int error = errno;
+        closeFd(fd);
+        if (error != EADDRINUSE) {
+            why = describeErrno("cannot bind " + shownName, error);
+            return Guard::Unusable;
+        }
+        const long uid = listenerUid(address, size);
+        if (uid == static_cast<long>(::geteuid())) return Guard::HeldByUs;
+        if (uid >= 0) {
+            why = "the socket " + shownName + " is held by user " + std::to_string(uid);
+            return Guard::Unusable;
+        }
+    }
+    why = "the socket " + shownName + " is bound by a process that does not answer";
+    return Guard::Unusable;
+}
+
+uint64_t fnv1a(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char byte : text) {
+        hash ^= byte;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// Accepts and drops the probes of later starts, so that they never fill the listener's queue.
+void answerProbes(int listener, int wake) {
+    pollfd watched[2] = {{listener, POLLIN, 0}, {wake, POLLIN, 0}};
+    for (;;) {
+        if (::poll(watched, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (watched[1].revents != 0) return;
+        if (watched[0].revents & (POLLERR | POLLNVAL)) return;
+        const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (client >= 0) ::close(client);
+    }
 }
 
 }  // namespace
@@ -43,21 +177,70 @@ std::string SingleInstance::lockPath(const std::string& title) {
     return "/tmp/" + title + "-" + std::to_string(::getuid()) + ".lock";
 }
 
+std::string SingleInstance::socketName(const std::string& title) {
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(lockPath(title))));
+    return title + "-" + std::to_string(::getuid()) + "-" + hash;
+}
+
 SingleInstance::SingleInstance(const std::string& title) {
-    handle_ = openLockFile(lockPath(title));
-    if (handle_ < 0) return;
-    int rc;
-    do {
-        rc = ::flock(handle_, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) return;
-    if (errno == EWOULDBLOCK) first_ = false;
-    ::close(handle_);
-    handle_ = -1;
+    std::string lockWhy;
+    const Guard lock = takeLockFile(lockPath(title), lockFd_, lockWhy);
+    if (lock == Guard::HeldByUs) {
+        outcome_ = Outcome::Second;
+        return;
+    }
+    std::string socketWhy;
+    int listener = -1;
+    const Guard socket = takeSocket(socketName(title), listener, socketWhy);
+    if (socket == Guard::HeldByUs) {
+        // An instance that runs on the socket alone: the lock file was unusable when it started.
+        closeFd(lockFd_);
+        outcome_ = Outcome::Second;
+        return;
+    }
+    if (socket == Guard::Taken) holdSocket(listener);
+    if (lock == Guard::Unusable && socket == Guard::Unusable) {
+        outcome_ = Outcome::Unguarded;
+        failure_ = "Cannot make sure that only one instance runs: " + lockWhy + ", and " + socketWhy;
+    }
+}
+
+void SingleInstance::holdSocket(int listener) {
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        // Still a guard: later starts see the listener; only their probes queue up unanswered.
+        socketFd_ = listener;
+        return;
+    }
+    socketFd_ = listener;
+    wakeFd_ = wake[1];
+    // The thread takes no signal: the end signals belong to the user-interface thread.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    const int readEnd = wake[0];
+    try {
+        answering_ = std::thread([listener, readEnd] {
+            answerProbes(listener, readEnd);
+            ::close(readEnd);
+        });
+    } catch (const std::system_error&) {
+        ::close(readEnd);
+        closeFd(wakeFd_);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 SingleInstance::~SingleInstance() {
-    if (handle_ >= 0) ::close(handle_);
+    if (answering_.joinable()) {
+        const char stop = 0;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &stop, 1);
+        answering_.join();
+    }
+    closeFd(wakeFd_);
+    closeFd(socketFd_);
+    closeFd(lockFd_);
 }
 
 }  // namespace vantrel

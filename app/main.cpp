@@ -14,7 +14,9 @@
 #include "app/ExePath.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "store/HistoryStore.h"
 #include "store/PageListLocation.h"
+#include "store/StatusListing.h"
 #include "store/XdgAutostart.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
@@ -47,6 +49,7 @@ void PrintHelp() {
         "offline, comes back online, or changes.\n"
         "\n"
         "  -s         start hidden: only the notification-area icon shows\n"
+        "  --status   print each page's status and last check, and exit\n"
         "  --help     show this help and exit\n"
         "  --version  show the version and exit\n"
         "\n"
@@ -57,10 +60,20 @@ void PrintHelp() {
         pageList.c_str(), autostartDir.c_str());
 }
 
+// "--status": the page list with what the history knows. Takes no lock and needs no display, so it
+// works while the program runs.
+int PrintStatus() {
+    const std::string pageList = PageListPathFor(ExePath::dir());
+    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList));
+    std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
+    std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
+    return std::fflush(stdout) == 0 ? listing.exitCode : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Answered before anything else: no window, no lock, no page list file.
+    // Answered before anything else: no window, no lock (--status reads the page list file).
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("Vantrel %s\n", VANTREL_VERSION);
@@ -70,6 +83,7 @@ int main(int argc, char** argv) {
             PrintHelp();
             return 0;
         }
+        if (std::strcmp(argv[i], "--status") == 0) return PrintStatus();
     }
 
     // Held back until the bridge is in place, so an end signal that comes during start-up still
@@ -79,6 +93,11 @@ int main(int argc, char** argv) {
 
     // Before any window and before the page list file is read: a second instance ends silently.
     SingleInstance instance("Vantrel");
+    if (instance.outcome() == SingleInstance::Outcome::Unguarded) {
+        // Two instances side by side would each save over the other's changes: better not run.
+        std::fprintf(stderr, "Vantrel: %s.\n", instance.failure().c_str());
+        return 1;
+    }
     if (!instance.isFirst()) return 0;
 
     // The arguments as given (Qt removes the options it knows from argv).
@@ -89,7 +108,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<SignalBridge> bridge;
     try {
         bridge = std::make_unique<SignalBridge>(kEndSignals);
-        QObject::connect(bridge.get(), &SignalBridge::received, &app, [&app](int) { app.requestQuit(); });
+        QObject::connect(bridge.get(), &SignalBridge::received, &app, [&app](int) { app.endBySignal(); });
     } catch (const std::exception& error) {
         ErrorDisplay::show(error);
     }
@@ -109,6 +128,9 @@ int main(int argc, char** argv) {
     try {
         form = std::make_unique<TMonitorForm>(settings);
     } catch (const std::exception& error) {
+        // An end signal cut the wait for a notification area short: the ending asked for, not
+        // a failure. Nothing was read or saved in either case.
+        if (app.endingBySignal()) return 0;
         // Above all "Cannot create shell notification icon": the program does not run without
         // its icon. Nothing was saved, so the page list file stays as it was.
         ErrorDisplay::show(error);
@@ -126,5 +148,7 @@ int main(int argc, char** argv) {
     // list file, still under the single-instance lock, so a new start reads the saved file.
     form.reset();
     dialog.reset();
+    // A save that failed at an end by signal was written to standard error: not a success.
+    if (app.endingBySignal() && ErrorDisplay::errorsWritten() > 0) return 1;
     return code;
 }

@@ -1,5 +1,6 @@
 #include "core/CheckCycle.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/Text.h"
@@ -10,6 +11,15 @@ namespace {
 
 constexpr int64_t kMillisPerSecond = 1000;
 constexpr int64_t kMillisPerMinute = 60000;
+// Past the largest failure count that matters, counting on changes nothing.
+constexpr int kMaxCountedFailures = filter_limits::kMaxFailuresBeforeOffline;
+
+// The check of an entry that is never downloaded (no URL, or exactly "http://").
+DownloadResult NothingToDownload() {
+    DownloadResult result;
+    result.detail = u"No URL to check";
+    return result;
+}
 
 std::u16string LowerAscii(std::u16string_view text) {
     std::u16string lower(text);
@@ -84,16 +94,21 @@ std::u16string HostKeyOf(std::u16string_view url) {
     return key;
 }
 
-Verdict Judge(const PageEntry& entry, const DownloadResult& result) {
+Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failuresInRow,
+              int failuresBeforeOffline) {
     Verdict verdict;
     if (!result.gotText) {
-        verdict.status = PageStatus::Offline;
+        verdict.outcome = PageStatus::Offline;
+        // Tolerated failures leave the status as it was: no balloon for a page that is back at
+        // the next check. A page offline already stays so, also without a new balloon.
+        verdict.status = failuresInRow < failuresBeforeOffline ? entry.status : PageStatus::Offline;
         verdict.checksum = entry.checksum();
         return verdict;
     }
-    verdict.status = PageStatus::Online;
+    verdict.outcome = PageStatus::Online;
     if (!entry.checksum().empty() && entry.checksum() != result.checksum)
-        verdict.status = PageStatus::Changed;
+        verdict.outcome = PageStatus::Changed;
+    verdict.status = verdict.outcome;
     verdict.checksum = result.checksum;
     return verdict;
 }
@@ -109,6 +124,9 @@ CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, s
 std::vector<Download> CheckCycle::tick() {
     const LocalMillis now = clock_.now();
     const std::vector<EntryId> due = list_.takeDue(now);
+    // Counts of deleted entries go once they outnumber the entries.
+    if (failures_.size() > list_.size())
+        std::erase_if(failures_, [&](const auto& item) { return list_.find(item.first) == nullptr; });
     size_t next = 0;
     OnFailure releaseRest([&] {
         for (size_t i = next; i < due.size(); ++i) list_.release(due[i]);
@@ -120,7 +138,7 @@ std::vector<Download> CheckCycle::tick() {
         if (DecideDue(*entry, now).clearStamp) list_.setColumn(id, kStamp, std::u16string());
         if (!ShouldDownload(entry->url())) {
             OnFailure release([&] { list_.release(id); });
-            settle(id, DownloadResult{});
+            settle(id, NothingToDownload(), settingsFor(entry->url()));
             continue;
         }
         enqueue(id, HostKeyOf(entry->url()));
@@ -129,7 +147,7 @@ std::vector<Download> CheckCycle::tick() {
     return dispatch();
 }
 
-std::vector<Download> CheckCycle::finish(const Download& download, const DownloadResult& result) {
+std::vector<Download> CheckCycle::finish(const Download& download, DownloadResult result) {
     const auto it = inFlight_.find(download.id);
     // Only a download handed out and not yet finished counts; anything else (a late answer
     // after abandon, a repeated call) changes nothing.
@@ -145,7 +163,7 @@ std::vector<Download> CheckCycle::finish(const Download& download, const Downloa
         const PageEntry* entry = list_.find(held.id);
         // A deleted entry is gone; a reset one (new URL, "Recheck All") is due again by its
         // cleared stamp, so the answer for the old URL or the old request never lands on it.
-        if (entry && entry->revision == held.revision) settle(held.id, result);
+        if (entry && entry->revision == held.revision) settle(held.id, std::move(result), held.settings);
     }
     if (host.queue.empty() && host.handedOut == 0 && !host.ready) hosts_.erase(held.host);
     return dispatch();
@@ -200,17 +218,18 @@ std::vector<Download> CheckCycle::dispatch() {
             // The entry may have been edited while it waited.
             if (!DecideDue(*entry, now).due) continue;
             if (!ShouldDownload(entry->url())) {
-                settle(id, DownloadResult{});
+                settle(id, NothingToDownload(), settingsFor(entry->url()));
                 continue;
             }
             std::u16string entryHost = HostKeyOf(entry->url());
+            PageFilterSettings settings = entryHost == key ? settingsFor(entry->url()) : PageFilterSettings{};
             release.dismiss();
             if (entryHost != key) {
                 enqueue(id, entryHost);
                 continue;
             }
             if (host.handedOut++ == 0) ++busyHosts_;
-            Download download{id, entry->revision, entry->url(), key};
+            Download download{id, entry->revision, entry->url(), key, std::move(settings)};
             inFlight_.emplace(id, download);
             started.push_back(std::move(download));
         }
@@ -229,21 +248,58 @@ std::vector<Download> CheckCycle::dispatch() {
     return started;
 }
 
-void CheckCycle::settle(EntryId id, const DownloadResult& result) {
+int CheckCycle::failuresInRow(EntryId id) const {
+    const auto found = failures_.find(id);
     const PageEntry* entry = list_.find(id);
-    if (!entry) return;
-    Verdict verdict = Judge(*entry, result);
+    return found != failures_.end() && entry && found->second.revision == entry->revision
+               ? found->second.count
+               : 0;
+}
+
+PageFilterSettings CheckCycle::settingsFor(const std::u16string& url) const {
+    return settingsOf_ ? settingsOf_(url) : PageFilterSettings{};
+}
+
+void CheckCycle::settle(EntryId id, DownloadResult result, const PageFilterSettings& settings) {
+    const PageEntry* entry = list_.find(id);
+    if (!entry) {
+        failures_.erase(id);
+        return;
+    }
+    int failures = 0;
+    if (result.gotText) {
+        failures_.erase(id);
+    } else {
+        Failures& counted = failures_[id];
+        if (counted.revision != entry->revision) counted = Failures{entry->revision, 0};
+        counted.count = std::min(counted.count + 1, kMaxCountedFailures);
+        failures = counted.count;
+    }
+    const int allowed = std::clamp(settings.failuresBeforeOffline, filter_limits::kMinFailuresBeforeOffline,
+                                   filter_limits::kMaxFailuresBeforeOffline);
+    Verdict verdict = Judge(*entry, result, failures, allowed);
     list_.setColumn(id, kChecksum, std::move(verdict.checksum));
     entry = list_.find(id);
     if (!entry) return;
+    // Copied: the notifier and the sink may reach back into the list.
+    const std::u16string url = entry->url();
     if (verdict.status != entry->status) {
-        // The label is copied: the notifier may reach back into the list.
         std::u16string label = entry->label;
         notifier_.announce(verdict.status, label);
     }
     list_.setStatus(id, verdict.status);
     // Taken now, after the download, so a slow or failing page is retried a full interval later.
-    list_.setColumn(id, kStamp, IntToText(LastCheckStamp(clock_.now())));
+    const LocalMillis now = clock_.now();
+    list_.setColumn(id, kStamp, IntToText(LastCheckStamp(now)));
+    if (!sink_) return;
+    CheckRecord check;
+    check.timeMs = LocalToUtcMs(now);
+    check.durationMs = result.durationMs;
+    check.outcome = verdict.outcome;
+    check.status = verdict.status;
+    check.detail = std::move(result.detail);
+    check.textBytes = result.gotText ? result.textBytes : 0;
+    sink_(url, check, result.gotText ? std::move(result.text) : std::u16string());
 }
 
 }  // namespace vantrel

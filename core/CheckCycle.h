@@ -7,12 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "core/CheckReport.h"
 #include "core/Clock.h"
 #include "core/Notifier.h"
+#include "core/PageFilter.h"
 #include "core/PageList.h"
 
 namespace vantrel {
@@ -24,19 +27,37 @@ constexpr size_t kMaxParallelDownloads = 8;
 // goes on with the next page without waiting for the user-interface thread to apply a result.
 constexpr size_t kDownloadsAheadPerHost = 8;
 
-// One download the caller must run: get(url), then checksumText of the text.
+// One download the caller must run: get(url), the page's filters when it has any, then
+// checksumText of the text.
 struct Download {
     EntryId id = 0;
     uint64_t revision = 0;
     std::u16string url;   // exactly as stored: not trimmed, case unchanged
     std::u16string host;  // HostKeyOf(url)
+    // The page's settings as they were when the download was handed out, so a worker never
+    // reads them while the user saves new ones.
+    PageFilterSettings settings;
 };
 
-// What the download produced. `gotText` is false for a failure and for empty text.
+// What the download produced. `gotText` is false for a failure, for empty text and for a filter
+// that failed.
 struct DownloadResult {
     bool gotText = false;
-    std::u16string checksum;  // checksumText of the text when gotText
+    std::u16string checksum;  // checksumText of the (filtered) text when gotText
+    // The final response's status line for a page that came ("HTTP/1.1 200 OK"), else why the
+    // check failed ("Connection refused", "Filter matched nothing").
+    std::u16string detail;
+    int64_t durationMs = 0;
+    int64_t textBytes = 0;  // size of the (filtered) text in UTF-8
+    std::u16string text;    // the (filtered) text for the history; may be cut short
 };
+
+// Where a page's settings come from: called on the cycle's thread when a page is handed out.
+using SettingsProvider = std::function<PageFilterSettings(const std::u16string& url)>;
+// Hears every finished check, after its status and stamp are stored: the entry's URL, the
+// check as the history keeps it and the text it judged (empty when it got none).
+using CheckSink =
+    std::function<void(const std::u16string& url, const CheckRecord& check, std::u16string text)>;
 
 // Whether an entry is due now (and whether its stamp must be cleared first: "0" or not a number).
 struct DueDecision {
@@ -53,12 +74,16 @@ bool ShouldDownload(std::u16string_view url);
 // Redirects may lead elsewhere; the first request decides.
 std::u16string HostKeyOf(std::u16string_view url);
 
-// The entry's new status and checksum after a check with this result.
+// The entry's new status and checksum after a check with this result. `outcome` is what the check
+// found; `status` lags behind it while failures are tolerated: a page that failed fewer than
+// `failuresBeforeOffline` times in a row (`failuresInRow` counts this one) keeps its status.
 struct Verdict {
+    PageStatus outcome = PageStatus::Offline;
     PageStatus status = PageStatus::Offline;
     std::u16string checksum;
 };
-Verdict Judge(const PageEntry& entry, const DownloadResult& result);
+Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failuresInRow = 1,
+              int failuresBeforeOffline = 1);
 
 class CheckCycle {
   public:
@@ -73,14 +98,21 @@ class CheckCycle {
 
     // The result of a download handed out. It is dropped when the entry was deleted, or its URL
     // changed or it was reset by "Recheck All" since (it is due again on the next tick).
-    // Otherwise the status is announced when it changes, then stored, then the stamp is taken.
-    // Returns the downloads to start now. A download not handed out (after abandon, or a
-    // repeated call) changes nothing and gives none.
-    std::vector<Download> finish(const Download& download, const DownloadResult& result);
+    // Otherwise the status is announced when it changes, then stored, then the stamp is taken,
+    // then the check sink hears of it. Returns the downloads to start now. A download not handed
+    // out (after abandon, or a repeated call) changes nothing and gives none.
+    std::vector<Download> finish(const Download& download, DownloadResult result);
 
     // Forgets everything queued or in flight without applying anything more (shutdown); the
     // entries become due again by their stamps.
     void abandon();
+
+    // Without a provider every page has no filters and goes offline at its first failure.
+    void setSettingsProvider(SettingsProvider provider) { settingsOf_ = std::move(provider); }
+    void setCheckSink(CheckSink sink) { sink_ = std::move(sink); }
+
+    // Failed checks in a row of the entry since its last success (or since it started afresh).
+    int failuresInRow(EntryId id) const;
 
     // Handed out and not yet finished.
     size_t inFlight() const { return inFlight_.size(); }
@@ -96,7 +128,8 @@ class CheckCycle {
     std::vector<Download> dispatch();
     void enqueue(EntryId id, const std::u16string& host);
     void markReady(const std::u16string& key, Host& host);
-    void settle(EntryId id, const DownloadResult& result);
+    void settle(EntryId id, DownloadResult result, const PageFilterSettings& settings);
+    PageFilterSettings settingsFor(const std::u16string& url) const;
 
     PageList& list_;
     const Clock& clock_;
@@ -111,6 +144,15 @@ class CheckCycle {
     size_t busyHosts_ = 0;  // hosts with downloads handed out
     size_t waiting_ = 0;
     std::unordered_map<EntryId, Download> inFlight_;
+    SettingsProvider settingsOf_;
+    CheckSink sink_;
+    // Entries failing now. The count belongs to one revision of the entry: a new URL, new
+    // filters or "Recheck All" start it over.
+    struct Failures {
+        uint64_t revision = 0;
+        int count = 0;
+    };
+    std::unordered_map<EntryId, Failures> failures_;
 };
 
 }  // namespace vantrel

@@ -53,6 +53,19 @@ std::vector<DiffLine> EditScript(const Lines& a, const Lines& b, bool& tooLarge)
                                                                    : DiffLine::Kind::Context;
         script.push_back({kind, std::u16string(line), beforeLine, afterLine, 0});
     }
+    // Within a run of changed lines the comparison may give added lines before removed ones;
+    // readers expect the old lines first, as every unified diff shows them.
+    for (auto run = script.begin() + static_cast<std::ptrdiff_t>(head); run != script.end();) {
+        if (run->kind == DiffLine::Kind::Context) {
+            ++run;
+            continue;
+        }
+        const auto end = std::find_if(
+            run, script.end(), [](const DiffLine& line) { return line.kind == DiffLine::Kind::Context; });
+        std::stable_partition(run, end,
+                              [](const DiffLine& line) { return line.kind == DiffLine::Kind::Removed; });
+        run = end;
+    }
     for (size_t i = 0; i < tail; ++i) {
         const size_t beforeLine = a.size() - tail + i + 1;
         const size_t afterLine = b.size() - tail + i + 1;
@@ -88,6 +101,11 @@ LineDiffResult DiffLines(std::u16string_view before, std::u16string_view after, 
     }
     for (size_t i = 0; i < script.size();) {
         if (shown[i]) {
+            result.lines.push_back(std::move(script[i++]));
+            continue;
+        }
+        // A single hidden line is shown: its fold would take the same room and hide it for nothing.
+        if (i + 1 == script.size() || shown[i + 1]) {
             result.lines.push_back(std::move(script[i++]));
             continue;
         }

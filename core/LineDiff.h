@@ -27,7 +27,8 @@ struct LineDiffResult {
     enum class Outcome { Same, Different, TooLarge };
     Outcome outcome = Outcome::Same;
     // Context, removed and added lines in order; a Folded line stands for each unchanged run
-    // longer than the context on both sides of it (also at the start and the end).
+    // longer than the context on both sides of it by two lines or more (also at the start and the
+    // end); a single line past the context is shown rather than folded.
     std::vector<DiffLine> lines;
     size_t removed = 0;
     size_t added = 0;

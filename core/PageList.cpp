@@ -158,6 +158,15 @@ void PageList::remove(EntryId id) {
     if (observer_) observer_->removed(*position);
 }
 
+void PageList::checkNow(EntryId id) {
+    PageEntry* entry = findMutable(id);
+    if (!entry) return;
+    entry->columns[kStamp].clear();
+    ++entry->revision;
+    indexDue(*entry);
+    notifyChanged(id);
+}
+
 void PageList::recheckAll() {
     for (PageEntry& entry : entries_) {
         entry.status = PageStatus::Offline;
@@ -166,6 +175,16 @@ void PageList::recheckAll() {
         indexDue(entry);
     }
     if (observer_ && !entries_.empty()) observer_->changedRange(0, entries_.size() - 1);
+}
+
+void PageList::startAfresh(EntryId id) {
+    PageEntry* entry = findMutable(id);
+    if (!entry) return;
+    entry->columns[kStamp].clear();
+    entry->columns[kChecksum].clear();
+    ++entry->revision;
+    indexDue(*entry);
+    notifyChanged(id);
 }
 
 void PageList::setSorted(bool on) {

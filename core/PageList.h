@@ -90,8 +90,18 @@ class PageList {
 
     void remove(EntryId id);
 
+    // The user's "Check Now": the entry is due at the next tick (empty stamp) and a check of it in
+    // flight no longer applies (revision bumped); its status and checksum stay as they are.
+    void checkNow(EntryId id);
+
     // Every entry offline with an empty stamp; URLs, intervals and checksums kept.
     void recheckAll();
+
+    // The page's filters changed: its stored checksum no longer compares with what the next
+    // check computes, so it is emptied (the next check is online, not changed), the stamp too
+    // (checked at the next tick) and the revision bumped (a check in flight no longer applies).
+    // The status is kept. Does nothing for an id that no longer exists.
+    void startAfresh(EntryId id);
 
     // Sorting on sorts at once (stable) and keeps the list sorted whenever a label is set to a
     // different text; off keeps the current order.

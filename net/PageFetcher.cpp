@@ -57,7 +57,9 @@ struct PageFetcher::Impl {
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
     std::shared_ptr<TlsStream::Context> tls;
-    TextDecoder decoder;       // holds the text of the last page
+    TextDecoder decoder;          // holds the text of the last page
+    std::string finalStatusLine;  // of the last get's final response
+    std::string finalContentType;
     bool decoderUsed = false;  // the last get's text came from the decoder
     Clock::time_point deadline;
 };
@@ -66,12 +68,24 @@ PageFetcher::PageFetcher(FetcherOptions options) : impl_(std::make_unique<Impl>(
 
 PageFetcher::~PageFetcher() = default;
 
-std::u16string PageFetcher::get(const std::u16string& url) {
-    return std::u16string(impl_->get(url));
+std::u16string PageFetcher::get(const std::u16string& url, std::u16string* statusLine) {
+    return std::u16string(fetch(url, statusLine));
 }
 
-std::u16string_view PageFetcher::fetch(const std::u16string& url) {
-    return impl_->get(url);
+std::u16string_view PageFetcher::fetch(const std::u16string& url, std::u16string* statusLine) {
+    if (statusLine) statusLine->clear();
+    const std::u16string_view text = impl_->get(url);
+    // Every get that returns has read a final head (redirects past the limit end on the last one).
+    if (statusLine && impl_->lastHead) *statusLine = FromLatin1(impl_->lastHead->statusLine);
+    return text;
+}
+
+const std::string& PageFetcher::lastStatusLine() const {
+    return impl_->finalStatusLine;
+}
+
+const std::string& PageFetcher::lastContentType() const {
+    return impl_->finalContentType;
 }
 
 size_t PageFetcher::fetchInPieces(const std::u16string& url,
@@ -196,6 +210,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
     // server: a URL without a scheme fails the same way whatever came before.
     current = UrlParts{};
     decoderUsed = false;
+    finalStatusLine.clear();
+    finalContentType.clear();
     // A failure by status ends the exchange in a known state (the whole response was read), so
     // the connection may be kept; it is thrown once that is decided.
     std::optional<FetchError> statusFailure;
@@ -207,6 +223,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
             if (HttpRequest::hasControlCharacter(target)) throw FetchError(FetchErrorKind::InvalidUrl);
             current = Url::resolve(current, target);
             const ResponseHead head = exchange();
+            finalStatusLine = head.statusLine;
+            finalContentType = head.value("Content-Type");
             const int code = head.statusCode;
             const int kind = code / 100;
             const std::string_view location = head.value("Location");

@@ -46,14 +46,22 @@ class PageFetcher {
     // Blocks the calling thread; one call at a time. Every get starts from no URL at all, so
     // `url` needs a scheme ("Unknown Protocol" otherwise); only redirect locations resolve
     // against the URL of the hop before them.
-    std::u16string get(const std::u16string& url);
+    // With `statusLine`, the final response's status line ("HTTP/1.1 200 OK", bytes above 127 as
+    // Latin-1) is stored there when the get returns; it is left empty when the get throws.
+    std::u16string get(const std::u16string& url, std::u16string* statusLine = nullptr);
     // The same, without a copy: the text stays in the fetcher's buffer, which the next get
     // reuses; valid until then.
-    std::u16string_view fetch(const std::u16string& url);
+    std::u16string_view fetch(const std::u16string& url, std::u16string* statusLine = nullptr);
     // The same, handing the text to `piece` in order as it is decoded and keeping none of it:
     // a check that needs only the text's checksum never holds the whole text. Returns the
     // text's length in UTF-16 units. A get that fails may have handed on part of its text.
     size_t fetchInPieces(const std::u16string& url, const std::function<void(std::u16string_view)>& piece);
+
+    // The status line ("HTTP/1.1 200 OK") and the Content-Type value, as received, of the last
+    // response the last get read: its final response when the get returned; empty when no
+    // response came.
+    const std::string& lastStatusLine() const;
+    const std::string& lastContentType() const;
 
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.

@@ -15,8 +15,9 @@ if [ "$mode" = test ]; then
   # The packaging checks, and dpkg-shlibdeps for `cpack -G DEB`.
   pkgs+=(desktop-file-utils appstream man-db dpkg-dev)
 fi
-if [ "$mode" = fuzz ]; then
-  # libFuzzer targets: clang with its runtime libraries (fuzzer, address, undefined).
+if [ "$mode" = fuzz ] || [ "$mode" = test ]; then
+  # libFuzzer targets (the test run includes a fuzz smoke): clang with its runtime libraries
+  # (fuzzer, address, undefined).
   pkgs+=(clang libclang-rt-14-dev)
 fi
 missing=()

@@ -23,6 +23,8 @@ if [ "${VANTREL_SKIP_SANITIZE:-0}" != 1 ]; then
     ctest --test-dir "$build-asan" --output-on-failure -j"$jobs"
 fi
 
+VANTREL_FUZZ_BUILD_DIR="$build-fuzz" scripts/fuzz-smoke.sh
+
 echo "== All tests (Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVANTREL_WERROR=ON -DVANTREL_BENCH=ON >/dev/null
 cmake --build "$build" -j"$jobs"

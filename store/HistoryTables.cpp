@@ -203,13 +203,16 @@ void WriteSettings(SqliteDb& db, const std::string& url, const PageSettings& set
     SqliteStatement(db, "DELETE FROM ignore_lines WHERE page = ?1").bind(1, page).run();
     SqliteStatement(db, "INSERT OR REPLACE INTO settings VALUES(?1, ?2, ?3, ?4, ?5)")
         .bind(1, page)
-        .bind(2, static_cast<int64_t>(settings.selectorKind))
+        // 0: no selector, 1: CSS, 2: XPath.
+        .bind(2, settings.selector.empty()                      ? int64_t{0}
+                 : settings.selectorKind == SelectorKind::XPath ? int64_t{2}
+                                                                : int64_t{1})
         .bind(3, ToUtf8(settings.selector))
         .bind(4, settings.visibleTextOnly ? 1 : 0)
         .bind(5, settings.failuresBeforeOffline)
         .run();
     int64_t position = 0;
-    for (const auto& pattern : settings.ignoreLines) {
+    for (const auto& pattern : settings.ignorePatterns) {
         SqliteStatement(db, "INSERT INTO ignore_lines VALUES(?1, ?2, ?3)")
             .bind(1, page)
             .bind(2, position++)
@@ -226,9 +229,7 @@ std::map<std::u16string, PageSettings> LoadSettings(SqliteDb& db) {
     while (rows.step()) {
         PageSettings& settings = all[FromUtf8(rows.text(0))];
         const int64_t kind = rows.integer(1);
-        settings.selectorKind = kind == 1   ? SelectorKind::Css
-                                : kind == 2 ? SelectorKind::XPath
-                                            : SelectorKind::None;
+        settings.selectorKind = kind == 2 ? SelectorKind::XPath : SelectorKind::Css;
         settings.selector = FromUtf8(rows.text(2));
         settings.visibleTextOnly = rows.integer(3) != 0;
         settings.failuresBeforeOffline = static_cast<int>(
@@ -238,7 +239,7 @@ std::map<std::u16string, PageSettings> LoadSettings(SqliteDb& db) {
         db,
         "SELECT pages.url, pattern FROM ignore_lines JOIN pages ON pages.id = ignore_lines.page "
         "ORDER BY ignore_lines.page, position");
-    while (lines.step()) all[FromUtf8(lines.text(0))].ignoreLines.push_back(FromUtf8(lines.text(1)));
+    while (lines.step()) all[FromUtf8(lines.text(0))].ignorePatterns.push_back(FromUtf8(lines.text(1)));
     return all;
 }
 

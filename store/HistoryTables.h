@@ -10,6 +10,7 @@
 
 #include "core/CheckReport.h"
 #include "core/PageEntry.h"
+#include "core/PageFilter.h"
 
 namespace vantrel {
 
@@ -41,19 +42,11 @@ struct PageSummary {
     int64_t checkCount = 0;
 };
 
-enum class SelectorKind { None = 0, Css = 1, XPath = 2 };
-
-struct PageSettings {
-    SelectorKind selectorKind = SelectorKind::None;
-    std::u16string selector;
-    bool visibleTextOnly = false;
-    std::vector<std::u16string> ignoreLines;  // regular expressions
-    int failuresBeforeOffline = 1;            // 1..5
-
-    bool operator==(const PageSettings&) const = default;
-};
-constexpr int kMinFailuresBeforeOffline = 1;
-constexpr int kMaxFailuresBeforeOffline = 5;
+// A page's filters and its failure count before offline are kept with its history; one type
+// with the filter engine's, so what is saved is what the check applies.
+using PageSettings = PageFilterSettings;
+constexpr int kMinFailuresBeforeOffline = filter_limits::kMinFailuresBeforeOffline;
+constexpr int kMaxFailuresBeforeOffline = filter_limits::kMaxFailuresBeforeOffline;
 
 namespace history {
 

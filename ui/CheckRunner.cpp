@@ -10,7 +10,9 @@
 #include <unordered_map>
 
 #include "core/Crc32.h"
+#include "core/Text.h"
 #include "net/CookieStore.h"
+#include "store/HistoryTables.h"
 #include "ui/ErrorDisplay.h"
 
 namespace vantrel {
@@ -20,24 +22,83 @@ namespace {
 // How long shutting down waits for the download threads before leaving them behind.
 constexpr std::chrono::milliseconds kJoinWait{1000};
 
-DownloadResult fetchAndSum(PageFetcher& fetcher, const std::u16string& url) {
-    DownloadResult result;
-    try {
-        // Only the checksum goes back, summed as the text is decoded: the text is never held
-        // whole, so a large page costs neither its memory nor the faults of fresh memory.
-        Crc32::TextSum sum;
-        if (fetcher.fetchInPieces(url, [&sum](std::u16string_view piece) { sum.add(piece); }) > 0) {
-            result.checksum = sum.text();
-            result.gotText = true;
-        }
-    } catch (...) {
-        // Every failure of a download makes the page offline.
-        result = DownloadResult{};
-    }
-    return result;
+// Bytes of the text in UTF-8: one to three per unit, four per surrogate pair (two units). Without
+// a branch, so that the loop runs on wide registers: it passes over every unit of a page.
+int64_t Utf8Size(std::u16string_view text) {
+    int64_t bytes = 0;
+    for (const char16_t unit : text)
+        bytes += 1 + (unit >= 0x80) + (unit >= 0x800 && (unit & 0xF800) != 0xD800);
+    return bytes;
+}
+
+// The user's words for a failed get: the last line of its message without its closing full stop
+// ("Socket Error # 10061\r\nConnection refused." gives "Connection refused").
+std::u16string FailureDetail(std::string_view message) {
+    if (const size_t lineEnd = message.rfind('\n'); lineEnd != std::string_view::npos)
+        message.remove_prefix(lineEnd + 1);
+    if (message.size() > 1 && message.back() == '.') message.remove_suffix(1);
+    return message.empty() ? u"Unknown failure" : FromUtf8(message);
+}
+
+void Accept(DownloadResult& result, std::u16string_view text) {
+    result.gotText = true;
+    result.checksum = Crc32::checksumText(text);
+    result.textBytes = Utf8Size(text);
 }
 
 }  // namespace
+
+DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
+    const auto started = std::chrono::steady_clock::now();
+    DownloadResult result;
+    try {
+        // What goes back is the text's checksum and, for the history, no more of it than the
+        // history keeps (one unit more tells it the text was cut).
+        if (!download.settings.filtersText()) {
+            // A page without filters is judged by its whole text, summed as it is decoded: it is
+            // never held whole, so a large page costs neither its memory nor fresh memory's faults.
+            Crc32::TextSum sum;
+            int64_t bytes = 0;
+            std::u16string kept;
+            const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
+                sum.add(piece);
+                bytes += Utf8Size(piece);
+                if (kept.size() <= kMaxStoredTextBytes)
+                    kept.append(piece.substr(0, kMaxStoredTextBytes + 1 - kept.size()));
+            });
+            result.detail = FromLatin1(fetcher.lastStatusLine());
+            if (units > 0) {
+                result.gotText = true;
+                result.checksum = sum.text();
+                result.textBytes = bytes;
+                result.text = std::move(kept);
+            }
+        } else {
+            // The text stays in the fetcher's buffer while the filters read it.
+            const std::u16string_view page = fetcher.fetch(download.url);
+            result.detail = FromLatin1(fetcher.lastStatusLine());
+            FilterResult filtered =
+                ApplyFilters(std::u16string(page), download.settings, fetcher.lastContentType());
+            if (filtered.ok()) {
+                Accept(result, filtered.text);
+                result.text = std::move(filtered.text);
+            } else {
+                result.detail = FromUtf8(filtered.reason);
+            }
+        }
+    } catch (const std::exception& error) {
+        // Every failure of a download makes the check a failed one.
+        result = DownloadResult{};
+        result.detail = FailureDetail(error.what());
+    } catch (...) {
+        result = DownloadResult{};
+        result.detail = u"Unknown failure";
+    }
+    result.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    return result;
+}
 
 // What the user-interface thread and the workers share. Each thread holds its own reference, so
 // a thread which does not end in time can be left behind safely.
@@ -112,13 +173,16 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         worker.jobs.pop_front();
         lock.unlock();
         // The next job of this host starts right after this one, whenever the result is applied.
-        const DownloadResult result = fetchAndSum(worker.fetcher, download.url);
+        DownloadResult result = RunCheck(worker.fetcher, download);
         lock.lock();
         // Posting under the lock: the runner clears `owner` under it before it goes away, and a
         // posted call still queued when it is destroyed is discarded with it.
         if (CheckRunner* owner = channel->owner) {
             QMetaObject::invokeMethod(
-                owner, [owner, slot, download, result] { owner->resultArrived(slot, download, result); },
+                owner,
+                [owner, slot, download, result = std::move(result)]() mutable {
+                    owner->resultArrived(slot, download, std::move(result));
+                },
                 Qt::QueuedConnection);
         }
     }
@@ -130,6 +194,18 @@ CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock,
                          QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>(list, notifier, clock, std::move(options))) {
     d->channel->owner = this;
+    static const int registered = [] {
+        qRegisterMetaType<CheckRecord>("vantrel::CheckRecord");
+        return qRegisterMetaType<std::u16string>("std::u16string");
+    }();
+    (void)registered;
+    d->cycle.setCheckSink([this](const std::u16string& url, const CheckRecord& check, std::u16string text) {
+        emit checkFinished(QString::fromStdU16String(url), check, text);
+    });
+}
+
+void CheckRunner::setSettingsProvider(SettingsProvider provider) {
+    d->cycle.setSettingsProvider(std::move(provider));
 }
 
 CheckRunner::~CheckRunner() {
@@ -190,13 +266,13 @@ void CheckRunner::updateCursor() {
         QGuiApplication::restoreOverrideCursor();
 }
 
-void CheckRunner::resultArrived(size_t slot, const Download& download, const DownloadResult& result) {
+void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadResult result) {
     if (d->shutDown) return;
     --d->outstanding;
     if (--d->pending[slot] == 0) d->hostWorker.erase(download.host);
     std::vector<Download> next;
     try {
-        next = d->cycle.finish(download, result);
+        next = d->cycle.finish(download, std::move(result));
     } catch (const std::exception& error) {
         // A failure outside the download itself (the notifier) ends what waits; downloads still
         // running come back to nothing, and the next tick starts anew.

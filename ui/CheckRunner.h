@@ -1,15 +1,22 @@
 #pragma once
 // Runs the check cycle for the main window: the cycle's decisions and every change to the list
-// stay on the user-interface thread, while the downloads (get + checksum) run on a pool of worker
+// stay on the user-interface thread, while the checks (get, filters, checksum) run on a pool of worker
 // threads, one host and port per worker at a time, so neither the window nor the other servers
 // wait for a slow one.
 #include <QObject>
+#include <QString>
 #include <memory>
+#include <string>
 
 #include "core/CheckCycle.h"
 #include "net/PageFetcher.h"
 
 namespace vantrel {
+
+// One check, on the calling thread: the download, the page's filters when it has any, the
+// checksum and what the history keeps of it. A failure of any kind is a result with `gotText`
+// false and the reason in `detail`; it never throws.
+DownloadResult RunCheck(PageFetcher& fetcher, const Download& download);
 
 class CheckRunner : public QObject {
     Q_OBJECT
@@ -26,16 +33,24 @@ class CheckRunner : public QObject {
     // Cancels every download in flight and forgets what waits; later ticks do nothing.
     void shutdown();
 
+    // Where each page's filters and failure count come from (called on this thread when its
+    // download is handed out; the worker gets a copy). Without one no page has filters.
+    void setSettingsProvider(SettingsProvider provider);
+
   signals:
     // Everything handed out so far has come back (or nothing was due at a tick).
     void cycleFinished();
+    // A check ended and its result was applied to the entry (status and stamp), in the same step:
+    // the entry's URL, the check as the history keeps it, the text it judged (filtered when the
+    // page has filters; empty when it got none). Emitted on this object's thread.
+    void checkFinished(const QString& url, const vantrel::CheckRecord& check, const std::u16string& text);
 
   private:
     struct Impl;
     struct Channel;
     static void workerLoop(std::shared_ptr<Channel> channel, size_t slot);
     void start(std::vector<Download> downloads);
-    void resultArrived(size_t slot, const Download& download, const DownloadResult& result);
+    void resultArrived(size_t slot, const Download& download, DownloadResult result);
     void updateCursor();
 
     std::unique_ptr<Impl> d;

@@ -1,7 +1,8 @@
 #pragma once
 // The application's error display, the one way every failure that escapes an event handler, the
 // main window's creation or destruction, a check cycle or the start-up reaches the user: a modal
-// box captioned "Vantrel" with the error icon and OK.
+// box captioned "Vantrel" with the error icon and OK; once the program ends by signal, a line on
+// standard error.
 #include <QString>
 #include <exception>
 
@@ -31,6 +32,14 @@ class ErrorDisplay {
             show(std::current_exception(), owner);
         }
     }
+
+    // An end by signal (log-off, shutdown, Ctrl+C) has nobody to click OK: from this call on,
+    // every error goes to standard error as one line, "Vantrel: " and the text, and never waits.
+    // A box open now is closed, its text written there as well. It stays so for the run.
+    static void sendToStandardError();
+    static bool sendsToStandardError();
+    // How many errors went to standard error so far.
+    static int errorsWritten();
 
     // Tests replace the modal box with a recorder; null restores it.
     using Sink = void (*)(const QString& shownText);

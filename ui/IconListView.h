@@ -16,6 +16,11 @@ class IconListView : public QListView {
     static constexpr int kGridHeight = 76;
     static constexpr int kIconSize = 32;
 
+    // The item's picture and label as drawn: the part of its cell they fill, centred across it
+    // and from its top, at most the whole cell (longer labels are elided after three lines).
+    QRect visualRect(const QModelIndex& index) const override;
+    QModelIndex indexAt(const QPoint& point) const override;
+
   protected:
     void mousePressEvent(QMouseEvent* event) override;
 };

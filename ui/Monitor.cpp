@@ -1,13 +1,15 @@
 #include "ui/Monitor.h"
 
 #include <exception>
+#include <set>
 
 #include "core/Clock.h"
 #include "core/CommandLine.h"
+#include "store/HistoryStore.h"
 #include "store/XdgAutostart.h"
 #include "ui/CheckRunner.h"
-#include "ui/ErrorDisplay.h"
 #include "ui/LabelCollator.h"
+#include "ui/ListSaver.h"
 
 namespace vantrel {
 
@@ -48,12 +50,40 @@ QString Monitor::filePath() const {
 void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     runner_ = std::make_unique<CheckRunner>(list_, notifier_, clock_, settings_.fetcher);
     file_.emplace(filePath().toStdString());
+    saver_ = std::make_unique<ListSaver>(
+        [file = &*file_](const PageListSnapshot& snapshot) { file->save(snapshot); },
+        [this](const std::exception_ptr& error) { emit saveFailed(error); });
     loading_ = true;
     struct LoadingEnds {
         bool& flag;
         ~LoadingEnds() { flag = false; }
     } loadingEnds{loading_};
-    file_->load(list_, showOption);
+    std::exception_ptr failed;
+    try {
+        file_->load(list_, showOption);
+    } catch (...) {
+        // An option's action failed; the entries are in all the same.
+        failed = std::current_exception();
+    }
+    openHistory();
+    // Each download takes its page's filters along; each check lands in the history.
+    runner_->setSettingsProvider([this](const std::u16string& url) { return history_->settings(url); });
+    connect(runner_.get(), &CheckRunner::checkFinished, this,
+            [this](const QString& url, const CheckRecord& check, const std::u16string& text) {
+                std::optional<std::u16string> judged;
+                if (!text.empty()) judged = text;
+                recordCheck(url.toStdU16String(), check, std::move(judged));
+            });
+    if (failed) std::rethrow_exception(failed);
+}
+
+void Monitor::openHistory() {
+    history_ = std::make_unique<HistoryStore>(HistoryStore::PathBeside(filePath().toStdString()));
+    // A page deleted from the list loses its history now. An empty list (a missing or unreadable
+    // file) forgets nothing: the store ignores an empty set.
+    std::set<std::u16string> urls;
+    for (const PageEntry& entry : list_.entries()) urls.insert(entry.url());
+    history_->prune(urls);
 }
 
 void Monitor::tick() {
@@ -69,9 +99,20 @@ EntryId Monitor::addPage(const QString& label, const QString& url, int intervalI
 
 void Monitor::editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
                        bool changedBoxShown, bool changedBoxTicked) {
-    if (!list_.find(id)) return;
+    const PageEntry* entry = list_.find(id);
+    if (!entry) return;
+    const std::u16string oldUrl = entry->url();
     list_.edit(id, label.toStdU16String(), url.toStdU16String(), intervalIndex, changedBoxShown,
                changedBoxTicked);
+    const std::u16string& newUrl = list_.find(id)->url();
+    if (history_ && newUrl != oldUrl) {
+        // The history follows the page to its new URL; another entry still watching the old URL
+        // keeps a copy.
+        bool oldStillListed = false;
+        for (const PageEntry& other : list_.entries())
+            oldStillListed = oldStillListed || other.url() == oldUrl;
+        history_->renameUrl(oldUrl, newUrl, oldStillListed);
+    }
     save();
 }
 
@@ -84,6 +125,21 @@ void Monitor::removePage(EntryId id) {
 void Monitor::recheckAll() {
     list_.recheckAll();
     save();
+}
+
+void Monitor::checkNow(EntryId id) {
+    if (!list_.find(id)) return;
+    list_.checkNow(id);
+    save();
+}
+
+void Monitor::startAfresh(const QString& url) {
+    const std::u16string key = url.toStdU16String();
+    std::vector<EntryId> ids;
+    for (const PageEntry& entry : list_.entries())
+        if (entry.url() == key) ids.push_back(entry.id);
+    for (const EntryId id : ids) list_.startAfresh(id);
+    if (!ids.empty()) save();
 }
 
 void Monitor::setOptions(const Options& options) {
@@ -102,24 +158,34 @@ void Monitor::setOptions(const Options& options) {
     } catch (...) {
         failed = std::current_exception();
     }
-    try {
-        save();
-    } catch (...) {
-        // Both failed: the action's error is shown first, as it came first.
-        if (failed) ErrorDisplay::show(failed);
-        throw;
-    }
+    save();
     if (failed) std::rethrow_exception(failed);
 }
 
 void Monitor::save() {
-    if (loading_ || !file_) return;
-    file_->save(list_, options_);
+    if (loading_ || !saver_) return;
+    saver_->post(TakeSnapshot(list_, options_));
+}
+
+void Monitor::waitForSaves() {
+    if (saver_) saver_->waitUntilIdle();
 }
 
 void Monitor::close() {
     if (runner_) runner_->shutdown();
-    save();
+    // The history goes even when the save fails: what is queued is written, then the file closed.
+    struct HistoryCloses {
+        std::unique_ptr<HistoryStore>& history;
+        ~HistoryCloses() { history.reset(); }
+    } historyCloses{history_};
+    if (loading_ || !saver_) return;
+    saver_->saveNow(TakeSnapshot(list_, options_));
+}
+
+void Monitor::recordCheck(const std::u16string& url, const CheckRecord& check,
+                          std::optional<std::u16string> text) {
+    if (history_) history_->record(url, check, std::move(text));
+    emit checkRecorded(QString::fromStdU16String(url), check);
 }
 
 }  // namespace vantrel

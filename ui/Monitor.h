@@ -1,14 +1,16 @@
 #pragma once
 // What runs behind the main window for the whole run: the page list, the check cycle, the page
-// list file and the start-with-the-system entry. The window shows the list and turns the user's
-// commands into calls here; it never touches the file or the runner itself.
+// list file, the history of the checks beside it and the start-with-the-system entry. The window shows the
+// list and turns the user's commands into calls here; it never touches the file or the runner itself.
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "core/CheckReport.h"
 #include "core/PageList.h"
 #include "net/PageFetcher.h"
 #include "store/PageListFile.h"
@@ -16,8 +18,10 @@
 namespace vantrel {
 
 class Autostart;
+class HistoryStore;
 class CheckRunner;
 class Clock;
+class ListSaver;
 class Notifier;
 
 struct MonitorSettings {
@@ -48,44 +52,72 @@ class Monitor : public QObject {
 
     // Starts the check runner and reads the page list file. Every option stored as on is handed
     // to `showOption`, which sets its box; the box's handler then calls setOptions(). Nothing is
-    // saved while this runs. Throws what the runner's start or an option's action threw, after
-    // the entries are in.
+    // saved while this runs. Then opens the history beside the file and forgets the pages no longer
+    // listed. Throws what the runner's start or an option's action threw, after the entries are in.
     void open(const std::function<void(Option, bool)>& showOption);
 
     // A tick of the window's timer: runs the check cycle.
     void tick();
 
-    // The user's commands. Each changes the list, then saves the file at once, so that a crash
-    // or a kill later in the run loses nothing; a failed save throws Error("Unable to write to
-    // <path>") after the change is made.
+    // The user's commands. Each changes the list, then saves the file at once (see save()), so
+    // that a crash or a kill later in the run loses nothing.
     EntryId addPage(const QString& label, const QString& url, int intervalIndex);
     // Does nothing when the entry is gone (a modal dialog was open while it was deleted).
     void editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
                   bool changedBoxShown, bool changedBoxTicked);
     void removePage(EntryId id);
     void recheckAll();
+    // "Check Now": the page is checked at the next tick, its status unchanged until then.
+    void checkNow(EntryId id);
+    // A page's filters changed: every entry with this URL starts afresh (PageList::startAfresh).
+    void startAfresh(const QString& url);
     // Records the three options and runs the action of each one that changed (start: the
     // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
-    // saves. Options keep their new state when an action fails; its failure is thrown after the save.
+    // saves. Options keep their new state when an action fails; its failure is thrown.
     void setOptions(const Options& options);
 
     // Saves the list and the options unless the file was never read (a failed start must not
-    // replace the stored list with an empty one) or it is being read now. Throws on failure.
+    // replace the stored list with an empty one) or it is being read now. The list is copied
+    // here and written on a worker thread: this returns at once. A failed write is reported
+    // through saveFailed() with Error("Unable to write to <path>").
     void save();
-    // The end of the run: cancels a download in flight, then saves.
+    // Returns once every save asked for so far is written (or failed).
+    void waitForSaves();
+    // The end of the run: cancels the downloads in flight, waits for a save that is being
+    // written, then saves on this thread, and writes out and closes the history. Throws when that
+    // save fails.
     void close();
 
+    // A finished check whose result was applied to the list, for the history: the URL as it was
+    // downloaded, the check, and the text it judged (nullopt when it got none). Call on the
+    // user-interface thread; the write itself happens on the history's own thread.
+    void recordCheck(const std::u16string& url, const CheckRecord& check, std::optional<std::u16string> text);
+    // The history; null before open() and after close(). Disabled when its file cannot be used.
+    HistoryStore* history() const { return history_.get(); }
+
+  signals:
+    // After recordCheck(): the details window of that page follows it live.
+    void checkRecorded(const QString& url, const vantrel::CheckRecord& check);
+    // A save after a user change failed; emitted on the window's thread.
+    void saveFailed(const std::exception_ptr& error);
+
   private:
+    void openHistory();
+
     MonitorSettings settings_;
     std::unique_ptr<Clock> ownClock_;
     const Clock& clock_;
     Notifier& notifier_;
     PageList list_;
     Options options_;
-    std::unique_ptr<CheckRunner> runner_;
     std::unique_ptr<Autostart> autostart_;
     std::optional<PageListFile> file_;
+    // Declared after the file it writes, so it is gone (its saves done) before the file is.
+    std::unique_ptr<ListSaver> saver_;
     bool loading_ = false;
+    // Declared before the runner, so that no check is recorded into a closed history.
+    std::unique_ptr<HistoryStore> history_;
+    std::unique_ptr<CheckRunner> runner_;
 };
 
 }  // namespace vantrel

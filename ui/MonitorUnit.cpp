@@ -12,6 +12,7 @@
 #include "ui/ErrorDisplay.h"
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
+#include "ui/PageMenu.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
@@ -36,10 +37,15 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     TrayIcon = new TrayNotifier(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     monitor_ = std::make_unique<Monitor>(settings, *TrayIcon);
+    // A save after a user change is written in the background; its failure arrives here later.
+    connect(monitor_.get(), &Monitor::saveFailed, this,
+            [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
     buildControls();
+    Menu = new PageMenu(*this);
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
+    connect(TrayIcon, &TrayNotifier::changeBalloonClicked, Menu, &PageMenu::changeAnnounced);
     TrayIcon->show(monitor_->startHidden() ? settings.trayWaitMs : 0);
 
     FormCreate();

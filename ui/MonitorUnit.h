@@ -18,6 +18,7 @@ class QTimer;
 namespace vantrel {
 
 class PageListModel;
+class PageMenu;
 class TrayNotifier;
 class TWebPageDlg;
 
@@ -81,6 +82,8 @@ class TMonitorForm : public QWidget {
     QPushButton* ExitBitBtn = nullptr;
     QTimer* Timer = nullptr;
     TrayNotifier* TrayIcon = nullptr;
+    // The context menus and keys of the list, and the windows they open.
+    PageMenu* Menu = nullptr;
 
   public slots:
     void AddBitBtnClick();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <algorithm>
@@ -16,6 +17,9 @@ namespace {
 
 constexpr int kTrayPollMs = 200;
 
+bool gStopWaiting = false;
+QPointer<QEventLoop> gWaitStep;  // the pause of the wait that runs now, if any
+
 QString appTitle() {
     return QStringLiteral("Vantrel");
 }
@@ -28,15 +32,8 @@ TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystem
     icon_->setToolTip(hint_);
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayNotifier::onActivated);
     // A click on the balloon, or on the desktop's notification when the balloons go through its
-    // notification service, brings the window back as a click on the icon does. With the
-    // toolkit's own balloon a click on the icon reports the balloon's click first and the icon's
-    // click right after, in the same event: wait for it, so that one click counts once.
-    connect(icon_, &QSystemTrayIcon::messageClicked, this, [this] {
-        const quint64 triggersBefore = triggers_;
-        QTimer::singleShot(0, this, [this, triggersBefore] {
-            if (triggers_ == triggersBefore) emit clicked();
-        });
-    });
+    // notification service: see onMessageClicked().
+    connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayNotifier::onMessageClicked);
 }
 
 TrayNotifier::~TrayNotifier() {
@@ -49,16 +46,22 @@ void TrayNotifier::show(int waitMs) {
         // flowing and look for a notification area again every little while.
         QElapsedTimer waited;
         waited.start();
-        while (!QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < waitMs) {
+        while (!gStopWaiting && !QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < waitMs) {
             const int step = int(std::min<qint64>(kTrayPollMs, waitMs - waited.elapsed()));
             if (step <= 0) break;
             QEventLoop loop;
+            gWaitStep = &loop;
             QTimer::singleShot(step, &loop, &QEventLoop::quit);
             loop.exec();
         }
     }
     if (!QSystemTrayIcon::isSystemTrayAvailable()) throw Error("Cannot create shell notification icon");
     icon_->show();
+}
+
+void TrayNotifier::stopWaiting() {
+    gStopWaiting = true;
+    if (gWaitStep) gWaitStep->quit();
 }
 
 QString TrayNotifier::balloonTextFor(PageStatus status, const QString& label) {
@@ -83,11 +86,28 @@ QSystemTrayIcon::MessageIcon TrayNotifier::balloonKindFor(PageStatus status) {
 
 void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
     balloonKind_ = balloonKindFor(newStatus);
-    balloonText_ = balloonTextFor(newStatus, QString::fromUtf16(label.data(), qsizetype(label.size())));
+    balloonStatus_ = newStatus;
+    balloonLabel_ = QString::fromUtf16(label.data(), qsizetype(label.size()));
+    balloonText_ = balloonTextFor(newStatus, balloonLabel_);
     // Shown every time, also when the text is the one of the previous balloon.
     icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
     hint_ = balloonText_.left(kTooltipMax);
     icon_->setToolTip(hint_);
+}
+
+void TrayNotifier::onMessageClicked() {
+    // With the toolkit's own balloon a click on the icon reports the balloon's click first and the
+    // icon's click right after, in the same event: wait for it, so that one click counts once (and
+    // shows the main window). A click on the balloon alone opens the changes it announced, or
+    // brings the window back as a click on the icon does.
+    const quint64 triggersBefore = triggers_;
+    QTimer::singleShot(0, this, [this, triggersBefore] {
+        if (triggers_ != triggersBefore) return;
+        if (balloonStatus_ == PageStatus::Changed)
+            emit changeBalloonClicked(balloonLabel_);
+        else
+            emit clicked();
+    });
 }
 
 void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -1,7 +1,7 @@
 #pragma once
 // The program's icon in the notification area: announces every change of a page's status with a
 // balloon, keeps the tooltip on the last announcement, and reports clicks (the way back to the
-// main window).
+// main window, or to the changes of the page a balloon announced).
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -25,6 +25,8 @@ class TrayNotifier : public QObject, public Notifier {
     // appear (handling events meanwhile), then throws Error("Cannot create shell notification
     // icon").
     void show(int waitMs = 0);
+    // Ends a wait of show() that runs now, and every later one, at once (the program is ending).
+    static void stopWaiting();
 
     // Balloon: '"' + label + '"' + " is offline." / " is changed." / " is online.", cut to 255;
     // Warning for offline and changed, Information for online; empty title; 3000 ms. The tooltip
@@ -40,16 +42,22 @@ class TrayNotifier : public QObject, public Notifier {
 
   signals:
     // A left click or double-click on the icon (a double-click counts once), or a click on a
-    // balloon or on the desktop's notification that shows it.
+    // balloon or on the desktop's notification that shows it, unless it announced a change.
     void clicked();
+    // A click on the balloon that announced a change of the page labelled `label`.
+    void changeBalloonClicked(const QString& label);
 
   private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
+    void onMessageClicked();
 
     QSystemTrayIcon* icon_ = nullptr;
     QString hint_;
     QString balloonText_;
     QSystemTrayIcon::MessageIcon balloonKind_ = QSystemTrayIcon::Information;
+    // What the last balloon was about, for a click on it.
+    PageStatus balloonStatus_ = PageStatus::Online;
+    QString balloonLabel_;
     QElapsedTimer lastTrigger_;  // when the last single click came, to fold a double-click into it
     quint64 triggers_ = 0;       // single clicks so far, to fold a balloon's click into the icon's
 };

@@ -223,7 +223,10 @@ void TWebPageDlg::OKBtnClick() {
 }
 
 void TWebPageDlg::OpenSpeedButtonClick() {
-    const QString url = WebPageLabeledEdit->text();
+    openInBrowser(WebPageLabeledEdit->text());
+}
+
+void TWebPageDlg::openInBrowser(const QString& url) {
     if (url.isEmpty() || url == QLatin1String(kEmptyUrl)) return;
     gOpener(url);
 }

@@ -48,6 +48,8 @@ class TWebPageDlg : public QDialog {
     // How the browser is opened; tests replace it. Receives the untrimmed text.
     using Opener = void (*)(const QString& url);
     static void setOpener(Opener opener);
+    // Hands `url` to the browser as the browser button does: nothing for an empty text or "http://".
+    static void openInBrowser(const QString& url);
 
     // Typing limits of the two text fields; text set by code may be longer and is kept whole.
     static constexpr int kLabelMaxTyped = 40;

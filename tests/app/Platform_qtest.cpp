@@ -1,6 +1,10 @@
-// The platform pieces of the program's entry: the single-instance lock, the signal bridge and the
-// executable's path.
+// The platform pieces of the program's entry: the single-instance guards, the signal bridge and
+// the executable's path.
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -8,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <cstddef>
+#include <cstring>
+#include <memory>
 
 #include "app/ExePath.h"
 #include "app/SignalBridge.h"
@@ -76,6 +83,96 @@ class PlatformTest : public QObject {
         qputenv("XDG_RUNTIME_DIR", "/proc/no-such-dir");
         SingleInstance instance("LockD-" + std::to_string(::getpid()));
         QVERIFY(instance.isFirst());
+    }
+
+    void aLockFileThatCannotBeUsedFallsBackToTheSocket_data() {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("symbolic link") << "link";
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("file of another user") << "foreign";
+    }
+    void aLockFileThatCannotBeUsedFallsBackToTheSocket() {
+        QFETCH(QString, planted);
+        const std::string title = "LockE-" + planted.toStdString();
+        const QByteArray path = QByteArray::fromStdString(SingleInstance::lockPath(title));
+        const QByteArray target = runtimeDir_.filePath("target-" + planted).toLocal8Bit();
+        if (planted == "link") {
+            QVERIFY(::symlink(target.constData(), path.constData()) == 0);
+        } else if (planted == "fifo") {
+            QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        } else {
+            if (::geteuid() != 0) QSKIP("only root can give a file to another user");
+            QFile file(QString::fromLocal8Bit(path));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
+        }
+        auto first = std::make_unique<SingleInstance>(title);
+        QVERIFY(first->isFirst());
+        QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(target)));
+        {
+            SingleInstance second(title);
+            QCOMPARE(second.outcome(), SingleInstance::Outcome::Second);
+        }
+        // The planted file is gone and the next start finds a sound lock file: the instance
+        // that runs on the socket alone must still count.
+        QVERIFY(::unlink(path.constData()) == 0);
+        {
+            SingleInstance second(title);
+            QCOMPARE(second.outcome(), SingleInstance::Outcome::Second);
+        }
+        first.reset();
+        SingleInstance third(title);
+        QVERIFY(third.isFirst());
+    }
+
+    void withBothGuardsTakenByOthersTheProgramDoesNotRun() {
+        if (::geteuid() != 0) QSKIP("only root can hold a socket as another user");
+        const std::string title = "LockF";
+        const std::string name = SingleInstance::socketName(title);
+        const QByteArray path = QByteArray::fromStdString(SingleInstance::lockPath(title));
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        int ready[2], hold[2];
+        QVERIFY(::pipe(ready) == 0 && ::pipe(hold) == 0);
+        const pid_t squatter = ::fork();
+        QVERIFY(squatter >= 0);
+        if (squatter == 0) {
+            // Only system calls between fork and _exit.
+            ::close(ready[0]);
+            ::close(hold[1]);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            const bool bound =
+                ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0 &&
+                ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(fd, 4) == 0;
+            const char byte = bound ? 'y' : 'n';
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+            pollfd end{hold[0], POLLIN, 0};
+            ::poll(&end, 1, 30000);  // until the parent closes its end, 30 s at most
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(hold[0]);
+        char byte = 0;
+        const bool bound = ::read(ready[0], &byte, 1) == 1 && byte == 'y';
+        std::string failure;
+        SingleInstance::Outcome outcome = SingleInstance::Outcome::First;
+        if (bound) {
+            SingleInstance instance(title);
+            outcome = instance.outcome();
+            failure = instance.failure();
+        }
+        ::close(ready[0]);
+        ::close(hold[1]);
+        ::waitpid(squatter, nullptr, 0);
+        QVERIFY(bound);
+        QCOMPARE(outcome, SingleInstance::Outcome::Unguarded);
+        QCOMPARE(QString::fromStdString(failure),
+                 "Cannot make sure that only one instance runs: the lock file " +
+                     QString::fromLocal8Bit(path) + " is not a regular file of this user, and the socket @" +
+                     QString::fromStdString(name) + " is held by user 65534");
     }
 
     void endSignalsArriveInTheEventLoop_data() {

@@ -1,6 +1,8 @@
 // The built program run as a process: orderly end on SIGTERM, SIGINT and SIGHUP with the page
-// list saved, one instance at a time, "-s" in the first or second argument, the page list
-// surviving a run, an end during a hung download, and a start without a notification area.
+// list saved, one instance at a time (also when the lock file cannot be used), "-s" in the first
+// or second argument, the page list surviving a run, an end during a hung download, a start
+// without a notification area, an end by signal that never waits on an error box or a tray, and
+// the status listing printed beside a running program.
 // Every case runs its own copy of the executable (webpages.dat lives next to it) with its own
 // runtime directory (the single-instance lock lives there), so cases may run in parallel.
 #include <signal.h>
@@ -169,14 +171,26 @@ class Program {
     QList<QProcess*> processes_;
 };
 
-// Started, holding the lock, and showing at least one window (its notification-area icon).
-bool waitRunning(QProcess* process) {
+// Started, holding the lock file (unless `onLockFile` is false), and showing at least one window
+// (its notification-area icon).
+bool waitRunning(QProcess* process, bool onLockFile = true) {
     const qint64 pid = process->processId();
     return waitFor(
         [&] {
-            return process->state() == QProcess::Running && holdsFlock(pid) && !visibleWindows(pid).isEmpty();
+            return process->state() == QProcess::Running && (!onLockFile || holdsFlock(pid)) &&
+                   !visibleWindows(pid).isEmpty();
         },
         timeoutMs());
+}
+
+// An X display of its own with no tray host on it.
+// Sends SIGTERM and waits up to 2 s for the end: the time taken, or -1 when it did not end.
+qint64 msToEndOnSigterm(QProcess* process) {
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(static_cast<pid_t>(process->processId()), SIGTERM);
+    if (!process->waitForFinished(2000)) return -1;
+    return ending.elapsed();
 }
 
 const QString kMainWindowName = "^Vantrel 1\\.2";
@@ -252,6 +266,44 @@ class ProgramTest : public QObject {
         const auto sections = readSections(program.dataFile());
         QCOMPARE(sections.keys(), QStringList{"main"});
         QCOMPARE(sections["main"], mainSection("0"));
+    }
+
+    // "--status" takes no lock and needs no display: it lists the pages while the program runs,
+    // and says so when the page list file cannot be read.
+    void statusListsThePagesWhileTheProgramRuns() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        QProcess* running = program.start({"-s"});
+        QVERIFY(waitRunning(running));
+        const auto status = [&](QByteArray* errors) {
+            QProcess process;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("DISPLAY");
+            env.remove("WAYLAND_DISPLAY");
+            env.insert("XDG_RUNTIME_DIR", program.runtimeDir());
+            process.setProcessEnvironment(env);
+            process.start(program.exe(), {"--status"});
+            if (!process.waitForFinished(timeoutMs())) return std::pair(-1, QStringList());
+            *errors = process.readAllStandardError();
+            return std::pair(
+                process.exitCode(),
+                QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts));
+        };
+        QByteArray errors;
+        const auto [code, lines] = status(&errors);
+        QCOMPARE(code, 0);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith("News\tOnline\t"), qPrintable(lines[0]));
+        QVERIFY2(lines[2].startsWith("Down\tOffline\t"), qPrintable(lines[2]));
+        QVERIFY(endsWithZero(running, SIGTERM));
+
+        QVERIFY(QFile::remove(program.dataFile()));
+        QVERIFY(QDir().mkdir(program.dataFile()));
+        const auto [failed, none] = status(&errors);
+        QCOMPARE(failed, 2);
+        QVERIFY(none.isEmpty());
+        QCOMPARE(errors, "vantrel: cannot read " + QFile::encodeName(program.dataFile()) + "\n");
     }
 
     void aSecondInstanceEndsAtOnceAndTouchesNothing() {
@@ -423,7 +475,6 @@ class ProgramTest : public QObject {
     }
 
     void withoutANotificationAreaTheErrorIsShownAndTheFileKept() {
-        // A display of its own without a tray host.
         const vantrel::test::XvfbDisplay xvfb;
         QVERIFY2(!xvfb.name().empty(), xvfb.error().c_str());
         const QString display = QString::fromStdString(xvfb.name());
@@ -455,6 +506,85 @@ class ProgramTest : public QObject {
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 1);
         QCOMPARE(program.dataBytes(), bytes);
+    }
+
+    void anEndSignalNeverWaitsOnTheErrorBox_data() {
+        QTest::addColumn<bool>("byExitFirst");
+        QTest::addColumn<bool>("folderReadOnly");
+        QTest::newRow("read-only file") << false << false;
+        QTest::newRow("unwritable folder") << false << true;
+        QTest::newRow("Exit shows the box, SIGTERM closes it") << true << false;
+    }
+    void anEndSignalNeverWaitsOnTheErrorBox() {
+        QFETCH(bool, byExitFirst);
+        QFETCH(bool, folderReadOnly);
+        if (folderReadOnly && ::geteuid() == 0) QSKIP("root writes into any folder");
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray bytes = threeEntries();
+        QVERIFY(program.writeDataFile(bytes));
+        const QString dir = QFileInfo(program.dataFile()).canonicalPath();
+        // A file without any write permission is refused also to root.
+        const QString locked = folderReadOnly ? dir : program.dataFile();
+        QVERIFY(::chmod(QFile::encodeName(locked).constData(), folderReadOnly ? 0555 : 0444) == 0);
+        const auto unlock = qScopeGuard([&] { ::chmod(QFile::encodeName(locked).constData(), 0755); });
+
+        QProcess* process = program.start(byExitFirst ? QStringList{} : QStringList{"-s"});
+        QVERIFY(waitRunning(process));
+        if (byExitFirst) {
+            // Ending by Exit keeps the error box: the program waits for OK.
+            const QString window = waitForMainWindow(process);
+            QVERIFY(!window.isEmpty());
+            run("xdotool", {"windowfocus", "--sync", window});
+            run("xdotool", {"key", "alt+e"});
+            QVERIFY(waitFor([&] { return !visibleWindows(process->processId(), "^Vantrel$").isEmpty(); },
+                            timeoutMs()));
+            QVERIFY(!waitFor([&] { return process->state() == QProcess::NotRunning; }, settleMs()));
+        }
+        const qint64 ms = msToEndOnSigterm(process);
+        qInfo("ended %lld ms after SIGTERM", ms);
+        QVERIFY(ms >= 0);
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 1);
+        const QStringList lines = QString::fromUtf8(process->readAll()).split('\n');
+        QVERIFY2(lines.count("Vantrel: Unable to write to " + dir + "/webpages.dat.") == 1,
+                 qPrintable(lines.join('\n')));
+        QCOMPARE(program.dataBytes(), bytes);
+    }
+
+    void anEndSignalDuringTheWaitForANotificationAreaEndsAtOnce() {
+        const vantrel::test::XvfbDisplay noTray;
+        QVERIFY2(!noTray.name().empty(), noTray.error().c_str());
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray bytes = threeEntries();
+        QVERIFY(program.writeDataFile(bytes));
+        QProcess* process = program.start({"-s"}, QString::fromStdString(noTray.name()));
+        // Hidden and waiting up to a minute for a tray host that never comes.
+        QVERIFY(!waitFor([&] { return process->state() == QProcess::NotRunning; }, settleMs()));
+        const qint64 ms = msToEndOnSigterm(process);
+        qInfo("ended %lld ms after SIGTERM", ms);
+        QVERIFY(ms >= 0);
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 0);
+        QCOMPARE(program.dataBytes(), bytes);
+    }
+
+    void aLinkAtTheLockPathStillLetsOnlyOneInstanceRun() {
+        Program program;
+        QVERIFY(program.valid());
+        const QString target = QFileInfo(program.dataFile()).path() + "/elsewhere";
+        QVERIFY(QFile::link(target, program.runtimeDir() + "/Vantrel.lock"));
+        QProcess* first = program.start({"-s"});
+        QVERIFY(waitRunning(first, false));
+        QProcess* second = program.start({"-s"});
+        QVERIFY(second->waitForFinished(timeoutMs()));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QCOMPARE(second->readAll(), QByteArray());
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(!QFileInfo::exists(target));  // the link was not followed
+        QVERIFY(endsWithZero(first, SIGTERM));
     }
 };
 

@@ -31,11 +31,23 @@ class RecordingNotifier : public Notifier {
 std::u16string Crc32Text(std::u16string_view body) {
     return Crc32::checksumText(body);
 }
-DownloadResult Text(std::u16string_view body) {
-    return {true, Crc32Text(body)};
+DownloadResult Sum(std::u16string checksum) {
+    DownloadResult result;
+    result.gotText = true;
+    result.checksum = std::move(checksum);
+    return result;
 }
-DownloadResult Failed() {
-    return {false, {}};
+DownloadResult Text(std::u16string_view body) {
+    DownloadResult result = Sum(Crc32Text(body));
+    result.text = body;
+    result.textBytes = static_cast<int64_t>(body.size());
+    result.detail = u"HTTP/1.1 200 OK";
+    return result;
+}
+DownloadResult Failed(std::u16string detail = u"Connection refused") {
+    DownloadResult result;
+    result.detail = std::move(detail);
+    return result;
 }
 
 std::u16string StampOf(LocalMillis time) {
@@ -420,13 +432,100 @@ TEST_F(CheckCycleTest, JudgeDecidesStatusAndChecksum) {
     PageEntry e;
     e.status = PageStatus::Changed;
     e.columns[kChecksum] = u"CRC A";
-    EXPECT_EQ(Judge(e, {true, u"CRC A"}).status, PageStatus::Online);
-    EXPECT_EQ(Judge(e, {true, u"CRC B"}).status, PageStatus::Changed);
-    EXPECT_EQ(Judge(e, {true, u"CRC B"}).checksum, u"CRC B");
-    EXPECT_EQ(Judge(e, {false, {}}).status, PageStatus::Offline);
-    EXPECT_EQ(Judge(e, {false, {}}).checksum, u"CRC A");
+    EXPECT_EQ(Judge(e, Sum(u"CRC A")).status, PageStatus::Online);
+    EXPECT_EQ(Judge(e, Sum(u"CRC B")).status, PageStatus::Changed);
+    EXPECT_EQ(Judge(e, Sum(u"CRC B")).checksum, u"CRC B");
+    EXPECT_EQ(Judge(e, Failed()).status, PageStatus::Offline);
+    EXPECT_EQ(Judge(e, Failed()).checksum, u"CRC A");
+    // A tolerated failure: the check found the page offline, the status stays.
+    EXPECT_EQ(Judge(e, Failed(), 2, 3).outcome, PageStatus::Offline);
+    EXPECT_EQ(Judge(e, Failed(), 2, 3).status, PageStatus::Changed);
+    EXPECT_EQ(Judge(e, Failed(), 3, 3).status, PageStatus::Offline);
     e.columns[kChecksum].clear();
-    EXPECT_EQ(Judge(e, {true, u"CRC B"}).status, PageStatus::Online);
+    EXPECT_EQ(Judge(e, Sum(u"CRC B")).status, PageStatus::Online);
+}
+
+// The page's settings as a settings window would save them, by URL.
+class ToleranceTest : public CheckCycleTest {
+  protected:
+    ToleranceTest() {
+        cycle.setSettingsProvider([this](const std::u16string& url) {
+            PageFilterSettings settings;
+            settings.failuresBeforeOffline = url == u"http://flaky.test/" ? 3 : 1;
+            return settings;
+        });
+        cycle.setCheckSink([this](const std::u16string& url, const CheckRecord& check, std::u16string text) {
+            records.push_back({url, check, std::move(text)});
+        });
+    }
+    void checkOnce(const DownloadResult& result) {
+        clock.time += kMinute;
+        runCycle([&](const Download&) { return result; });
+    }
+    struct Record {
+        std::u16string url;
+        CheckRecord check;
+        std::u16string text;
+    };
+    std::vector<Record> records;
+};
+
+TEST_F(ToleranceTest, FailuresBelowTheCountKeepTheStatusWithoutABalloon) {
+    const EntryId flaky = list.add(u"Flaky", u"http://flaky.test/", 0);
+    checkOnce(Text(u"page"));
+    // Fail, fail, back: no balloon, the status stays online throughout.
+    checkOnce(Failed());
+    checkOnce(Failed(u"Read timed out"));
+    EXPECT_EQ(entry(flaky).status, PageStatus::Online);
+    EXPECT_EQ(cycle.failuresInRow(flaky), 2);
+    checkOnce(Text(u"page"));
+    EXPECT_EQ(cycle.failuresInRow(flaky), 0);
+    EXPECT_EQ(notifier.log, (std::vector<std::string>{"online Flaky"}));
+
+    // Three in a row: one offline balloon at the third; later failures add none.
+    for (int i = 0; i < 5; ++i) checkOnce(Failed());
+    EXPECT_EQ(entry(flaky).status, PageStatus::Offline);
+    EXPECT_EQ(notifier.log, (std::vector<std::string>{"online Flaky", "offline Flaky"}));
+    // A success ends the run: the next failure is tolerated again.
+    checkOnce(Text(u"page"));
+    checkOnce(Failed());
+    EXPECT_EQ(entry(flaky).status, PageStatus::Online);
+
+    // The history hears every check, tolerated failures with what they found.
+    ASSERT_EQ(records.size(), 11u);
+    EXPECT_EQ(records[0].url, u"http://flaky.test/");
+    EXPECT_EQ(records[0].text, u"page");
+    EXPECT_EQ(records[2].check.outcome, PageStatus::Offline);
+    EXPECT_EQ(records[2].check.status, PageStatus::Online);
+    EXPECT_EQ(records[2].check.detail, u"Read timed out");
+    EXPECT_TRUE(records[2].text.empty());
+    EXPECT_EQ(records[6].check.status, PageStatus::Offline);
+    EXPECT_EQ(records[6].check.timeMs, LocalToUtcMs(clock.time - 4 * kMinute));
+}
+
+TEST_F(ToleranceTest, NewFiltersStartThePageAfresh) {
+    const EntryId flaky = list.add(u"Flaky", u"http://flaky.test/", 8);
+    checkOnce(Text(u"whole page"));
+    checkOnce(Failed());
+    ASSERT_EQ(cycle.failuresInRow(flaky), 0);  // not due yet within the day's interval
+    clock.time += 1440 * kMinute;
+    runCycle([](const Download&) { return Failed(); });
+    ASSERT_EQ(cycle.failuresInRow(flaky), 1);
+
+    // A check in flight when the filters change does not land; the page is due at once and its
+    // first check with the new filters is online, not changed; the failure count starts over.
+    clock.time += 1440 * kMinute;
+    const std::vector<Download> inFlight = cycle.tick();
+    ASSERT_EQ(inFlight.size(), 1u);
+    list.startAfresh(flaky);
+    EXPECT_TRUE(entry(flaky).checksum().empty());
+    EXPECT_TRUE(cycle.finish(inFlight[0], Failed()).empty());
+    EXPECT_TRUE(entry(flaky).stamp().empty());
+    EXPECT_EQ(cycle.failuresInRow(flaky), 0);
+    runCycle([](const Download&) { return Text(u"filtered part"); });
+    EXPECT_EQ(entry(flaky).status, PageStatus::Online);
+    EXPECT_EQ(entry(flaky).checksum(), Crc32Text(u"filtered part"));
+    EXPECT_EQ(notifier.log, (std::vector<std::string>{"online Flaky"}));
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ TEST(LineDiffTest, ChangesWithFoldedContext) {
     }
     EXPECT_EQ(drawn,
               "~7 from 1\n line 8\n line 9\n-line 10 @10\n+line ten @10\n line 11\n line 12\n"
-              " line 13\n line 14\n-line 15 @15\n line 16\n line 17\n~1 from 18\n line 19\n line 20\n"
+              " line 13\n line 14\n-line 15 @15\n line 16\n line 17\n line 18\n line 19\n line 20\n"
               "+added @20\n");
 
     EXPECT_EQ(DiffLines(u"a\nb\n", u"a\r\nb").outcome, LineDiffResult::Outcome::Same);
@@ -110,6 +110,11 @@ TEST(LineDiffTest, ChangesWithFoldedContext) {
     const LineDiffResult fromNothing = DiffLines(u"", u"x");
     ASSERT_EQ(fromNothing.lines.size(), 1u);
     EXPECT_EQ(fromNothing.lines[0].kind, DiffLine::Kind::Added);
+    // A replaced line reads old first, whichever order the comparison found.
+    const LineDiffResult replaced = DiffLines(u"title\nold line\nsame", u"title\nnew line\nsame");
+    ASSERT_EQ(replaced.lines.size(), 4u);
+    EXPECT_EQ(replaced.lines[1].kind, DiffLine::Kind::Removed);
+    EXPECT_EQ(replaced.lines[2].kind, DiffLine::Kind::Added);
 }
 
 TEST(LineDiffTest, TooManyDifferingLinesIsSaidNotComputed) {

@@ -132,6 +132,22 @@ TEST(FetcherExchangeTest, ResponsesGiveExactRequestAndText) {
     }
 }
 
+// The details window shows the final response's status line; a failure leaves none behind.
+TEST(FetcherExchangeTest, StatusLineOfTheFinalResponse) {
+    test::MemoryPeers peers;
+    peers.add()
+        ->feed("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n")
+        .awaitWrite(2)
+        .feed("HTTP/1.1 203 Non-Authoritative Information\r\nContent-Length: 2\r\n\r\nok");
+    peers.add()->feed("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+    PageFetcher fetcher(peers.options());
+    std::u16string statusLine = u"left over";
+    EXPECT_EQ(fetcher.get(u"http://h/a", &statusLine), u"ok");
+    EXPECT_EQ(statusLine, u"HTTP/1.1 203 Non-Authoritative Information");
+    EXPECT_THROW(fetcher.get(u"http://other/", &statusLine), FetchError);
+    EXPECT_EQ(statusLine, u"");
+}
+
 TEST(FetcherExchangeTest, ReadsNeverAskForMoreThanOneReceiveBlock) {
     for (const std::string framing : {"Content-Length: 100000\r\n", "", "Transfer-Encoding: chunked\r\n"}) {
         const std::string body(100000, 'b');

@@ -114,7 +114,7 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     filters.selectorKind = SelectorKind::Css;
     filters.selector = u"#main .price";
     filters.visibleTextOnly = true;
-    filters.ignoreLines = {u"^Updated \\d+ minutes ago$", u"token=\\w+"};
+    filters.ignorePatterns = {u"^Updated \\d+ minutes ago$", u"token=\\w+"};
     filters.failuresBeforeOffline = 9;  // clamped
     store.saveSettings(u"http://a/", filters);
     filters.failuresBeforeOffline = kMaxFailuresBeforeOffline;

@@ -1,6 +1,7 @@
 // The check runner against scripted servers on 127.0.0.1: statuses and announcements, the busy
 // cursor, a window that stays responsive during a hung download, a hung server that holds up only
-// its own pages, results for entries changed meanwhile, and a quick end during downloads.
+// its own pages, results for entries changed meanwhile, a quick end during downloads, and each
+// page's filters with what every check reports for the history.
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -8,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <map>
 
+#include "core/CheckReport.h"
 #include "core/Crc32.h"
 #include "core/Error.h"
 #include "core/PageList.h"
@@ -88,6 +91,7 @@ class CheckRunnerTest : public QObject {
     void hungServerHoldsUpOnlyItsOwnPages();
     void destroyingDuringAHungDownloadEndsAtOnce();
     void failureWhileApplyingAResultEndsTheCycleAndIsShown();
+    void filtersKeepAPageWithAClockOnlineAndEveryCheckIsReported();
 };
 
 void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
@@ -385,6 +389,88 @@ void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
     QCOMPARE(notifier.said, QStringList({"A online", "B online"}));
     QCOMPARE(shownErrors.size(), 1);
     ErrorDisplay::setSink(nullptr);
+}
+
+void CheckRunnerTest::filtersKeepAPageWithAClockOnlineAndEveryCheckIsReported() {
+    // The same page three times: its clock in a script, and on a line of its own.
+    const auto serveAt = [](ScriptedServer& server, const std::string& time) {
+        server.setBody("/script", "<html><head><script>var now = '" + time +
+                                      "';</script></head><body><p>Prices: 5</p></body></html>");
+        server.setBody("/line", "<p>Prices: 5</p>\n<p>Updated " + time + "</p>");
+        server.setBody("/plain", "<p>Prices: 5</p>\n<p>Updated " + time + "</p>");
+    };
+    ScriptedServer server;
+    serveAt(server, "11:00:01");
+    server.setBody("/part", "<html><body><p>Prices: 5</p></body></html>");
+    PageList list;
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    list.add(u"Visible", server.url("/script"), kOneMinuteIndex);
+    list.add(u"Ignored", server.url("/line"), kOneMinuteIndex);
+    const EntryId plain = list.add(u"Plain", server.url("/plain"), kOneMinuteIndex);
+    list.add(u"Missing", server.url("/part"), kOneMinuteIndex);
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(test::RefusedPort());
+    list.add(u"Refused", u16(refused), kOneMinuteIndex);
+
+    std::map<std::u16string, PageFilterSettings> settings;
+    settings[server.url("/script")].visibleTextOnly = true;
+    settings[server.url("/line")].ignorePatterns = {u"Updated \\d\\d:\\d\\d:\\d\\d"};
+    settings[server.url("/part")].selector = u"#main";
+    CheckRunner runner(list, notifier, clock);
+    runner.setSettingsProvider([&](const std::u16string& url) {
+        const auto found = settings.find(url);
+        return found == settings.end() ? PageFilterSettings{} : found->second;
+    });
+    QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
+    // What the history hears, with the entry's status at that moment: the two go together.
+    struct Heard {
+        CheckRecord check;
+        std::u16string text;
+        PageStatus entryStatus;
+    };
+    std::map<QString, Heard> heard;
+    connect(&runner, &CheckRunner::checkFinished, this,
+            [&](const QString& url, const CheckRecord& check, const std::u16string& text) {
+                for (const PageEntry& entry : list.entries())
+                    if (entry.url() == url.toStdU16String()) heard[url] = Heard{check, text, entry.status};
+            });
+    const auto record = [&](std::string_view path) {
+        return heard.at(QString::fromStdU16String(server.url(path)));
+    };
+
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
+    QCOMPARE(heard.size(), size_t{5});
+    QCOMPARE(notifier.said, QStringList({"Visible online", "Ignored online", "Plain online"}));
+    const Heard visible = record("/script");
+    QVERIFY(visible.text == u"Prices: 5");
+    QVERIFY(list.at(0).checksum() == Crc32::checksumText(u"Prices: 5"));
+    QVERIFY(visible.check.detail == u"HTTP/1.1 200 OK");
+    QCOMPARE(visible.check.textBytes, 9);
+    QCOMPARE(visible.check.timeMs, LocalToUtcMs(clock.now()));
+    QCOMPARE(visible.entryStatus, PageStatus::Online);
+    QVERIFY(record("/line").text.find(u"Updated") == std::u16string::npos);
+    // A page without filters: its whole text, its checksum as always.
+    QVERIFY(list.find(plain)->checksum() ==
+            Crc32::checksumText(u"<p>Prices: 5</p>\n<p>Updated 11:00:01</p>"));
+    // A filter that fails makes the check fail, with the filter's reason.
+    const Heard missing = record("/part");
+    QCOMPARE(missing.check.outcome, PageStatus::Offline);
+    QCOMPARE(missing.entryStatus, PageStatus::Offline);
+    QCOMPARE(QString::fromStdU16String(missing.check.detail), QStringLiteral("Filter matched nothing"));
+    QVERIFY(missing.text.empty());
+    QCOMPARE(QString::fromStdU16String(heard.at(refused).check.detail), QStringLiteral("Connection refused"));
+
+    // The clocks move on: only the page without filters turns changed.
+    serveAt(server, "11:01:02");
+    clock.advanceMinutes(1);
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 2, kWaitMs);
+    QCOMPARE(notifier.said.mid(3), QStringList({"Plain changed"}));
+    QCOMPARE(record("/script").check.outcome, PageStatus::Online);
+    QCOMPARE(record("/line").check.outcome, PageStatus::Online);
+    QCOMPARE(record("/plain").check.outcome, PageStatus::Changed);
+    QCOMPARE(record("/plain").entryStatus, PageStatus::Changed);
 }
 
 QTEST_MAIN(CheckRunnerTest)

@@ -1,10 +1,13 @@
-// The icon list's model follows the page list, and labels sort linguistically.
+// The icon list's model follows the page list, labels sort linguistically, and the icon view
+// draws every label as a view that measures each one would.
 #include <QAbstractItemModelTester>
 #include <QPixmap>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QtTest>
 
 #include "core/PageList.h"
+#include "ui/IconListView.h"
 #include "ui/LabelCollator.h"
 #include "ui/PageListModel.h"
 
@@ -36,6 +39,7 @@ class PageListModelTest : public QObject {
     void insertAndRemoveSignalTheirRows();
     void statusChangeUpdatesTheRowWithoutReordering();
     void sortingKeepsTheSelectionOnItsEntry();
+    void iconViewDrawsLabelsOfEveryLengthAsMeasured();
 };
 
 void PageListModelTest::collatorPutsSmallAlphaBeforeCapitalBetaInTheCLocale() {
@@ -175,6 +179,50 @@ void PageListModelTest::sortingKeepsTheSelectionOnItsEntry() {
     QCOMPARE(layout.count(), 2);
     QCOMPARE(selected.row(), 1);
     QCOMPARE(labels(model), (QStringList{"Beta", "Zulu"}));
+}
+
+void PageListModelTest::iconViewDrawsLabelsOfEveryLengthAsMeasured() {
+    // The view lays its items out without measuring them; a view that measures every label is the
+    // reference. Labels of one, two and three lines, one elided after three, and a change of
+    // status and of label after the first layout.
+    PageList list;
+    PageListModel model(list, 32);
+    for (const char16_t* label : {u"A", u"Two words here", u"Three lines of label text",
+                                  u"A much longer label that wraps onto more than three lines", u"x"})
+        list.add(label, u"http://a", 2);
+    IconListView fast(1.0);
+    IconListView measuring(1.0);
+    measuring.setItemDelegate(new QStyledItemDelegate(&measuring));
+    measuring.setUniformItemSizes(false);
+    for (IconListView* view : {&fast, &measuring}) {
+        view->resize(400, 200);
+        view->setModel(&model);
+        view->selectionModel()->setCurrentIndex(model.index(2), QItemSelectionModel::ClearAndSelect);
+        view->show();
+    }
+    QVERIFY(QTest::qWaitForWindowExposed(&fast) && QTest::qWaitForWindowExposed(&measuring));
+    const auto compare = [&](const char* when) {
+        for (int row = 0; row < model.rowCount(); ++row)
+            QVERIFY2(fast.visualRect(model.index(row)) == measuring.visualRect(model.index(row)),
+                     qPrintable(QStringLiteral("%1, row %2").arg(when).arg(row)));
+        QVERIFY2(fast.viewport()->grab().toImage() == measuring.viewport()->grab().toImage(), when);
+    };
+    QTRY_VERIFY(measuring.visualRect(model.index(4)).isValid());
+    compare("first layout");
+    if (QTest::currentTestFailed()) return;
+    // One line is shorter than two, the elided label fills its cell.
+    QVERIFY(fast.visualRect(model.index(0)).height() < fast.visualRect(model.index(1)).height());
+    QCOMPARE(fast.visualRect(model.index(3)).height(), IconListView::kGridHeight);
+    // Under a one-line label its cell is empty space.
+    const QRect first = fast.visualRect(model.index(0));
+    QVERIFY(!fast.indexAt(QPoint(first.center().x(), first.bottom() + 5)).isValid());
+    QCOMPARE(fast.indexAt(first.center()), model.index(0));
+
+    list.setStatus(list.at(0).id, PageStatus::Online);
+    list.edit(list.at(1).id, u"Now a label long enough for three lines", u"http://a", 2, false, false);
+    list.remove(list.at(2).id);
+    QTest::qWait(50);
+    compare("after changes");
 }
 
 QTEST_MAIN(PageListModelTest)

@@ -1,5 +1,6 @@
 // Pictures of the program's windows for people to look at: the main window with entries in every
-// status and the web page dialog open for an edit, written to <build>/screenshots/ (or the folder
+// status, the web page dialog open for an edit, and the details and changes windows of a page with
+// a history of mixed results, written to <build>/screenshots/ (or the folder
 // given as the first argument). scripts/screenshots.sh runs it on a virtual display with a tray
 // host. Each picture is one entry of kShots: a new window gets a function that brings it up and
 // saves it with save().
@@ -10,13 +11,20 @@
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
 
+#include "store/HistoryStore.h"
+#include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
+#include "ui/ChangesWindow.h"
+#include "ui/DetailsWindow.h"
+#include "ui/FilterPanel.h"
 #include "ui/MonitorUnit.h"
+#include "ui/PageMenu.h"
 #include "ui/WebPageUnit.h"
 
 using vantrel::MonitorSettings;
@@ -56,6 +64,50 @@ QByteArray pageListFile() {
                 "\r\nitem2=8\r\nitem3=" + QByteArray::number(stamp) + "\r\nitem4=1A2B3C4D\r\n";
     }
     return text;
+}
+
+// The agenda page's history: 40 checks every 20 minutes up to now, with slow answers, failures of
+// several kinds and one change of its text.
+void seedHistory(const QString& path) {
+    using namespace vantrel;
+    HistoryStore store(path.toStdString());
+    const std::u16string url = u"http://127.0.0.1:9/council/agenda.html";
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const std::u16string before =
+        u"Town Council\nAgenda for the meeting of 14 December\n1. Opening\n2. Minutes of the last meeting\n"
+        u"3. Budget 2027\n4. Road works on Harbour Street\n5. Questions from residents\n6. Any other "
+        u"business\nThe meeting starts at 19:00 in the town hall.";
+    const std::u16string after =
+        u"Town Council\nAgenda for the meeting of 14 December\n1. Opening\n2. Minutes of the last meeting\n"
+        u"3. Budget 2027 (second reading)\n4. Road works on Harbour Street\n5. New bus timetable\n6. "
+        u"Questions from residents\n7. Any other business\nThe meeting starts at 19:30 in the town hall.";
+    for (int i = 0; i < 40; ++i) {
+        CheckRecord check;
+        check.timeMs = now - int64_t(39 - i) * 20 * 60000;
+        check.durationMs = 120 + (i * 37) % 180 + (i % 9 == 4 ? 900 : 0);
+        check.outcome = i < 30 ? PageStatus::Online : PageStatus::Changed;
+        check.detail = u"HTTP/1.1 200 OK";
+        check.textBytes = i < 30 ? 12345 : 12610;
+        std::optional<std::u16string> text = i < 30 ? before : after;
+        if (i == 12 || i == 13) {
+            check.outcome = PageStatus::Offline;
+            check.detail = i == 12 ? u"Connection refused" : u"HTTP/1.1 503 Service Unavailable";
+            check.textBytes = 0;
+            text.reset();
+        } else if (i == 35) {
+            check.outcome = PageStatus::Offline;
+            check.detail = u"Read timed out";
+            check.durationMs = 1500;
+            check.textBytes = 0;
+            text.reset();
+        }
+        check.status = i >= 30                                ? PageStatus::Changed
+                       : check.outcome == PageStatus::Offline ? PageStatus::Offline
+                                                              : PageStatus::Online;
+        // After the change the page stays changed until the user looks at it.
+        if (i > 30 && check.outcome != PageStatus::Offline) check.outcome = PageStatus::Online;
+        store.record(url, check, text);
+    }
 }
 
 void settle() {
@@ -107,6 +159,51 @@ bool webPageDialog(Scene& scene) {
     return saved;
 }
 
+// The details window of the agenda page, whose history has slow answers, failures and a change.
+bool detailsWindow(Scene& scene) {
+    vantrel::DetailsWindow* details = scene.form->Menu->showDetails(scene.form->pageList().at(1).id);
+    if (!details || !QTest::qWaitForWindowExposed(details)) return false;
+    settle();
+    return save(scene, *details, "details-window");
+}
+
+// What changed in the agenda page at its latest change; the diff is worked out on a thread.
+bool changesWindow(Scene& scene) {
+    vantrel::ChangesWindow* changes = scene.form->Menu->showChanges(scene.form->pageList().at(1).id);
+    if (!changes || !QTest::qWaitForWindowExposed(changes)) return false;
+    for (int i = 0; i < 250 && !changes->diffShown(); ++i) QTest::qWait(20);
+    settle();
+    return changes->diffShown() && save(scene, *changes, "changes-window");
+}
+
+// The filters of a page with a clock in its markup and a "minutes ago" line, with the preview of
+// what its checks judge, served from 127.0.0.1.
+bool filterPanel(Scene& scene) {
+    vantrel::test::ScriptedServer server;
+    server.setBody("/prices",
+                   "<html><head><title>Coffee prices</title><script>var served = '11:49:48';</script>"
+                   "<style>p { margin: 0 }</style></head><body><h1>Coffee prices</h1>"
+                   "<div id=\"list\"><p>Arabica: 4.20 per kg</p><p>Robusta: 2.10 per kg</p>"
+                   "<p>Liberica: 5.75 per kg</p></div><p>Updated 2 minutes ago</p>"
+                   "<input type=\"hidden\" name=\"token\" value=\"a81f0c\"></body></html>");
+    const QString url = QString::fromStdU16String(server.url("/prices"));
+    vantrel::HistoryStore store(scene.dir.filePath(QStringLiteral("history.db")).toStdString());
+    vantrel::PageFilterSettings settings;
+    settings.visibleTextOnly = true;
+    settings.ignorePatterns = {u"^Updated \\d+ minutes? ago$"};
+    settings.failuresBeforeOffline = 2;
+    store.saveSettings(url.toStdU16String(), settings);
+    vantrel::FilterPanel panel(store, url, [] {});
+    panel.setWindowTitle(QStringLiteral("Filters"));
+    panel.resize(560, 460);
+    panel.show();
+    QSignalSpy shown(&panel, &vantrel::FilterPanel::previewShown);
+    panel.preview();
+    if (!QTest::qWaitForWindowExposed(&panel) || (shown.isEmpty() && !shown.wait(10000))) return false;
+    settle();
+    return save(scene, panel, "filter-panel");
+}
+
 struct Shot {
     const char* name;
     bool (*take)(Scene&);
@@ -115,6 +212,9 @@ struct Shot {
 const Shot kShots[] = {
     {"main window", mainWindow},
     {"web page dialog for an edit", webPageDialog},
+    {"details window", detailsWindow},
+    {"changes window", changesWindow},
+    {"filters with a preview", filterPanel},
 };
 
 }  // namespace
@@ -137,6 +237,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     file.close();
+    seedHistory(scene.dir.filePath(QStringLiteral("history.db")));
 
     MonitorSettings settings;
     settings.exeDir = scene.dir.path() + QLatin1Char('/');

@@ -161,9 +161,11 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
     QTRY_COMPARE_WITH_TIMEOUT(server.requests(),
                               std::vector<std::string>({"/stable", "/changing", "/missing", "/hang"}), 5000);
 
-    // Closing during a download cancels it, and the list is saved without its result.
+    // Closing during a download and a background save cancels the download, waits for the save,
+    // and the list is saved without the download's result.
     QElapsedTimer closing;
     closing.start();
+    form->monitor().save();
     form.reset();
     const qint64 closedMs = closing.elapsed();
     const LocalMillis endedAt = SystemClock().now();

@@ -1,0 +1,51 @@
+#pragma once
+// The "Show Changes" window of one page: a line diff of its text before and after its latest
+// change, removed lines in red and added lines in green, unchanged runs folded, with the times of
+// the two checks above it. The diff is worked out on a thread of its own.
+#include <QWidget>
+#include <thread>
+
+#include "core/LineDiff.h"
+#include "store/HistoryTables.h"
+
+class QLabel;
+class QTextEdit;
+
+namespace vantrel {
+
+class Monitor;
+
+class ChangesWindow : public QWidget {
+    Q_OBJECT
+  public:
+    // Reads the two texts of the page `id` from the monitor's history.
+    ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent = nullptr);
+    // Waits for a diff still being worked out (bounded: the diff gives up past kMaxDiffLines).
+    ~ChangesWindow() override;
+
+    EntryId entryId() const { return id_; }
+    QLabel* timesLabel() const { return times_; }
+    QTextEdit* view() const { return view_; }
+    bool diffShown() const { return shown_; }
+
+    // Background colours of removed and added lines.
+    static const QColor kRemoved;
+    static const QColor kAdded;
+
+  signals:
+    // The diff (or the reason there is none) is on the screen.
+    void ready();
+
+  private:
+    void compare(const PageTexts& texts);
+    void showDiff(const LineDiffResult& diff);
+    void showMessage(const QString& message);
+
+    EntryId id_;
+    QLabel* times_ = nullptr;
+    QTextEdit* view_ = nullptr;
+    std::thread worker_;
+    bool shown_ = false;
+};
+
+}  // namespace vantrel
