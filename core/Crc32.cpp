@@ -107,18 +107,27 @@ uint32_t Crc32::checksum(const void* bytes, size_t count) {
     return ~update(bytes, count, 0xFFFFFFFFu);
 }
 
-std::u16string Crc32::checksumText(std::u16string_view text) {
-    uint32_t crc;
+void Crc32::TextSum::add(std::u16string_view piece) {
     if constexpr (std::endian::native == std::endian::little) {
         // The text's memory already is its UTF-16LE form.
-        crc = ~update(text.data(), text.size() * sizeof(char16_t), 0xFFFFFFFFu);
+        crc_ = update(piece.data(), piece.size() * sizeof(char16_t), crc_);
     } else {
-        crc = ~updateUtf16(text, 0xFFFFFFFFu);
+        crc_ = updateUtf16(piece, crc_);
     }
+}
+
+std::u16string Crc32::TextSum::text() const {
+    const uint32_t crc = ~crc_;
     std::u16string out = u"CRC of a text above is: ";
     static constexpr char16_t kHex[] = u"0123456789ABCDEF";
     for (int shift = 28; shift >= 0; shift -= 4) out.push_back(kHex[(crc >> shift) & 0xF]);
     return out;
+}
+
+std::u16string Crc32::checksumText(std::u16string_view text) {
+    TextSum sum;
+    sum.add(text);
+    return sum.text();
 }
 
 }  // namespace vantrel

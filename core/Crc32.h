@@ -22,6 +22,16 @@ class Crc32 {
     // "CRC of a text above is: " + 8 upper-case hex digits of the checksum of the text's
     // UTF-16LE bytes, on any host byte order, in one pass without copying the text.
     static std::u16string checksumText(std::u16string_view text);
+
+    // The same checksum over a text that comes in pieces: add each piece in order, then text().
+    class TextSum {
+      public:
+        void add(std::u16string_view piece);
+        std::u16string text() const;
+
+      private:
+        uint32_t crc_ = 0xFFFFFFFFu;
+    };
 };
 
 }  // namespace vantrel

@@ -39,7 +39,7 @@ struct PageFetcher::Impl {
         : options(std::move(o)),
           cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
 
-    std::u16string_view get(const std::u16string& url);
+    std::u16string_view get(const std::u16string& url, const TextDecoder::Pieces* pieces = nullptr);
     ResponseHead exchange();
     bool prepareConnection();
     ResponseHead readHeads();
@@ -60,6 +60,7 @@ struct PageFetcher::Impl {
     TextDecoder decoder;          // holds the text of the last page
     std::string finalStatusLine;  // of the last get's final response
     std::string finalContentType;
+    bool decoderUsed = false;  // the last get's text came from the decoder
     Clock::time_point deadline;
 };
 
@@ -85,6 +86,13 @@ const std::string& PageFetcher::lastStatusLine() const {
 
 const std::string& PageFetcher::lastContentType() const {
     return impl_->finalContentType;
+}
+
+size_t PageFetcher::fetchInPieces(const std::u16string& url,
+                                  const std::function<void(std::u16string_view)>& piece) {
+    impl_->get(url, &piece);
+    // A get that ended without a body of 2xx (a 204, too many redirects) has no text.
+    return impl_->decoderUsed ? impl_->decoder.units() : 0;
 }
 
 void PageFetcher::cancel() {
@@ -190,7 +198,7 @@ void PageFetcher::Impl::takeLargeTurn() {
     largeTurn = std::move(turn);
 }
 
-std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
+std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const TextDecoder::Pieces* pieces) {
     struct TurnEnds {
         std::unique_lock<std::timed_mutex>& turn;
         ~TurnEnds() {
@@ -201,6 +209,7 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
     // A page's URL never resolves against the page fetched before it, which may be on another
     // server: a URL without a scheme fails the same way whatever came before.
     current = UrlParts{};
+    decoderUsed = false;
     finalStatusLine.clear();
     finalContentType.clear();
     // A failure by status ends the exchange in a known state (the whole response was read), so
@@ -232,7 +241,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url) {
             const std::string_view contentType = head.value("Content-Type");
             if (kind == 2) {
                 // Decoded as the bytes arrive, into the text kept from the last get.
-                decoder.start(TextDecoder::isUtf8(contentType));
+                decoder.start(TextDecoder::isUtf8(contentType), pieces);
+                decoderUsed = true;
                 BodyRead how;
                 how.beforeLarge = [this] { takeLargeTurn(); };
                 BodyReader::read(*connection, head, decoder, how);

@@ -52,6 +52,10 @@ class PageFetcher {
     // The same, without a copy: the text stays in the fetcher's buffer, which the next get
     // reuses; valid until then.
     std::u16string_view fetch(const std::u16string& url, std::u16string* statusLine = nullptr);
+    // The same, handing the text to `piece` in order as it is decoded and keeping none of it:
+    // a check that needs only the text's checksum never holds the whole text. Returns the
+    // text's length in UTF-16 units. A get that fails may have handed on part of its text.
+    size_t fetchInPieces(const std::u16string& url, const std::function<void(std::u16string_view)>& piece);
 
     // The status line ("HTTP/1.1 200 OK") and the Content-Type value, as received, of the last
     // response the last get read: its final response when the get returned; empty when no

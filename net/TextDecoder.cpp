@@ -27,7 +27,7 @@ std::u16string TextDecoder::decode(std::string_view body, std::string_view conte
     return isUtf8(contentType) ? FromUtf8(body) : FromLatin1(body);
 }
 
-void TextDecoder::start(bool utf8) {
+void TextDecoder::start(bool utf8, const Pieces* pieces) {
     // A buffer far larger than the last text is given back, so that one huge page does not keep
     // its memory for the rest of the run; one of about the same size is kept warm.
     if (text_.capacity() > kKeptUnits && text_.size() < text_.capacity() / 4) {
@@ -37,6 +37,15 @@ void TextDecoder::start(bool utf8) {
     }
     utf8Decoder_ = Utf8Decoder();
     utf8_ = utf8;
+    pieces_ = pieces;
+    handedOn_ = 0;
+}
+
+void TextDecoder::handOn() {
+    if (!pieces_ || text_.size() == 0) return;
+    (*pieces_)(text_.view());
+    handedOn_ += text_.size();
+    text_.clear();
 }
 
 void TextDecoder::write(const char* bytes, size_t count) {
@@ -45,10 +54,12 @@ void TextDecoder::write(const char* bytes, size_t count) {
     } else {
         text_.commit(WidenLatin1(bytes, count, text_.room(count)));
     }
+    handOn();
 }
 
 std::u16string_view TextDecoder::finish() {
     if (utf8_) utf8Decoder_.finish(text_);
+    handOn();
     return text_.view();
 }
 

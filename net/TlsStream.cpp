@@ -1,6 +1,7 @@
 #include "net/TlsStream.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "net/CancelSignal.h"
 #include "net/FetchError.h"
@@ -17,10 +19,56 @@
 
 namespace vantrel {
 
+namespace {
+
+// OpenSSL is loaded at the first https get, not with the program: most lists have no https page
+// for a long time, and the library costs over a megabyte of memory once mapped and relocated.
+// Only the headers are used at build time; every function is looked up here once.
+// clang-format off
+#define VANTREL_OPENSSL_FUNCTIONS(X)                                                    \
+    X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                 \
+    X(SSL_CTX_set_verify) X(SSL_CTX_set_options) X(SSL_CTX_set_default_verify_paths)   \
+    X(SSL_CTX_load_verify_locations) X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_ctrl)   \
+    X(SSL_get0_param) X(SSL_set1_host) X(SSL_connect) X(SSL_get_error) X(SSL_read_ex)   \
+    X(SSL_write_ex) X(SSL_shutdown) X(SSL_is_init_finished) X(ERR_peek_last_error)      \
+    X(ERR_reason_error_string) X(ERR_clear_error) X(X509_VERIFY_PARAM_set1_ip_asc)
+// clang-format on
+
+struct OpenSsl {
+#define VANTREL_DECLARE(name) decltype(&::name) name = nullptr;
+    VANTREL_OPENSSL_FUNCTIONS(VANTREL_DECLARE)
+#undef VANTREL_DECLARE
+    std::string error;  // why it could not be loaded; empty when loaded
+};
+
+// The library and its functions, loaded on the first call (from any thread) and kept for the rest
+// of the run: it is never unloaded, as OpenSSL keeps state until the process ends.
+const OpenSsl& Ssl() {
+    static const OpenSsl api = [] {
+        OpenSsl loaded;
+        // libssl.so.3 brings libcrypto.so.3; a look-up through its handle covers both.
+        void* library = ::dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!library) {
+            const char* why = ::dlerror();
+            loaded.error = why ? why : "libssl.so.3 not found";
+            return loaded;
+        }
+#define VANTREL_RESOLVE(name)                                                   \
+    loaded.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
+    if (!loaded.name && loaded.error.empty()) loaded.error = "libssl.so.3 has no " #name;
+        VANTREL_OPENSSL_FUNCTIONS(VANTREL_RESOLVE)
+#undef VANTREL_RESOLVE
+        return loaded;
+    }();
+    return api;
+}
+
+}  // namespace
+
 class TlsStream::Context {
   public:
     explicit Context(SSL_CTX* ctx) : ctx_(ctx) {}
-    ~Context() { SSL_CTX_free(ctx_); }
+    ~Context() { Ssl().SSL_CTX_free(ctx_); }
     SSL_CTX* get() const { return ctx_; }
 
   private:
@@ -59,9 +107,9 @@ class SigpipeGuard {
 };
 
 std::string lastReason(const char* fallback) {
-    const unsigned long e = ERR_peek_last_error();
-    const char* reason = e ? ERR_reason_error_string(e) : nullptr;
-    ERR_clear_error();
+    const unsigned long e = Ssl().ERR_peek_last_error();
+    const char* reason = e ? Ssl().ERR_reason_error_string(e) : nullptr;
+    Ssl().ERR_clear_error();
     return reason ? reason : fallback;
 }
 
@@ -79,9 +127,9 @@ class TlsSession : public ByteStream {
             int rc, error;
             {
                 SigpipeGuard guard;
-                ERR_clear_error();
-                rc = SSL_read_ex(ssl_, buffer, capacity, &n);
-                error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl_, rc);
+                Ssl().ERR_clear_error();
+                rc = Ssl().SSL_read_ex(ssl_, buffer, capacity, &n);
+                error = rc == 1 ? SSL_ERROR_NONE : Ssl().SSL_get_error(ssl_, rc);
             }
             if (rc == 1) return {ReadStatus::Data, n};
             switch (error) {
@@ -111,10 +159,10 @@ class TlsSession : public ByteStream {
             int rc, error;
             {
                 SigpipeGuard guard;
-                ERR_clear_error();
+                Ssl().ERR_clear_error();
                 errno = 0;
-                rc = SSL_write_ex(ssl_, bytes.data(), bytes.size(), &n);
-                error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl_, rc);
+                rc = Ssl().SSL_write_ex(ssl_, bytes.data(), bytes.size(), &n);
+                error = rc == 1 ? SSL_ERROR_NONE : Ssl().SSL_get_error(ssl_, rc);
             }
             if (rc == 1) {
                 bytes.remove_prefix(n);
@@ -133,12 +181,12 @@ class TlsSession : public ByteStream {
 
     void close() override {
         if (ssl_) {
-            if (SSL_is_init_finished(ssl_)) {
+            if (Ssl().SSL_is_init_finished(ssl_)) {
                 SigpipeGuard guard;
-                SSL_shutdown(ssl_);  // one close_notify, not waited for
-                ERR_clear_error();
+                Ssl().SSL_shutdown(ssl_);  // one close_notify, not waited for
+                Ssl().ERR_clear_error();
             }
-            SSL_free(ssl_);
+            Ssl().SSL_free(ssl_);
             ssl_ = nullptr;
         }
         socket_->close();
@@ -162,46 +210,49 @@ bool TlsStream::supported() {
 }
 
 std::shared_ptr<TlsStream::Context> TlsStream::makeContext(const std::string& caFile) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    // Without the library https is refused as in a build without TLS.
+    if (!Ssl().error.empty()) throw FetchError(FetchErrorKind::TlsUnavailable);
+    SSL_CTX* ctx = Ssl().SSL_CTX_new(Ssl().TLS_client_method());
     if (!ctx) throw FetchError(FetchErrorKind::TlsHandshake, lastReason("no TLS context"));
     auto context = std::make_shared<Context>(ctx);
-    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    Ssl().SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+    Ssl().SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     // Many servers end a body read until close without a close_notify; that is the end of the
     // body, not a failure.
-    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    SSL_CTX_set_default_verify_paths(ctx);
-    if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1)
+    Ssl().SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    Ssl().SSL_CTX_set_default_verify_paths(ctx);
+    if (!caFile.empty() && Ssl().SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1)
         throw FetchError(FetchErrorKind::TlsHandshake, "cannot read CA file " + caFile);
-    ERR_clear_error();
+    Ssl().ERR_clear_error();
     return context;
 }
 
 std::unique_ptr<ByteStream> TlsStream::open(const std::shared_ptr<Context>& context,
                                             std::unique_ptr<SocketStream> socket, const std::string& host,
                                             int waitMs) {
-    SSL* ssl = SSL_new(context->get());
+    SSL* ssl = Ssl().SSL_new(context->get());
     if (!ssl) throw FetchError(FetchErrorKind::TlsHandshake, lastReason("no session"));
     const int fd = socket->fd();
     const CancelSignal* cancel = socket->cancel();
     auto session = std::make_unique<TlsSession>(context, std::move(socket), ssl);
-    SSL_set_fd(ssl, fd);
+    Ssl().SSL_set_fd(ssl, fd);
     if (isAddressLiteral(host)) {
         // RFC 6066 section 3: no SNI for address literals; the address is matched instead.
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+        Ssl().X509_VERIFY_PARAM_set1_ip_asc(Ssl().SSL_get0_param(ssl), host.c_str());
     } else {
-        SSL_set_tlsext_host_name(ssl, host.c_str());
-        SSL_set1_host(ssl, host.c_str());
+        Ssl().SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                       const_cast<char*>(host.c_str()));
+        Ssl().SSL_set1_host(ssl, host.c_str());
     }
     for (;;) {
         if (cancel) cancel->throwIfRaised();
         int rc, error;
         {
             SigpipeGuard guard;
-            ERR_clear_error();
+            Ssl().ERR_clear_error();
             errno = 0;
-            rc = SSL_connect(ssl);
-            error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, rc);
+            rc = Ssl().SSL_connect(ssl);
+            error = rc == 1 ? SSL_ERROR_NONE : Ssl().SSL_get_error(ssl, rc);
         }
         if (rc == 1) return session;
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {

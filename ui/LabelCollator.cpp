@@ -2,6 +2,7 @@
 
 #include <QStringView>
 #include <memory>
+#include <optional>
 
 namespace vantrel {
 
@@ -32,6 +33,14 @@ int LabelCollator::compare(const std::u16string& a, const std::u16string& b) con
 LabelCompare LabelCollator::function() const {
     auto shared = std::make_shared<LabelCollator>(*this);
     return [shared](const std::u16string& a, const std::u16string& b) { return shared->compare(a, b); };
+}
+
+LabelCompare LabelCollator::lazyFunction(const QLocale& locale) {
+    auto collator = std::make_shared<std::optional<LabelCollator>>();
+    return [collator, locale](const std::u16string& a, const std::u16string& b) {
+        if (!*collator) collator->emplace(locale);
+        return (*collator)->compare(a, b);
+    };
 }
 
 }  // namespace vantrel

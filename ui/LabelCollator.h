@@ -21,6 +21,9 @@ class LabelCollator {
 
     // A comparison for PageList that keeps its own copy of this collator.
     LabelCompare function() const;
+    // A comparison for PageList that makes its collator at its first use: the collation tables
+    // (over a megabyte) are loaded only once labels are actually compared, i.e. sorting is on.
+    static LabelCompare lazyFunction(const QLocale& locale = QLocale());
 
     // The locale actually used for `locale`: English in place of C/POSIX.
     static QLocale effectiveLocale(const QLocale& locale);

@@ -32,7 +32,7 @@ Monitor::Monitor(const MonitorSettings& settings, Notifier& notifier, QObject* p
       ownClock_(settings.clock ? nullptr : std::make_unique<SystemClock>()),
       clock_(settings.clock ? *settings.clock : *ownClock_),
       notifier_(notifier),
-      list_(LabelCollator().function()) {
+      list_(LabelCollator::lazyFunction()) {
     if (!settings_.exeDir.isEmpty() && !settings_.exeDir.endsWith(QLatin1Char('/')))
         settings_.exeDir += QLatin1Char('/');
 }

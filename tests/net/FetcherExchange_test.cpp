@@ -113,6 +113,21 @@ TEST(FetcherExchangeTest, ResponsesGiveExactRequestAndText) {
             }
             EXPECT_EQ(peers.scripts[0]->written, row.request);
             EXPECT_EQ(peers.scripts[0]->writes, 1);
+
+            // Handed on in pieces, the same text (and the same failure).
+            test::MemoryPeers again;
+            test::feedSplit(*again.add(), row.response, replay == 0 ? nullptr : &rng);
+            PageFetcher streaming(again.options());
+            std::u16string joined;
+            try {
+                const size_t units =
+                    streaming.fetchInPieces(row.url, [&](std::u16string_view piece) { joined += piece; });
+                EXPECT_EQ(joined, row.text);
+                EXPECT_EQ(units, row.text.size());
+                EXPECT_EQ(row.error, "");
+            } catch (const FetchError& e) {
+                EXPECT_EQ(e.what(), row.error);
+            }
         }
     }
 }

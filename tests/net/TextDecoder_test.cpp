@@ -113,7 +113,9 @@ std::u16string referenceDecode(const std::string& bytes) {
 
 // Random mixes of ASCII runs, characters of every length, bytes at the edges of the second-byte
 // ranges, stray and cut-off sequences: long enough for the block paths.
-std::string randomBytes(std::mt19937& rng, int pieceCount) {
+// Random pieces; with `validOnly` only the well-formed ones (the first ten), so that long runs
+// go through the block paths.
+std::string randomBytes(std::mt19937& rng, int pieceCount, bool validOnly = false) {
     static const std::string pieces[] = {"abcdefghijklmnopqrstuvwxyz0123456789",
                                          "\xC3\xA9",
                                          "\xD0\x96",
@@ -138,7 +140,7 @@ std::string randomBytes(std::mt19937& rng, int pieceCount) {
     std::string out;
     for (int i = 0; i < pieceCount; ++i) {
         const std::string& piece =
-            pieces[std::uniform_int_distribution<size_t>(0, std::size(pieces) - 1)(rng)];
+            pieces[std::uniform_int_distribution<size_t>(0, validOnly ? 9 : std::size(pieces) - 1)(rng)];
         // Often whole, sometimes cut short (a truncated sequence or a shorter ASCII run).
         const bool cut = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
         out.append(piece, 0,
@@ -163,7 +165,9 @@ std::u16string decodeInPieces(const std::string& bytes, const std::vector<size_t
 TEST(TextDecoderTest, FastDecoderMatchesTheReferenceHoweverTheBytesAreCut) {
     std::mt19937 rng(99);
     for (int round = 0; round < 300; ++round) {
-        const std::string bytes = randomBytes(rng, round % 40);
+        // Every tenth text well-formed and long enough for several blocks of each width.
+        const std::string bytes =
+            round % 10 == 0 ? randomBytes(rng, 60 + round % 80, true) : randomBytes(rng, round % 40);
         const std::u16string expected = referenceDecode(bytes);
         std::u16string whole(bytes.size(), u'\0');
         whole.resize(DecodeUtf8(bytes.data(), bytes.size(), whole.data()));
@@ -230,6 +234,36 @@ TEST(TextDecoderTest, BufferIsReusedAcrossBodiesOfDifferentSizes) {
     decoder.finish();
     decoder.start(true);
     EXPECT_LT(decoder.capacity(), big.size() / 4);
+}
+
+// Handed on piece by piece, the text is the same as kept whole, a sequence cut between writes
+// included, and the buffer stays the size of one write.
+TEST(TextDecoderTest, TextInPiecesIsTheWholeTextAndIsNotKept) {
+    std::mt19937 rng(7);
+    std::string bytes;
+    while (bytes.size() < (3u << 20)) bytes += randomBytes(rng, 64);
+    bytes += "\xF0\x9F";  // cut off at the end
+    TextDecoder whole;
+    whole.start(true);
+    whole.write(bytes.data(), bytes.size());
+    const std::u16string expected(whole.finish());
+
+    std::u16string joined;
+    size_t calls = 0;
+    const TextDecoder::Pieces pieces = [&](std::u16string_view piece) {
+        EXPECT_FALSE(piece.empty());
+        joined += piece;
+        ++calls;
+    };
+    TextDecoder decoder;
+    decoder.start(true, &pieces);
+    for (size_t at = 0; at < bytes.size(); at += 32767)
+        decoder.write(bytes.data() + at, std::min<size_t>(32767, bytes.size() - at));
+    EXPECT_TRUE(decoder.finish().empty());
+    EXPECT_EQ(joined, expected);
+    EXPECT_EQ(decoder.units(), expected.size());
+    EXPECT_GT(calls, 90u);
+    EXPECT_LE(decoder.capacity(), 65536u);
 }
 
 long statusKb(const char* field) {

@@ -33,7 +33,7 @@ bool alive(pid_t p) {
 
 }  // namespace
 
-NginxServer::NginxServer(Servers servers) : servers_(servers) {
+NginxServer::NginxServer(Servers servers, bool logRequests) : servers_(servers), logRequests_(logRequests) {
     error = start();
     if (!error.empty()) stop();
 }
@@ -87,8 +87,12 @@ std::string NginxServer::config() const {
     std::ostringstream c;
     if (::geteuid() == 0) c << "user root;\n";
     c << "worker_processes 1;\npid " << d << "/nginx.pid;\nerror_log " << d << "/error.log;\n"
-      << "events { worker_connections 64; }\nhttp {\n  access_log off;\n"
-      << "  client_body_temp_path " << d << "/tmp/body;\n  proxy_temp_path " << d << "/tmp/proxy;\n"
+      << "events { worker_connections 64; }\nhttp {\n";
+    if (logRequests_)
+        c << "  log_format t '$msec $request_time $request_uri';\n  access_log " << d << "/access.log t;\n";
+    else
+        c << "  access_log off;\n";
+    c << "  client_body_temp_path " << d << "/tmp/body;\n  proxy_temp_path " << d << "/tmp/proxy;\n"
       << "  fastcgi_temp_path " << d << "/tmp/fastcgi;\n  uwsgi_temp_path " << d << "/tmp/uwsgi;\n"
       << "  scgi_temp_path " << d << "/tmp/scgi;\n  default_type text/html;\n"
       << "  sendfile on;\n  tcp_nopush on;\n"

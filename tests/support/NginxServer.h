@@ -17,8 +17,9 @@ class NginxServer {
   public:
     enum class Servers { PlainOnly, PlainAndTls };
 
-    // Leaves `error` set (and nothing running) when anything fails.
-    explicit NginxServer(Servers servers = Servers::PlainAndTls);
+    // Leaves `error` set (and nothing running) when anything fails. With `logRequests`, every
+    // request is logged to access.log as "<end time, s.ms> <seconds taken> <target>".
+    explicit NginxServer(Servers servers = Servers::PlainAndTls, bool logRequests = false);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -45,6 +46,7 @@ class NginxServer {
     void stop();
 
     Servers servers_;
+    bool logRequests_;
     std::unique_ptr<TempDir> temp_;
 };
 
