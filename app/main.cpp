@@ -137,8 +137,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     app.setMainWindow(form.get());
-    auto dialog = std::make_unique<TWebPageDlg>();
-    form->setDialog(dialog.get());
+    std::unique_ptr<TWebPageDlg> dialog;
+    form->setDialog([&dialog] {
+        dialog = std::make_unique<TWebPageDlg>();
+        return dialog.get();
+    });
     if (!form->startHidden()) form->show();
 
     const int code = app.run();

@@ -141,12 +141,13 @@ Options PageListFile::load(PageList& list, const std::function<void(Option, bool
             return {};
         }
         DecodedText decoded = DecodeText(file.bytes);
-        kept_ = std::make_unique<IniFile>(decoded.text);
+        const IniFile ini(decoded.text);
+        kept_ = std::move(decoded.text);
+        kept_->shrink_to_fit();
         encoding_ = decoded.encoding;
         // Kept only when nothing changed the file while it was read.
         if (const std::optional<Seen> after = look(target); before && after && before->sameContent(*after))
             seen_ = after;
-        const IniFile& ini = *kept_;
 
         const int32_t count = ini.integer(kMain, u"count", 0);
         options.start = ini.boolean(kMain, u"start");
@@ -206,7 +207,7 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
         if (current.outcome == FileRead::Outcome::Unreadable) throw refused;
         DecodedText decoded;
         if (current.outcome == FileRead::Outcome::Read) decoded = DecodeText(current.bytes);
-        kept_ = std::make_unique<IniFile>(decoded.text);
+        kept_ = std::move(decoded.text);
         encoding_ = decoded.encoding;
     }
 
@@ -222,7 +223,7 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
         replace.keepUmaskMode = true;
     }
 
-    IniFile& ini = *kept_;
+    IniFile ini(*kept_);
     ini.set(kMain, u"count", IntToText(static_cast<int64_t>(snapshot.entries.size())));
     ini.set(kMain, u"start", FlagText(snapshot.options.start));
     ini.set(kMain, u"sort", FlagText(snapshot.options.sort));
@@ -236,11 +237,14 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
             ini.setIn(section, kItemKeys[column], entry.columns[column]);
         }
     }
-    if (!ReplaceFileAtomically(target, EncodeText(ini.serialize(), encoding_), replace)) {
+    std::u16string text = ini.serialize();
+    if (!ReplaceFileAtomically(target, EncodeText(text, encoding_), replace)) {
         // What is kept no longer matches the file: the next save reads it again.
         forget();
         throw refused;
     }
+    // Parsing the written text gives back these lines: every line ends in CR LF.
+    kept_ = std::move(text);
     seen_ = look(target);
 }
 

@@ -17,8 +17,6 @@
 
 namespace vantrel {
 
-class IniFile;
-
 enum class Option { Start, Sort, Recheck };
 
 struct Options {
@@ -80,8 +78,10 @@ class PageListFile {
     int64_t maxBytes_;
     std::mutex mutex_;
     bool unreadable_ = false;
-    // The file as last read or written, with the encoding to write it in; empty when unknown.
-    std::unique_ptr<IniFile> kept_;
+    // The file's text as last read or written, with the encoding to write it in; nullopt when
+    // unknown. Kept as one text and parsed again for a save: parsed, it took several times the
+    // memory, held for the whole run.
+    std::optional<std::u16string> kept_;
     TextEncoding encoding_ = TextEncoding::Utf8;
     std::optional<Seen> seen_;
 };

@@ -33,13 +33,25 @@ DesignLayout::~DesignLayout() {
 void DesignLayout::add(QWidget* control, const DesignRect& design) {
     control->setObjectName(QLatin1String(design.name));
     addChildWidget(control);
-    QRect rect = design.rect;
-    if (design.room > rect.width()) {
-        const int needed = static_cast<int>(std::ceil(control->sizeHint().width() / scale_));
-        rect.setWidth(std::clamp(needed, rect.width(), design.room));
+    items_.append({new QWidgetItem(control), design.rect, design.anchors, design.room});
+    if (!fitLater_) fit(items_.last());
+    control->setGeometry(scaled(items_.last().design));
+    invalidate();
+}
+
+void DesignLayout::fit(Placed& placed) const {
+    QRect& rect = placed.design;
+    if (placed.room <= rect.width() || !placed.item->widget()) return;
+    const int needed = static_cast<int>(std::ceil(placed.item->widget()->sizeHint().width() / scale_));
+    rect.setWidth(std::clamp(needed, rect.width(), placed.room));
+}
+
+void DesignLayout::fitTexts() {
+    for (Placed& placed : items_) {
+        if (placed.room <= placed.design.width()) continue;
+        fit(placed);
+        placed.item->widget()->setGeometry(scaled(placed.design));
     }
-    items_.append({new QWidgetItem(control), rect, design.anchors});
-    control->setGeometry(scaled(rect));
     invalidate();
 }
 

@@ -35,6 +35,11 @@ class DesignLayout : public QLayout {
     // grows to the width its text needs, up to that room: the design's widths fit Tahoma, and
     // a substitute font may run a little wider.
     void add(QWidget* control, const DesignRect& design);
+    // Measuring a text loads the font database and shapes the text (megabytes of memory): a
+    // window that may stay hidden measures its texts once, when its font is settled, by calling
+    // fitTexts() after fitTextsLater() before its controls are added.
+    void fitTextsLater() { fitLater_ = true; }
+    void fitTexts();
 
     // Controls of the parent widget, named and placed at their design rectangles.
     QLabel* addPicture(const DesignRect& design, const QPixmap& picture);
@@ -70,8 +75,13 @@ class DesignLayout : public QLayout {
         QLayoutItem* item;
         QRect design;
         Anchors anchors;
+        int room = 0;
     };
+    // Widens the design of a text control to its text's width, up to its room.
+    void fit(Placed& placed) const;
+
     QList<Placed> items_;
+    bool fitLater_ = false;
     QSize designSize_;
     qreal scale_;
 };

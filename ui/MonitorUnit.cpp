@@ -65,7 +65,6 @@ void TMonitorForm::buildControls() {
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Vantrel 1.2 - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
-    setFont(L::windowFont());
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, Qt::white);
     setPalette(windowPalette);
@@ -74,12 +73,11 @@ void TMonitorForm::buildControls() {
     scale_ = L::scaleFor(this);
     const qreal ratio = devicePixelRatioF();
     auto* layout = new L(kDesignSize, scale_, this);
+    layout->fitTextsLater();
     const auto at = [](const char* name) -> const DesignRect& { return L::find(kDesign, name); };
 
-    // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
-    QPixmap logo = Pictures::logo(ratio * scale_);
-    logo.setDevicePixelRatio(ratio);
-    LogoImage = layout->addPicture(at("LogoImage"), logo);
+    // The font and the logo come with the window's first polish (dressControls).
+    LogoImage = layout->addPicture(at("LogoImage"), QPixmap());
     const int legend = layout->length(16);
     Image1 = layout->addPicture(at("Image1"), Pictures::statusImage(0, legend, ratio));
     Label1 = layout->addText(at("Label1"), QStringLiteral("Online"));
@@ -123,8 +121,40 @@ void TMonitorForm::buildControls() {
     resize(layout->scaledDesignSize());
 }
 
+void TMonitorForm::setVisible(bool visible) {
+    // A start in the notification area may never show the window: choosing its font, fitting
+    // the texts to it and drawing the logo wait until it is first shown, which keeps the font
+    // database and the text shaping (about 3 MB) out of memory while hidden.
+    if (visible && !dressed_) {
+        dressed_ = true;
+        dressControls();
+    }
+    QWidget::setVisible(visible);
+}
+
+void TMonitorForm::dressControls() {
+    setFont(DesignLayout::windowFont());
+    static_cast<DesignLayout*>(layout())->fitTexts();
+    // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap logo = Pictures::logo(ratio * scale_);
+    logo.setDevicePixelRatio(ratio);
+    LogoImage->setPixmap(logo);
+}
+
 void TMonitorForm::setDialog(TWebPageDlg* dialog) {
     dialog_ = dialog;
+    makeDialog_ = nullptr;
+}
+
+void TMonitorForm::setDialog(std::function<TWebPageDlg*()> make) {
+    dialog_ = nullptr;
+    makeDialog_ = std::move(make);
+}
+
+TWebPageDlg* TMonitorForm::dialog() {
+    if (!dialog_ && makeDialog_) dialog_ = makeDialog_();
+    return dialog_;
 }
 
 bool TMonitorForm::startHidden() const {
@@ -168,13 +198,14 @@ bool TMonitorForm::ask(const QString& question) {
 
 void TMonitorForm::AddBitBtnClick() {
     ErrorDisplay::guarded(this, [this] {
-        if (!dialog_) return;
-        dialog_->setLabelText(QString());
-        dialog_->setUrlText(QStringLiteral("http://"));
-        dialog_->setIntervalIndex(kDefaultIntervalIndex);
-        dialog_->setChangedBox(false, false);
-        if (dialog_->run() != QDialog::Accepted) return;
-        monitor_->addPage(dialog_->labelText(), dialog_->urlText(), dialog_->intervalIndex());
+        TWebPageDlg* box = dialog();
+        if (!box) return;
+        box->setLabelText(QString());
+        box->setUrlText(QStringLiteral("http://"));
+        box->setIntervalIndex(kDefaultIntervalIndex);
+        box->setChangedBox(false, false);
+        if (box->run() != QDialog::Accepted) return;
+        monitor_->addPage(box->labelText(), box->urlText(), box->intervalIndex());
     });
 }
 
@@ -183,15 +214,16 @@ void TMonitorForm::ListViewDblClick() {
         // The entry is held by its id: ticks go on while the dialog is open and may move it.
         const EntryId id = selectedId();
         const PageEntry* entry = pageList().find(id);
-        if (!dialog_ || !entry) return;
+        TWebPageDlg* box = entry ? dialog() : nullptr;
+        if (!box) return;
         const bool changed = entry->status == PageStatus::Changed;
-        dialog_->setLabelText(toQString(entry->label));
-        dialog_->setUrlText(toQString(entry->url()));
-        dialog_->setIntervalIndex(DialogIntervalIndex(entry->interval()));
-        dialog_->setChangedBox(changed, changed);
-        if (dialog_->run() != QDialog::Accepted) return;
-        monitor_->editPage(id, dialog_->labelText(), dialog_->urlText(), dialog_->intervalIndex(), changed,
-                           dialog_->changedBoxTicked());
+        box->setLabelText(toQString(entry->label));
+        box->setUrlText(toQString(entry->url()));
+        box->setIntervalIndex(DialogIntervalIndex(entry->interval()));
+        box->setChangedBox(changed, changed);
+        if (box->run() != QDialog::Accepted) return;
+        monitor_->editPage(id, box->labelText(), box->urlText(), box->intervalIndex(), changed,
+                           box->changedBoxTicked());
     });
 }
 

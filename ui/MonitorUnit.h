@@ -4,6 +4,7 @@
 // entry) is its Monitor; the window holds the controls, the check timer and the
 // notification-area icon, and hides itself when minimized.
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "ui/DesignLayout.h"
@@ -33,7 +34,11 @@ class TMonitorForm : public QWidget {
     ~TMonitorForm() override;
 
     void setDialog(TWebPageDlg* dialog);
+    // The dialog made by `make` when it is first needed: building it lays out text, which a
+    // start in the notification area would otherwise pay for without ever showing it.
+    void setDialog(std::function<TWebPageDlg*()> make);
     bool startHidden() const;
+    void setVisible(bool visible) override;
 
     const PageList& pageList() const { return monitor_->list(); }
     PageListModel* model() const { return model_.get(); }
@@ -103,6 +108,7 @@ class TMonitorForm : public QWidget {
 
   private:
     void buildControls();
+    void dressControls();
     void FormCreate();
     void FormDestroy();
     bool ask(const QString& question);
@@ -112,10 +118,14 @@ class TMonitorForm : public QWidget {
 
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<PageListModel> model_;
+    TWebPageDlg* dialog();
+
     TWebPageDlg* dialog_ = nullptr;
+    std::function<TWebPageDlg*()> makeDialog_;
     qreal scale_ = 1.0;
     bool startHidden_ = false;
     bool minimizeHook_ = false;
+    bool dressed_ = false;
 };
 
 }  // namespace vantrel
