@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -27,6 +28,14 @@ QString appTitle() {
 }  // namespace
 
 TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(this)) {
+    // Without a desktop notification service Qt shows a balloon of its own: a new widget each
+    // time, whose close button and kind picture its style caches in QPixmapCache under keys that
+    // name that one widget's palette and picture, so no later balloon ever finds them. Each
+    // balloon left about 2.5 kB there until the cache's 10 MB limit, and past it Qt 6.4 still
+    // keeps every dropped entry's key (about 0.5 kB a balloon), so a watcher announcing for weeks
+    // grew without end. Keeping nothing in that cache ends both; the pictures are drawn the same,
+    // only not kept (the program keeps its own pictures itself, see Pictures).
+    QPixmapCache::setCacheLimit(0);
     icon_->setIcon(Pictures::trayIcon());
     hint_ = appTitle();
     icon_->setToolTip(hint_);

@@ -1,4 +1,6 @@
 // The notification-area icon against a real tray host: balloons, tooltip and clicks.
+#include <malloc.h>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -31,6 +33,7 @@ class TrayNotifierTest : public QObject {
     void balloonPerStatusAndTooltipFollowsIt();
     void textsAreCutAtTheirLimits();
     void sameTextTwiceShowsTheBalloonTwice();
+    void manyBalloonsLeaveNothingBehind();
     void clickOnTheIconIsReportedOnce();
     void showWithoutNotificationAreaThrows();
     void showWaitsForALateNotificationAreaAndReturnsAfterItsRestart();
@@ -127,6 +130,39 @@ void TrayNotifierTest::sameTextTwiceShowsTheBalloonTwice() {
     QCOMPARE(counter.texts,
              QStringList({QStringLiteral("\"Twin\" is offline."), QStringLiteral("\"Twin\" is offline.")}));
     QCOMPARE(tray.hint(), QStringLiteral("\"Twin\" is offline."));
+}
+
+// The toolkit's balloon is a new widget every time; a watcher announces for weeks, so a run of
+// balloons must not leave anything behind (each used to leave about 2.5 kB of cached pictures).
+void TrayNotifierTest::manyBalloonsLeaveNothingBehind() {
+    if (child_) QSKIP("not in the child");
+    TrayNotifier tray;
+    tray.show(0);
+    trayprobe::BalloonCounter counter;
+    const auto heapBytes = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return qint64(info.uordblks + info.hblkhd);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    int announced = 0;
+    const auto showBalloons = [&](int count) {
+        for (int i = 0; i < count && clock.elapsed() < 60000; ++i, ++announced) {
+            const int shown = counter.shown;
+            tray.announce(announced % 2 ? PageStatus::Offline : PageStatus::Online,
+                          u16(QStringLiteral("Page %1").arg(announced % 40)));
+            // Long enough for the balloon to be shown and painted before the next replaces it.
+            QTRY_VERIFY_WITH_TIMEOUT(counter.shown > shown, 5000);
+            counter.texts.clear();  // keeps its capacity: the test itself holds on to nothing
+            QTest::qWait(5);
+        }
+    };
+    showBalloons(100);  // the first ones load fonts and the like
+    const qint64 before = heapBytes();
+    showBalloons(300);
+    QCOMPARE(announced, 400);
+    const qint64 grown = heapBytes() - before;
+    QVERIFY2(grown < 200 * 1024, qPrintable(QStringLiteral("300 balloons kept %1 bytes").arg(grown)));
 }
 
 void TrayNotifierTest::clickOnTheIconIsReportedOnce() {
