@@ -21,7 +21,6 @@ server_pid=
 cleanup() {
   [ -n "${program_pid:-}" ] && kill -KILL "$program_pid" 2>/dev/null || true
   [ -n "$server_pid" ] && kill -TERM "$server_pid" 2>/dev/null || true
-  stop_trayer
   rm -rf "$work"
 }
 trap cleanup EXIT
