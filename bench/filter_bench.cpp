@@ -32,7 +32,7 @@ std::u16string MakePage() {
         const std::string n = std::to_string(i);
         html += "<div class=item data-sku=sku-" + n + "><h2><a href=\"/p/" + n + "\" title=\"Product " + n +
                 "\">Product " + n + "</a></h2>\n<p class=desc>A fine thing, number " + n +
-                ", made with care &amp; shipped fast.</p>\n<table class=spec><tr><th>Weight</th><td>" +
+                ", made with care &amp; shipped fast.</p>\n<table class=facts><tr><th>Weight</th><td>" +
                 std::to_string(i % 97) + " g</td></tr></table>\n<p class=price>" +
                 std::to_string(10 + i % 50) + ".99 EUR</p><!-- cache " + n +
                 " -->\n<input type=hidden name=t value=tok" + n + "></div>\n";
