@@ -50,7 +50,8 @@ bool TextBuffer::growInReserve(size_t wanted) {
             ::munmap(range, bytes);
             return false;
         }
-        std::memcpy(range, data_, size_ * sizeof(char16_t));
+        // An empty buffer may have no memory yet: memcpy must not be handed a null source.
+        if (size_ != 0) std::memcpy(range, data_, size_ * sizeof(char16_t));
         std::free(data_);
         data_ = static_cast<char16_t*>(range);
         reservedBytes_ = bytes;
