@@ -141,6 +141,19 @@ size_t WidenLatin1(const char* bytes, size_t n, char16_t* out) {
     return n;
 }
 
+int64_t Utf8Length(std::u16string_view text) {
+    size_t i = 0;
+    int64_t bytes = static_cast<int64_t>(text.size());
+#if defined(__SSE2__)
+    bytes += Utf8ExtraBytesAny(text.data(), text.size(), i);
+#endif
+    for (; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        bytes += (unit >= 0x80) + (unit >= 0x800) - ((unit & 0xF800) == 0xD800);
+    }
+    return bytes;
+}
+
 size_t ValidUtf8Length(std::string_view bytes) {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();

@@ -1,7 +1,9 @@
 #pragma once
 // Bytes to UTF-16: the program's one UTF-8 decoder, its one UTF-8 validator and its one Latin-1
-// widening. Every other decoding (page bodies, files, URLs) is built on these.
+// widening (and the UTF-8 size of a text, counted without encoding it). Every other decoding (page bodies,
+// files, URLs) is built on these.
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace vantrel {
@@ -19,6 +21,11 @@ size_t WidenLatin1(const char* in, size_t n, char16_t* out);
 // The length of the longest prefix of `bytes` that is well-formed UTF-8 (RFC 3629, section 4: no
 // overlong forms, no surrogates, nothing above U+10FFFF, no sequence cut off at the end).
 size_t ValidUtf8Length(std::string_view bytes);
+
+// The bytes of `text` in UTF-8: one to three per unit, four per surrogate pair (an unpaired
+// surrogate counts two). Wide registers where the processor has them: a page's whole text is
+// counted at memory speed.
+int64_t Utf8Length(std::u16string_view text);
 
 // DecodeUtf8 over bytes that arrive in pieces: a sequence cut between two pieces is completed
 // from the next one, so the text is the same however the bytes were cut.

@@ -12,6 +12,7 @@
 
 #include "core/Crc32.h"
 #include "core/Text.h"
+#include "core/Utf8.h"
 #include "net/CookieStore.h"
 #include "store/HistoryTables.h"
 #include "ui/ErrorDisplay.h"
@@ -22,25 +23,6 @@ namespace {
 
 // How long shutting down waits for the download threads before leaving them behind.
 constexpr std::chrono::milliseconds kJoinWait{1000};
-
-// Bytes of the text in UTF-8: one to three per unit, four per surrogate pair (two units). It passes
-// over every unit of a page, so it is written for wide registers: no branch, and a narrow count
-// per stretch of at most 65536 units (at most two extra bytes each) added up at the end of it;
-// built twice, the wider form chosen at start where the processor has it.
-[[gnu::target_clones("avx2", "default")]] int64_t Utf8Size(std::u16string_view text) {
-    int64_t bytes = static_cast<int64_t>(text.size());
-    while (!text.empty()) {
-        const size_t n = std::min<size_t>(text.size(), 65536);
-        uint32_t extra = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const uint16_t unit = text[i];
-            extra += (unit >= 0x80) + (unit >= 0x800) - ((unit & 0xF800) == 0xD800);
-        }
-        bytes += extra;
-        text.remove_prefix(n);
-    }
-    return bytes;
-}
 
 // The user's words for a failed get: the last line of its message without its closing full stop
 // ("Socket Error # 10061\r\nConnection refused." gives "Connection refused").
@@ -54,7 +36,7 @@ std::u16string FailureDetail(std::string_view message) {
 void Accept(DownloadResult& result, std::u16string_view text) {
     result.gotText = true;
     result.checksum = Crc32::checksumText(text);
-    result.textBytes = Utf8Size(text);
+    result.textBytes = Utf8Length(text);
 }
 
 }  // namespace
@@ -73,7 +55,7 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
             std::u16string kept;
             const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
                 sum.add(piece);
-                bytes += Utf8Size(piece);
+                bytes += Utf8Length(piece);
                 if (kept.size() <= kMaxStoredTextBytes)
                     kept.append(piece.substr(0, kMaxStoredTextBytes + 1 - kept.size()));
             });

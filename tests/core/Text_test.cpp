@@ -1,4 +1,5 @@
 #include "core/Text.h"
+#include "core/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,28 @@ TEST(Utf8Test, EncodesAndReplacesUnpairedSurrogates) {
               "b");
     const std::u16string mixed = u"x\uFEFF\u0100\uFFFF\xDBFF\xDFFF";
     EXPECT_EQ(FromUtf8(ToUtf8(mixed)), mixed);
+}
+
+// The count must equal the encoder's bytes for every length (the wide blocks and the rest after
+// them) and across the point where the narrow lane counts are summed.
+TEST(Utf8Test, LengthCountsTheEncodedBytes) {
+    const char16_t kinds[] = {u'a', u'\u00E9', u'\u20AC', 0xD83D, u'\u07FF', u'\u0800', u'\u007F'};
+    std::u16string text;
+    uint32_t seed = 7;
+    while (text.size() < 300'000) {
+        seed = seed * 1103515245u + 12345u;
+        const char16_t unit = kinds[(seed >> 16) % 7];
+        text.push_back(unit);
+        if (unit == 0xD83D) text.push_back(0xDE00);
+    }
+    for (size_t length = 0; length <= 80; ++length) {
+        std::u16string_view part(text.data(), length);
+        if (length > 0 && part.back() == 0xD83D) part.remove_suffix(1);
+        EXPECT_EQ(Utf8Length(part), static_cast<int64_t>(ToUtf8(part).size())) << length;
+    }
+    EXPECT_EQ(Utf8Length(text), static_cast<int64_t>(ToUtf8(text).size()));
+    EXPECT_EQ(Utf8Length(std::u16string(200'000, u'\u4E00')), 600'000);
+    EXPECT_EQ(Utf8Length(u"a\xD83D"), 3);  // an unpaired surrogate counts two
 }
 
 TEST(TextTest, Latin1AsciiAndCaseInsensitiveCompare) {
