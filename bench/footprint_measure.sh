@@ -19,10 +19,7 @@ make_copy "$exe" "$work"
 write_page_list "$work/webpages.dat" "$entries"
 
 start_program "$work" -s
-for (( i = 0; i < 200; i++ )); do
-  grep -q " FLOCK .* $program_pid " /proc/locks && xdotool search --pid "$program_pid" >/dev/null && break
-  sleep 0.05
-done
+wait_started || true
 sleep 3  # let start-up settle
 
 status() { awk -v k="$1:" '$1 == k { print $2 }' "/proc/$program_pid/status"; }

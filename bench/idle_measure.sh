@@ -15,10 +15,7 @@ make_copy "$exe" "$work"
 write_page_list "$work/webpages.dat" 1000
 
 start_program "$work" -s
-for (( i = 0; i < 200; i++ )); do
-  grep -q " FLOCK .* $program_pid " /proc/locks && xdotool search --onlyvisible --pid "$program_pid" >/dev/null && break
-  sleep 0.05
-done
+wait_started --onlyvisible || true
 sleep 2  # let start-up settle
 
 ticks() { sed 's/^.*) //' "/proc/$program_pid/stat" | awk '{ print $12 + $13 }'; }

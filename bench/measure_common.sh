@@ -44,6 +44,17 @@ start_program() {
   program_pid=$!
 }
 
+# wait_started [XDOTOOL-OPTIONS...]: waits (at most 10 s) until the program holds its lock file and
+# has a window that `xdotool search OPTIONS --pid` finds.
+wait_started() {
+  local i
+  for (( i = 0; i < 200; i++ )); do
+    grep -q " FLOCK .* $program_pid " /proc/locks && xdotool search "$@" --pid "$program_pid" >/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
 # stop_program: SIGTERM and wait; prints nothing, returns the exit code.
 stop_program() {
   kill -TERM "$program_pid" 2>/dev/null || true
