@@ -111,6 +111,12 @@ class DesignIconEngine : public QIconEngine {
         return styled;
     }
 
+    // Square, as the designs are: QIcon::paint() centres it in a rect of another shape (the
+    // notification area may offer 22 x 30) rather than stretching it.
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
+    }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
     bool isNull() override { return false; }
     QIconEngine* clone() const override { return new DesignIconEngine(*this); }
