@@ -195,8 +195,7 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
         replace.keepUmaskMode = true;
     }
 
-    IniFile ini(decoded.text);
-    decoded.text = std::u16string();
+    IniFile ini(std::move(decoded.text));
     ini.set(kMain, u"count", IntToText(static_cast<int64_t>(snapshot.entries.size())));
     ini.set(kMain, u"start", FlagText(snapshot.options.start));
     ini.set(kMain, u"sort", FlagText(snapshot.options.sort));
