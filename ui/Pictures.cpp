@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QIconEngine>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOption>
 #include <QSvgRenderer>
@@ -98,16 +97,16 @@ class DesignIconEngine : public QIconEngine {
         if (mode == QIcon::Normal || drawn.isNull() ||
             !qobject_cast<QApplication*>(QCoreApplication::instance()))
             return drawn;
-        // Greyed (disabled) or tinted (selected) as the style draws them, kept like the style's
-        // own icons are.
-        const QString key = QStringLiteral("vantrel-icon|") + QLatin1String(small_) + QLatin1Char('|') +
-                            QString::number(side) + QLatin1Char('|') + QString::number(mode);
-        QPixmap styled;
-        if (QPixmapCache::find(key, &styled)) return styled;
+        // Greyed (disabled) or tinted (selected) as the style draws them, and kept here: the
+        // program keeps nothing in QPixmapCache (see TrayNotifier).
+        const QString key = QLatin1String(small_) + QLatin1Char('|') + QString::number(side) +
+                            QLatin1Char('|') + QString::number(mode);
+        static QHash<QString, QPixmap> styledCache;
+        if (auto it = styledCache.constFind(key); it != styledCache.constEnd()) return *it;
         QStyleOption option(0);
         option.palette = QGuiApplication::palette();
-        styled = QApplication::style()->generatedIconPixmap(mode, drawn, &option);
-        QPixmapCache::insert(key, styled);
+        const QPixmap styled = QApplication::style()->generatedIconPixmap(mode, drawn, &option);
+        styledCache.insert(key, styled);
         return styled;
     }
 
