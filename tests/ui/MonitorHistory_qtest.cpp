@@ -227,8 +227,14 @@ void MonitorHistoryTest::historyIsOpenedAtItsFirstUseInItsOwnFolder() {
         QTest::qWait(100);
         QVERIFY(notifier.said.isEmpty());
         QVERIFY(!QFileInfo::exists(dir.filePath("history.db")));
-        QVERIFY(monitor.history() && !monitor.history()->disabled());
+        // The first check opens it (for the page's filters) and lands in it.
+        QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
+        monitor.checkNow(monitor.list().at(0).id);
+        monitor.tick();
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
         QVERIFY(QFileInfo::exists(dir.filePath("history.db")));
+        monitor.history()->flush();
+        QCOMPARE(monitor.history()->recentChecks(u"http://127.0.0.1:9/", 10).size(), size_t{1});
     }
     // An installed copy keeps the list in a configuration folder that does not exist before the
     // first save; the history beside it must not go off for that first run.
