@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "core/Text.h"
 
@@ -44,9 +45,9 @@ void PageList::setCompare(LabelCompare compare) {
 }
 
 std::optional<size_t> PageList::positionOf(EntryId id) const {
-    const auto it = positions_.find(id);
-    if (it == positions_.end()) return std::nullopt;
-    return it->second;
+    const auto it = slots_.find(id);
+    if (it == slots_.end()) return std::nullopt;
+    return it->second.position;
 }
 
 const PageEntry* PageList::find(EntryId id) const {
@@ -60,7 +61,7 @@ PageEntry* PageList::findMutable(EntryId id) {
 }
 
 void PageList::renumber(size_t from) {
-    for (size_t i = from; i < entries_.size(); ++i) positions_[entries_[i].id] = i;
+    for (size_t i = from; i < entries_.size(); ++i) slots_.at(entries_[i].id).position = i;
 }
 
 EntryId PageList::add(std::u16string_view label, std::u16string_view url, int intervalIndex) {
@@ -80,9 +81,13 @@ EntryId PageList::insertLoaded(PageEntry entry) {
 void PageList::insertLoaded(std::vector<PageEntry> entries) {
     if (observer_) observer_->aboutToReset();
     entries_.reserve(entries_.size() + entries.size());
+    slots_.reserve(entries_.size() + entries.size());
+    dueFrom_.reserve(entries_.size() + entries.size());
+    dueUntil_.reserve(entries_.size() + entries.size());
     for (PageEntry& entry : entries) {
         entry.id = nextId_++;
         entry.revision = 0;
+        slots_[entry.id].id = entry.id;
         indexDue(entry);
         entries_.push_back(std::move(entry));
     }
@@ -90,7 +95,6 @@ void PageList::insertLoaded(std::vector<PageEntry> entries) {
         auto less = [this](const PageEntry& a, const PageEntry& b) { return compare_(a.label, b.label) < 0; };
         std::stable_sort(entries_.begin(), entries_.end(), less);
     }
-    positions_.reserve(entries_.size());
     renumber(0);
     if (observer_) observer_->wasReset();
 }
@@ -107,6 +111,7 @@ EntryId PageList::insertEntry(PageEntry entry) {
     }
     EntryId id = entry.id;
     if (observer_) observer_->aboutToInsert(position);
+    slots_[id].id = id;
     indexDue(entry);
     entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
     renumber(position);
@@ -148,11 +153,9 @@ void PageList::remove(EntryId id) {
     auto position = positionOf(id);
     if (!position) return;
     if (observer_) observer_->aboutToRemove(*position);
-    if (const auto keys = due_.find(id); keys != due_.end()) {
-        unindexDue(id, keys->second);
-        due_.erase(keys);
-    }
-    positions_.erase(id);
+    const auto slot = slots_.find(id);
+    unindexDue(slot->second);
+    slots_.erase(slot);
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(*position));
     renumber(*position);
     if (observer_) observer_->removed(*position);
@@ -224,32 +227,78 @@ void PageList::notifyChanged(EntryId id) {
     if (auto position = positionOf(id)) observer_->changed(*position);
 }
 
-void PageList::unindexDue(EntryId id, const DueKeys& keys) {
-    if (keys.taken) return;
-    if (keys.bounds.from) dueFrom_.erase({*keys.bounds.from, id});
-    if (keys.bounds.until) dueUntil_.erase({*keys.bounds.until, id});
+void PageList::DueHeap::place(size_t index, const Item& item) {
+    items_[index] = item;
+    item.slot->*at_ = static_cast<uint32_t>(index);
+}
+
+void PageList::DueHeap::siftUp(size_t index) {
+    const Item item = items_[index];
+    while (index > 0) {
+        const size_t parent = (index - 1) / 2;
+        if (!above(item, items_[parent])) break;
+        place(index, items_[parent]);
+        index = parent;
+    }
+    place(index, item);
+}
+
+void PageList::DueHeap::siftDown(size_t index) {
+    const Item item = items_[index];
+    const size_t count = items_.size();
+    for (;;) {
+        size_t child = 2 * index + 1;
+        if (child >= count) break;
+        if (child + 1 < count && above(items_[child + 1], items_[child])) ++child;
+        if (!above(items_[child], item)) break;
+        place(index, items_[child]);
+        index = child;
+    }
+    place(index, item);
+}
+
+void PageList::DueHeap::push(int64_t key, Slot& slot) {
+    items_.push_back({key, &slot});
+    siftUp(items_.size() - 1);
+}
+
+void PageList::DueHeap::erase(Slot& slot) {
+    const uint32_t index = std::exchange(slot.*at_, kNotInHeap);
+    if (index == kNotInHeap) return;
+    const Item last = items_.back();
+    items_.pop_back();
+    if (index == items_.size()) return;
+    // The last element fills the hole and moves whichever way its key asks.
+    place(index, last);
+    if (index > 0 && above(last, items_[(index - 1) / 2]))
+        siftUp(index);
+    else
+        siftDown(index);
+}
+
+void PageList::unindexDue(Slot& slot) {
+    dueFrom_.erase(slot);
+    dueUntil_.erase(slot);
 }
 
 void PageList::indexDue(const PageEntry& entry) {
-    DueKeys& keys = due_[entry.id];
-    if (keys.taken) return;
-    unindexDue(entry.id, keys);
-    keys.bounds = DueBoundsOf(entry);
-    if (keys.bounds.from) dueFrom_.emplace(*keys.bounds.from, entry.id);
-    if (keys.bounds.until) dueUntil_.emplace(*keys.bounds.until, entry.id);
+    Slot& slot = slots_.at(entry.id);
+    if (slot.taken) return;
+    unindexDue(slot);
+    const DueBounds bounds = DueBoundsOf(entry);
+    if (bounds.from) dueFrom_.push(*bounds.from, slot);
+    if (bounds.until) dueUntil_.push(*bounds.until, slot);
 }
 
 std::vector<EntryId> PageList::takeDue(LocalMillis now) {
     std::vector<std::pair<size_t, EntryId>> due;
-    auto take = [&](EntryId id) {
-        DueKeys& keys = due_[id];
-        unindexDue(id, keys);
-        keys.taken = true;
-        due.emplace_back(positions_.at(id), id);
+    auto take = [&](Slot& slot) {
+        unindexDue(slot);
+        slot.taken = true;
+        due.emplace_back(slot.position, slot.id);
     };
-    while (!dueFrom_.empty() && dueFrom_.begin()->first <= now) take(dueFrom_.begin()->second);
-    while (!dueUntil_.empty() && std::prev(dueUntil_.end())->first >= now)
-        take(std::prev(dueUntil_.end())->second);
+    while (!dueFrom_.empty() && dueFrom_.top().key <= now) take(*dueFrom_.top().slot);
+    while (!dueUntil_.empty() && dueUntil_.top().key >= now) take(*dueUntil_.top().slot);
     std::sort(due.begin(), due.end());
     std::vector<EntryId> ids;
     ids.reserve(due.size());
@@ -258,9 +307,9 @@ std::vector<EntryId> PageList::takeDue(LocalMillis now) {
 }
 
 void PageList::release(EntryId id) {
-    const auto keys = due_.find(id);
-    if (keys == due_.end() || !keys->second.taken) return;
-    keys->second.taken = false;
+    const auto slot = slots_.find(id);
+    if (slot == slots_.end() || !slot->second.taken) return;
+    slot->second.taken = false;
     if (const PageEntry* entry = find(id)) indexDue(*entry);
 }
 

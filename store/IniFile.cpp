@@ -53,38 +53,65 @@ std::u16string EncodeIniValue(std::u16string_view value) {
     return u'"' + plain + u'"';
 }
 
-IniFile::Line::Line(std::u16string line) : text(std::move(line)) {
+std::u16string_view IniFile::textOf(const Line& line) const {
+    if (line.owned) return owned_[line.begin];
+    return std::u16string_view(text_).substr(line.begin, line.length);
+}
+
+void IniFile::classify(Line& line) const {
+    const std::u16string_view text = textOf(line);
+    line.isKey = false;
     if (SectionName(text)) return;
     if (const auto parsed = ParseKeyLine(text)) {
-        isKey = true;
-        foldedKey = ToLowerAscii(parsed->key);
+        line.isKey = true;
+        line.keyBegin = static_cast<uint32_t>(parsed->key.data() - text.data());
+        line.keyLength = static_cast<uint32_t>(parsed->key.size());
     }
 }
 
-IniFile::IniFile(std::u16string_view text) {
+IniFile::Line IniFile::ownedLine(std::u16string text, const Line* replaced) {
+    Line line;
+    line.owned = true;
+    line.length = text.size();
+    if (replaced && replaced->owned) {
+        line.begin = replaced->begin;
+        owned_[line.begin] = std::move(text);
+    } else {
+        line.begin = owned_.size();
+        owned_.push_back(std::move(text));
+    }
+    classify(line);
+    return line;
+}
+
+IniFile::IniFile(std::u16string text) : text_(std::move(text)) {
     size_t start = 0;
-    while (start < text.size()) {
+    while (start < text_.size()) {
         size_t end = start;
-        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
-        addLine(std::u16string(text.substr(start, end - start)));
-        if (end < text.size()) {
-            const bool crlf = text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n';
+        while (end < text_.size() && text_[end] != u'\r' && text_[end] != u'\n') ++end;
+        Line line;
+        line.begin = start;
+        line.length = end - start;
+        classify(line);
+        addLine(line);
+        if (end < text_.size()) {
+            const bool crlf = text_[end] == u'\r' && end + 1 < text_.size() && text_[end + 1] == u'\n';
             end += crlf ? 2 : 1;
         }
         start = end;
     }
 }
 
-void IniFile::addLine(std::u16string line) {
-    if (auto name = SectionName(line)) {
+void IniFile::addLine(Line line) {
+    if (auto name = SectionName(textOf(line))) {
         Section section{std::u16string(*name), {}};
-        section.lines.emplace_back(std::move(line));
+        section.lines.push_back(line);
         index_.try_emplace(ToLowerAscii(section.name), sections_.size());
         sections_.push_back(std::move(section));
     } else if (sections_.empty()) {
-        preamble_.emplace_back(std::move(line));
+        preamble_.push_back(line);
     } else {
-        sections_.back().lines.emplace_back(std::move(line));
+        sections_.back().lines.push_back(line);
     }
 }
 
@@ -93,9 +120,12 @@ const IniFile::Section* IniFile::findSection(std::u16string_view name) const {
     return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
-std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) {
+std::optional<size_t> IniFile::findKey(const Section& section, std::u16string_view key) const {
     for (size_t i = 1; i < section.lines.size(); ++i) {
-        if (section.lines[i].isKey && EqualsIgnoreAsciiCase(section.lines[i].foldedKey, key)) return i;
+        const Line& line = section.lines[i];
+        if (line.isKey && line.keyLength == key.size() &&
+            EqualsIgnoreAsciiCase(textOf(line).substr(line.keyBegin, line.keyLength), key))
+            return i;
     }
     return std::nullopt;
 }
@@ -110,7 +140,7 @@ std::optional<std::u16string> IniFile::valueIn(SectionHandle section, std::u16st
     const Section& found = sections_.at(section);
     const auto line = findKey(found, key);
     if (!line) return std::nullopt;
-    std::u16string_view raw = ParseKeyLine(found.lines[*line].text)->rawValue;
+    std::u16string_view raw = ParseKeyLine(textOf(found.lines[*line]))->rawValue;
     // The quotation marks come off before the cut, so a quoted value of the full length written
     // by `set` reads back whole.
     if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
@@ -153,7 +183,7 @@ IniFile::SectionHandle IniFile::sectionFor(std::u16string_view name) {
     std::u16string header = u"[";
     header += name;
     header += u']';
-    addLine(std::move(header));
+    addLine(ownedLine(std::move(header)));
     return sections_.size() - 1;
 }
 
@@ -170,15 +200,16 @@ void IniFile::setIn(SectionHandle section, std::u16string_view key, std::u16stri
     Section& target = sections_.at(section);
     if (const auto existing = findKey(target, key)) {
         // An unchanged line is left as it is (a save rewrites every key of every entry).
-        if (target.lines[*existing].text != line) target.lines[*existing] = Line(std::move(line));
+        Line& old = target.lines[*existing];
+        if (textOf(old) != line) old = ownedLine(std::move(line), &old);
         return;
     }
     size_t lastKey = 0;
     for (size_t i = 1; i < target.lines.size(); ++i) {
         if (target.lines[i].isKey) lastKey = i;
     }
-    target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1),
-                        Line(std::move(line)));
+    const Line added = ownedLine(std::move(line));
+    target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), added);
 }
 
 std::vector<std::u16string> IniFile::sectionNames() const {
@@ -204,13 +235,13 @@ std::vector<std::pair<std::u16string, IniFile::SectionHandle>> IniFile::sectionH
 std::u16string IniFile::serialize() const {
     std::u16string out;
     size_t length = 0;
-    for (const auto& line : preamble_) length += line.text.size() + 2;
+    for (const auto& line : preamble_) length += line.length + 2;
     for (const auto& section : sections_)
-        for (const auto& line : section.lines) length += line.text.size() + 2;
+        for (const auto& line : section.lines) length += line.length + 2;
     out.reserve(length);
-    auto put = [&out](const std::vector<Line>& lines) {
+    auto put = [this, &out](const std::vector<Line>& lines) {
         for (const auto& line : lines) {
-            out += line.text;
+            out += textOf(line);
             out += u"\r\n";
         }
     };

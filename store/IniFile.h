@@ -13,8 +13,9 @@ namespace vantrel {
 class IniFile {
   public:
     // Splits the text into lines at CR LF, LF or a lone CR. Lines before the first section line
-    // belong to no section.
-    explicit IniFile(std::u16string_view text = {});
+    // belong to no section. The text is kept whole and its lines point into it: a file of many
+    // thousand lines costs one copy rather than one allocation per line.
+    explicit IniFile(std::u16string text = {});
 
     // The value of the key in the first section of that name (names compared without regard to
     // ASCII letter case): the rest of the key line after the first "=", blanks around it removed,
@@ -53,21 +54,32 @@ class IniFile {
     std::u16string serialize() const;
 
   private:
+    // A piece of text_, or a text of its own in owned_ once set() made or replaced it.
     struct Line {
-        explicit Line(std::u16string line);
-        std::u16string text;
+        size_t begin = 0;  // in text_, or the index in owned_
+        size_t length = 0;
+        // The key, blanks trimmed, from the line's start: found once, as a file may hold very
+        // long lines. Only for a key line.
+        uint32_t keyBegin = 0;
+        uint32_t keyLength = 0;
+        bool owned = false;
         bool isKey = false;
-        std::u16string foldedKey;  // parsed once: a file may hold very long lines
     };
     struct Section {
         std::u16string name;
         std::vector<Line> lines;  // the section line first
     };
 
+    std::u16string_view textOf(const Line& line) const;
+    // A line of owned_ made of `text`, in place of `replaced` when that one is owned too.
+    Line ownedLine(std::u16string text, const Line* replaced = nullptr);
+    void classify(Line& line) const;
     const Section* findSection(std::u16string_view name) const;
-    static std::optional<size_t> findKey(const Section& section, std::u16string_view key);
-    void addLine(std::u16string line);
+    std::optional<size_t> findKey(const Section& section, std::u16string_view key) const;
+    void addLine(Line line);
 
+    std::u16string text_;
+    std::vector<std::u16string> owned_;
     std::vector<Line> preamble_;
     std::vector<Section> sections_;
     // Folded name -> index of the first section of that name.

@@ -96,11 +96,6 @@ PageListFile::PageListFile(std::string path, int64_t maxBytes)
 
 PageListFile::~PageListFile() = default;
 
-bool PageListFile::Seen::sameContent(const Seen& other) const {
-    return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
-           modifiedNs == other.modifiedNs;
-}
-
 std::optional<PageListFile::Seen> PageListFile::look(const std::string& path) {
     struct stat info {};
     Seen seen;
@@ -109,20 +104,11 @@ std::optional<PageListFile::Seen> PageListFile::look(const std::string& path) {
         return std::nullopt;
     }
     seen.exists = true;
-    seen.device = info.st_dev;
-    seen.inode = info.st_ino;
     seen.size = static_cast<int64_t>(info.st_size);
-    seen.modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     seen.mode = info.st_mode;
     seen.owner = info.st_uid;
     seen.group = info.st_gid;
     return seen;
-}
-
-void PageListFile::forget() {
-    kept_.reset();
-    seen_.reset();
-    encoding_ = TextEncoding::Utf8;
 }
 
 Options PageListFile::load(PageList& list, const std::function<void(Option, bool)>& setOption) {
@@ -131,23 +117,13 @@ Options PageListFile::load(PageList& list, const std::function<void(Option, bool
     {
         std::lock_guard lock(mutex_);
         unreadable_ = false;
-        forget();
-        const std::string target = ResolveLink(path_);
-        const std::optional<Seen> before = look(target);
-        const FileRead file = ReadWholeFile(target, maxBytes_);
+        const FileRead file = ReadWholeFile(ResolveLink(path_), maxBytes_);
         if (file.outcome != FileRead::Outcome::Read) {
             // Remembered so that the save at the end of the run cannot replace what we never saw.
             unreadable_ = file.outcome == FileRead::Outcome::Unreadable;
             return {};
         }
-        DecodedText decoded = DecodeText(file.bytes);
-        const IniFile ini(decoded.text);
-        kept_ = std::move(decoded.text);
-        kept_->shrink_to_fit();
-        encoding_ = decoded.encoding;
-        // Kept only when nothing changed the file while it was read.
-        if (const std::optional<Seen> after = look(target); before && after && before->sameContent(*after))
-            seen_ = after;
+        const IniFile ini(DecodeText(file.bytes).text);
 
         const int32_t count = ini.integer(kMain, u"count", 0);
         options.start = ini.boolean(kMain, u"start");
@@ -200,16 +176,12 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
     const std::optional<Seen> now = look(target);
     if (!now || (now->exists && (!S_ISREG(now->mode) || now->size > maxBytes_))) throw refused;
 
-    if (!kept_ || !seen_ || !seen_->sameContent(*now)) {
-        // Another program changed (or made, or removed) the file since: what it holds now is kept.
-        forget();
-        const FileRead current = ReadWholeFile(target, maxBytes_);
-        if (current.outcome == FileRead::Outcome::Unreadable) throw refused;
-        DecodedText decoded;
-        if (current.outcome == FileRead::Outcome::Read) decoded = DecodeText(current.bytes);
-        kept_ = std::move(decoded.text);
-        encoding_ = decoded.encoding;
-    }
+    // The file is read again rather than kept from the load: whatever another program changed
+    // (or made, or removed) since is kept, and an idle run holds no copy of it.
+    const FileRead current = ReadWholeFile(target, maxBytes_);
+    if (current.outcome == FileRead::Outcome::Unreadable) throw refused;
+    DecodedText decoded;
+    if (current.outcome == FileRead::Outcome::Read) decoded = DecodeText(current.bytes);
 
     ReplaceOptions replace;
     if (now->exists) {
@@ -223,7 +195,7 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
         replace.keepUmaskMode = true;
     }
 
-    IniFile ini(*kept_);
+    IniFile ini(std::move(decoded.text));
     ini.set(kMain, u"count", IntToText(static_cast<int64_t>(snapshot.entries.size())));
     ini.set(kMain, u"start", FlagText(snapshot.options.start));
     ini.set(kMain, u"sort", FlagText(snapshot.options.sort));
@@ -237,15 +209,7 @@ void PageListFile::save(const PageListSnapshot& snapshot) {
             ini.setIn(section, kItemKeys[column], entry.columns[column]);
         }
     }
-    std::u16string text = ini.serialize();
-    if (!ReplaceFileAtomically(target, EncodeText(text, encoding_), replace)) {
-        // What is kept no longer matches the file: the next save reads it again.
-        forget();
-        throw refused;
-    }
-    // Parsing the written text gives back these lines: every line ends in CR LF.
-    kept_ = std::move(text);
-    seen_ = look(target);
+    if (!ReplaceFileAtomically(target, EncodeText(ini.serialize(), decoded.encoding), replace)) throw refused;
 }
 
 }  // namespace vantrel

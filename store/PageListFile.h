@@ -48,42 +48,31 @@ class PageListFile {
     // Returns the options read.
     Options load(PageList& list, const std::function<void(Option, bool)>& setOption);
 
-    // Writes the options and the whole list atomically (the old file is replaced in one step,
-    // foreign sections, keys and lines kept). What the file held besides the list is kept from the
-    // load or the last save; the file is read again only when its size, time of change or
-    // identity show that another program changed it since. Throws Error("Unable to write to
-    // <path>") and leaves the old file unchanged when it cannot, and also when the file existed at
-    // load but could not be read. Safe to call from any thread; saves run one at a time.
+    // Writes the options and the whole list atomically (the old file is replaced in one step, in
+    // the encoding it has, foreign sections, keys and lines kept). What the file holds besides the
+    // list is read from it at each save, so a change another program made since is kept too.
+    // Throws Error("Unable to write to <path>") and leaves the old file unchanged when it cannot
+    // (also when the file cannot be read now), and when the file existed at load but could not be
+    // read. Safe to call from any thread; saves run one at a time.
     void save(const PageListSnapshot& snapshot);
     void save(const PageList& list, const Options& options) { save(TakeSnapshot(list, options)); }
 
   private:
-    // The file as stat shows it: what identifies its content, and what a replacement keeps.
+    // The file as stat shows it: what a replacement keeps.
     struct Seen {
         bool exists = false;
-        dev_t device = 0;
-        ino_t inode = 0;
         int64_t size = 0;
-        int64_t modifiedNs = 0;
         mode_t mode = 0;
         uid_t owner = 0;
         gid_t group = 0;
-        bool sameContent(const Seen& other) const;
     };
     // nullopt when stat fails for another reason than a missing file.
     static std::optional<Seen> look(const std::string& path);
-    void forget();
 
     std::string path_;
     int64_t maxBytes_;
     std::mutex mutex_;
     bool unreadable_ = false;
-    // The file's text as last read or written, with the encoding to write it in; nullopt when
-    // unknown. Kept as one text and parsed again for a save: parsed, it took several times the
-    // memory, held for the whole run.
-    std::optional<std::u16string> kept_;
-    TextEncoding encoding_ = TextEncoding::Utf8;
-    std::optional<Seen> seen_;
 };
 
 }  // namespace vantrel

@@ -66,9 +66,12 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
         // An option's action failed; the entries are in all the same.
         failed = std::current_exception();
     }
-    openHistory();
+    historyWanted_ = true;
     // Each download takes its page's filters along; each check lands in the history.
-    runner_->setSettingsProvider([this](const std::u16string& url) { return history_->settings(url); });
+    runner_->setSettingsProvider([this](const std::u16string& url) {
+        HistoryStore* store = history();
+        return store ? store->settings(url) : PageFilterSettings{};
+    });
     connect(runner_.get(), &CheckRunner::checkFinished, this,
             [this](const QString& url, const CheckRecord& check, const std::u16string& text) {
                 std::optional<std::u16string> judged;
@@ -76,6 +79,11 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
                 recordCheck(url.toStdU16String(), check, std::move(judged));
             });
     if (failed) std::rethrow_exception(failed);
+}
+
+HistoryStore* Monitor::history() {
+    if (!history_ && historyWanted_) openHistory();
+    return history_.get();
 }
 
 void Monitor::openHistory() {
@@ -86,7 +94,8 @@ void Monitor::openHistory() {
     CreatePageListFolder(listPath);
     history_ = std::make_unique<HistoryStore>(HistoryStore::PathBeside(listPath));
     // A page deleted from the list loses its history now. An empty list (a missing or unreadable
-    // file) forgets nothing: the store ignores an empty set.
+    // file) forgets nothing: the store ignores an empty set. A page deleted before this first use
+    // goes the same way; one added since has no history to keep.
     std::set<std::u16string> urls;
     for (const PageEntry& entry : list_.entries()) urls.insert(entry.url());
     history_->prune(urls);
@@ -108,8 +117,11 @@ void Monitor::editPage(EntryId id, const QString& label, const QString& url, int
     const PageEntry* entry = list_.find(id);
     if (!entry) return;
     const std::u16string oldUrl = entry->url();
-    list_.edit(id, label.toStdU16String(), url.toStdU16String(), intervalIndex, changedBoxShown,
-               changedBoxTicked);
+    const std::u16string givenUrl = url.toStdU16String();
+    // A new URL is the history's first use when nothing used it yet: opened (and pruned) while
+    // the old URL is still listed, or the pruning would drop the history the rename is to move.
+    if (givenUrl != oldUrl) history();
+    list_.edit(id, label.toStdU16String(), givenUrl, intervalIndex, changedBoxShown, changedBoxTicked);
     const std::u16string& newUrl = list_.find(id)->url();
     if (history_ && newUrl != oldUrl) {
         // The history follows the page to its new URL; another entry still watching the old URL
@@ -180,6 +192,7 @@ void Monitor::waitForSaves() {
 void Monitor::close() {
     if (runner_) runner_->shutdown();
     // The history goes even when the save fails: what is queued is written, then the file closed.
+    historyWanted_ = false;
     struct HistoryCloses {
         std::unique_ptr<HistoryStore>& history;
         ~HistoryCloses() { history.reset(); }
@@ -190,7 +203,7 @@ void Monitor::close() {
 
 void Monitor::recordCheck(const std::u16string& url, const CheckRecord& check,
                           std::optional<std::u16string> text) {
-    if (history_) history_->record(url, check, std::move(text));
+    if (HistoryStore* store = history()) store->record(url, check, std::move(text));
     emit checkRecorded(QString::fromStdU16String(url), check);
 }
 

@@ -52,8 +52,9 @@ class Monitor : public QObject {
 
     // Starts the check runner and reads the page list file. Every option stored as on is handed
     // to `showOption`, which sets its box; the box's handler then calls setOptions(). Nothing is
-    // saved while this runs. Then opens the history beside the file and forgets the pages no longer
-    // listed. Throws what the runner's start or an option's action threw, after the entries are in.
+    // saved while this runs. The history beside the file is not opened here but at its first use
+    // (see history()). Throws what the runner's start or an option's action threw, after the
+    // entries are in.
     void open(const std::function<void(Option, bool)>& showOption);
 
     // A tick of the window's timer: runs the check cycle.
@@ -93,7 +94,9 @@ class Monitor : public QObject {
     // user-interface thread; the write itself happens on the history's own thread.
     void recordCheck(const std::u16string& url, const CheckRecord& check, std::optional<std::u16string> text);
     // The history; null before open() and after close(). Disabled when its file cannot be used.
-    HistoryStore* history() const { return history_.get(); }
+    // Opened at the first call after open(), which also forgets the pages no longer listed then:
+    // an idle run that checks nothing never loads the database at all. Call on this object's thread.
+    HistoryStore* history();
 
   signals:
     // After recordCheck(): the details window of that page follows it live.
@@ -115,6 +118,8 @@ class Monitor : public QObject {
     // Declared after the file it writes, so it is gone (its saves done) before the file is.
     std::unique_ptr<ListSaver> saver_;
     bool loading_ = false;
+    // Between open() and close(): history() may open the store.
+    bool historyWanted_ = false;
     // Declared before the runner, so that no check is recorded into a closed history.
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<CheckRunner> runner_;

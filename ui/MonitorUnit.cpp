@@ -78,12 +78,12 @@ void TMonitorForm::buildControls() {
 
     // The font and the logo come with the window's first polish (dressControls).
     LogoImage = layout->addPicture(at("LogoImage"), QPixmap());
-    const int legend = layout->length(16);
-    Image1 = layout->addPicture(at("Image1"), Pictures::statusImage(0, legend, ratio));
+    // So do the legend's pictures.
+    Image1 = layout->addPicture(at("Image1"), QPixmap());
     Label1 = layout->addText(at("Label1"), QStringLiteral("Online"));
-    Image2 = layout->addPicture(at("Image2"), Pictures::statusImage(1, legend, ratio));
+    Image2 = layout->addPicture(at("Image2"), QPixmap());
     Label2 = layout->addText(at("Label2"), QStringLiteral("Changed"));
-    Image3 = layout->addPicture(at("Image3"), Pictures::statusImage(2, legend, ratio));
+    Image3 = layout->addPicture(at("Image3"), QPixmap());
     Label3 = layout->addText(at("Label3"), QStringLiteral("Offline"));
     AddBitBtn = layout->addButton(at("AddBitBtn"), QStringLiteral("Add Web Page"),
                                   Pictures::button(ButtonPicture::Add));
@@ -123,8 +123,9 @@ void TMonitorForm::buildControls() {
 
 void TMonitorForm::setVisible(bool visible) {
     // A start in the notification area may never show the window: choosing its font, fitting
-    // the texts to it and drawing the logo wait until it is first shown, which keeps the font
-    // database and the text shaping (about 3 MB) out of memory while hidden.
+    // the texts to it and drawing the logo and the legend wait until it is first shown, which
+    // keeps the font database, the text shaping (about 3 MB) and the pictures out of memory while
+    // hidden.
     if (visible && !dressed_) {
         dressed_ = true;
         dressControls();
@@ -135,8 +136,11 @@ void TMonitorForm::setVisible(bool visible) {
 void TMonitorForm::dressControls() {
     setFont(DesignLayout::windowFont());
     static_cast<DesignLayout*>(layout())->fitTexts();
-    // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
     const qreal ratio = devicePixelRatioF();
+    const int legend = static_cast<DesignLayout*>(layout())->length(16);
+    QLabel* const legendImages[] = {Image1, Image2, Image3};
+    for (int i = 0; i < 3; ++i) legendImages[i]->setPixmap(Pictures::statusImage(i, legend, ratio));
+    // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
     QPixmap logo = Pictures::logo(ratio * scale_);
     logo.setDevicePixelRatio(ratio);
     LogoImage->setPixmap(logo);

@@ -13,12 +13,7 @@ QString toQString(const std::u16string& text) {
 }  // namespace
 
 PageListModel::PageListModel(PageList& list, int iconSize, qreal devicePixelRatio, QObject* parent)
-    : QAbstractListModel(parent), list_(list) {
-    for (int i = 0; i < kStatusImageCount; ++i)
-        images_[i] = Pictures::statusImage(i, iconSize, devicePixelRatio);
-    blank_ = QPixmap(QSize(iconSize, iconSize) * devicePixelRatio);
-    blank_.fill(Qt::transparent);
-    blank_.setDevicePixelRatio(devicePixelRatio);
+    : QAbstractListModel(parent), list_(list), iconSize_(iconSize), devicePixelRatio_(devicePixelRatio) {
     list_.setObserver(this);
 }
 
@@ -37,9 +32,20 @@ QVariant PageListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return toQString(entry.label);
         case Qt::DecorationRole: {
+            // Drawn when a view first asks (a hidden window's view never does), then kept.
             int status = static_cast<int>(entry.status);
-            if (status < 0 || status >= kStatusImageCount) return blank_;
-            return images_[status];
+            const bool shown = status >= 0 && status < kStatusImageCount;
+            QPixmap& image = shown ? images_[status] : blank_;
+            if (image.isNull()) {
+                if (shown) {
+                    image = Pictures::statusImage(status, iconSize_, devicePixelRatio_);
+                } else {
+                    image = QPixmap(QSize(iconSize_, iconSize_) * devicePixelRatio_);
+                    image.fill(Qt::transparent);
+                    image.setDevicePixelRatio(devicePixelRatio_);
+                }
+            }
+            return image;
         }
         case IdRole:
             return QVariant::fromValue<quint64>(entry.id);

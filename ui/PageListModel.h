@@ -50,8 +50,10 @@ class PageListModel : public QAbstractListModel, private PageListObserver {
     void wasReset() override;
 
     PageList& list_;
-    QPixmap images_[kStatusImageCount];
-    QPixmap blank_;
+    const int iconSize_;
+    const qreal devicePixelRatio_;
+    mutable QPixmap images_[kStatusImageCount];
+    mutable QPixmap blank_;
     // Persistent indexes and the entries they pointed at while the list is being reordered.
     QList<std::pair<QModelIndex, EntryId>> reorderMarks_;
 };

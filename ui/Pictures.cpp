@@ -1,10 +1,15 @@
 #include "ui/Pictures.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
 #include <cmath>
+#include <utility>
 
 // The pictures live in a resource compiled into the static `ui` library; a static library's
 // resources are only registered when someone asks for them, and the macro must be used outside
@@ -67,10 +72,67 @@ QString designFor(int devicePixels, const char* small, const char* large) {
     return picturePath(devicePixels <= kSmallDesignMaxPixels ? small : large);
 }
 
+// An icon drawn from its two designs at whatever size it is asked for, when it is asked for: a
+// program started hidden renders only the one size of its notification-area icon, and the main
+// window's pictures wait until the window is first shown.
+class DesignIconEngine : public QIconEngine {
+  public:
+    DesignIconEngine(const char* small, const char* large, QList<QSize> sizes)
+        : small_(small), large_(large), sizes_(std::move(sizes)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal dpr = painter->device()->devicePixelRatioF();
+        QPixmap drawn = scaledPixmap(rect.size() * dpr, mode, state, dpr);
+        painter->drawPixmap(rect, drawn);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+
+    // `size` is in device pixels; the pixmap comes back with a ratio of 1 (QIcon sets its own).
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal) override {
+        const int side = std::min(size.width(), size.height());
+        QPixmap drawn = renderSvg(designFor(side, small_, large_), QSize(side, side), 1.0);
+        if (mode == QIcon::Normal || drawn.isNull() ||
+            !qobject_cast<QApplication*>(QCoreApplication::instance()))
+            return drawn;
+        // Greyed (disabled) or tinted (selected) as the style draws them, and kept here: the
+        // program keeps nothing in QPixmapCache (see TrayNotifier).
+        const QString key = QLatin1String(small_) + QLatin1Char('|') + QString::number(side) +
+                            QLatin1Char('|') + QString::number(mode);
+        static QHash<QString, QPixmap> styledCache;
+        if (auto it = styledCache.constFind(key); it != styledCache.constEnd()) return *it;
+        QStyleOption option(0);
+        option.palette = QGuiApplication::palette();
+        const QPixmap styled = QApplication::style()->generatedIconPixmap(mode, drawn, &option);
+        styledCache.insert(key, styled);
+        return styled;
+    }
+
+    // Square, as the designs are: QIcon::paint() centres it in a rect of another shape (the
+    // notification area may offer 22 x 30) rather than stretching it.
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
+    bool isNull() override { return false; }
+    QIconEngine* clone() const override { return new DesignIconEngine(*this); }
+    QString key() const override { return QStringLiteral("vantrel-design"); }
+
+  private:
+    DesignIconEngine(const DesignIconEngine&) = default;
+
+    const char* small_;
+    const char* large_;
+    QList<QSize> sizes_;
+};
+
 QIcon iconFromDesigns(const char* small, const char* large, std::initializer_list<int> sizes) {
-    QIcon icon;
-    for (int size : sizes) icon.addPixmap(renderSvg(designFor(size, small, large), QSize(size, size), 1.0));
-    return icon;
+    QList<QSize> listed;
+    for (int size : sizes) listed.append(QSize(size, size));
+    return QIcon(new DesignIconEngine(small, large, std::move(listed)));
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "core/Text.h"
 
 namespace vantrel {
 namespace {
@@ -259,6 +263,65 @@ TEST(PageListTest, BatchOfLoadedEntriesSortsOnceStablyAndPositionsFollowEveryCha
     for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list.positionOf(list.at(i).id), i);
     EXPECT_EQ(list.positionOf(early), 0u);
     EXPECT_EQ(list.positionOf(late), 1u);
+}
+
+TEST(PageListTest, DueEntriesFollowTheRuleThroughManyRandomChanges) {
+    // Enough entries for deep heaps; stamps and intervals so that some fall due either way of
+    // the clock at each step while others are taken, released, edited or deleted.
+    std::mt19937 random(7);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    constexpr int64_t kMinute = 60000;
+    const int64_t base = 1'750'000'000'000;
+    const auto stamp = [&] { return IntToText(base / 1000 + (pick(600) - 300) * 60); };
+    PageList list;
+    for (int i = 0; i < 300; ++i)
+        list.insertLoaded(Loaded(u"p" + IntToText(i), PageStatus::Online, stamp(), u""));
+    std::vector<EntryId> taken;
+    for (int step = 0; step < 400; ++step) {
+        for (int change = 0; change < 4; ++change) {
+            const EntryId some = list.at(static_cast<size_t>(pick(static_cast<int>(list.size())))).id;
+            switch (pick(6)) {
+                case 0:
+                    list.setColumn(some, kStamp, stamp());
+                    break;
+                case 1:
+                    list.edit(some, u"q", u"http://example.test/", pick(9), false, false);
+                    break;
+                case 2:
+                    list.remove(some);
+                    break;
+                case 3:
+                    list.add(u"n", u"http://n.test/", pick(9));
+                    break;
+                case 4:
+                    if (!taken.empty()) {
+                        list.release(taken.back());
+                        taken.pop_back();
+                    }
+                    break;
+                default:
+                    list.checkNow(some);
+                    break;
+            }
+        }
+        const int64_t now = base + (pick(600) - 300) * kMinute;
+        std::vector<EntryId> expected;
+        for (const PageEntry& e : list.entries()) {
+            const DueBounds b = DueBoundsOf(e);
+            const bool isTaken = std::find(taken.begin(), taken.end(), e.id) != taken.end();
+            if (!isTaken && ((b.from && now >= *b.from) || (b.until && now <= *b.until)))
+                expected.push_back(e.id);
+        }
+        const std::vector<EntryId> due = list.takeDue(now);
+        ASSERT_EQ(due, expected) << "step " << step;
+        // Most go back at once, as finished checks do; a few stay out for later steps.
+        for (const EntryId id : due) {
+            if (pick(8) == 0)
+                taken.push_back(id);
+            else
+                list.release(id);
+        }
+    }
 }
 
 }  // namespace

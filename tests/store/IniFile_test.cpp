@@ -51,8 +51,13 @@ TEST(IniFileTest, SetReplacesInPlaceAppendsAfterLastKeyAndAddsSections) {
     ini.set(u"a", u"new", u"3");
     ini.set(u"b", u"x", u"4");
     ini.set(u"c", u"y", u"");
+    // A line set twice, and values read back between the changes.
+    EXPECT_EQ(ini.value(u"a", u"NEW"), u"3");
+    ini.set(u"a", u"new", u"5");
+    EXPECT_EQ(ini.value(u"a", u"new"), u"5");
+    EXPECT_EQ(ini.value(u"a", u"K"), u"2");
     EXPECT_EQ(ini.serialize(),
-              u"; c\r\n[a]\r\nk=2\r\nK=dup\r\nnew=3\r\n; note\r\n\r\n[b]\r\nx=4\r\n; only a "
+              u"; c\r\n[a]\r\nk=2\r\nK=dup\r\nnew=5\r\n; note\r\n\r\n[b]\r\nx=4\r\n; only a "
               u"comment\r\n[c]\r\ny=\r\n");
 }
 

@@ -60,7 +60,7 @@ class MonitorHistoryTest : public QObject {
   private slots:
     void filtersFromTheHistoryApplyAndEveryCheckIsRecorded();
     void watcherRunsOnWhenTheHistoryCannotBeUsed();
-    void historyOfANewUserHasItsFolderMadeAtStart();
+    void historyIsOpenedAtItsFirstUseInItsOwnFolder();
 };
 
 void MonitorHistoryTest::filtersFromTheHistoryApplyAndEveryCheckIsRecorded() {
@@ -207,12 +207,38 @@ void MonitorHistoryTest::watcherRunsOnWhenTheHistoryCannotBeUsed() {
     QVERIFY(monitor.history()->recentChecks(server.url("/"), 10).empty());
 }
 
-void MonitorHistoryTest::historyOfANewUserHasItsFolderMadeAtStart() {
+void MonitorHistoryTest::historyIsOpenedAtItsFirstUseInItsOwnFolder() {
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    {
+        // An idle run, its one page checked a minute ago and due in a day, never loads the database.
+        QTemporaryDir dir;
+        QFile list(dir.filePath("webpages.dat"));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write(
+            "[main]\r\ncount=1\r\n[web1]\r\ncaption=Page\r\nstatus=0\r\nitem1=http://127.0.0.1:9/\r\n"
+            "item2=8\r\nitem3=" +
+            QByteArray::number(kStart / 1000 - 60) + "\r\nitem4=\r\n");
+        list.close();
+        Monitor monitor(settingsIn(dir, clock), notifier);
+        monitor.open([](Option, bool) {});
+        QCOMPARE(monitor.list().entries().size(), size_t{1});
+        monitor.tick();
+        QTest::qWait(100);
+        QVERIFY(notifier.said.isEmpty());
+        QVERIFY(!QFileInfo::exists(dir.filePath("history.db")));
+        // The first check opens it (for the page's filters) and lands in it.
+        QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
+        monitor.checkNow(monitor.list().at(0).id);
+        monitor.tick();
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
+        QVERIFY(QFileInfo::exists(dir.filePath("history.db")));
+        monitor.history()->flush();
+        QCOMPARE(monitor.history()->recentChecks(u"http://127.0.0.1:9/", 10).size(), size_t{1});
+    }
     // An installed copy keeps the list in a configuration folder that does not exist before the
     // first save; the history beside it must not go off for that first run.
     QTemporaryDir dir;
-    FakeClock clock{kStart};
-    RecordingNotifier notifier;
     MonitorSettings settings = settingsIn(dir, clock);
     settings.pageListPath = dir.filePath("config/vantrel/webpages.dat");
     Monitor monitor(settings, notifier);

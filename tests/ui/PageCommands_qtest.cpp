@@ -136,7 +136,7 @@ class PageCommandsTest : public QObject {
     void cleanup() { form_.reset(); }
 
     void detailsTextForEachResult();
-    void historyIsPrunedAtStartAndFollowsAnEditedUrl();
+    void historyIsPrunedAtFirstUseAndFollowsAnEditedUrl();
     void historyThatCannotBeOpenedIsSaidInTheWindows();
     void menusKeysAndCommandsActOnTheSelectedPage();
     void detailsWindowFollowsNewChecksLive();
@@ -184,7 +184,7 @@ void PageCommandsTest::detailsTextForEachResult() {
     }
 }
 
-void PageCommandsTest::historyIsPrunedAtStartAndFollowsAnEditedUrl() {
+void PageCommandsTest::historyIsPrunedAtFirstUseAndFollowsAnEditedUrl() {
     TMonitorForm& form = open({"Kept", "Edited"}, [](HistoryStore& store) {
         for (const char* label : {"Kept", "Edited", "Deleted"})
             store.record(urlOf(label),
@@ -192,11 +192,11 @@ void PageCommandsTest::historyIsPrunedAtStartAndFollowsAnEditedUrl() {
                          std::nullopt);
     });
     Monitor& monitor = form.monitor();
+    // The edit is the history's first use: it moves the old URL's checks before any pruning.
+    monitor.editPage(idAt(1), "Edited", "http://127.0.0.1:1/moved", 4, false, false);
     monitor.history()->flush();
     QVERIFY(monitor.history()->summary(urlOf("Kept")).last);
     QVERIFY(!monitor.history()->summary(urlOf("Deleted")).last);
-
-    monitor.editPage(idAt(1), "Edited", "http://127.0.0.1:1/moved", 4, false, false);
     monitor.recordCheck(u"http://127.0.0.1:1/moved",
                         check(kNoon + 60000, PageStatus::Offline, PageStatus::Offline, u"Connection refused"),
                         std::nullopt);
@@ -214,7 +214,8 @@ void PageCommandsTest::historyIsPrunedAtStartAndFollowsAnEditedUrl() {
 void PageCommandsTest::historyThatCannotBeOpenedIsSaidInTheWindows() {
     open({"News"});
     form_.reset();
-    QVERIFY(QFile::remove(historyPath()));
+    // Nothing used the history in that run: it made no file.
+    QVERIFY(!QFileInfo::exists(historyPath()));
     QVERIFY(QDir().mkdir(historyPath()));
     TMonitorForm& form = reopen();
     QVERIFY(form.monitor().history()->disabled());

@@ -111,6 +111,13 @@ class PicturesTest : public QObject {
                 QVERIFY(c.transparent > 0);
             }
             QCOMPARE(icon.pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+            // Drawn at a size it does not list, square in a rect of another shape, and greyed
+            // when disabled.
+            const QPixmap odd = icon.pixmap(QSize(20, 20), 1.0);
+            QCOMPARE(odd.size(), QSize(20, 20));
+            QCOMPARE(icon.actualSize(QSize(22, 30)), QSize(22, 22));
+            QVERIFY(coverageOf(odd).opaque > 20 * 20 / 3);
+            QVERIFY(icon.pixmap(QSize(20, 20), 1.0, QIcon::Disabled).toImage() != odd.toImage());
         }
     }
 };
