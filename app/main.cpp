@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QStringList>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "app/Application.h"
 #include "app/ExePath.h"
+#include "app/MemoryUse.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
 #include "store/HistoryStore.h"
@@ -19,12 +22,17 @@
 #include "store/StatusListing.h"
 #include "store/XdgAutostart.h"
 #include "ui/ErrorDisplay.h"
+#include "ui/Monitor.h"
 #include "ui/MonitorUnit.h"
 #include "ui/WebPageUnit.h"
 
 using namespace vantrel;
 
 namespace {
+
+// How long after a check the memory its download freed is handed back to the system: the checks of
+// a busy spell share one hand-back.
+constexpr std::chrono::seconds kGiveBackAfter{10};
 
 const std::vector<int> kEndSignals = {SIGTERM, SIGINT, SIGHUP};
 
@@ -86,6 +94,8 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--status") == 0) return PrintStatus();
     }
 
+    SetMemoryPolicy();
+
     // Held back until the bridge is in place, so an end signal that comes during start-up still
     // ends the program in order; the threads Qt starts inherit the block and leave the signals to
     // this thread.
@@ -143,6 +153,16 @@ int main(int argc, char** argv) {
         return dialog.get();
     });
     if (!form->startHidden()) form->show();
+    // What reading the list and starting up freed goes back to the system before the long idle,
+    // and what downloads freed a little after each busy spell (never while nothing happens).
+    QTimer::singleShot(0, [] { ReturnFreedMemory(); });
+    QTimer giveBack;
+    giveBack.setSingleShot(true);
+    giveBack.setInterval(kGiveBackAfter);
+    QObject::connect(&giveBack, &QTimer::timeout, [] { ReturnFreedMemory(); });
+    QObject::connect(&form->monitor(), &Monitor::checkRecorded, &giveBack, [&giveBack] {
+        if (!giveBack.isActive()) giveBack.start();
+    });
 
     const int code = app.run();
 
