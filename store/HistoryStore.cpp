@@ -1,6 +1,8 @@
 #include "store/HistoryStore.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +16,8 @@ namespace {
 
 // How long a statement waits for a lock held by another connection before it gives up.
 constexpr int kBusyTimeoutMs = 5000;
+// The writer thread's nice value (0 normal, 19 the lowest).
+constexpr int kWriterNice = 10;
 // Cuts UTF-16 to at most `limit` code units without splitting a surrogate pair.
 bool CutUtf16(std::u16string& text, size_t limit) {
     if (text.size() <= limit) return false;
@@ -113,6 +117,10 @@ void HistoryStore::enqueue(Task task, size_t textBytes) {
 }
 
 void HistoryStore::writerLoop() {
+    // Background work: the history is written when the downloads, the window and the other
+    // programs leave the processor free, and never slows a check down (a thread's own nice value
+    // on Linux; a failure leaves the thread as it was).
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
     std::unique_lock lock(queueMutex_);
     for (;;) {
         queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
