@@ -158,12 +158,13 @@ TEST(Utf8Test, EncodesAndReplacesUnpairedSurrogates) {
 // The count must equal the encoder's bytes for every length (the wide blocks and the rest after
 // them) and across the point where the narrow lane counts are summed.
 TEST(Utf8Test, LengthCountsTheEncodedBytes) {
-    const char16_t kinds[] = {u'a', u'\u00E9', u'\u20AC', 0xD83D, u'\u07FF', u'\u0800', u'\u007F'};
+    const char16_t kinds[] = {u'a',      u'b',      u'<',   u'\u007F', u'z',
+                              u'\u00E9', u'\u20AC', 0xD83D, u'\u07FF', u'\u0800'};
     std::u16string text;
     uint32_t seed = 7;
     while (text.size() < 300'000) {
         seed = seed * 1103515245u + 12345u;
-        const char16_t unit = kinds[(seed >> 16) % 7];
+        const char16_t unit = kinds[(seed >> 16) % 10];
         text.push_back(unit);
         if (unit == 0xD83D) text.push_back(0xDE00);
     }
@@ -173,6 +174,7 @@ TEST(Utf8Test, LengthCountsTheEncodedBytes) {
         EXPECT_EQ(Utf8Length(part), static_cast<int64_t>(ToUtf8(part).size())) << length;
     }
     EXPECT_EQ(Utf8Length(text), static_cast<int64_t>(ToUtf8(text).size()));
+    EXPECT_EQ(FromUtf8(ToUtf8(text)), text);  // the encoder's ASCII runs and the rest between them
     EXPECT_EQ(Utf8Length(std::u16string(200'000, u'\u4E00')), 600'000);
     EXPECT_EQ(Utf8Length(u"a\xD83D"), 3);  // an unpaired surrogate counts two
 }
