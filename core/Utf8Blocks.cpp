@@ -199,118 +199,191 @@ void DecodeBlocksSse2(const unsigned char* in, size_t n, size_t& i, char16_t* ou
 VANTREL_AVX2 __m256i Set32(int byte) {
     return _mm256_set1_epi8(static_cast<char>(byte));
 }
-VANTREL_AVX2 __m256i AtLeast32(__m256i x, int t) {
-    return _mm256_cmpeq_epi8(_mm256_max_epu8(x, Set32(t)), x);
-}
 VANTREL_AVX2 uint32_t Mask32(__m256i x) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(x));
 }
-// The 16 bytes of one half as 16-bit units.
-VANTREL_AVX2 __m256i Widen(__m256i x, bool upper) {
-    return _mm256_cvtepu8_epi16(upper ? _mm256_extracti128_si256(x, 1) : _mm256_castsi256_si128(x));
-}
-// HighSurrogates over 16 positions.
-VANTREL_AVX2 __m256i HighSurrogates16(__m256i b0, __m256i b1, __m256i b2) {
-    const __m256i bits =
-        _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b2, _mm256_set1_epi16(7)), 8),
-                                        _mm256_slli_epi16(_mm256_and_si256(b1, _mm256_set1_epi16(0x3F)), 2)),
-                        _mm256_and_si256(_mm256_srli_epi16(b0, 4), _mm256_set1_epi16(3)));
-    return _mm256_add_epi16(bits, _mm256_set1_epi16(static_cast<short>(0xD7C0)));
-}
-VANTREL_AVX2 __m256i Units16(__m256i x0, __m256i x1, __m256i x2, bool upper) {
-    return _mm256_or_si256(Widen(x0, upper), _mm256_or_si256(_mm256_slli_epi16(Widen(x1, upper), 6),
-                                                             _mm256_slli_epi16(Widen(x2, upper), 12)));
+// A 16-entry table in both halves: _mm256_shuffle_epi8 looks up within each half.
+VANTREL_AVX2 __m256i Table32(const unsigned char (&t)[16]) {
+    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+    return _mm256_broadcastsi128_si256(half);
 }
 
-// The rule of DecodeBlock over 32 bytes at once (33 readable), where the processor has AVX2. The
-// byte shifts across the block edge take the 16 bytes before each half; units come out as two
-// runs of 16 in position order.
-VANTREL_AVX2 bool DecodeBlock32(const unsigned char* in, __m256i& prev, __m256i& lo, __m256i& hi,
-                                uint32_t& emit) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-    const __m256i zero = _mm256_setzero_si256();
+// Checking a block takes three table look-ups per byte instead of a compare per rule. Each pair of
+// neighbouring bytes is looked up by three nibbles (the high and the low one of the byte before, the
+// high one of this byte); each bit below stands for one way a pair is ill-formed (RFC 3629,
+// section 4), and a pair is ill-formed where the three entries share a bit.
+enum : unsigned char {
+    kLeadAlone = 0x01,  // a lead byte before ASCII or another lead
+    kStray = 0x02,      // a continuation byte after ASCII
+    kOverlong3 = 0x04,  // E0 before 80..9F
+    kTooLarge = 0x08,   // F4..FF before 90..BF
+    kSurrogate = 0x10,  // ED before A0..BF
+    kOverlong2 = 0x20,  // C0 or C1 before a continuation byte
+    kBelow90 = 0x40,    // F0 (overlong) or F5..FF (never used) before 80..8F
+    kTwoConts = 0x80,   // two continuation bytes: well-formed only where a lead wants a third or fourth
+    kAnyLow = kLeadAlone | kStray | kTwoConts,  // these do not depend on the low nibble
+};
+// The tables, by nibble 0 to F.
+// clang-format off
+constexpr unsigned char kByHighBefore[16] = {
+    kStray, kStray, kStray, kStray, kStray, kStray, kStray, kStray,  // ASCII
+    kTwoConts, kTwoConts, kTwoConts, kTwoConts,                      // continuation bytes
+    kLeadAlone | kOverlong2,                                         // C0..CF
+    kLeadAlone,                                                      // D0..DF
+    kLeadAlone | kOverlong3 | kSurrogate,                            // E0..EF
+    kLeadAlone | kTooLarge | kBelow90,                               // F0..FF
+};
+constexpr unsigned char kByLowBefore[16] = {
+    kAnyLow | kOverlong3 | kOverlong2 | kBelow90,  // C0, E0, F0
+    kAnyLow | kOverlong2,                          // C1
+    kAnyLow, kAnyLow,
+    kAnyLow | kTooLarge,                           // F4
+    kAnyLow | kTooLarge | kBelow90, kAnyLow | kTooLarge | kBelow90, kAnyLow | kTooLarge | kBelow90,
+    kAnyLow | kTooLarge | kBelow90, kAnyLow | kTooLarge | kBelow90, kAnyLow | kTooLarge | kBelow90,
+    kAnyLow | kTooLarge | kBelow90, kAnyLow | kTooLarge | kBelow90,
+    kAnyLow | kTooLarge | kBelow90 | kSurrogate,   // ED
+    kAnyLow | kTooLarge | kBelow90, kAnyLow | kTooLarge | kBelow90,
+};
+constexpr unsigned char kByHigh[16] = {
+    kLeadAlone, kLeadAlone, kLeadAlone, kLeadAlone, kLeadAlone, kLeadAlone, kLeadAlone, kLeadAlone,
+    kStray | kTwoConts | kOverlong2 | kOverlong3 | kBelow90,   // 80..8F
+    kStray | kTwoConts | kOverlong2 | kOverlong3 | kTooLarge,  // 90..9F
+    kStray | kTwoConts | kOverlong2 | kSurrogate | kTooLarge,  // A0..AF
+    kStray | kTwoConts | kOverlong2 | kSurrogate | kTooLarge,  // B0..BF
+    kLeadAlone, kLeadAlone, kLeadAlone, kLeadAlone,            // leads
+};
+// clang-format on
+
+// All ASCII: one unit per byte, in order. The unit of the last byte belongs to the text unless a
+// continuation byte follows (a stray one, which the byte-wise rule must see with the byte before).
+VANTREL_AVX2 size_t StoreAscii32(__m256i v, uint32_t nextIsCont, char16_t* out) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                        _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
+    return 32 - nextIsCont;
+}
+
+// Decodes the 32 bytes `v` at `in` (33 readable), not all ASCII, when they continue well-formed
+// text; b1, b2 and b3 hold the bytes one, two and three positions before each (zeros before the
+// start of a run). The rule of DecodeBlock, with the units built as bytes: `a` gets the units of
+// positions 0-7 and 16-23, `b` those of 8-15 and 24-31 (the order of the unpacking instructions,
+// which work within each half), and `emit` the positions whose unit belongs to the text.
+VANTREL_AVX2 bool DecodeBlock32(const unsigned char* in, __m256i v, __m256i b1, __m256i b2, __m256i b3,
+                                __m256i& a, __m256i& b, uint32_t& emit) {
+    const __m256i zero = _mm256_setzero_si256(), low4 = Set32(0x0F);
+    const __m256i pairs = _mm256_and_si256(
+        _mm256_and_si256(
+            _mm256_shuffle_epi8(Table32(kByHighBefore), _mm256_and_si256(_mm256_srli_epi16(b1, 4), low4)),
+            _mm256_shuffle_epi8(Table32(kByLowBefore), _mm256_and_si256(b1, low4))),
+        _mm256_shuffle_epi8(Table32(kByHigh), _mm256_and_si256(_mm256_srli_epi16(v, 4), low4)));
+    // The top bit of each byte set where a lead two back wants a third byte (E0 and up) or three
+    // back a fourth (F0 and up): exactly there must two continuation bytes meet.
+    const __m256i third = _mm256_subs_epu8(b2, Set32(0xE0 - 0x80));
+    const __m256i fourth = _mm256_subs_epu8(b3, Set32(0xF0 - 0x80));
+    const __m256i error =
+        _mm256_xor_si256(pairs, _mm256_and_si256(_mm256_or_si256(third, fourth), Set32(0x80)));
+    // The last byte is paired with the next block's first only there: here it must be a byte that
+    // occurs at all (the 16-byte blocks that may follow check their bytes only as leads), and a
+    // sequence that goes on past the block needs a continuation byte next.
+    const unsigned last = in[31];
     const uint32_t nextIsCont = (in[32] & 0xC0) == 0x80 ? 1u : 0u;
-    if (Mask32(v) == 0) {
-        lo = Widen(v, false);
-        hi = Widen(v, true);
-        emit = 0x7FFFFFFFu | ((nextIsCont ^ 1u) << 31);
-        prev = v;
-        return true;
-    }
-    // Per half: the 16 bytes before it, then the bytes one, two and three positions back.
-    const __m256i before = _mm256_permute2x128_si256(prev, v, 0x21);
-    const __m256i b1 = _mm256_alignr_epi8(v, before, 15);
-    const __m256i b2 = _mm256_alignr_epi8(v, before, 14);
-    const __m256i b3 = _mm256_alignr_epi8(v, before, 13);
-    const __m256i nonAscii = _mm256_cmpgt_epi8(zero, v);
-    const __m256i lead2 = AtLeast32(v, 0xC0), lead3 = AtLeast32(v, 0xE0), lead4 = AtLeast32(v, 0xF0);
-    const uint32_t cont = Mask32(_mm256_andnot_si256(lead2, nonAscii));
-    const __m256i b1Lead2 = AtLeast32(b1, 0xC0), b1Lead3 = AtLeast32(b1, 0xE0);
-    const __m256i b2Lead3 = AtLeast32(b2, 0xE0), b2Lead4 = AtLeast32(b2, 0xF0);
-    const __m256i b3Lead4 = AtLeast32(b3, 0xF0);
-    const uint32_t wanted = Mask32(_mm256_or_si256(_mm256_or_si256(b1Lead2, b2Lead3), b3Lead4));
-    const uint32_t wantedNext = ((Mask32(lead2) >> 31) | (Mask32(lead3) >> 30) | (Mask32(lead4) >> 29)) & 1u;
-    __m256i bad =
-        _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_and_si256(v, Set32(0xFE)), Set32(0xC0)), AtLeast32(v, 0xF5));
-    const __m256i belowA0 = _mm256_andnot_si256(AtLeast32(v, 0xA0), Set32(0xFF));
-    const __m256i below90 = _mm256_andnot_si256(AtLeast32(v, 0x90), Set32(0xFF));
-    bad = _mm256_or_si256(bad, _mm256_and_si256(_mm256_cmpeq_epi8(b1, Set32(0xE0)), belowA0));
-    bad = _mm256_or_si256(bad, _mm256_andnot_si256(belowA0, _mm256_cmpeq_epi8(b1, Set32(0xED))));
-    bad = _mm256_or_si256(bad, _mm256_and_si256(_mm256_cmpeq_epi8(b1, Set32(0xF0)), below90));
-    bad = _mm256_or_si256(bad, _mm256_andnot_si256(below90, _mm256_cmpeq_epi8(b1, Set32(0xF4))));
-    if ((wanted ^ cont) != 0 || (wantedNext & ~nextIsCont) != 0 || Mask32(bad) != 0) return false;
+    const uint32_t wantsNext =
+        (last >= 0xC0 ? 1u : 0u) | (in[30] >= 0xE0 ? 1u : 0u) | (in[29] >= 0xF0 ? 1u : 0u);
+    const uint32_t neverUsed = (last - 0xC0u < 2u ? 1u : 0u) | (last >= 0xF5 ? 1u : 0u);
+    if (!_mm256_testz_si256(error, error) || ((wantsNext & ~nextIsCont) | neverUsed) != 0) return false;
 
-    const __m256i ascii = _mm256_cmpeq_epi8(nonAscii, zero);
-    const __m256i two = _mm256_andnot_si256(b1Lead3, b1Lead2);
-    const __m256i three = _mm256_andnot_si256(b2Lead4, b2Lead3);
-    const __m256i low = b3Lead4;
-    const __m256i high = b2Lead4;
-    const __m256i m0 = _mm256_or_si256(Set32(0x3F), _mm256_and_si256(ascii, Set32(0x40)));
-    const __m256i m1 = _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(two, Set32(0x1F)), _mm256_and_si256(three, Set32(0x3F))),
-        _mm256_and_si256(low, Set32(0x0F)));
-    const __m256i x0 = _mm256_and_si256(v, m0);
-    const __m256i x1 = _mm256_or_si256(_mm256_and_si256(b1, m1), _mm256_and_si256(low, Set32(0x30)));
-    const __m256i x2 = _mm256_or_si256(_mm256_and_si256(b2, _mm256_and_si256(three, Set32(0x0F))),
-                                       _mm256_and_si256(low, Set32(0x0D)));
-    lo = Units16(x0, x1, x2, false);
-    hi = Units16(x0, x1, x2, true);
-    const uint32_t highMask = Mask32(high);
+    // Each unit as two bytes, from the byte where its character ends (b0) and the two before:
+    // low byte: b0's six bits (seven for ASCII) and the last two of b1; high byte: four more of b1,
+    // then the four of a three-byte lead two back, or DC for a low surrogate (a four-byte lead three
+    // back: DC keeps b1's last two bits and covers the two above them, which belong to the high
+    // surrogate). b1 counts only where b0 is no ASCII.
+    const __m256i c1 = _mm256_and_si256(b1, _mm256_cmpgt_epi8(zero, v));
+    const __m256i lowBytes = _mm256_or_si256(_mm256_and_si256(v, Set32(0x7F)),
+                                             _mm256_and_si256(_mm256_slli_epi16(c1, 6), Set32(0xC0)));
+    // Past E0 in b2: its low nibble (the 16-bit shift carries nothing that the mask keeps).
+    const __m256i lead3 =
+        _mm256_and_si256(_mm256_slli_epi16(_mm256_subs_epu8(b2, Set32(0xE0)), 4), Set32(0xF0));
+    const __m256i lowSurrogate = _mm256_and_si256(_mm256_cmpgt_epi8(zero, fourth), Set32(0xDC));
+    const __m256i highBytes = _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(c1, 2), low4), lead3), lowSurrogate);
+    a = _mm256_unpacklo_epi8(lowBytes, highBytes);
+    b = _mm256_unpackhi_epi8(lowBytes, highBytes);
+
+    // On the third byte of a four-byte sequence (a lead two back) the same rule gave the code point
+    // shifted right by six; the high surrogate is D800 plus (code point - 10000) shifted right by
+    // ten, which is D7C0 plus the code point shifted right by ten.
+    const __m256i highs = _mm256_subs_epu8(b2, Set32(0xF0 - 0x80));  // top bit set from F0 on
+    const uint32_t highMask = Mask32(highs);
     if (highMask != 0) {
-        const __m256i hl = _mm256_cvtepi8_epi16(_mm256_castsi256_si128(high));
-        const __m256i hh = _mm256_cvtepi8_epi16(_mm256_extracti128_si256(high, 1));
-        lo =
-            _mm256_blendv_epi8(lo, HighSurrogates16(Widen(v, false), Widen(b1, false), Widen(b2, false)), hl);
-        hi = _mm256_blendv_epi8(hi, HighSurrogates16(Widen(v, true), Widen(b1, true), Widen(b2, true)), hh);
+        const __m256i base = _mm256_set1_epi16(static_cast<short>(0xD7C0));
+        a = _mm256_blendv_epi8(a, _mm256_add_epi16(_mm256_srli_epi16(a, 4), base),
+                               _mm256_unpacklo_epi8(highs, highs));
+        b = _mm256_blendv_epi8(b, _mm256_add_epi16(_mm256_srli_epi16(b, 4), base),
+                               _mm256_unpackhi_epi8(highs, highs));
     }
+    // A character ends where the next byte is no continuation byte.
+    const uint32_t cont = Mask32(_mm256_cmpgt_epi8(Set32(0xC0), v));
     emit = (~cont >> 1) | ((nextIsCont ^ 1u) << 31) | highMask;
-    prev = v;
     return true;
 }
 
-// Stores the emitted units of 16 positions in order (a byte shuffle per eight); returns how many.
-VANTREL_AVX2 size_t Pack16(__m256i units, uint32_t emit, char16_t* out) {
-    const unsigned first = emit & 0xFFu, second = (emit >> 8) & 0xFFu;
-    const __m256i shuffle = _mm256_inserti128_si256(
+// A shuffle for each half: one row of the pack table each.
+VANTREL_AVX2 __m256i PackShuffle(unsigned first, unsigned second) {
+    return _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[first]))),
         _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[second])), 1);
-    const __m256i packed = _mm256_shuffle_epi8(units, shuffle);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPack.count[first]),
-                     _mm256_extracti128_si256(packed, 1));
-    return kPack.count[first] + kPack.count[second];
+}
+
+// Stores the emitted units of the 32 positions of DecodeBlock32 in order; returns how many.
+VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
+    const unsigned e0 = emit & 0xFFu, e1 = (emit >> 8) & 0xFFu, e2 = (emit >> 16) & 0xFFu, e3 = emit >> 24;
+    const __m256i pa = _mm256_shuffle_epi8(a, PackShuffle(e0, e2));
+    const __m256i pb = _mm256_shuffle_epi8(b, PackShuffle(e1, e3));
+    size_t w = 0;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(pa));
+    w += kPack.count[e0];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), _mm256_castsi256_si128(pb));
+    w += kPack.count[e1];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), _mm256_extracti128_si256(pa, 1));
+    w += kPack.count[e2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), _mm256_extracti128_si256(pb, 1));
+    return w + kPack.count[e3];
 }
 
 [[gnu::target("avx2")]] void DecodeBlocksAvx2(const unsigned char* in, size_t n, size_t& i, char16_t* out,
                                               size_t& w) {
-    __m256i prev = _mm256_setzero_si256(), lo, hi;
+    const size_t begin = i;
+    __m256i a, b;
     uint32_t emit;
-    for (; i + 33 <= n && DecodeBlock32(in + i, prev, lo, hi, emit); i += 32) {
-        w += Pack16(lo, emit, out + w);
-        w += Pack16(hi, emit >> 16, out + w);
+    for (; i + 33 <= n; i += 32) {
+        const unsigned char* block = in + i;
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+        if (Mask32(v) == 0) {
+            // Whatever came before ended with the last block (it checked this byte).
+            w += StoreAscii32(v, (block[32] & 0xC0) == 0x80 ? 1u : 0u, out + w);
+            continue;
+        }
+        __m256i b1, b2, b3;
+        if (i == begin) {
+            // Zeros before the run: each half shifted with the 16 bytes before it.
+            const __m256i before = _mm256_permute2x128_si256(v, v, 0x08);
+            b1 = _mm256_alignr_epi8(v, before, 15);
+            b2 = _mm256_alignr_epi8(v, before, 14);
+            b3 = _mm256_alignr_epi8(v, before, 13);
+        } else {
+            // The bytes before were decoded with the last block: read them again, which costs
+            // less than shifting them in.
+            b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 1));
+            b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 2));
+            b3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 3));
+        }
+        if (!DecodeBlock32(block, v, b1, b2, b3, a, b, emit)) break;
+        w += Pack32(a, b, emit, out + w);
     }
     // The rest in blocks of 16, going on from the last 16 bytes decoded.
-    __m128i prev16 = _mm256_extracti128_si256(prev, 1), lo16, hi16;
+    __m128i prev16 =
+        i > begin ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - 16)) : _mm_setzero_si128();
+    __m128i lo16, hi16;
     unsigned emit16;
     for (; i + 17 <= n && DecodeBlock(in + i, prev16, lo16, hi16, emit16); i += 16)
         w += PackShuffles()(lo16, hi16, emit16, out + w);
