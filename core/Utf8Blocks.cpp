@@ -350,9 +350,12 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
     return w + kPack.count[e3];
 }
 
-[[gnu::target("avx2")]] void DecodeBlocksAvx2(const unsigned char* in, size_t n, size_t& i, char16_t* out,
-                                              size_t& w) {
-    const size_t begin = i;
+[[gnu::target("avx2")]] void DecodeBlocksAvx2(const unsigned char* in, size_t n, size_t& read, char16_t* out,
+                                              size_t& written) {
+    // Counted in locals: a vector store may alias anything, so the compiler would otherwise keep
+    // the counts in memory and read them back after every block.
+    const size_t begin = read;
+    size_t i = read, w = written;
     __m256i a, b;
     uint32_t emit;
     for (; i + 33 <= n; i += 32) {
@@ -387,6 +390,8 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
     unsigned emit16;
     for (; i + 17 <= n && DecodeBlock(in + i, prev16, lo16, hi16, emit16); i += 16)
         w += PackShuffles()(lo16, hi16, emit16, out + w);
+    read = i;
+    written = w;
 }
 
 #undef VANTREL_AVX2
