@@ -263,25 +263,52 @@ VANTREL_AVX2 size_t StoreAscii32(__m256i v, uint32_t nextIsCont, char16_t* out) 
     return 32 - nextIsCont;
 }
 
+// The constants of DecodeBlock32 (named by value), made once per run of blocks. GCC would
+// otherwise build each one anew inside the loop from a general register (three instructions, one
+// of them on the shuffle port) rather than keep it; the empty asm hides where a value came from,
+// so it is made once and kept in a register or on the stack.
+struct Avx2Constants {
+    __m256i c0F, c60, c70, c80, c7F, cC0, cE0, cF0, cDC, cD7C0;
+    __m256i byHighBefore, byLowBefore, byHigh;
+};
+VANTREL_AVX2 __m256i Kept(__m256i x) {
+    asm("" : "+x"(x));
+    return x;
+}
+VANTREL_AVX2 Avx2Constants MakeAvx2Constants() {
+    return {Kept(Set32(0x0F)),
+            Kept(Set32(0x60)),
+            Kept(Set32(0x70)),
+            Kept(Set32(0x80)),
+            Kept(Set32(0x7F)),
+            Kept(Set32(0xC0)),
+            Kept(Set32(0xE0)),
+            Kept(Set32(0xF0)),
+            Kept(Set32(0xDC)),
+            Kept(_mm256_set1_epi16(static_cast<short>(0xD7C0))),
+            Kept(Table32(kByHighBefore)),
+            Kept(Table32(kByLowBefore)),
+            Kept(Table32(kByHigh))};
+}
+
 // Decodes the 32 bytes `v` at `in` (33 readable), not all ASCII, when they continue well-formed
 // text; b1, b2 and b3 hold the bytes one, two and three positions before each (zeros before the
 // start of a run). The rule of DecodeBlock, with the units built as bytes: `a` gets the units of
 // positions 0-7 and 16-23, `b` those of 8-15 and 24-31 (the order of the unpacking instructions,
 // which work within each half), and `emit` the positions whose unit belongs to the text.
-VANTREL_AVX2 bool DecodeBlock32(const unsigned char* in, __m256i v, __m256i b1, __m256i b2, __m256i b3,
-                                __m256i& a, __m256i& b, uint32_t& emit) {
-    const __m256i zero = _mm256_setzero_si256(), low4 = Set32(0x0F);
+VANTREL_AVX2 bool DecodeBlock32(const Avx2Constants& k, const unsigned char* in, __m256i v, __m256i b1,
+                                __m256i b2, __m256i b3, __m256i& a, __m256i& b, uint32_t& emit) {
+    const __m256i zero = _mm256_setzero_si256(), low4 = k.c0F;
     const __m256i pairs = _mm256_and_si256(
         _mm256_and_si256(
-            _mm256_shuffle_epi8(Table32(kByHighBefore), _mm256_and_si256(_mm256_srli_epi16(b1, 4), low4)),
-            _mm256_shuffle_epi8(Table32(kByLowBefore), _mm256_and_si256(b1, low4))),
-        _mm256_shuffle_epi8(Table32(kByHigh), _mm256_and_si256(_mm256_srli_epi16(v, 4), low4)));
+            _mm256_shuffle_epi8(k.byHighBefore, _mm256_and_si256(_mm256_srli_epi16(b1, 4), low4)),
+            _mm256_shuffle_epi8(k.byLowBefore, _mm256_and_si256(b1, low4))),
+        _mm256_shuffle_epi8(k.byHigh, _mm256_and_si256(_mm256_srli_epi16(v, 4), low4)));
     // The top bit of each byte set where a lead two back wants a third byte (E0 and up) or three
     // back a fourth (F0 and up): exactly there must two continuation bytes meet.
-    const __m256i third = _mm256_subs_epu8(b2, Set32(0xE0 - 0x80));
-    const __m256i fourth = _mm256_subs_epu8(b3, Set32(0xF0 - 0x80));
-    const __m256i error =
-        _mm256_xor_si256(pairs, _mm256_and_si256(_mm256_or_si256(third, fourth), Set32(0x80)));
+    const __m256i third = _mm256_subs_epu8(b2, k.c60);   // E0 - 80
+    const __m256i fourth = _mm256_subs_epu8(b3, k.c70);  // F0 - 80
+    const __m256i error = _mm256_xor_si256(pairs, _mm256_and_si256(_mm256_or_si256(third, fourth), k.c80));
     // The last byte is paired with the next block's first only there: here it must be a byte that
     // occurs at all (the 16-byte blocks that may follow check their bytes only as leads), and a
     // sequence that goes on past the block needs a continuation byte next.
@@ -298,12 +325,11 @@ VANTREL_AVX2 bool DecodeBlock32(const unsigned char* in, __m256i v, __m256i b1, 
     // back: DC keeps b1's last two bits and covers the two above them, which belong to the high
     // surrogate). b1 counts only where b0 is no ASCII.
     const __m256i c1 = _mm256_and_si256(b1, _mm256_cmpgt_epi8(zero, v));
-    const __m256i lowBytes = _mm256_or_si256(_mm256_and_si256(v, Set32(0x7F)),
-                                             _mm256_and_si256(_mm256_slli_epi16(c1, 6), Set32(0xC0)));
+    const __m256i lowBytes =
+        _mm256_or_si256(_mm256_and_si256(v, k.c7F), _mm256_and_si256(_mm256_slli_epi16(c1, 6), k.cC0));
     // Past E0 in b2: its low nibble (the 16-bit shift carries nothing that the mask keeps).
-    const __m256i lead3 =
-        _mm256_and_si256(_mm256_slli_epi16(_mm256_subs_epu8(b2, Set32(0xE0)), 4), Set32(0xF0));
-    const __m256i lowSurrogate = _mm256_and_si256(_mm256_cmpgt_epi8(zero, fourth), Set32(0xDC));
+    const __m256i lead3 = _mm256_and_si256(_mm256_slli_epi16(_mm256_subs_epu8(b2, k.cE0), 4), k.cF0);
+    const __m256i lowSurrogate = _mm256_and_si256(_mm256_cmpgt_epi8(zero, fourth), k.cDC);
     const __m256i highBytes = _mm256_or_si256(
         _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(c1, 2), low4), lead3), lowSurrogate);
     a = _mm256_unpacklo_epi8(lowBytes, highBytes);
@@ -312,17 +338,16 @@ VANTREL_AVX2 bool DecodeBlock32(const unsigned char* in, __m256i v, __m256i b1, 
     // On the third byte of a four-byte sequence (a lead two back) the same rule gave the code point
     // shifted right by six; the high surrogate is D800 plus (code point - 10000) shifted right by
     // ten, which is D7C0 plus the code point shifted right by ten.
-    const __m256i highs = _mm256_subs_epu8(b2, Set32(0xF0 - 0x80));  // top bit set from F0 on
+    const __m256i highs = _mm256_subs_epu8(b2, k.c70);  // top bit set from F0 on (F0 - 80 = 70)
     const uint32_t highMask = Mask32(highs);
     if (highMask != 0) {
-        const __m256i base = _mm256_set1_epi16(static_cast<short>(0xD7C0));
-        a = _mm256_blendv_epi8(a, _mm256_add_epi16(_mm256_srli_epi16(a, 4), base),
+        a = _mm256_blendv_epi8(a, _mm256_add_epi16(_mm256_srli_epi16(a, 4), k.cD7C0),
                                _mm256_unpacklo_epi8(highs, highs));
-        b = _mm256_blendv_epi8(b, _mm256_add_epi16(_mm256_srli_epi16(b, 4), base),
+        b = _mm256_blendv_epi8(b, _mm256_add_epi16(_mm256_srli_epi16(b, 4), k.cD7C0),
                                _mm256_unpackhi_epi8(highs, highs));
     }
     // A character ends where the next byte is no continuation byte.
-    const uint32_t cont = Mask32(_mm256_cmpgt_epi8(Set32(0xC0), v));
+    const uint32_t cont = Mask32(_mm256_cmpgt_epi8(k.cC0, v));
     emit = (~cont >> 1) | ((nextIsCont ^ 1u) << 31) | highMask;
     return true;
 }
@@ -356,6 +381,7 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
     // the counts in memory and read them back after every block.
     const size_t begin = read;
     size_t i = read, w = written;
+    const Avx2Constants k = MakeAvx2Constants();
     __m256i a, b;
     uint32_t emit;
     for (; i + 33 <= n; i += 32) {
@@ -380,7 +406,7 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
             b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 2));
             b3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 3));
         }
-        if (!DecodeBlock32(block, v, b1, b2, b3, a, b, emit)) break;
+        if (!DecodeBlock32(k, block, v, b1, b2, b3, a, b, emit)) break;
         w += Pack32(a, b, emit, out + w);
     }
     // The rest in blocks of 16, going on from the last 16 bytes decoded.
