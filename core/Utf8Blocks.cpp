@@ -254,13 +254,11 @@ constexpr unsigned char kByHigh[16] = {
 };
 // clang-format on
 
-// All ASCII: one unit per byte, in order. The unit of the last byte belongs to the text unless a
-// continuation byte follows (a stray one, which the byte-wise rule must see with the byte before).
-VANTREL_AVX2 size_t StoreAscii32(__m256i v, uint32_t nextIsCont, char16_t* out) {
+// All ASCII: one unit per byte, in order.
+VANTREL_AVX2 void StoreAscii32(__m256i v, char16_t* out) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
                         _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
-    return 32 - nextIsCont;
 }
 
 // The constants of DecodeBlock32 (named by value), made once per run of blocks. GCC would
@@ -293,31 +291,29 @@ VANTREL_AVX2 Avx2Constants MakeAvx2Constants() {
 
 // Decodes the 32 bytes `v` at `in` (33 readable), not all ASCII, when they continue well-formed
 // text; b1, b2 and b3 hold the bytes one, two and three positions before each (zeros before the
-// start of a run). The rule of DecodeBlock, with the units built as bytes: `a` gets the units of
-// positions 0-7 and 16-23, `b` those of 8-15 and 24-31 (the order of the unpacking instructions,
-// which work within each half), and `emit` the positions whose unit belongs to the text.
-VANTREL_AVX2 bool DecodeBlock32(const Avx2Constants& k, const unsigned char* in, __m256i v, __m256i b1,
-                                __m256i b2, __m256i b3, __m256i& a, __m256i& b, uint32_t& emit) {
+// start of a run), `next` the bytes one position after. The rule of DecodeBlock, with the units
+// built as bytes: `a` gets the units of positions 0-7 and 16-23, `b` those of 8-15 and 24-31 (the
+// order of the unpacking instructions, which work within each half), and `emit` the positions
+// whose unit belongs to the text.
+//
+// Each byte of `next` is checked with the one before it, so the last byte of the block is checked
+// with the first of the next, and a sequence cut by the block's end goes on with the continuation
+// bytes it wants. The first byte of the block was checked with the last block (at the start of a
+// run, the caller checks that it is no continuation byte).
+VANTREL_AVX2 bool DecodeBlock32(const Avx2Constants& k, __m256i v, __m256i b1, __m256i b2, __m256i b3,
+                                __m256i next, __m256i& a, __m256i& b, uint32_t& emit) {
     const __m256i zero = _mm256_setzero_si256(), low4 = k.c0F;
     const __m256i pairs = _mm256_and_si256(
-        _mm256_and_si256(
-            _mm256_shuffle_epi8(k.byHighBefore, _mm256_and_si256(_mm256_srli_epi16(b1, 4), low4)),
-            _mm256_shuffle_epi8(k.byLowBefore, _mm256_and_si256(b1, low4))),
-        _mm256_shuffle_epi8(k.byHigh, _mm256_and_si256(_mm256_srli_epi16(v, 4), low4)));
-    // The top bit of each byte set where a lead two back wants a third byte (E0 and up) or three
-    // back a fourth (F0 and up): exactly there must two continuation bytes meet.
-    const __m256i third = _mm256_subs_epu8(b2, k.c60);   // E0 - 80
-    const __m256i fourth = _mm256_subs_epu8(b3, k.c70);  // F0 - 80
+        _mm256_and_si256(_mm256_shuffle_epi8(k.byHighBefore, _mm256_and_si256(_mm256_srli_epi16(v, 4), low4)),
+                         _mm256_shuffle_epi8(k.byLowBefore, _mm256_and_si256(v, low4))),
+        _mm256_shuffle_epi8(k.byHigh, _mm256_and_si256(_mm256_srli_epi16(next, 4), low4)));
+    // The top bit set where the byte of `next` has a lead two back that wants a third byte (E0 and
+    // up) or three back that wants a fourth (F0 and up): exactly there must two continuation bytes
+    // meet.
+    const __m256i third = _mm256_subs_epu8(b1, k.c60);   // E0 - 80
+    const __m256i fourth = _mm256_subs_epu8(b2, k.c70);  // F0 - 80
     const __m256i error = _mm256_xor_si256(pairs, _mm256_and_si256(_mm256_or_si256(third, fourth), k.c80));
-    // The last byte is paired with the next block's first only there: here it must be a byte that
-    // occurs at all (the 16-byte blocks that may follow check their bytes only as leads), and a
-    // sequence that goes on past the block needs a continuation byte next.
-    const unsigned last = in[31];
-    const uint32_t nextIsCont = (in[32] & 0xC0) == 0x80 ? 1u : 0u;
-    const uint32_t wantsNext =
-        (last >= 0xC0 ? 1u : 0u) | (in[30] >= 0xE0 ? 1u : 0u) | (in[29] >= 0xF0 ? 1u : 0u);
-    const uint32_t neverUsed = (last - 0xC0u < 2u ? 1u : 0u) | (last >= 0xF5 ? 1u : 0u);
-    if (!_mm256_testz_si256(error, error) || ((wantsNext & ~nextIsCont) | neverUsed) != 0) return false;
+    if (!_mm256_testz_si256(error, error)) return false;
 
     // Each unit as two bytes, from the byte where its character ends (b0) and the two before:
     // low byte: b0's six bits (seven for ASCII) and the last two of b1; high byte: four more of b1,
@@ -329,26 +325,26 @@ VANTREL_AVX2 bool DecodeBlock32(const Avx2Constants& k, const unsigned char* in,
         _mm256_or_si256(_mm256_and_si256(v, k.c7F), _mm256_and_si256(_mm256_slli_epi16(c1, 6), k.cC0));
     // Past E0 in b2: its low nibble (the 16-bit shift carries nothing that the mask keeps).
     const __m256i lead3 = _mm256_and_si256(_mm256_slli_epi16(_mm256_subs_epu8(b2, k.cE0), 4), k.cF0);
-    const __m256i lowSurrogate = _mm256_and_si256(_mm256_cmpgt_epi8(zero, fourth), k.cDC);
+    const __m256i lowSurrogate =
+        _mm256_and_si256(_mm256_cmpgt_epi8(zero, _mm256_subs_epu8(b3, k.c70)), k.cDC);
     const __m256i highBytes = _mm256_or_si256(
         _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(c1, 2), low4), lead3), lowSurrogate);
     a = _mm256_unpacklo_epi8(lowBytes, highBytes);
     b = _mm256_unpackhi_epi8(lowBytes, highBytes);
 
-    // On the third byte of a four-byte sequence (a lead two back) the same rule gave the code point
-    // shifted right by six; the high surrogate is D800 plus (code point - 10000) shifted right by
-    // ten, which is D7C0 plus the code point shifted right by ten.
-    const __m256i highs = _mm256_subs_epu8(b2, k.c70);  // top bit set from F0 on (F0 - 80 = 70)
-    const uint32_t highMask = Mask32(highs);
+    // On the third byte of a four-byte sequence (a lead two back: `fourth` above, one position on)
+    // the same rule gave the code point shifted right by six; the high surrogate is D800 plus
+    // (code point - 10000) shifted right by ten, which is D7C0 plus the code point shifted right by
+    // ten.
+    const uint32_t highMask = Mask32(fourth);
     if (highMask != 0) {
         a = _mm256_blendv_epi8(a, _mm256_add_epi16(_mm256_srli_epi16(a, 4), k.cD7C0),
-                               _mm256_unpacklo_epi8(highs, highs));
+                               _mm256_unpacklo_epi8(fourth, fourth));
         b = _mm256_blendv_epi8(b, _mm256_add_epi16(_mm256_srli_epi16(b, 4), k.cD7C0),
-                               _mm256_unpackhi_epi8(highs, highs));
+                               _mm256_unpackhi_epi8(fourth, fourth));
     }
     // A character ends where the next byte is no continuation byte.
-    const uint32_t cont = Mask32(_mm256_cmpgt_epi8(k.cC0, v));
-    emit = (~cont >> 1) | ((nextIsCont ^ 1u) << 31) | highMask;
+    emit = ~Mask32(_mm256_cmpgt_epi8(k.cC0, next)) | highMask;
     return true;
 }
 
@@ -388,13 +384,21 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
         const unsigned char* block = in + i;
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
         if (Mask32(v) == 0) {
-            // Whatever came before ended with the last block (it checked this byte).
-            w += StoreAscii32(v, (block[32] & 0xC0) == 0x80 ? 1u : 0u, out + w);
+            // Whatever came before ended with the last block (it checked this byte). A stray
+            // continuation byte next is left to the byte-wise rule, with the byte before it.
+            const bool strayNext = (block[32] & 0xC0) == 0x80;
+            StoreAscii32(v, out + w);
+            w += strayNext ? 31 : 32;
+            if (strayNext) {
+                i += 32;
+                break;
+            }
             continue;
         }
         __m256i b1, b2, b3;
         if (i == begin) {
             // Zeros before the run: each half shifted with the 16 bytes before it.
+            if ((block[0] & 0xC0) == 0x80) break;
             const __m256i before = _mm256_permute2x128_si256(v, v, 0x08);
             b1 = _mm256_alignr_epi8(v, before, 15);
             b2 = _mm256_alignr_epi8(v, before, 14);
@@ -406,7 +410,8 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
             b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 2));
             b3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block - 3));
         }
-        if (!DecodeBlock32(k, block, v, b1, b2, b3, a, b, emit)) break;
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 1));
+        if (!DecodeBlock32(k, v, b1, b2, b3, next, a, b, emit)) break;
         w += Pack32(a, b, emit, out + w);
     }
     // The rest in blocks of 16, going on from the last 16 bytes decoded.
