@@ -78,9 +78,13 @@ size_t PutCodePoint(char32_t cp, char16_t* out) {
 }
 
 // Decodes from `in` until the bytes end or, unless `final`, until a sequence is cut off by the
-// end. Returns the bytes consumed; `written` receives the units stored (at most one per byte).
-size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written, bool final) {
+// end. Returns the bytes consumed; `written` receives the units stored (at most one per byte), and
+// `utf8Bytes` the size of their text in UTF-8: the bytes consumed, but three for each U+FFFD that
+// took the place of an ill-formed subpart.
+size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written, int64_t& utf8Bytes,
+              bool final) {
     size_t i = 0, w = 0;
+    int64_t replaced = 0;  // UTF-8 bytes the replacements add (or save) against what they took
     while (i < n) {
 #if defined(__SSE2__)
         // Whole well-formed blocks at once (core/Utf8Blocks.cpp); the byte-wise rule does the rest.
@@ -113,8 +117,10 @@ size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written,
         if (cut && !final) break;
         i += length;
         w += PutCodePoint(cp, out + w);
+        if (cp == kInvalid) replaced += 3 - static_cast<int64_t>(length);
     }
     written = w;
+    utf8Bytes = static_cast<int64_t>(i) + replaced;
     return i;
 }
 
@@ -122,7 +128,8 @@ size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written,
 
 size_t DecodeUtf8(const char* bytes, size_t n, char16_t* out) {
     size_t written;
-    Decode(reinterpret_cast<const unsigned char*>(bytes), n, out, written, true);
+    int64_t utf8Bytes;
+    Decode(reinterpret_cast<const unsigned char*>(bytes), n, out, written, utf8Bytes, true);
     return written;
 }
 
@@ -139,6 +146,20 @@ size_t WidenLatin1(const char* bytes, size_t n, char16_t* out) {
 #endif
     for (; i < n; ++i) out[i] = in[i];
     return n;
+}
+
+int64_t Latin1Utf8Length(std::string_view bytes) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    int64_t length = static_cast<int64_t>(n);
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16)
+        length += __builtin_popcount(static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)))));
+#endif
+    for (; i < n; ++i) length += in[i] >> 7;
+    return length;
 }
 
 int64_t Utf8Length(std::u16string_view text) {
@@ -182,8 +203,10 @@ void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
         std::memcpy(joined + pendingCount_, in, taken);
         const size_t length = pendingCount_ + taken;
         size_t written;
-        const size_t used = Decode(joined, length, out.room(length), written, false);
+        int64_t utf8Bytes;
+        const size_t used = Decode(joined, length, out.room(length), written, utf8Bytes, false);
         out.commit(written);
+        utf8Bytes_ += utf8Bytes;
         if (used < pendingCount_) {
             // Still cut: these bytes were all the input, and they are all kept.
             std::memmove(pending_, joined + used, length - used);
@@ -195,8 +218,10 @@ void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
         pendingCount_ = 0;
     }
     size_t written;
-    const size_t used = Decode(in, n, out.room(n), written, false);
+    int64_t utf8Bytes;
+    const size_t used = Decode(in, n, out.room(n), written, utf8Bytes, false);
     out.commit(written);
+    utf8Bytes_ += utf8Bytes;
     pendingCount_ = n - used;
     std::memcpy(pending_, in + used, pendingCount_);
 }
@@ -204,8 +229,10 @@ void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
 void Utf8Decoder::finish(TextBuffer& out) {
     if (pendingCount_ > 0) {
         size_t written;
-        Decode(pending_, pendingCount_, out.room(pendingCount_), written, true);
+        int64_t utf8Bytes;
+        Decode(pending_, pendingCount_, out.room(pendingCount_), written, utf8Bytes, true);
         out.commit(written);
+        utf8Bytes_ += utf8Bytes;
     }
     pendingCount_ = 0;
 }

@@ -27,6 +27,9 @@ size_t ValidUtf8Length(std::string_view bytes);
 // counted at memory speed.
 int64_t Utf8Length(std::u16string_view text);
 
+// The UTF-8 size of the text of Latin-1 `bytes`: two bytes for each from 0x80 on.
+int64_t Latin1Utf8Length(std::string_view bytes);
+
 // DecodeUtf8 over bytes that arrive in pieces: a sequence cut between two pieces is completed
 // from the next one, so the text is the same however the bytes were cut.
 class Utf8Decoder {
@@ -35,10 +38,13 @@ class Utf8Decoder {
     void decode(const char* in, size_t n, TextBuffer& out);
     // The end of the bytes: a sequence still unfinished becomes one U+FFFD.
     void finish(TextBuffer& out);
+    // The UTF-8 size of the text appended so far (as Utf8Length of it would count).
+    int64_t utf8Bytes() const { return utf8Bytes_; }
 
   private:
     unsigned char pending_[3] = {};
     size_t pendingCount_ = 0;
+    int64_t utf8Bytes_ = 0;
 };
 
 }  // namespace vantrel

@@ -88,6 +88,10 @@ const std::string& PageFetcher::lastContentType() const {
     return impl_->finalContentType;
 }
 
+int64_t PageFetcher::lastTextUtf8Bytes() const {
+    return impl_->decoderUsed ? impl_->decoder.utf8Bytes() : 0;
+}
+
 size_t PageFetcher::fetchInPieces(const std::u16string& url,
                                   const std::function<void(std::u16string_view)>& piece) {
     impl_->get(url, &piece);

@@ -56,6 +56,9 @@ class PageFetcher {
     // a check that needs only the text's checksum never holds the whole text. Returns the
     // text's length in UTF-16 units. A get that fails may have handed on part of its text.
     size_t fetchInPieces(const std::u16string& url, const std::function<void(std::u16string_view)>& piece);
+    // The UTF-8 size of the last text fetchInPieces or fetch returned, counted as it was decoded
+    // (0 when it returned none).
+    int64_t lastTextUtf8Bytes() const;
 
     // The status line ("HTTP/1.1 200 OK") and the Content-Type value, as received, of the last
     // response the last get read: its final response when the get returned; empty when no

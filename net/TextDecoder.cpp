@@ -39,6 +39,7 @@ void TextDecoder::start(bool utf8, const Pieces* pieces) {
     utf8_ = utf8;
     pieces_ = pieces;
     handedOn_ = 0;
+    latin1Utf8Bytes_ = 0;
 }
 
 void TextDecoder::handOn() {
@@ -53,6 +54,7 @@ void TextDecoder::write(const char* bytes, size_t count) {
         utf8Decoder_.decode(bytes, count, text_);
     } else {
         text_.commit(WidenLatin1(bytes, count, text_.room(count)));
+        latin1Utf8Bytes_ += Latin1Utf8Length({bytes, count});
     }
     handOn();
 }

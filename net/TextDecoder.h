@@ -38,6 +38,8 @@ class TextDecoder final : public ByteSink {
     std::u16string_view finish();
     // Units of the text so far, handed on or kept.
     size_t units() const { return handedOn_ + text_.size(); }
+    // The text's size in UTF-8 so far, counted as it is decoded.
+    int64_t utf8Bytes() const { return utf8_ ? utf8Decoder_.utf8Bytes() : latin1Utf8Bytes_; }
 
     // Units the buffer holds room for (tests).
     size_t capacity() const { return text_.capacity(); }
@@ -51,6 +53,7 @@ class TextDecoder final : public ByteSink {
     bool utf8_ = false;
     const Pieces* pieces_ = nullptr;
     size_t handedOn_ = 0;
+    int64_t latin1Utf8Bytes_ = 0;
 };
 
 }  // namespace vantrel

@@ -51,11 +51,9 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
             // A page without filters is judged by its whole text, summed as it is decoded: it is
             // never held whole, so a large page costs neither its memory nor fresh memory's faults.
             Crc32::TextSum sum;
-            int64_t bytes = 0;
             std::u16string kept;
             const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
                 sum.add(piece);
-                bytes += Utf8Length(piece);
                 if (kept.size() <= kMaxStoredTextBytes)
                     kept.append(piece.substr(0, kMaxStoredTextBytes + 1 - kept.size()));
             });
@@ -63,7 +61,7 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
             if (units > 0) {
                 result.gotText = true;
                 result.checksum = sum.text();
-                result.textBytes = bytes;
+                result.textBytes = fetcher.lastTextUtf8Bytes();
                 result.text = std::move(kept);
             }
         } else {

@@ -177,6 +177,12 @@ TEST(Utf8Test, LengthCountsTheEncodedBytes) {
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);  // the encoder's ASCII runs and the rest between them
     EXPECT_EQ(Utf8Length(std::u16string(200'000, u'\u4E00')), 600'000);
     EXPECT_EQ(Utf8Length(u"a\xD83D"), 3);  // an unpaired surrogate counts two
+    std::string latin1;
+    for (int i = 0; i < 600; ++i) latin1.push_back(static_cast<char>(i * 7 % 256));
+    for (size_t length : {size_t{0}, size_t{15}, size_t{16}, size_t{17}, size_t{600}}) {
+        const std::string_view part(latin1.data(), length);
+        EXPECT_EQ(Latin1Utf8Length(part), static_cast<int64_t>(ToUtf8(FromLatin1(part)).size())) << length;
+    }
 }
 
 TEST(TextTest, Latin1AsciiAndCaseInsensitiveCompare) {

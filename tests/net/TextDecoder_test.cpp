@@ -159,6 +159,8 @@ std::u16string decodeInPieces(const std::string& bytes, const std::vector<size_t
     }
     decoder.decode(bytes.data() + at, bytes.size() - at, text);
     decoder.finish(text);
+    // The size in UTF-8 is counted as the text is decoded, replacements included.
+    EXPECT_EQ(decoder.utf8Bytes(), static_cast<int64_t>(ToUtf8(text.view()).size()));
     return std::u16string(text.view());
 }
 
