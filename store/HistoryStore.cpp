@@ -117,9 +117,8 @@ void HistoryStore::enqueue(Task task, size_t textBytes) {
 }
 
 void HistoryStore::writerLoop() {
-    // Background work: the history is written when the downloads, the window and the other
-    // programs leave the processor free, and never slows a check down (a thread's own nice value
-    // on Linux; a failure leaves the thread as it was).
+    // Background work: the history yields the processor to the downloads, the window and the
+    // other programs (a thread's own nice value on Linux; a failure leaves the thread as it was).
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
     std::unique_lock lock(queueMutex_);
     for (;;) {
