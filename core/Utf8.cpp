@@ -79,8 +79,8 @@ size_t PutCodePoint(char32_t cp, char16_t* out) {
 
 // Decodes from `in` until the bytes end or, unless `final`, until a sequence is cut off by the
 // end. Returns the bytes consumed; `written` receives the units stored (at most one per byte), and
-// `utf8Bytes` the size of their text in UTF-8: the bytes consumed, but three for each U+FFFD that
-// took the place of an ill-formed subpart.
+// `utf8Bytes` grows by the size of their text in UTF-8: the bytes consumed, but three for each
+// U+FFFD that took the place of an ill-formed subpart.
 size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written, int64_t& utf8Bytes,
               bool final) {
     size_t i = 0, w = 0;
@@ -120,7 +120,7 @@ size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written,
         if (cp == kInvalid) replaced += 3 - static_cast<int64_t>(length);
     }
     written = w;
-    utf8Bytes = static_cast<int64_t>(i) + replaced;
+    utf8Bytes += static_cast<int64_t>(i) + replaced;
     return i;
 }
 
@@ -128,7 +128,7 @@ size_t Decode(const unsigned char* in, size_t n, char16_t* out, size_t& written,
 
 size_t DecodeUtf8(const char* bytes, size_t n, char16_t* out) {
     size_t written;
-    int64_t utf8Bytes;
+    int64_t utf8Bytes = 0;
     Decode(reinterpret_cast<const unsigned char*>(bytes), n, out, written, utf8Bytes, true);
     return written;
 }
@@ -170,12 +170,35 @@ int64_t Latin1Utf8Length(std::string_view bytes) {
 }
 
 int64_t Utf8Length(std::u16string_view text) {
+    const size_t n = text.size();
     size_t i = 0;
-    int64_t bytes = static_cast<int64_t>(text.size());
+    int64_t bytes = static_cast<int64_t>(n);
 #if defined(__SSE2__)
-    bytes += Utf8ExtraBytesAny(text.data(), text.size(), i);
+    // Per unit, one byte more from U+0080 on and one more from U+0800 on, one less for each half of
+    // a surrogate pair. The lanes count the units that do NOT add a byte, as -1 each (a compare's
+    // all-ones); 16-bit lanes hold at most 10,922 steps of -3, so they are summed into 32-bit
+    // lanes every 8,192 steps.
+    constexpr size_t kStepsPerSum = 8192;
+    const __m128i below80 = _mm_set1_epi16(0x7F), below800 = _mm_set1_epi16(0x7FF);
+    const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= 8) {
+        const size_t steps = std::min((n - i) / 8, kStepsPerSum);
+        __m128i lanes = zero;
+        for (size_t s = 0; s < steps; ++s, i += 8) {
+            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(_mm_subs_epu16(u, below80), zero));
+            lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(_mm_subs_epu16(u, below800), zero));
+            lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(_mm_and_si128(u, surrogateBits), surrogate));
+        }
+        __m128i sum = _mm_madd_epi16(lanes, _mm_set1_epi16(1));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+        bytes += 2 * static_cast<int64_t>(steps * 8) + _mm_cvtsi128_si32(sum);
+    }
 #endif
-    for (; i < text.size(); ++i) {
+    for (; i < n; ++i) {
         const char16_t unit = text[i];
         bytes += (unit >= 0x80) + (unit >= 0x800) - ((unit & 0xF800) == 0xD800);
     }
@@ -210,10 +233,8 @@ void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
         std::memcpy(joined + pendingCount_, in, taken);
         const size_t length = pendingCount_ + taken;
         size_t written;
-        int64_t utf8Bytes;
-        const size_t used = Decode(joined, length, out.room(length), written, utf8Bytes, false);
+        const size_t used = Decode(joined, length, out.room(length), written, utf8Bytes_, false);
         out.commit(written);
-        utf8Bytes_ += utf8Bytes;
         if (used < pendingCount_) {
             // Still cut: these bytes were all the input, and they are all kept.
             std::memmove(pending_, joined + used, length - used);
@@ -225,10 +246,8 @@ void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
         pendingCount_ = 0;
     }
     size_t written;
-    int64_t utf8Bytes;
-    const size_t used = Decode(in, n, out.room(n), written, utf8Bytes, false);
+    const size_t used = Decode(in, n, out.room(n), written, utf8Bytes_, false);
     out.commit(written);
-    utf8Bytes_ += utf8Bytes;
     pendingCount_ = n - used;
     std::memcpy(pending_, in + used, pendingCount_);
 }
@@ -236,10 +255,8 @@ void Utf8Decoder::decode(const char* bytes, size_t n, TextBuffer& out) {
 void Utf8Decoder::finish(TextBuffer& out) {
     if (pendingCount_ > 0) {
         size_t written;
-        int64_t utf8Bytes;
-        Decode(pending_, pendingCount_, out.room(pendingCount_), written, utf8Bytes, true);
+        Decode(pending_, pendingCount_, out.room(pendingCount_), written, utf8Bytes_, true);
         out.commit(written);
-        utf8Bytes_ += utf8Bytes;
     }
     pendingCount_ = 0;
 }

@@ -23,8 +23,8 @@ size_t WidenLatin1(const char* in, size_t n, char16_t* out);
 size_t ValidUtf8Length(std::string_view bytes);
 
 // The bytes of `text` in UTF-8: one to three per unit, four per surrogate pair (an unpaired
-// surrogate counts two). Wide registers where the processor has them: a page's whole text is
-// counted at memory speed.
+// surrogate counts two), eight units at a time. (A downloaded page's size is counted by its
+// decoder as it decodes; this is for texts made afterwards, such as a filtered page.)
 int64_t Utf8Length(std::u16string_view text);
 
 // The UTF-8 size of the text of Latin-1 `bytes`: two bytes for each from 0x80 on.

@@ -6,7 +6,6 @@
 #include <immintrin.h>
 #include <tmmintrin.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -427,66 +426,7 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
 
 #undef VANTREL_AVX2
 
-// UTF-8 size: per unit, one byte more from U+0080 on and one more from U+0800 on, one less for
-// each half of a surrogate pair. The lanes count the units that do NOT add a byte, as -1 each
-// (a compare's all-ones); 16-bit lanes hold at most 10,922 steps of -3, so they are summed into
-// 32-bit lanes every 8,192 steps.
-constexpr size_t kStepsPerSum = 8192;
-
-int64_t Utf8ExtraBytesSse2(const char16_t* text, size_t n, size_t& i) {
-    const __m128i below80 = _mm_set1_epi16(0x7F), below800 = _mm_set1_epi16(0x7FF);
-    const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xF800));
-    const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
-    const __m128i zero = _mm_setzero_si128();
-    int64_t extra = 0;
-    while (n - i >= 8) {
-        const size_t steps = std::min((n - i) / 8, kStepsPerSum);
-        __m128i lanes = zero;
-        for (size_t s = 0; s < steps; ++s, i += 8) {
-            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-            lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(_mm_subs_epu16(u, below80), zero));
-            lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(_mm_subs_epu16(u, below800), zero));
-            lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(_mm_and_si128(u, surrogateBits), surrogate));
-        }
-        __m128i sum = _mm_madd_epi16(lanes, _mm_set1_epi16(1));
-        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
-        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
-        extra += 2 * static_cast<int64_t>(steps * 8) + _mm_cvtsi128_si32(sum);
-    }
-    return extra;
-}
-
-[[gnu::target("avx2")]] int64_t Utf8ExtraBytesAvx2(const char16_t* text, size_t n, size_t& i) {
-    const __m256i below80 = _mm256_set1_epi16(0x7F), below800 = _mm256_set1_epi16(0x7FF);
-    const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xF800));
-    const __m256i surrogate = _mm256_set1_epi16(static_cast<short>(0xD800));
-    const __m256i zero = _mm256_setzero_si256();
-    int64_t extra = 0;
-    while (n - i >= 16) {
-        const size_t steps = std::min((n - i) / 16, kStepsPerSum);
-        __m256i lanes = zero;
-        for (size_t s = 0; s < steps; ++s, i += 16) {
-            const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
-            lanes = _mm256_add_epi16(lanes, _mm256_cmpeq_epi16(_mm256_subs_epu16(u, below80), zero));
-            lanes = _mm256_add_epi16(lanes, _mm256_cmpeq_epi16(_mm256_subs_epu16(u, below800), zero));
-            lanes =
-                _mm256_add_epi16(lanes, _mm256_cmpeq_epi16(_mm256_and_si256(u, surrogateBits), surrogate));
-        }
-        const __m256i wide = _mm256_madd_epi16(lanes, _mm256_set1_epi16(1));
-        __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
-        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
-        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
-        extra += 2 * static_cast<int64_t>(steps * 16) + _mm_cvtsi128_si32(sum);
-    }
-    return extra;
-}
-
 }  // namespace
-
-int64_t Utf8ExtraBytesAny(const char16_t* text, size_t n, size_t& i) {
-    static const auto count = __builtin_cpu_supports("avx2") ? Utf8ExtraBytesAvx2 : Utf8ExtraBytesSse2;
-    return count(text, n, i);
-}
 
 void DecodeBlocksAny(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
     // Chosen once, on first use (after the processor's features are known).

@@ -3,7 +3,6 @@
 // decoded at once (SSE2, SSSE3 or AVX2, chosen once by what the processor has). Anything a block
 // cannot decide is left to the byte-wise rule in core/Utf8.cpp.
 #include <cstddef>
-#include <cstdint>
 
 namespace vantrel {
 
@@ -11,9 +10,6 @@ namespace vantrel {
 // Decodes whole blocks from in[i] on while they are well-formed, advancing `i` (bytes read) and
 // `w` (units written to `out`).
 void DecodeBlocksAny(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w);
-
-// The UTF-8 bytes beyond one per unit of whole blocks of `text` from text[i] on, advancing `i`.
-int64_t Utf8ExtraBytesAny(const char16_t* text, size_t n, size_t& i);
 #endif
 
 }  // namespace vantrel
