@@ -8,7 +8,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
-#include "core/Error.h"
+#include "text/Error.h"
 
 namespace vantrel {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Crc32.h"
+#include "text/Crc32.h"
 
 namespace {
 

@@ -23,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "core/Crc32.h"
-#include "core/Text.h"
 #include "net/PageFetcher.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedServer.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Crc32.h"
-#include "core/PageFilter.h"
-#include "core/Text.h"
+#include "filter/PageFilter.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
 
 namespace {
 

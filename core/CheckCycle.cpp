@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 
@@ -12,7 +12,7 @@ namespace {
 constexpr int64_t kMillisPerSecond = 1000;
 constexpr int64_t kMillisPerMinute = 60000;
 // Past the largest failure count that matters, counting on changes nothing.
-constexpr int kMaxCountedFailures = filter_limits::kMaxFailuresBeforeOffline;
+constexpr int kMaxCountedFailures = kMaxFailuresBeforeOffline;
 
 // The check of an entry that is never downloaded (no URL, or exactly "http://").
 DownloadResult NothingToDownload() {
@@ -275,8 +275,8 @@ void CheckCycle::settle(EntryId id, DownloadResult result, const PageFilterSetti
         counted.count = std::min(counted.count + 1, kMaxCountedFailures);
         failures = counted.count;
     }
-    const int allowed = std::clamp(settings.failuresBeforeOffline, filter_limits::kMinFailuresBeforeOffline,
-                                   filter_limits::kMaxFailuresBeforeOffline);
+    const int allowed =
+        std::clamp(settings.failuresBeforeOffline, kMinFailuresBeforeOffline, kMaxFailuresBeforeOffline);
     Verdict verdict = Judge(*entry, result, failures, allowed);
     list_.setColumn(id, kChecksum, std::move(verdict.checksum));
     entry = list_.find(id);

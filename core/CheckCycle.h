@@ -15,8 +15,8 @@
 #include "core/CheckReport.h"
 #include "core/Clock.h"
 #include "core/Notifier.h"
-#include "core/PageFilter.h"
 #include "core/PageList.h"
+#include "filter/FilterSettings.h"
 
 namespace vantrel {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

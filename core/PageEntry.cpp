@@ -1,6 +1,6 @@
 #include "core/PageEntry.h"
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

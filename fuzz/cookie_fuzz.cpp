@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Text.h"
 #include "net/CookieStore.h"
 #include "net/HttpDate.h"
+#include "text/Text.h"
 
 using namespace vantrel;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/PageFilter.h"
-#include "core/Text.h"
+#include "filter/PageFilter.h"
+#include "text/Text.h"
 
 namespace {
 

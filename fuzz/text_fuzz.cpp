@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/Crc32.h"
-#include "core/Text.h"
-#include "core/TextBuffer.h"
-#include "core/Utf8.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
+#include "text/TextBuffer.h"
+#include "text/Utf8.h"
 
 namespace {
 

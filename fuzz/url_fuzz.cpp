@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/Text.h"
 #include "net/PageFetcher.h"
 #include "net/Url.h"
+#include "text/Text.h"
 
 using namespace vantrel;
 

@@ -1,9 +1,9 @@
 #include "net/BodyReader.h"
 
-#include "core/Text.h"
 #include "net/Connection.h"
 #include "net/FetchError.h"
 #include "net/HttpResponseReader.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

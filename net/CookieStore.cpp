@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "core/Text.h"
 #include "net/HttpDate.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

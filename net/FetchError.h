@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Error.h"
+#include "text/Error.h"
 
 namespace vantrel {
 

@@ -1,9 +1,9 @@
 #include "net/HttpResponseReader.h"
 
-#include "core/Text.h"
 #include "net/Connection.h"
 #include "net/FetchError.h"
 #include "net/HttpLimits.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <optional>
 
-#include "core/Text.h"
 #include "net/BodyReader.h"
 #include "net/CancelSignal.h"
 #include "net/Connection.h"
@@ -15,6 +14,7 @@
 #include "net/TextDecoder.h"
 #include "net/TlsStream.h"
 #include "net/Url.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

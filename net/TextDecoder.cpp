@@ -1,6 +1,6 @@
 #include "net/TextDecoder.h"
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

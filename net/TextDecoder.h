@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/TextBuffer.h"
-#include "core/Utf8.h"
 #include "net/ByteSink.h"
 #include "net/HttpLimits.h"
+#include "text/TextBuffer.h"
+#include "text/Utf8.h"
 
 namespace vantrel {
 

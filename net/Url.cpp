@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/Text.h"
 #include "net/FetchError.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

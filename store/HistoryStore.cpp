@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <utility>
 
-#include "core/Text.h"
 #include "store/Sqlite.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

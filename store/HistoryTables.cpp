@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/Text.h"
 #include "store/Sqlite.h"
+#include "text/Text.h"
 
 namespace vantrel::history {
 namespace {

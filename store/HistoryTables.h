@@ -10,7 +10,7 @@
 
 #include "core/CheckReport.h"
 #include "core/PageEntry.h"
-#include "core/PageFilter.h"
+#include "filter/FilterSettings.h"
 
 namespace vantrel {
 
@@ -45,8 +45,6 @@ struct PageSummary {
 // A page's filters and its failure count before offline are kept with its history; one type
 // with the filter engine's, so what is saved is what the check applies.
 using PageSettings = PageFilterSettings;
-constexpr int kMinFailuresBeforeOffline = filter_limits::kMinFailuresBeforeOffline;
-constexpr int kMaxFailuresBeforeOffline = filter_limits::kMaxFailuresBeforeOffline;
 
 namespace history {
 

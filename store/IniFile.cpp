@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "core/Text.h"
 #include "store/StoreLimits.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

@@ -12,13 +12,13 @@
 #include <utility>
 #include <vector>
 
-#include "core/Error.h"
-#include "core/Text.h"
 #include "store/FileIo.h"
 #include "store/IniFile.h"
 #include "store/PageListLocation.h"
 #include "store/StoreLimits.h"
 #include "store/TextCodec.h"
+#include "text/Error.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

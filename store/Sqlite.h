@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Error.h"
+#include "text/Error.h"
 
 namespace vantrel {
 

@@ -1,12 +1,12 @@
 #include "store/StatusListing.h"
 
 #include "core/CheckReport.h"
-#include "core/Text.h"
 #include "store/FileIo.h"
 #include "store/HistoryStore.h"
 #include "store/IniFile.h"
 #include "store/StoreLimits.h"
 #include "store/TextCodec.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

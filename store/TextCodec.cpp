@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "core/Text.h"
-#include "core/Utf8.h"
+#include "text/Text.h"
+#include "text/Utf8.h"
 
 namespace vantrel {
 namespace {

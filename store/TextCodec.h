@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 

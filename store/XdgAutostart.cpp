@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <utility>
 
-#include "core/Error.h"
 #include "store/FileIo.h"
 #include "store/PageListLocation.h"
+#include "text/Error.h"
 
 namespace vantrel {
 namespace {

@@ -5,8 +5,8 @@
 #include <QWidget>
 #include <thread>
 
-#include "core/LineDiff.h"
 #include "store/HistoryTables.h"
+#include "text/LineDiff.h"
 
 class QLabel;
 class QTextEdit;

@@ -10,11 +10,12 @@
 #include <thread>
 #include <unordered_map>
 
-#include "core/Crc32.h"
-#include "core/Text.h"
-#include "core/Utf8.h"
+#include "filter/PageFilter.h"
 #include "net/CookieStore.h"
 #include "store/HistoryTables.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
+#include "text/Utf8.h"
 #include "ui/ErrorDisplay.h"
 
 namespace vantrel {

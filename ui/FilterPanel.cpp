@@ -72,7 +72,7 @@ FilterPanel::FilterPanel(HistoryStore& store, const QString& url, std::function<
 
     failures_ = new QSpinBox(this);
     failures_->setObjectName(QStringLiteral("failuresBeforeOffline"));
-    failures_->setRange(filter_limits::kMinFailuresBeforeOffline, filter_limits::kMaxFailuresBeforeOffline);
+    failures_->setRange(kMinFailuresBeforeOffline, kMaxFailuresBeforeOffline);
     auto* failuresLabel = new QLabel(tr("Report &offline after"), this);
     failuresLabel->setBuddy(failures_);
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/PageFilter.h"
+#include "filter/PageFilter.h"
 #include "net/PageFetcher.h"
 
 class QCheckBox;

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core/Error.h"
+#include "text/Error.h"
 #include "ui/Pictures.h"
 
 namespace vantrel {

@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "core/PageEntry.h"
-#include "core/Text.h"
+#include "text/Text.h"
 #include "ui/Pictures.h"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 
 #include "app/Application.h"
 #include "app/SignalBridge.h"
-#include "core/Error.h"
+#include "text/Error.h"
 #include "ui/ErrorDisplay.h"
 
 using namespace vantrel;

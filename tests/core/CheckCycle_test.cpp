@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Crc32.h"
-#include "core/Text.h"
 #include "support/FakeClock.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "core/Clock.h"
 #include "core/CommandLine.h"
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Text.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

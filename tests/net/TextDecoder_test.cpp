@@ -11,10 +11,10 @@
 #include <random>
 
 #include "FetcherTestSupport.h"
-#include "core/Text.h"
-#include "core/TextBuffer.h"
-#include "core/Utf8.h"
 #include "net/TextDecoder.h"
+#include "text/Text.h"
+#include "text/TextBuffer.h"
+#include "text/Utf8.h"
 
 namespace vantrel {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Text.h"
 #include "net/FetchError.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

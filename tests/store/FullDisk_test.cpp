@@ -8,9 +8,9 @@
 #include <cstring>
 #include <set>
 
-#include "core/Error.h"
 #include "store/PageListFile.h"
 #include "store/StoreTestSupport.h"
+#include "text/Error.h"
 
 namespace vantrel {
 namespace {

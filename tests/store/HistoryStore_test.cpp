@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/Text.h"
 #include "store/StoreTestSupport.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

@@ -5,10 +5,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/Error.h"
-#include "core/Text.h"
 #include "store/StoreLimits.h"
 #include "store/StoreTestSupport.h"
+#include "text/Error.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

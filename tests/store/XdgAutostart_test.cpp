@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/Error.h"
 #include "store/StoreTestSupport.h"
+#include "text/Error.h"
 
 namespace vantrel {
 namespace {

@@ -12,14 +12,14 @@
 #include <map>
 
 #include "core/CheckReport.h"
-#include "core/Crc32.h"
-#include "core/Error.h"
 #include "core/PageList.h"
-#include "core/Text.h"
 #include "store/PageListFile.h"
 #include "support/FakeClock.h"
 #include "support/RecordingNotifier.h"
 #include "support/ScriptedServer.h"
+#include "text/Crc32.h"
+#include "text/Error.h"
+#include "text/Text.h"
 #include "ui/CheckRunner.h"
 #include "ui/ErrorDisplay.h"
 

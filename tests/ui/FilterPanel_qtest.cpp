@@ -12,9 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "core/Crc32.h"
 #include "store/HistoryStore.h"
 #include "support/ScriptedServer.h"
+#include "text/Crc32.h"
 #include "ui/FilterPanel.h"
 
 using namespace vantrel;

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/Error.h"
+#include "text/Error.h"
 #include "ui/ListSaver.h"
 
 using namespace vantrel;

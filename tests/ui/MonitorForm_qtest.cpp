@@ -17,8 +17,8 @@
 
 #include "core/Clock.h"
 #include "core/PageList.h"
-#include "core/Text.h"
 #include "support/TrayProbe.h"
+#include "text/Text.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/PageListModel.h"

@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "core/Error.h"
 #include "support/TrayProbe.h"
 #include "support/XvfbDisplay.h"
+#include "text/Error.h"
 #include "ui/TrayNotifier.h"
 
 using vantrel::PageStatus;

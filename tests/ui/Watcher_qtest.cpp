@@ -9,14 +9,14 @@
 #include <algorithm>
 
 #include "core/Clock.h"
-#include "core/Crc32.h"
-#include "core/Error.h"
 #include "core/PageList.h"
-#include "core/Text.h"
 #include "store/PageListFile.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
+#include "text/Crc32.h"
+#include "text/Error.h"
+#include "text/Text.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/TrayNotifier.h"

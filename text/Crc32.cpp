@@ -1,6 +1,6 @@
-#include "core/Crc32.h"
+#include "text/Crc32.h"
 
-#include "core/Crc32Clmul.h"
+#include "text/Crc32Clmul.h"
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "core/Crc32.h"
+#include "text/Crc32.h"
 
 #include <gtest/gtest.h>
 

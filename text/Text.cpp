@@ -1,9 +1,9 @@
-#include "core/Text.h"
+#include "text/Text.h"
 
 #include <limits>
 #include <type_traits>
 
-#include "core/Utf8.h"
+#include "text/Utf8.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,10 +1,10 @@
-#include "core/IgnoreLines.h"
+#include "filter/IgnoreLines.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
-#include "core/FilterLimits.h"
-#include "core/Text.h"
+#include "filter/FilterLimits.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

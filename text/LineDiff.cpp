@@ -1,4 +1,4 @@
-#include "core/LineDiff.h"
+#include "text/LineDiff.h"
 
 #include <dtl/dtl.hpp>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/FilterError.h"
+#include "filter/FilterError.h"
 
 struct _xmlDoc;
 

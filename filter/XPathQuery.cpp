@@ -1,4 +1,4 @@
-#include "core/XPathQuery.h"
+#include "filter/XPathQuery.h"
 
 #include <libxml/HTMLtree.h>
 #include <libxml/parser.h>
@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "core/FilterLimits.h"
+#include "filter/FilterLimits.h"
 
 namespace vantrel {
 namespace {

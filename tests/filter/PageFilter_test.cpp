@@ -1,12 +1,12 @@
-#include "core/PageFilter.h"
+#include "filter/PageFilter.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/Crc32.h"
-#include "core/Text.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

@@ -1,5 +1,5 @@
-#include "core/Text.h"
-#include "core/Utf8.h"
+#include "text/Text.h"
+#include "text/Utf8.h"
 
 #include <gtest/gtest.h>
 

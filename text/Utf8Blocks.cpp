@@ -1,4 +1,4 @@
-#include "core/Utf8Blocks.h"
+#include "text/Utf8Blocks.h"
 
 #if defined(__SSE2__)
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "core/Error.h"
+#include "text/Error.h"
 
 namespace vantrel {
 

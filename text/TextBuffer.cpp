@@ -1,4 +1,4 @@
-#include "core/TextBuffer.h"
+#include "text/TextBuffer.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "core/FilterError.h"
+#include "filter/FilterError.h"
 
 struct _xmlDoc;
 struct _xmlXPathObject;

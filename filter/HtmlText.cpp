@@ -1,4 +1,4 @@
-#include "core/HtmlText.h"
+#include "filter/HtmlText.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/HTMLtree.h>
@@ -8,8 +8,8 @@
 
 #include <unordered_set>
 
-#include "core/FilterLimits.h"
-#include "core/XPathQuery.h"
+#include "filter/FilterLimits.h"
+#include "filter/XPathQuery.h"
 
 namespace vantrel {
 namespace {

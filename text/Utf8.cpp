@@ -1,11 +1,11 @@
-#include "core/Utf8.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "core/TextBuffer.h"
-#include "core/Utf8Blocks.h"
+#include "text/TextBuffer.h"
+#include "text/Utf8Blocks.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,15 +1,15 @@
-#include "core/PageFilter.h"
+#include "filter/PageFilter.h"
 
 #include <pthread.h>
 #include <time.h>
 
 #include <new>
 
-#include "core/CssToXPath.h"
-#include "core/HtmlText.h"
-#include "core/IgnoreLines.h"
-#include "core/Text.h"
-#include "core/XPathQuery.h"
+#include "filter/CssToXPath.h"
+#include "filter/HtmlText.h"
+#include "filter/IgnoreLines.h"
+#include "filter/XPathQuery.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {
@@ -123,12 +123,12 @@ std::optional<FilterProblem> ValidateFilters(const PageFilterSettings& settings)
         }
         if (!message.empty()) return FilterProblem{Field::IgnorePattern, i, std::move(message)};
     }
-    if (settings.failuresBeforeOffline < filter_limits::kMinFailuresBeforeOffline ||
-        settings.failuresBeforeOffline > filter_limits::kMaxFailuresBeforeOffline)
+    if (settings.failuresBeforeOffline < kMinFailuresBeforeOffline ||
+        settings.failuresBeforeOffline > kMaxFailuresBeforeOffline)
         return FilterProblem{Field::FailuresBeforeOffline, 0,
                              "Failed checks before offline must be from " +
-                                 std::to_string(filter_limits::kMinFailuresBeforeOffline) + " to " +
-                                 std::to_string(filter_limits::kMaxFailuresBeforeOffline)};
+                                 std::to_string(kMinFailuresBeforeOffline) + " to " +
+                                 std::to_string(kMaxFailuresBeforeOffline)};
     return std::nullopt;
 }
 

@@ -1,4 +1,4 @@
-#include "core/Crc32Clmul.h"
+#include "text/Crc32Clmul.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

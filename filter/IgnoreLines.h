@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/FilterError.h"
+#include "filter/FilterError.h"
 
 namespace vantrel {
 

@@ -24,8 +24,5 @@ inline constexpr unsigned long kXPathOpLimit = 10'000'000;
 inline constexpr size_t kMaxExpressionLength = 4096;
 // Most ignore patterns per page.
 inline constexpr size_t kMaxIgnorePatterns = 100;
-// "Report offline after N failed checks in a row": the range of N.
-inline constexpr int kMinFailuresBeforeOffline = 1;
-inline constexpr int kMaxFailuresBeforeOffline = 5;
 
 }  // namespace vantrel::filter_limits

@@ -1,10 +1,10 @@
-#include "core/CssToXPath.h"
+#include "filter/CssToXPath.h"
 
 #include <string>
 #include <vector>
 
-#include "core/Error.h"
-#include "core/Text.h"
+#include "text/Error.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {

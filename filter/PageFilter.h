@@ -7,28 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "core/FilterError.h"
-#include "core/FilterLimits.h"
+#include "filter/FilterError.h"
+#include "filter/FilterLimits.h"
+#include "filter/FilterSettings.h"
 
 namespace vantrel {
-
-enum class SelectorKind { Css, XPath };
-
-struct PageFilterSettings {
-    std::u16string selector;  // empty: the whole page
-    SelectorKind selectorKind = SelectorKind::Css;
-    bool visibleTextOnly = false;
-    std::vector<std::u16string> ignorePatterns;  // PCRE2 syntax
-    // "Report offline after N failed checks in a row": kept with the filters, applied by the
-    // check cycle, not here.
-    int failuresBeforeOffline = filter_limits::kMinFailuresBeforeOffline;
-
-    // True when any of the three text filters is set.
-    bool filtersText() const { return !selector.empty() || visibleTextOnly || !ignorePatterns.empty(); }
-    friend bool operator==(const PageFilterSettings&, const PageFilterSettings&) = default;
-};
 
 // What is wrong with a setting, for the settings window to point at and show.
 struct FilterProblem {
