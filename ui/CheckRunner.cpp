@@ -56,8 +56,8 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
             std::u16string kept;
             const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
                 sum.add(piece);
-                if (kept.size() <= kMaxStoredTextBytes)
-                    kept.append(piece.substr(0, kMaxStoredTextBytes + 1 - kept.size()));
+                if (kept.size() <= limits::kMaxStoredTextBytes)
+                    kept.append(piece.substr(0, limits::kMaxStoredTextBytes + 1 - kept.size()));
             });
             result.detail = FromLatin1(fetcher.lastStatusLine());
             if (units > 0) {
