@@ -75,6 +75,7 @@ Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failures
 
 class CheckCycle {
   public:
+    // `keyOf` must be callable: every due URL is keyed on this thread when it joins a queue.
     CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, ConnectionKey keyOf,
                size_t maxHosts = limits::kMaxParallelDownloads,
                size_t aheadPerHost = limits::kDownloadsAheadPerHost);
