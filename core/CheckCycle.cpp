@@ -9,8 +9,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr int64_t kMillisPerSecond = 1000;
-constexpr int64_t kMillisPerMinute = 60000;
 // Past the largest failure count that matters, counting on changes nothing.
 constexpr int kMaxCountedFailures = kMaxFailuresBeforeOffline;
 
@@ -19,14 +17,6 @@ DownloadResult NothingToDownload() {
     DownloadResult result;
     result.detail = u"No URL to check";
     return result;
-}
-
-std::u16string LowerAscii(std::u16string_view text) {
-    std::u16string lower(text);
-    for (char16_t& c : lower) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    return lower;
 }
 
 // Runs `undo` at scope exit unless dismissed: a failure half way through (the notifier may throw)
@@ -49,49 +39,8 @@ class OnFailure {
 
 }  // namespace
 
-DueDecision DecideDue(const PageEntry& entry, LocalMillis now) {
-    if (entry.stamp().empty()) return {true, false};
-    int64_t seconds = ReadStamp(entry.stamp());
-    if (seconds == 0) return {true, true};
-
-    // A stamp far outside the clock's range is at least an interval away from now; the
-    // overflow checks keep such a stamp from wrapping into a small distance.
-    int64_t lastCheck = 0;
-    int64_t difference = 0;
-    if (__builtin_mul_overflow(seconds, kMillisPerSecond, &lastCheck) ||
-        __builtin_sub_overflow(now, lastCheck, &difference)) {
-        return {true, false};
-    }
-    // The absolute distance, so a stamp in the future (the clock was set back) also runs out.
-    uint64_t distance =
-        difference < 0 ? uint64_t{0} - static_cast<uint64_t>(difference) : static_cast<uint64_t>(difference);
-    uint64_t elapsedMinutes = distance / kMillisPerMinute;
-    int minutes = IntervalMinutes(entry.interval());
-    return {elapsedMinutes >= static_cast<uint64_t>(minutes), false};
-}
-
 bool ShouldDownload(std::u16string_view url) {
     return !url.empty() && url != u"http://";
-}
-
-std::u16string HostKeyOf(std::u16string_view url) {
-    const std::u16string trimmed = Trim(url);
-    std::u16string_view rest = trimmed;
-    std::u16string scheme = u"http";
-    if (const size_t mark = rest.find(u"://"); mark != std::u16string_view::npos) {
-        scheme = LowerAscii(rest.substr(0, mark));
-        rest.remove_prefix(mark + 3);
-    }
-    rest = rest.substr(0, rest.find_first_of(u"/?#\\"));
-    if (const size_t at = rest.rfind(u'@'); at != std::u16string_view::npos) rest.remove_prefix(at + 1);
-    std::u16string key = scheme + u"://" + LowerAscii(rest);
-    // A port follows the last colon, unless that colon lies inside an IPv6 literal's brackets.
-    const size_t colon = rest.rfind(u':');
-    const size_t bracket = rest.rfind(u']');
-    const bool hasPort =
-        colon != std::u16string_view::npos && (bracket == std::u16string_view::npos || colon > bracket);
-    if (!hasPort) key += scheme == u"https" ? u":443" : u":80";
-    return key;
 }
 
 Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failuresInRow,
@@ -113,11 +62,12 @@ Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failures
     return verdict;
 }
 
-CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, size_t maxHosts,
-                       size_t aheadPerHost)
+CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, ConnectionKey keyOf,
+                       size_t maxHosts, size_t aheadPerHost)
     : list_(list),
       clock_(clock),
       notifier_(notifier),
+      keyOf_(std::move(keyOf)),
       maxHosts_(maxHosts == 0 ? 1 : maxHosts),
       aheadPerHost_(aheadPerHost == 0 ? 1 : aheadPerHost) {}
 
@@ -141,7 +91,7 @@ std::vector<Download> CheckCycle::tick() {
             settle(id, NothingToDownload(), settingsFor(entry->url()));
             continue;
         }
-        enqueue(id, HostKeyOf(entry->url()));
+        enqueue(id, keyOf_(entry->url()));
     }
     releaseRest.dismiss();
     return dispatch();
@@ -221,7 +171,7 @@ std::vector<Download> CheckCycle::dispatch() {
                 settle(id, NothingToDownload(), settingsFor(entry->url()));
                 continue;
             }
-            std::u16string entryHost = HostKeyOf(entry->url());
+            std::u16string entryHost = keyOf_(entry->url());
             PageFilterSettings settings = entryHost == key ? settingsFor(entry->url()) : PageFilterSettings{};
             release.dismiss();
             if (entryHost != key) {

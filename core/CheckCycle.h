@@ -1,9 +1,9 @@
 #pragma once
 // The check cycle's rules, free of threads and of any toolkit: which entries are due, in list
 // order, and how a download's result changes an entry. Downloads run side by side, at most one
-// server connection per host and port: the cycle queues the due entries of each host in list
-// order and hands out downloads only for hosts that have room, so a slow server holds up only
-// its own pages. Results may come back in any order.
+// connection per server: the cycle queues the due entries of each connection key in list order
+// and hands out downloads only for keys that have room, so a slow server holds up only its own
+// pages. Results may come back in any order.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,18 +14,13 @@
 
 #include "core/CheckReport.h"
 #include "core/Clock.h"
+#include "core/CoreLimits.h"
+#include "core/DueRule.h"
 #include "core/Notifier.h"
 #include "core/PageList.h"
 #include "filter/FilterSettings.h"
 
 namespace vantrel {
-
-// Hosts served at the same time (one connection each).
-constexpr size_t kMaxParallelDownloads = 8;
-// Downloads handed out per host before the first of them ends. They wait behind the first on the
-// same worker and connection, so the server still sees one request at a time, but the worker
-// goes on with the next page without waiting for the user-interface thread to apply a result.
-constexpr size_t kDownloadsAheadPerHost = 8;
 
 // One download the caller must run: get(url), the page's filters when it has any, then
 // checksumText of the text.
@@ -33,7 +28,7 @@ struct Download {
     EntryId id = 0;
     uint64_t revision = 0;
     std::u16string url;   // exactly as stored: not trimmed, case unchanged
-    std::u16string host;  // HostKeyOf(url)
+    std::u16string host;  // the connection key of url (see ConnectionKey)
     // The page's settings as they were when the download was handed out, so a worker never
     // reads them while the user saves new ones.
     PageFilterSettings settings;
@@ -59,20 +54,13 @@ using SettingsProvider = std::function<PageFilterSettings(const std::u16string& 
 using CheckSink =
     std::function<void(const std::u16string& url, const CheckRecord& check, std::u16string text)>;
 
-// Whether an entry is due now (and whether its stamp must be cleared first: "0" or not a number).
-struct DueDecision {
-    bool due = false;
-    bool clearStamp = false;
-};
-DueDecision DecideDue(const PageEntry& entry, LocalMillis now);
-
 // True when the URL is to be downloaded at all (not empty and not exactly "http://").
 bool ShouldDownload(std::u16string_view url);
 
-// The server a URL's download goes to: scheme, host and port, in lower case, the port the
-// scheme's default when none is given ("http://a.test:80/x" and "HTTP://A.test/y" share one).
-// Redirects may lead elsewhere; the first request decides.
-std::u16string HostKeyOf(std::u16string_view url);
+// The connection a URL's download opens, as a key: two URLs with one key are fetched from one
+// server over one connection, never at once. Redirects may lead elsewhere; the first request
+// decides. The layer that knows URLs supplies it.
+using ConnectionKey = std::function<std::u16string(std::u16string_view url)>;
 
 // The entry's new status and checksum after a check with this result. `outcome` is what the check
 // found; `status` lags behind it while failures are tolerated: a page that failed fewer than
@@ -87,13 +75,15 @@ Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failures
 
 class CheckCycle {
   public:
-    CheckCycle(PageList& list, const Clock& clock, Notifier& notifier,
-               size_t maxHosts = kMaxParallelDownloads, size_t aheadPerHost = kDownloadsAheadPerHost);
+    // `keyOf` must be callable: every due URL is keyed on this thread when it joins a queue.
+    CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, ConnectionKey keyOf,
+               size_t maxHosts = limits::kMaxParallelDownloads,
+               size_t aheadPerHost = limits::kDownloadsAheadPerHost);
 
     // A tick: takes the entries due now, in list order. A "0" or unreadable stamp is cleared;
     // an entry that needs no download is settled at once (offline); the others join the queue
-    // of their host. Returns the downloads to start now (none when nothing is due or every host
-    // with work is busy). Costs O(1) when nothing is due.
+    // of their connection key. Returns the downloads to start now (none when nothing is due or
+    // every connection with work is busy). Costs O(1) when nothing is due.
     std::vector<Download> tick();
 
     // The result of a download handed out. It is dropped when the entry was deleted, or its URL
@@ -134,6 +124,7 @@ class CheckCycle {
     PageList& list_;
     const Clock& clock_;
     Notifier& notifier_;
+    ConnectionKey keyOf_;
     size_t maxHosts_;
     size_t aheadPerHost_;
     std::unordered_map<std::u16string, Host> hosts_;

@@ -1,7 +1,6 @@
 #include "core/PageList.h"
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 
 #include "text/Text.h"
@@ -15,27 +14,7 @@ int CodeUnitCompare(const std::u16string& a, const std::u16string& b) {
     return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
-constexpr int64_t kMillisPerSecond = 1000;
-constexpr int64_t kMillisPerMinute = 60000;
-
 }  // namespace
-
-DueBounds DueBoundsOf(const PageEntry& entry) {
-    constexpr int64_t kSmallest = std::numeric_limits<int64_t>::min();
-    constexpr int64_t kLargest = std::numeric_limits<int64_t>::max();
-    if (entry.stamp().empty()) return {kSmallest, std::nullopt};
-    const int64_t seconds = ReadStamp(entry.stamp());
-    if (seconds == 0) return {kSmallest, std::nullopt};
-    // Exact in 128 bits: the entry is due when |now - stamp| >= interval, and a stamp whose
-    // milliseconds do not fit 64 bits is at least an interval away from any time that does.
-    const __int128 lastCheck = static_cast<__int128>(seconds) * kMillisPerSecond;
-    if (lastCheck < kSmallest || lastCheck > kLargest) return {kSmallest, std::nullopt};
-    const __int128 span = static_cast<__int128>(IntervalMinutes(entry.interval())) * kMillisPerMinute;
-    DueBounds bounds;
-    if (lastCheck + span <= kLargest) bounds.from = static_cast<int64_t>(lastCheck + span);
-    if (lastCheck - span >= kSmallest) bounds.until = static_cast<int64_t>(lastCheck - span);
-    return bounds;
-}
 
 PageList::PageList(LabelCompare compare) : compare_(compare ? std::move(compare) : CodeUnitCompare) {}
 
@@ -82,12 +61,11 @@ void PageList::insertLoaded(std::vector<PageEntry> entries) {
     if (observer_) observer_->aboutToReset();
     entries_.reserve(entries_.size() + entries.size());
     slots_.reserve(entries_.size() + entries.size());
-    dueFrom_.reserve(entries_.size() + entries.size());
-    dueUntil_.reserve(entries_.size() + entries.size());
+    due_.reserve(entries_.size() + entries.size());
     for (PageEntry& entry : entries) {
         entry.id = nextId_++;
         entry.revision = 0;
-        slots_[entry.id].id = entry.id;
+        slots_[entry.id].due.id = entry.id;
         indexDue(entry);
         entries_.push_back(std::move(entry));
     }
@@ -111,7 +89,7 @@ EntryId PageList::insertEntry(PageEntry entry) {
     }
     EntryId id = entry.id;
     if (observer_) observer_->aboutToInsert(position);
-    slots_[id].id = id;
+    slots_[id].due.id = id;
     indexDue(entry);
     entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
     renumber(position);
@@ -154,7 +132,7 @@ void PageList::remove(EntryId id) {
     if (!position) return;
     if (observer_) observer_->aboutToRemove(*position);
     const auto slot = slots_.find(id);
-    unindexDue(slot->second);
+    due_.remove(slot->second.due);
     slots_.erase(slot);
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(*position));
     renumber(*position);
@@ -227,90 +205,25 @@ void PageList::notifyChanged(EntryId id) {
     if (auto position = positionOf(id)) observer_->changed(*position);
 }
 
-void PageList::DueHeap::place(size_t index, const Item& item) {
-    items_[index] = item;
-    item.slot->*at_ = static_cast<uint32_t>(index);
-}
-
-void PageList::DueHeap::siftUp(size_t index) {
-    const Item item = items_[index];
-    while (index > 0) {
-        const size_t parent = (index - 1) / 2;
-        if (!above(item, items_[parent])) break;
-        place(index, items_[parent]);
-        index = parent;
-    }
-    place(index, item);
-}
-
-void PageList::DueHeap::siftDown(size_t index) {
-    const Item item = items_[index];
-    const size_t count = items_.size();
-    for (;;) {
-        size_t child = 2 * index + 1;
-        if (child >= count) break;
-        if (child + 1 < count && above(items_[child + 1], items_[child])) ++child;
-        if (!above(items_[child], item)) break;
-        place(index, items_[child]);
-        index = child;
-    }
-    place(index, item);
-}
-
-void PageList::DueHeap::push(int64_t key, Slot& slot) {
-    items_.push_back({key, &slot});
-    siftUp(items_.size() - 1);
-}
-
-void PageList::DueHeap::erase(Slot& slot) {
-    const uint32_t index = std::exchange(slot.*at_, kNotInHeap);
-    if (index == kNotInHeap) return;
-    const Item last = items_.back();
-    items_.pop_back();
-    if (index == items_.size()) return;
-    // The last element fills the hole and moves whichever way its key asks.
-    place(index, last);
-    if (index > 0 && above(last, items_[(index - 1) / 2]))
-        siftUp(index);
-    else
-        siftDown(index);
-}
-
-void PageList::unindexDue(Slot& slot) {
-    dueFrom_.erase(slot);
-    dueUntil_.erase(slot);
-}
-
 void PageList::indexDue(const PageEntry& entry) {
-    Slot& slot = slots_.at(entry.id);
-    if (slot.taken) return;
-    unindexDue(slot);
-    const DueBounds bounds = DueBoundsOf(entry);
-    if (bounds.from) dueFrom_.push(*bounds.from, slot);
-    if (bounds.until) dueUntil_.push(*bounds.until, slot);
+    due_.update(slots_.at(entry.id).due, entry);
 }
 
 std::vector<EntryId> PageList::takeDue(LocalMillis now) {
-    std::vector<std::pair<size_t, EntryId>> due;
-    auto take = [&](Slot& slot) {
-        unindexDue(slot);
-        slot.taken = true;
-        due.emplace_back(slot.position, slot.id);
-    };
-    while (!dueFrom_.empty() && dueFrom_.top().key <= now) take(*dueFrom_.top().slot);
-    while (!dueUntil_.empty() && dueUntil_.top().key >= now) take(*dueUntil_.top().slot);
-    std::sort(due.begin(), due.end());
-    std::vector<EntryId> ids;
-    ids.reserve(due.size());
-    for (const auto& [position, id] : due) ids.push_back(id);
-    return ids;
+    std::vector<EntryId> due = due_.take(now);
+    // In list order, as the check cycle queues them.
+    std::vector<std::pair<size_t, EntryId>> placed;
+    placed.reserve(due.size());
+    for (const EntryId id : due) placed.emplace_back(slots_.at(id).position, id);
+    std::sort(placed.begin(), placed.end());
+    for (size_t i = 0; i < placed.size(); ++i) due[i] = placed[i].second;
+    return due;
 }
 
 void PageList::release(EntryId id) {
     const auto slot = slots_.find(id);
-    if (slot == slots_.end() || !slot->second.taken) return;
-    slot->second.taken = false;
-    if (const PageEntry* entry = find(id)) indexDue(*entry);
+    if (slot == slots_.end()) return;
+    due_.giveBack(slot->second.due, entries_[slot->second.position]);
 }
 
 }  // namespace vantrel

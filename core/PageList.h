@@ -1,8 +1,8 @@
 #pragma once
 // The ordered list of watched pages and the only operations by which the user changes it.
 // Entries are addressed by position for display and by EntryId everywhere else; an index from id
-// to position keeps every lookup O(1). Two heaps order the entries by the times at which they fall
-// due, so the check cycle finds what is due without walking the list.
+// to position keeps every lookup O(1). The due index orders the entries by the times at which they
+// fall due, so the check cycle finds what is due without walking the list.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/DueIndex.h"
 #include "core/PageEntry.h"
 
 namespace vantrel {
@@ -41,20 +42,10 @@ class PageListObserver {
     virtual void wasReset() {}
 };
 
-// When an entry falls due, as the check cycle's rule puts it: due while now >= `from` or
-// now <= `until` (the distance from the stamp counts either way, so a stamp in the future runs
-// out too). An empty bound never applies; an entry with an empty, zero or unreadable stamp is
-// due from the smallest time on.
-struct DueBounds {
-    std::optional<int64_t> from;
-    std::optional<int64_t> until;
-};
-DueBounds DueBoundsOf(const PageEntry& entry);
-
 class PageList {
   public:
     explicit PageList(LabelCompare compare = {});
-    // The due heaps point into the list's own index: moved along, never copied.
+    // The due index points into the list's own slots: moved along, never copied.
     PageList(const PageList&) = delete;
     PageList& operator=(const PageList&) = delete;
     PageList(PageList&&) = default;
@@ -124,46 +115,10 @@ class PageList {
     void release(EntryId id);
 
   private:
-    static constexpr uint32_t kNotInHeap = UINT32_MAX;
-    // Per entry: its position and where its due times sit in the heaps. Kept small, as every
-    // entry of a long list has one for the whole run.
+    // Per entry: its position and its place in the due index.
     struct Slot {
-        EntryId id = 0;
         size_t position = 0;
-        uint32_t fromAt = kNotInHeap;
-        uint32_t untilAt = kNotInHeap;
-        bool taken = false;  // handed out by takeDue() and not released: in neither heap
-    };
-    // A binary heap of due times that keeps each slot told where its element is, so an entry's
-    // time is taken out or replaced in O(log n) and nothing stale stays behind. Elements point
-    // at slots, which stay put in the node-based map.
-    class DueHeap {
-      public:
-        struct Item {
-            int64_t key;
-            Slot* slot;
-        };
-        // `earliestFirst`: the smallest key on top, else the largest; `at` is the slot's field
-        // for this heap.
-        DueHeap(bool earliestFirst, uint32_t Slot::*at) : earliestFirst_(earliestFirst), at_(at) {}
-        bool empty() const { return items_.empty(); }
-        void reserve(size_t count) { items_.reserve(count); }
-        const Item& top() const { return items_.front(); }
-        void push(int64_t key, Slot& slot);
-        // Takes the slot's element out, if it has one here.
-        void erase(Slot& slot);
-
-      private:
-        bool above(const Item& a, const Item& b) const {
-            return earliestFirst_ ? a.key < b.key : a.key > b.key;
-        }
-        void place(size_t index, const Item& item);
-        void siftUp(size_t index);
-        void siftDown(size_t index);
-
-        std::vector<Item> items_;
-        bool earliestFirst_;
-        uint32_t Slot::*at_;
+        DueIndex::Place due;
     };
 
     PageEntry* findMutable(EntryId id);
@@ -172,12 +127,10 @@ class PageList {
     void renumber(size_t from);
     void notifyChanged(EntryId id);
     void indexDue(const PageEntry& entry);
-    void unindexDue(Slot& slot);
 
     std::vector<PageEntry> entries_;
     std::unordered_map<EntryId, Slot> slots_;
-    DueHeap dueFrom_{true, &Slot::fromAt};     // due once now reaches the key
-    DueHeap dueUntil_{false, &Slot::untilAt};  // due while now is at most the key
+    DueIndex due_;
     LabelCompare compare_;
     PageListObserver* observer_ = nullptr;
     bool sorted_ = false;

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vantrel::filter_limits {
+namespace vantrel::limits {
 
 // The whole of one page's filtering; past it the check fails instead of stalling the worker.
-inline constexpr std::chrono::milliseconds kTimeLimit{1000};
+inline constexpr std::chrono::milliseconds kFilterTimeLimit{1000};
 // Largest page (UTF-8 bytes handed to the HTML parser) that is parsed at all.
 inline constexpr size_t kMaxHtmlBytes = 16 * 1024 * 1024;
 // Backtracking steps of one regular-expression match on one line (PCRE2 match limit). About
@@ -25,4 +25,4 @@ inline constexpr size_t kMaxExpressionLength = 4096;
 // Most ignore patterns per page.
 inline constexpr size_t kMaxIgnorePatterns = 100;
 
-}  // namespace vantrel::filter_limits
+}  // namespace vantrel::limits

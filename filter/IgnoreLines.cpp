@@ -61,9 +61,9 @@ IgnoreLines::IgnoreLines(const std::vector<std::u16string>& patterns) : impl_(st
     }
     impl_->matchContext = pcre2_match_context_create(nullptr);
     if (!impl_->matchContext) throw std::bad_alloc();
-    pcre2_set_match_limit(impl_->matchContext, filter_limits::kRegexMatchLimit);
-    pcre2_set_depth_limit(impl_->matchContext, filter_limits::kRegexDepthLimit);
-    pcre2_set_heap_limit(impl_->matchContext, filter_limits::kRegexHeapLimitKiB);
+    pcre2_set_match_limit(impl_->matchContext, limits::kRegexMatchLimit);
+    pcre2_set_depth_limit(impl_->matchContext, limits::kRegexDepthLimit);
+    pcre2_set_heap_limit(impl_->matchContext, limits::kRegexHeapLimitKiB);
 }
 
 IgnoreLines::~IgnoreLines() = default;

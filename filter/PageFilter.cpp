@@ -20,10 +20,10 @@ std::string LimitText(std::chrono::milliseconds limit) {
 }
 
 std::string SelectorXPath(const PageFilterSettings& settings) {
-    if (settings.selector.size() > filter_limits::kMaxExpressionLength)
+    if (settings.selector.size() > limits::kMaxExpressionLength)
         throw FilterError(
             FilterFailure::Invalid,
-            "Selector longer than " + std::to_string(filter_limits::kMaxExpressionLength) + " characters");
+            "Selector longer than " + std::to_string(limits::kMaxExpressionLength) + " characters");
     if (settings.selectorKind == SelectorKind::XPath) return ToUtf8(settings.selector);
     try {
         return CssToXPath(settings.selector);
@@ -35,21 +35,20 @@ std::string SelectorXPath(const PageFilterSettings& settings) {
 }
 
 std::string TooManyPatterns() {
-    return "More than " + std::to_string(filter_limits::kMaxIgnorePatterns) + " ignore patterns";
+    return "More than " + std::to_string(limits::kMaxIgnorePatterns) + " ignore patterns";
 }
 
 // The size rules of one ignore pattern (number `n`, from 1); empty when it keeps them.
 std::string PatternSizeProblem(const std::u16string& pattern, size_t n) {
     const std::string name = "Ignore pattern " + std::to_string(n);
     if (pattern.empty()) return name + " is empty";
-    if (pattern.size() > filter_limits::kMaxExpressionLength)
-        return name + " is longer than " + std::to_string(filter_limits::kMaxExpressionLength) +
-               " characters";
+    if (pattern.size() > limits::kMaxExpressionLength)
+        return name + " is longer than " + std::to_string(limits::kMaxExpressionLength) + " characters";
     return {};
 }
 
 void CheckPatternLimits(const std::vector<std::u16string>& patterns) {
-    if (patterns.size() > filter_limits::kMaxIgnorePatterns)
+    if (patterns.size() > limits::kMaxIgnorePatterns)
         throw FilterError(FilterFailure::Invalid, TooManyPatterns());
     for (size_t i = 0; i < patterns.size(); ++i) {
         const std::string problem = PatternSizeProblem(patterns[i], i + 1);
@@ -113,8 +112,8 @@ std::optional<FilterProblem> ValidateFilters(const PageFilterSettings& settings)
         }
     }
     const auto& patterns = settings.ignorePatterns;
-    if (patterns.size() > filter_limits::kMaxIgnorePatterns)
-        return FilterProblem{Field::IgnorePattern, filter_limits::kMaxIgnorePatterns, TooManyPatterns()};
+    if (patterns.size() > limits::kMaxIgnorePatterns)
+        return FilterProblem{Field::IgnorePattern, limits::kMaxIgnorePatterns, TooManyPatterns()};
     for (size_t i = 0; i < patterns.size(); ++i) {
         std::string message = PatternSizeProblem(patterns[i], i + 1);
         if (message.empty()) {
@@ -148,7 +147,7 @@ FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& setting
         const bool select = !settings.selector.empty();
         if (select || (settings.visibleTextOnly && IsHtmlPage(page, contentType))) {
             const std::string xpath = select ? SelectorXPath(settings) : std::string();
-            constexpr size_t limit = filter_limits::kMaxHtmlBytes;
+            constexpr size_t limit = limits::kMaxHtmlBytes;
             const std::string tooLarge =
                 "Page too large to filter (over " + std::to_string(limit >> 20) + " MiB)";
             // Every code unit is at least one byte of UTF-8: no need to convert to know.

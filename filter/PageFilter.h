@@ -40,7 +40,7 @@ struct FilterResult {
 // filtered text is a failure (NoText), as is going past `timeLimit`.
 FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& settings,
                           std::string_view contentType = {},
-                          std::chrono::milliseconds timeLimit = filter_limits::kTimeLimit);
+                          std::chrono::milliseconds timeLimit = limits::kFilterTimeLimit);
 
 // Whether "visible text only" treats the page as HTML (see ApplyFilters).
 bool IsHtmlPage(std::u16string_view page, std::string_view contentType);

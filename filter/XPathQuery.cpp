@@ -184,7 +184,7 @@ XPathResult EvaluateXPath(xmlDoc* doc, const std::string& xpath, const Deadline*
     XPathErrorCatcher errors;
     XPathPtr<xmlXPathContext> context(xmlXPathNewContext(doc));
     if (!context) throw std::bad_alloc();
-    context->opLimit = filter_limits::kXPathOpLimit;
+    context->opLimit = limits::kXPathOpLimit;
     XPathPtr<xmlXPathCompExpr> compiled(xmlXPathCtxtCompile(context.get(), BAD_CAST xpath.c_str()));
     if (compiled) {
         const std::string unknown = UnknownNames(context.get(), xpath);

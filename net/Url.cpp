@@ -128,6 +128,23 @@ std::u16string Url::hostValue(const UrlParts& url) {
     return host + u":" + url.port;
 }
 
+std::u16string Url::connectionKey(std::u16string_view url) {
+    // The same steps as a page's first request, so the key names what the fetcher opens: the URL
+    // resolved from nothing, the port read as a number (falling back to 80 as the fetcher does),
+    // TLS for https alone, and the host compared without regard to ASCII case.
+    UrlParts parts;
+    try {
+        parts = resolve(UrlParts{}, url);
+    } catch (const FetchError&) {
+        return {};
+    }
+    const std::u16string host = ToLowerAscii(parts.host);
+    std::u16string key = parts.ipVersion == 6 ? u"[" + host + u"]" : host;
+    key += u":" + IntToText(IntFromText(Trim(parts.port), 80));
+    if (EqualsIgnoreAsciiCase(parts.scheme, u"https")) key += u" tls";
+    return key;
+}
+
 std::u16string Url::resolvePath(std::u16string_view base, std::u16string_view path) {
     if (!path.empty() && path.front() == u'/') return std::u16string(path);
     const bool keepTrailing = path.empty() || path.back() == u'/';

@@ -23,6 +23,11 @@ class Url {
     // host when port is exactly "80", else host + ":" + port; an IPv6 host is put in brackets.
     static std::u16string hostValue(const UrlParts& url);
     static std::u16string resolvePath(std::u16string_view base, std::u16string_view path);
+    // The connection a page's download opens, as a key: the host in lower case and the port as a
+    // number ("[::1]:8080", "a.test:80"), then " tls" when the connection is TLS. The scheme counts
+    // only by that: any scheme but https is fetched as plain HTTP. Empty for a URL that opens no
+    // connection (no port can be known).
+    static std::u16string connectionKey(std::u16string_view url);
 };
 
 }  // namespace vantrel

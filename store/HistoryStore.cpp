@@ -108,7 +108,7 @@ void HistoryStore::enqueue(Task task, size_t textBytes) {
     if (!writer_ || disabled()) return;
     {
         std::lock_guard lock(queueMutex_);
-        if (queuedTextBytes_ + textBytes > kMaxQueuedTextBytes) return;
+        if (queuedTextBytes_ + textBytes > limits::kMaxQueuedTextBytes) return;
         queuedTextBytes_ += textBytes;
         queue_.emplace_back(std::move(task), textBytes);
         ++enqueued_;
@@ -157,7 +157,7 @@ void HistoryStore::record(const std::u16string& url, CheckRecord check, std::opt
     if (!writer_ || disabled()) return;
     bool cut = false;
     // Bounds the copy handed to the writer; the exact cut is made on the UTF-8 bytes there.
-    if (text) cut = CutUtf16(*text, kMaxStoredTextBytes);
+    if (text) cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
     const size_t textBytes = text ? text->size() * sizeof(char16_t) : 0;
     enqueue([url = ToUtf8(url), check = std::move(check), text = std::move(text),
              cut](SqliteDb& db) { InTransaction(db, [&] { history::AddCheck(db, url, check, text, cut); }); },
@@ -195,7 +195,7 @@ void HistoryStore::prune(const std::set<std::u16string>& urls) {
             0);
 }
 
-void HistoryStore::saveSettings(const std::u16string& url, PageSettings settings) {
+void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings settings) {
     if (disabled()) return;
     settings.failuresBeforeOffline =
         std::clamp(settings.failuresBeforeOffline, kMinFailuresBeforeOffline, kMaxFailuresBeforeOffline);
@@ -208,10 +208,10 @@ void HistoryStore::saveSettings(const std::u16string& url, PageSettings settings
             0);
 }
 
-PageSettings HistoryStore::settings(const std::u16string& url) const {
+PageFilterSettings HistoryStore::settings(const std::u16string& url) const {
     std::lock_guard lock(stateMutex_);
     auto found = settings_.find(url);
-    return found == settings_.end() ? PageSettings{} : found->second;
+    return found == settings_.end() ? PageFilterSettings{} : found->second;
 }
 
 template <typename Read>

@@ -20,9 +20,6 @@
 
 namespace vantrel {
 
-// Text waiting for the writer beyond this is dropped with its check, so a stalled disk cannot
-// fill the memory.
-constexpr size_t kMaxQueuedTextBytes = 64 * 1024 * 1024;
 // The file's name, beside the page list file.
 constexpr const char* kHistoryFileName = "history.db";
 
@@ -59,7 +56,7 @@ class HistoryStore {
     // deleted every page, and the history would be lost for good.
     void prune(const std::set<std::u16string>& urls);
     // Takes effect for settings() at once; written like the rest. Values out of range are clamped.
-    void saveSettings(const std::u16string& url, PageSettings settings);
+    void saveSettings(const std::u16string& url, PageFilterSettings settings);
     // Returns once everything queued before the call is written (or dropped).
     void flush();
 
@@ -68,7 +65,7 @@ class HistoryStore {
     PageSummary summary(const std::u16string& url) const;
     PageTexts texts(const std::u16string& url) const;
     // Defaults for a page without settings.
-    PageSettings settings(const std::u16string& url) const;
+    PageFilterSettings settings(const std::u16string& url) const;
 
   private:
     using Task = std::function<void(SqliteDb&)>;
@@ -83,7 +80,7 @@ class HistoryStore {
 
     mutable std::mutex stateMutex_;
     std::u16string reason_;
-    std::map<std::u16string, PageSettings> settings_;
+    std::map<std::u16string, PageFilterSettings> settings_;
 
     mutable std::mutex readMutex_;
     std::unique_ptr<SqliteDb> reader_;

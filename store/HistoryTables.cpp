@@ -79,7 +79,7 @@ void PutText(SqliteDb& db, int64_t page, int64_t slot, const std::string& body, 
 
 void StoreText(SqliteDb& db, int64_t page, const CheckRecord& check, const std::u16string& text, bool cut) {
     std::string body = ToUtf8(text);
-    cut = CutUtf8(body, kMaxStoredTextBytes) || cut;
+    cut = CutUtf8(body, limits::kMaxStoredTextBytes) || cut;
     SqliteStatement latest(db, "SELECT body = ?2 FROM texts WHERE page = ?1 AND slot = 1");
     latest.bind(1, page).bind(2, body);
     if (!latest.step()) {
@@ -179,7 +179,7 @@ void AddCheck(SqliteDb& db, const std::string& url, const CheckRecord& check,
                     "DELETE FROM checks WHERE page = ?1 AND id <= (SELECT id FROM checks "
                     "WHERE page = ?1 ORDER BY id DESC LIMIT 1 OFFSET ?2)")
         .bind(1, page)
-        .bind(2, kMaxChecksPerPage)
+        .bind(2, limits::kMaxChecksPerPage)
         .run();
     if (text) StoreText(db, page, check, *text, cut);
 }
@@ -198,7 +198,7 @@ void Prune(SqliteDb& db, const std::vector<std::string>& keep) {
     db.exec("DELETE FROM pages WHERE url NOT IN (SELECT url FROM keep); DELETE FROM keep");
 }
 
-void WriteSettings(SqliteDb& db, const std::string& url, const PageSettings& settings) {
+void WriteSettings(SqliteDb& db, const std::string& url, const PageFilterSettings& settings) {
     const int64_t page = EnsurePage(db, url);
     SqliteStatement(db, "DELETE FROM ignore_lines WHERE page = ?1").bind(1, page).run();
     SqliteStatement(db, "INSERT OR REPLACE INTO settings VALUES(?1, ?2, ?3, ?4, ?5)")
@@ -221,13 +221,13 @@ void WriteSettings(SqliteDb& db, const std::string& url, const PageSettings& set
     }
 }
 
-std::map<std::u16string, PageSettings> LoadSettings(SqliteDb& db) {
-    std::map<std::u16string, PageSettings> all;
+std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db) {
+    std::map<std::u16string, PageFilterSettings> all;
     SqliteStatement rows(db,
                          "SELECT pages.url, selector_kind, selector, visible_only, failures "
                          "FROM settings JOIN pages ON pages.id = settings.page");
     while (rows.step()) {
-        PageSettings& settings = all[FromUtf8(rows.text(0))];
+        PageFilterSettings& settings = all[FromUtf8(rows.text(0))];
         const int64_t kind = rows.integer(1);
         settings.selectorKind = kind == 2 ? SelectorKind::XPath : SelectorKind::Css;
         settings.selector = FromUtf8(rows.text(2));

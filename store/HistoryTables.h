@@ -11,19 +11,15 @@
 #include "core/CheckReport.h"
 #include "core/PageEntry.h"
 #include "filter/FilterSettings.h"
+#include "store/StoreLimits.h"
 
 namespace vantrel {
 
 class SqliteDb;
 
-// Most checks kept per page; the oldest go first.
-constexpr int kMaxChecksPerPage = 1000;
-// A stored text is cut to this many bytes of UTF-8, at a character boundary.
-constexpr size_t kMaxStoredTextBytes = 1024 * 1024;
-
 struct StoredText {
     std::u16string text;
-    bool cut = false;         // the page's text was longer than kMaxStoredTextBytes
+    bool cut = false;         // the page's text was longer than limits::kMaxStoredTextBytes
     int64_t firstSeenMs = 0;  // the check that first got this text
     int64_t lastSeenMs = 0;   // the last check that still got it
 };
@@ -42,10 +38,6 @@ struct PageSummary {
     int64_t checkCount = 0;
 };
 
-// A page's filters and its failure count before offline are kept with its history; one type
-// with the filter engine's, so what is saved is what the check applies.
-using PageSettings = PageFilterSettings;
-
 namespace history {
 
 // The version of the tables this program writes.
@@ -56,14 +48,14 @@ int64_t SchemaVersion(SqliteDb& db);
 // Creates what is missing and stamps the version.
 void CreateTables(SqliteDb& db);
 
-// Adds the check, drops the page's checks past kMaxChecksPerPage and, when a text came, keeps it
-// as the latest (see HistoryStore::record). `cut` says the text was already shortened.
+// Adds the check, drops the page's checks past limits::kMaxChecksPerPage and, when a text came,
+// keeps it as the latest (see HistoryStore::record). `cut` says the text was already shortened.
 void AddCheck(SqliteDb& db, const std::string& url, const CheckRecord& check,
               const std::optional<std::u16string>& text, bool cut);
 void RenameUrl(SqliteDb& db, const std::string& from, const std::string& to, bool fromStillListed);
 void Prune(SqliteDb& db, const std::vector<std::string>& keep);
-void WriteSettings(SqliteDb& db, const std::string& url, const PageSettings& settings);
-std::map<std::u16string, PageSettings> LoadSettings(SqliteDb& db);
+void WriteSettings(SqliteDb& db, const std::string& url, const PageFilterSettings& settings);
+std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db);
 
 std::vector<CheckRecord> RecentChecks(SqliteDb& db, const std::string& url, int limit);
 PageSummary Summary(SqliteDb& db, const std::string& url);

@@ -144,7 +144,7 @@ std::optional<std::u16string> IniFile::valueIn(SectionHandle section, std::u16st
     // The quotation marks come off before the cut, so a quoted value of the full length written
     // by `set` reads back whole.
     if (Enclosed(raw)) raw = raw.substr(1, raw.size() - 2);
-    std::u16string_view cut = raw.substr(0, kMaxValueLength);
+    std::u16string_view cut = raw.substr(0, limits::kMaxValueLength);
     // A cut between the two halves of a surrogate pair would leave half a character that no UTF-8
     // file can hold; the whole character goes instead.
     if (cut.size() < raw.size() && !cut.empty() && cut.back() >= 0xD800 && cut.back() <= 0xDBFF) {

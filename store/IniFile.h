@@ -19,8 +19,8 @@ class IniFile {
 
     // The value of the key in the first section of that name (names compared without regard to
     // ASCII letter case): the rest of the key line after the first "=", blanks around it removed,
-    // one pair of enclosing double or single quotation marks removed, cut to kMaxValueLength.
-    // nullopt when the section or the key is absent.
+    // one pair of enclosing double or single quotation marks removed, cut to
+    // limits::kMaxValueLength. nullopt when the section or the key is absent.
     std::optional<std::u16string> value(std::u16string_view section, std::u16string_view key) const;
     // The value, or the empty text when absent.
     std::u16string text(std::u16string_view section, std::u16string_view key) const;

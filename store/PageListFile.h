@@ -36,7 +36,7 @@ PageListSnapshot TakeSnapshot(const PageList& list, const Options& options);
 class PageListFile {
   public:
     // A file larger than `maxBytes` is treated as unreadable (never loaded, never replaced).
-    explicit PageListFile(std::string path, int64_t maxBytes = kMaxFileBytes);
+    explicit PageListFile(std::string path, int64_t maxBytes = limits::kMaxPageListFileBytes);
     ~PageListFile();
     const std::string& path() const { return path_; }
 

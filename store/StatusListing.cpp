@@ -14,7 +14,7 @@ constexpr int64_t kSameCheckSlackMs = 2000;
 
 StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath) {
     StatusListing listing;
-    const FileRead file = ReadWholeFile(pageListPath, kMaxFileBytes);
+    const FileRead file = ReadWholeFile(pageListPath, limits::kMaxPageListFileBytes);
     if (file.outcome == FileRead::Outcome::Unreadable) {
         listing.exitCode = 2;
         listing.errors = "vantrel: cannot read " + pageListPath + "\n";

@@ -35,7 +35,7 @@ std::vector<DiffLine> EditScript(const Lines& a, const Lines& b, bool& tooLarge)
     }
     const Lines middleA(a.begin() + head, a.end() - tail);
     const Lines middleB(b.begin() + head, b.end() - tail);
-    if (middleA.size() > kMaxDiffLines || middleB.size() > kMaxDiffLines) {
+    if (middleA.size() > limits::kMaxDiffLines || middleB.size() > limits::kMaxDiffLines) {
         tooLarge = true;
         return {};
     }

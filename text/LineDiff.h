@@ -6,13 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "text/TextLimits.h"
+
 namespace vantrel {
 
 // Unchanged lines shown around each change.
 constexpr size_t kDiffContextLines = 3;
-// Lines compared on each side once the common start and end are set aside; past this the
-// comparison would take too long and the result says so instead.
-constexpr size_t kMaxDiffLines = 10000;
 
 struct DiffLine {
     enum class Kind { Context, Removed, Added, Folded };
@@ -38,7 +37,7 @@ struct LineDiffResult {
 std::vector<std::u16string_view> SplitLines(std::u16string_view text);
 
 // Compares line by line (Wu, Manber and Myers' O(NP) algorithm). TooLarge, with no lines, when
-// more than kMaxDiffLines differing lines remain on either side.
+// more than limits::kMaxDiffLines differing lines remain on either side.
 LineDiffResult DiffLines(std::u16string_view before, std::u16string_view after,
                          size_t context = kDiffContextLines);
 

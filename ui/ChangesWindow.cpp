@@ -81,7 +81,8 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
         return;
     }
     if (diff.outcome == LineDiffResult::Outcome::TooLarge) {
-        showMessage(QStringLiteral("More than %1 lines differ: too many to compare.").arg(kMaxDiffLines));
+        showMessage(
+            QStringLiteral("More than %1 lines differ: too many to compare.").arg(limits::kMaxDiffLines));
         return;
     }
     view_->clear();

@@ -20,7 +20,7 @@ class ChangesWindow : public QWidget {
   public:
     // Reads the two texts of the page `id` from the monitor's history.
     ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent = nullptr);
-    // Waits for a diff still being worked out (bounded: the diff gives up past kMaxDiffLines).
+    // Waits for a diff still being worked out (bounded: the diff gives up past limits::kMaxDiffLines).
     ~ChangesWindow() override;
 
     EntryId entryId() const { return id_; }

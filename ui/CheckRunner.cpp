@@ -12,6 +12,7 @@
 
 #include "filter/PageFilter.h"
 #include "net/CookieStore.h"
+#include "net/Url.h"
 #include "store/HistoryTables.h"
 #include "text/Crc32.h"
 #include "text/Text.h"
@@ -55,8 +56,8 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
             std::u16string kept;
             const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
                 sum.add(piece);
-                if (kept.size() <= kMaxStoredTextBytes)
-                    kept.append(piece.substr(0, kMaxStoredTextBytes + 1 - kept.size()));
+                if (kept.size() <= limits::kMaxStoredTextBytes)
+                    kept.append(piece.substr(0, limits::kMaxStoredTextBytes + 1 - kept.size()));
             });
             result.detail = FromLatin1(fetcher.lastStatusLine());
             if (units > 0) {
@@ -106,7 +107,7 @@ struct CheckRunner::Channel {
     explicit Channel(FetcherOptions given) : options(std::move(given)) {
         options.cookies = std::make_shared<CookieStore>();
         options.largeBodyTurn = std::make_shared<std::timed_mutex>();
-        for (size_t i = 0; i < kMaxParallelDownloads; ++i)
+        for (size_t i = 0; i < limits::kMaxParallelDownloads; ++i)
             workers.push_back(std::make_unique<Worker>(options));
     }
 
@@ -122,9 +123,10 @@ struct CheckRunner::Channel {
 
 struct CheckRunner::Impl {
     Impl(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options)
-        : cycle(list, clock, notifier), channel(std::make_shared<Channel>(std::move(options))) {
-        pending.resize(kMaxParallelDownloads, 0);
-        lastHost.resize(kMaxParallelDownloads);
+        : cycle(list, clock, notifier, &Url::connectionKey),
+          channel(std::make_shared<Channel>(std::move(options))) {
+        pending.resize(limits::kMaxParallelDownloads, 0);
+        lastHost.resize(limits::kMaxParallelDownloads);
     }
 
     // The worker for a host: the one already serving it, else an idle one, preferably the one

@@ -212,7 +212,6 @@ void FilterPanel::preview() {
     job_->owner = this;
     Download download;
     download.url = url_.toStdU16String();
-    download.host = HostKeyOf(download.url);
     download.settings = settings;
     std::thread([job = job_, download = std::move(download)] {
         DownloadResult result = RunCheck(job->fetcher, download);

@@ -307,10 +307,8 @@ TEST(PageListTest, DueEntriesFollowTheRuleThroughManyRandomChanges) {
         const int64_t now = base + (pick(600) - 300) * kMinute;
         std::vector<EntryId> expected;
         for (const PageEntry& e : list.entries()) {
-            const DueBounds b = DueBoundsOf(e);
             const bool isTaken = std::find(taken.begin(), taken.end(), e.id) != taken.end();
-            if (!isTaken && ((b.from && now >= *b.from) || (b.until && now <= *b.until)))
-                expected.push_back(e.id);
+            if (!isTaken && DueBoundsOf(e).holdAt(now)) expected.push_back(e.id);
         }
         const std::vector<EntryId> due = list.takeDue(now);
         ASSERT_EQ(due, expected) << "step " << step;

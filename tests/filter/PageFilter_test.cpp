@@ -38,7 +38,7 @@ PageFilterSettings Ignore(std::vector<std::u16string> patterns) {
 
 // The filtered text, or "!" and the reason of a failure.
 std::string Filter(std::u16string_view page, const PageFilterSettings& settings, std::string_view type = {},
-                   std::chrono::milliseconds limit = filter_limits::kTimeLimit) {
+                   std::chrono::milliseconds limit = limits::kFilterTimeLimit) {
     const FilterResult r = ApplyFilters(std::u16string(page), settings, type, limit);
     EXPECT_EQ(r.ok(), r.reason.empty());
     return r.ok() ? ToUtf8(r.text) : "!" + r.reason;
@@ -145,15 +145,14 @@ TEST(PageFilterTest, HostileAndNonHtmlPages) {
     for (int i = 0; i < 20000; ++i) deep += u"<div>";
     EXPECT_EQ(Filter(deep + u"x", Visible()), "!Page nested too deeply to filter (over 256 levels)");
 
-    EXPECT_EQ(Filter(std::u16string(filter_limits::kMaxHtmlBytes + 1, u'a'), Css(u"p")),
+    EXPECT_EQ(Filter(std::u16string(limits::kMaxHtmlBytes + 1, u'a'), Css(u"p")),
               "!Page too large to filter (over 16 MiB)");
     // Under the limit in characters, over it in bytes.
-    EXPECT_EQ(Filter(std::u16string(filter_limits::kMaxHtmlBytes / 3 + 1, u'\u20ac'), Css(u"p")),
+    EXPECT_EQ(Filter(std::u16string(limits::kMaxHtmlBytes / 3 + 1, u'\u20ac'), Css(u"p")),
               "!Page too large to filter (over 16 MiB)");
     // Without a parse the size does not matter.
-    EXPECT_EQ(
-        ApplyFilters(std::u16string(filter_limits::kMaxHtmlBytes + 1, u'a'), Ignore({u"^b"})).text.size(),
-        filter_limits::kMaxHtmlBytes + 1);
+    EXPECT_EQ(ApplyFilters(std::u16string(limits::kMaxHtmlBytes + 1, u'a'), Ignore({u"^b"})).text.size(),
+              limits::kMaxHtmlBytes + 1);
 }
 
 TEST(PageFilterTest, IgnoredLinesAreDroppedAndOthersKeptExactly) {

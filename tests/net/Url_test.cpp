@@ -177,6 +177,31 @@ TEST(UrlTest, CredentialsStayWithTheirHost) {
     EXPECT_EQ(describe(Url::resolve(current, u"http://elsewhere/")), "http|||elsewhere|80|/||||4");
 }
 
+TEST(UrlTest, ConnectionKeyNamesWhatTheFirstRequestOpens) {
+    struct Case {
+        const char16_t* url;
+        const char* key;
+    };
+    const Case cases[] = {
+        {u"http://a.test/x", "a.test:80"},
+        {u"HTTP://User:pw@A.Test/x?y", "a.test:80"},  // credentials and case do not count
+        {u"http://a.test:080/", "a.test:80"},         // the port as a number
+        {u"http://a.test:/", "a.test:80"},            // an empty port is the scheme's
+        {u"http://a.test:8080/#f", "a.test:8080"},
+        {u"https://a.test/", "a.test:443 tls"},
+        {u"HTTPS://a.test:80/", "a.test:80 tls"},  // TLS to port 80: not the plain connection
+        // Any other scheme is fetched as plain HTTP, so it shares the server's connection.
+        {u"ftp://127.0.0.1:8080/x", "127.0.0.1:8080"},
+        {u"http://[::1]/", "[::1]:80"},
+        {u"http://[FE80::1]:81/", "[fe80::1]:81"},
+        // No port can be known, or no scheme: nothing is opened.
+        {u"ftp://a.test/x", ""},
+        {u"a.test/x", ""},
+        {u" http://a.test/", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(narrow(Url::connectionKey(c.url)), c.key) << narrow(c.url);
+}
+
 TEST(UrlTest, ResolvePath) {
     struct Case {
         const char16_t* base;

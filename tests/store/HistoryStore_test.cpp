@@ -58,13 +58,13 @@ TEST_F(HistoryStoreTest, ChecksReadBackNewestFirstWithTheirSummary) {
 
 TEST_F(HistoryStoreTest, KeepsTheLatestThousandChecks) {
     HistoryStore store(path);
-    for (int i = 1; i <= kMaxChecksPerPage + 5; ++i)
+    for (int i = 1; i <= limits::kMaxChecksPerPage + 5; ++i)
         store.record(url, Check(i, PageStatus::Online), std::nullopt);
     store.record(u"http://second.test/", Check(1, PageStatus::Online), std::nullopt);
     store.flush();
-    const auto checks = store.recentChecks(url, 2 * kMaxChecksPerPage);
-    ASSERT_EQ(checks.size(), static_cast<size_t>(kMaxChecksPerPage));
-    EXPECT_EQ(checks.front().timeMs, kMaxChecksPerPage + 5);
+    const auto checks = store.recentChecks(url, 2 * limits::kMaxChecksPerPage);
+    ASSERT_EQ(checks.size(), static_cast<size_t>(limits::kMaxChecksPerPage));
+    EXPECT_EQ(checks.front().timeMs, limits::kMaxChecksPerPage + 5);
     EXPECT_EQ(checks.back().timeMs, 6);
     EXPECT_EQ(store.summary(u"http://second.test/").checkCount, 1);
 }
@@ -98,19 +98,19 @@ TEST_F(HistoryStoreTest, TextsChangeOnlyWithAChangeOrAFreshStart) {
     EXPECT_EQ(texts.latest->text, u"fresh");
 
     // A text over the cap is cut before a character that would straddle it, and says so.
-    std::u16string big(kMaxStoredTextBytes - 1, u'x');
+    std::u16string big(limits::kMaxStoredTextBytes - 1, u'x');
     big += u"\u00e9tail";
     store.record(url, Check(6, PageStatus::Changed), big);
     store.flush();
     texts = store.texts(url);
     EXPECT_TRUE(texts.latest->cut);
-    EXPECT_EQ(texts.latest->text, std::u16string(kMaxStoredTextBytes - 1, u'x'));
+    EXPECT_EQ(texts.latest->text, std::u16string(limits::kMaxStoredTextBytes - 1, u'x'));
     EXPECT_FALSE(texts.before->cut);
 }
 
 TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     HistoryStore store(path);
-    PageSettings filters;
+    PageFilterSettings filters;
     filters.selectorKind = SelectorKind::Css;
     filters.selector = u"#main .price";
     filters.visibleTextOnly = true;
@@ -124,7 +124,7 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
 
     store.renameUrl(u"http://a/", u"http://b/", false);
     EXPECT_EQ(store.settings(u"http://b/"), filters);
-    EXPECT_EQ(store.settings(u"http://a/"), PageSettings{});
+    EXPECT_EQ(store.settings(u"http://a/"), PageFilterSettings{});
     store.flush();
     EXPECT_EQ(store.summary(u"http://b/").checkCount, 1);
     EXPECT_EQ(store.texts(u"http://b/").latest->text, u"a");
@@ -151,11 +151,11 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     store.flush();
     EXPECT_EQ(store.summary(u"http://taken/").checkCount, 0);
     EXPECT_EQ(store.summary(u"http://c/").checkCount, 1);
-    EXPECT_EQ(store.settings(u"http://taken/"), PageSettings{});
+    EXPECT_EQ(store.settings(u"http://taken/"), PageFilterSettings{});
 
     HistoryStore reopened(path);
     EXPECT_EQ(reopened.settings(u"http://c/"), filters);
-    EXPECT_EQ(reopened.settings(u"http://b/"), PageSettings{});
+    EXPECT_EQ(reopened.settings(u"http://b/"), PageFilterSettings{});
 }
 
 TEST_F(HistoryStoreTest, AnUnusableFileTurnsTheHistoryOffAndTheCallerGoesOn) {
@@ -167,7 +167,7 @@ TEST_F(HistoryStoreTest, AnUnusableFileTurnsTheHistoryOffAndTheCallerGoesOn) {
         EXPECT_NE(ToUtf8(store.disabledReason()).find("History is off: cannot use " + path),
                   std::string::npos);
         store.record(url, Check(1, PageStatus::Online), u"a");
-        store.saveSettings(url, PageSettings{});
+        store.saveSettings(url, PageFilterSettings{});
         store.flush();
         EXPECT_TRUE(store.recentChecks(url, 10).empty());
     }

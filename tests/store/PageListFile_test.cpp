@@ -114,7 +114,7 @@ TEST_F(PageListFileTest, WrittenFileRoundTripsByteForByteAndUtf8BomIsKept) {
 
 TEST_F(PageListFileTest, NamesAnyCaseQuotesBlanksAndLongValues) {
     const std::string longUrl = "http://x/" + std::string(3000 - 9, 'a');
-    const std::string atLimit(kMaxValueLength, 'b');
+    const std::string atLimit(limits::kMaxValueLength, 'b');
     WriteBytes(path, "[MAIN]\nCOUNT = 3\n[Web1]\n CAPTION = \"Quoted label\" \nSTATUS=7\nITEM1=" + longUrl +
                          "\n[WEB2]\ncaption='single'\nitem1=" + atLimit +
                          "\nitem2=\t12\t\n[web3]\ncaption=\"mismatched'\nstatus=0x1F\n");
@@ -124,7 +124,7 @@ TEST_F(PageListFileTest, NamesAnyCaseQuotesBlanksAndLongValues) {
     ASSERT_EQ(loaded.list.size(), 3u);
     EXPECT_EQ(loaded.list.at(0).label, u"Quoted label");
     EXPECT_EQ(static_cast<int>(loaded.list.at(0).status), 7);
-    EXPECT_EQ(ToUtf8(loaded.list.at(0).url()), longUrl.substr(0, kMaxValueLength));
+    EXPECT_EQ(ToUtf8(loaded.list.at(0).url()), longUrl.substr(0, limits::kMaxValueLength));
     EXPECT_EQ(ToUtf8(loaded.list.at(1).url()), atLimit);
     EXPECT_EQ(loaded.list.at(1).label, u"single");
     EXPECT_EQ(loaded.list.at(1).interval(), u"12");
@@ -308,7 +308,7 @@ TEST_F(PageListFileTest, ValuesThatReadingWouldChangeAreQuotedAndLineBreaksCanno
 
 TEST_F(PageListFileTest, SizeLimitReadsAtTheLimitAndRefusesOnePast) {
     // A hundred thousand entries take about 16 MB: the program's limit leaves room for many more.
-    static_assert(kMaxFileBytes == 256 * 1024 * 1024);
+    static_assert(limits::kMaxPageListFileBytes == 256 * 1024 * 1024);
     constexpr int64_t kLimit = 4096;
     const std::string head = "[main]\r\ncount=1\r\n[web1]\r\ncaption=big\r\n;";
     std::string bytes = head + std::string(kLimit - head.size() - 2, 'p') + "\r\n";

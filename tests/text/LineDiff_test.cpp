@@ -60,7 +60,7 @@ TEST(LineDiffTest, ChangesWithFoldedContext) {
 
 TEST(LineDiffTest, TooManyDifferingLinesIsSaidNotComputed) {
     std::u16string before, after;
-    for (size_t i = 0; i <= kMaxDiffLines; ++i) {
+    for (size_t i = 0; i <= limits::kMaxDiffLines; ++i) {
         before += u"same\n";
         after += u"same\n";
     }
@@ -68,7 +68,7 @@ TEST(LineDiffTest, TooManyDifferingLinesIsSaidNotComputed) {
     after[after.size() / 2] = u'X';
     EXPECT_EQ(DiffLines(before, after).outcome, LineDiffResult::Outcome::Different);
     std::u16string other;
-    for (size_t i = 0; i <= kMaxDiffLines; ++i) other += u"o\n";
+    for (size_t i = 0; i <= limits::kMaxDiffLines; ++i) other += u"o\n";
     const LineDiffResult huge = DiffLines(before, u"x\n" + other + u"y");
     EXPECT_EQ(huge.outcome, LineDiffResult::Outcome::TooLarge);
     EXPECT_TRUE(huge.lines.empty());
