@@ -23,12 +23,12 @@
 #include "ui/MonitorUnit.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
+#include "ui/PageWindows.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
 
 using namespace vantrel;
 using Row = DetailsWindow::Row;
-using Command = PageMenu::Command;
 
 namespace {
 
@@ -223,11 +223,11 @@ void PageCommandsTest::historyThatCannotBeOpenedIsSaidInTheWindows() {
     form.monitor().checkNow(idAt(0));
     form.monitor().recordCheck(urlOf("News"), check(kNoon, PageStatus::Online, PageStatus::Online, u""),
                                u"text");
-    DetailsWindow* details = form.Menu->showDetails(idAt(0));
+    DetailsWindow* details = form.pageWindows().showDetails(idAt(0));
     QVERIFY(!details->historyOffLabel()->isHidden());
     QVERIFY2(details->historyOffLabel()->text().startsWith("History is off: "),
              qPrintable(details->historyOffLabel()->text()));
-    ChangesWindow* changes = form.Menu->showChanges(idAt(0));
+    ChangesWindow* changes = form.pageWindows().showChanges(idAt(0));
     QTRY_VERIFY(changes->diffShown());
     QCOMPARE(changes->view()->toPlainText(), details->historyOffLabel()->text());
 }
@@ -235,7 +235,14 @@ void PageCommandsTest::historyThatCannotBeOpenedIsSaidInTheWindows() {
 void PageCommandsTest::menusKeysAndCommandsActOnTheSelectedPage() {
     TMonitorForm& form = open({"First", "Second", "Third"});
     form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The keys are the list's: they work while it has the focus in the active window. Without a
+    // window manager nothing gives the focus back after a dialog: the test does.
+    const auto activate = [&form] {
+        form.activateWindow();
+        form.ListView->setFocus();
+        return QTest::qWaitForWindowActive(&form);
+    };
+    QVERIFY(activate());
     QTRY_VERIFY(form.ListView->visualRect(form.model()->index(2)).isValid());
     // A right click on an icon selects its page for the page menu; one on empty space selects none.
     form.Menu->popupAt(form.ListView->visualRect(form.model()->index(0)).center());
@@ -262,15 +269,32 @@ void PageCommandsTest::menusKeysAndCommandsActOnTheSelectedPage() {
     };
     QCOMPARE(due(), (QList<bool>{false, false, false}));
 
-    // Check Now: that page alone is due, its status kept, and the list file saved.
+    // A page's commands wait for a page: without one, their keys do nothing.
+    form.ListView->clearSelection();
+    QVERIFY(!form.CheckNowAction->isEnabled() && !form.DetailsAction->isEnabled());
+    QVERIFY(form.AddAction->isEnabled() && form.RecheckAllAction->isEnabled());
+    QTest::keyClick(form.ListView, Qt::Key_F5);
+    QCOMPARE(due(), (QList<bool>{false, false, false}));
+
+    // Check Now, by its key and from the menu, is the one action: the page alone is due, its
+    // status kept, and the list file saved.
     select(1);
+    QVERIFY(form.CheckNowAction->isEnabled());
     QTest::keyClick(form.ListView, Qt::Key_F5);
     QCOMPARE(due(), (QList<bool>{false, true, false}));
+    form.Menu->popupAt(form.ListView->visualRect(form.model()->index(2)).center());
+    QMenu* menu = form.Menu->pageMenu();
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(form.CheckNowAction->shortcut(), QKeySequence(Qt::Key_F5));
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(form.CheckNowAction).center());
+    QTRY_VERIFY(!menu->isVisible());
+    QCOMPARE(due(), (QList<bool>{false, true, true}));
+    select(1);
     QCOMPARE(form.pageList().at(1).status, PageStatus::Online);
     form.monitor().waitForSaves();
     QFile file(dir_->filePath("webpages.dat"));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll().count("item3=\r\n"), 1);
+    QCOMPARE(file.readAll().count("item3=\r\n"), 2);
 
     // Delete asks the Del button's question; No keeps the page.
     const QString asked =
@@ -288,26 +312,26 @@ void PageCommandsTest::menusKeysAndCommandsActOnTheSelectedPage() {
     QCOMPARE(editedLabel, QStringLiteral("Second"));
 
     gOpened.clear();
-    form.Menu->action(Command::OpenInBrowser)->trigger();
+    form.OpenInBrowserAction->trigger();
     QCOMPARE(gOpened, QStringList{"http://127.0.0.1:1/Second"});
 
+    QVERIFY(activate());
     QTest::keyClick(form.ListView, Qt::Key_Return, Qt::AltModifier);
     auto* details = form.findChild<DetailsWindow*>();
     QVERIFY(details && details->isVisible());
     QCOMPARE(details->entryId(), idAt(1));
     // Asked again, the same window comes to the front.
-    QCOMPARE(form.Menu->showDetails(idAt(1)), details);
+    QCOMPARE(form.pageWindows().showDetails(idAt(1)), details);
 
     // The list's commands need no selection.
     form.ListView->clearSelection();
-    const QString recheck =
-        answerNextQuestion(QMessageBox::No, [&] { form.Menu->action(Command::RecheckAll)->trigger(); });
+    const QString recheck = answerNextQuestion(QMessageBox::No, [&] { form.RecheckAllAction->trigger(); });
     QCOMPARE(recheck, QStringLiteral("Do you sure to recheck all web pages ?"));
 
     // Deleting the page closes its details window.
     select(1);
     QPointer<DetailsWindow> watched(details);
-    answerNextQuestion(QMessageBox::Yes, [&] { form.Menu->action(Command::Delete)->trigger(); });
+    answerNextQuestion(QMessageBox::Yes, [&] { form.DeleteAction->trigger(); });
     QCOMPARE(form.pageList().size(), size_t(2));
     QTRY_VERIFY(!watched || !watched->isVisible());
 }
@@ -318,7 +342,7 @@ void PageCommandsTest::detailsWindowFollowsNewChecksLive() {
                      check(kNoon, PageStatus::Online, PageStatus::Online, u"HTTP/1.1 200 OK", 2000),
                      std::nullopt);
     });
-    DetailsWindow* details = form.Menu->showDetails(idAt(0));
+    DetailsWindow* details = form.pageWindows().showDetails(idAt(0));
     QCOMPARE(details->checksList()->topLevelItemCount(), 1);
     QVERIFY(details->historyOffLabel()->isHidden());
 
@@ -353,7 +377,7 @@ void PageCommandsTest::changesWindowShowsTheLineDiffOfTheLatestChange() {
             urlOf("News"), check(kNoon + 60000, PageStatus::Changed, PageStatus::Changed, u"HTTP/1.1 200 OK"),
             u"title\nnew line\nsame 1\nsame 2\nsame 3\nsame 4\nsame 5\nsame 6\nsame 7\nsame 8\nend\nadded");
     });
-    ChangesWindow* changes = form.Menu->showChanges(idAt(0));
+    ChangesWindow* changes = form.pageWindows().showChanges(idAt(0));
     QTRY_VERIFY(changes->diffShown());
     QCOMPARE(changes->view()->toPlainText(),
              QStringLiteral(
@@ -366,7 +390,7 @@ void PageCommandsTest::changesWindowShowsTheLineDiffOfTheLatestChange() {
         changes->timesLabel()->text().startsWith("Before: 2026-12-08 11:49:48\nAfter: 2026-12-08 11:50:48"),
         qPrintable(changes->timesLabel()->text()));
 
-    ChangesWindow* quiet = form.Menu->showChanges(idAt(1));
+    ChangesWindow* quiet = form.pageWindows().showChanges(idAt(1));
     QTRY_VERIFY(quiet->diffShown());
     QCOMPARE(quiet->view()->toPlainText(), QStringLiteral("No change of this page has been recorded yet."));
 }
