@@ -66,7 +66,7 @@ TMonitorForm::~TMonitorForm() {
 void TMonitorForm::buildControls() {
     using L = DesignLayout;
     setObjectName(QStringLiteral("MonitorForm"));
-    setWindowTitle(QStringLiteral("Vantrel 1.2 - vantrel.example"));
+    setWindowTitle(QStringLiteral("Vantrel " VANTREL_VERSION " - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, Qt::white);

@@ -232,7 +232,7 @@ void MonitorFormTest::initTestCase() {
 void MonitorFormTest::windowHasItsControlsTextsPlacesAndTabOrder() {
     TMonitorForm& form = open();
     showForm();
-    QCOMPARE(form.windowTitle(), QStringLiteral("Vantrel 1.2 - vantrel.example"));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Vantrel " VANTREL_VERSION " - vantrel.example"));
     QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
     QCOMPARE(form.font().pointSize(), 8);
     QVERIFY(!form.windowIcon().isNull());
