@@ -131,8 +131,6 @@ int main(int argc, char** argv) {
     settings.exePath = ExePath::path();
     settings.exeDir = ExePath::dirOf(settings.exePath);
     settings.pageListPath = QFile::decodeName(PageListPathFor(settings.exeDir).c_str());
-    settings.autostartDir =
-        QFile::decodeName(XdgAutostart::userDirectory(UserEnvironment::current()).c_str());
 
     std::unique_ptr<TMonitorForm> form;
     try {

@@ -167,9 +167,13 @@ void Monitor::setOptions(const Options& options) {
     std::exception_ptr failed;
     try {
         if (options.start != before.start) {
-            if (!autostart_)
-                autostart_ = std::make_unique<XdgAutostart>(settings_.autostartDir.toStdString(),
-                                                            settings_.exePath.toStdString());
+            if (!autostart_) {
+                // A user without a configuration folder gets none: the entry's write then fails.
+                const std::string folder = settings_.autostartDir.isEmpty()
+                                               ? XdgAutostart::userDirectory(UserEnvironment::current())
+                                               : settings_.autostartDir.toStdString();
+                autostart_ = std::make_unique<XdgAutostart>(folder, settings_.exePath.toStdString());
+            }
             autostart_->apply(options.start);
         }
         if (options.sort != before.sort) list_.setSorted(options.sort);

@@ -29,7 +29,9 @@ struct MonitorSettings {
     QString exeDir;        // the executable's directory, with a trailing "/"
     QString exePath;       // the executable's full path (for the autostart entry)
     QString pageListPath;  // the page list file; empty: webpages.dat in exeDir
-    QString autostartDir = QStringLiteral("/etc/xdg/autostart");
+    // The autostart folder; empty: the user's own (<config home>/autostart). Never a machine-wide
+    // one: the entry starts this user's copy, and only for this user.
+    QString autostartDir;
     int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
     FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
     const Clock* clock = nullptr;  // the time of the checks; null for the system's clock

@@ -1,5 +1,6 @@
 #include "ui/MonitorUnit.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
+#include "ui/PageWindows.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
@@ -41,11 +43,12 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     connect(monitor_.get(), &Monitor::saveFailed, this,
             [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
     buildControls();
-    Menu = new PageMenu(*this);
+    pageWindows_ = std::make_unique<PageWindows>(*monitor_, *model_, this);
+    createActions();
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
-    connect(TrayIcon, &TrayNotifier::changeBalloonClicked, Menu, &PageMenu::changeAnnounced);
+    connect(TrayIcon, &TrayNotifier::changeBalloonClicked, this, &TMonitorForm::TrayIconBalloonClick);
     TrayIcon->show(monitor_->startHidden() ? settings.trayWaitMs : 0);
 
     FormCreate();
@@ -63,7 +66,7 @@ TMonitorForm::~TMonitorForm() {
 void TMonitorForm::buildControls() {
     using L = DesignLayout;
     setObjectName(QStringLiteral("MonitorForm"));
-    setWindowTitle(QStringLiteral("Vantrel 1.2 - vantrel.example"));
+    setWindowTitle(QStringLiteral("Vantrel " VANTREL_VERSION " - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, Qt::white);
@@ -119,6 +122,47 @@ void TMonitorForm::buildControls() {
     for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     resize(layout->scaledDesignSize());
+}
+
+void TMonitorForm::createActions() {
+    const auto make = [this](const char* text, void (TMonitorForm::*handler)(),
+                             QList<QKeySequence> keys = {}) {
+        auto* action = new QAction(QString::fromUtf8(text), this);
+        action->setShortcuts(keys);
+        // The keys are the list's: with the focus on a button or a box they would act on a page
+        // the user is not looking at.
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        if (!keys.isEmpty()) ListView->addAction(action);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    CheckNowAction = make("&Check Now", &TMonitorForm::CheckNowActionExecute, {Qt::Key_F5});
+    OpenInBrowserAction = make("&Open in Web Browser", &TMonitorForm::OpenInBrowserActionExecute);
+    EditAction = make("&Edit\u2026", &TMonitorForm::ListViewDblClick, {Qt::Key_F2});
+    DeleteAction = make("&Delete", &TMonitorForm::DelBitBtnClick, {Qt::Key_Delete});
+    // The keypad's Enter first: the menu shows the first key, and "Alt+Enter" is what users know.
+    DetailsAction = make("De&tails\u2026", &TMonitorForm::DetailsActionExecute,
+                         {QKeySequence(Qt::ALT | Qt::Key_Enter), QKeySequence(Qt::ALT | Qt::Key_Return)});
+    ShowChangesAction = make("Show C&hanges\u2026", &TMonitorForm::ShowChangesActionExecute);
+    AddAction = make("&Add Web Page\u2026", &TMonitorForm::AddBitBtnClick);
+    RecheckAllAction = make("&Recheck All", &TMonitorForm::RecheckBitBtnClick);
+    Menu = new PageMenu(ListView,
+                        {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
+                         DetailsAction, ShowChangesAction},
+                        {AddAction, RecheckAllAction});
+    // A reset of the model clears the selection without a word of it, and a removal may not say.
+    connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TMonitorForm::updateActions);
+    connect(model_.get(), &QAbstractItemModel::rowsRemoved, this, &TMonitorForm::updateActions);
+    connect(model_.get(), &QAbstractItemModel::modelReset, this, &TMonitorForm::updateActions);
+    updateActions();
+}
+
+void TMonitorForm::updateActions() {
+    const bool page = pageList().find(selectedId()) != nullptr;
+    for (QAction* action :
+         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, DetailsAction, ShowChangesAction})
+        action->setEnabled(page);
 }
 
 void TMonitorForm::setVisible(bool visible) {
@@ -276,6 +320,32 @@ void TMonitorForm::TrayIconClick() {
         raise();
         activateWindow();
     });
+}
+
+void TMonitorForm::TrayIconBalloonClick(const QString& label) {
+    ErrorDisplay::guarded(this, [&] {
+        if (!pageWindows_->showAnnouncedChange(label)) TrayIconClick();
+    });
+}
+
+void TMonitorForm::CheckNowActionExecute() {
+    // The page is checked at the next tick; the list file is saved at once.
+    ErrorDisplay::guarded(this, [this] { monitor_->checkNow(selectedId()); });
+}
+
+void TMonitorForm::OpenInBrowserActionExecute() {
+    ErrorDisplay::guarded(this, [this] {
+        if (const PageEntry* entry = pageList().find(selectedId()))
+            TWebPageDlg::openInBrowser(toQString(entry->url()));
+    });
+}
+
+void TMonitorForm::DetailsActionExecute() {
+    ErrorDisplay::guarded(this, [this] { pageWindows_->showDetails(selectedId()); });
+}
+
+void TMonitorForm::ShowChangesActionExecute() {
+    ErrorDisplay::guarded(this, [this] { pageWindows_->showChanges(selectedId()); });
 }
 
 void TMonitorForm::keyPressEvent(QKeyEvent* event) {

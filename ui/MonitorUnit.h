@@ -10,6 +10,7 @@
 #include "ui/DesignLayout.h"
 #include "ui/Monitor.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QListView;
@@ -20,6 +21,7 @@ namespace vantrel {
 
 class PageListModel;
 class PageMenu;
+class PageWindows;
 class TrayNotifier;
 class TWebPageDlg;
 
@@ -43,6 +45,8 @@ class TMonitorForm : public QWidget {
     const PageList& pageList() const { return monitor_->list(); }
     PageListModel* model() const { return model_.get(); }
     Monitor& monitor() const { return *monitor_; }
+    // The Details and Show Changes windows of the pages.
+    PageWindows& pageWindows() const { return *pageWindows_; }
     // The factor the design geometry is scaled by.
     qreal designScale() const { return scale_; }
 
@@ -87,7 +91,18 @@ class TMonitorForm : public QWidget {
     QPushButton* ExitBitBtn = nullptr;
     QTimer* Timer = nullptr;
     TrayNotifier* TrayIcon = nullptr;
-    // The context menus and keys of the list, and the windows they open.
+    // The commands of the list's menus and keys, each made once: the menus show these actions
+    // with their keys, the keys work while the list has the focus, and the commands of a page are
+    // enabled while a page is selected.
+    QAction* CheckNowAction = nullptr;
+    QAction* OpenInBrowserAction = nullptr;
+    QAction* EditAction = nullptr;
+    QAction* DeleteAction = nullptr;
+    QAction* DetailsAction = nullptr;
+    QAction* ShowChangesAction = nullptr;
+    QAction* AddAction = nullptr;
+    QAction* RecheckAllAction = nullptr;
+    // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
 
   public slots:
@@ -101,6 +116,12 @@ class TMonitorForm : public QWidget {
     void SortCheckBoxClick();
     void TimerTimer();
     void TrayIconClick();
+    // A click on the balloon that announced a change of the page labelled `label`.
+    void TrayIconBalloonClick(const QString& label);
+    void CheckNowActionExecute();
+    void OpenInBrowserActionExecute();
+    void DetailsActionExecute();
+    void ShowChangesActionExecute();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -108,6 +129,8 @@ class TMonitorForm : public QWidget {
 
   private:
     void buildControls();
+    void createActions();
+    void updateActions();
     void dressControls();
     void FormCreate();
     void FormDestroy();
@@ -118,6 +141,7 @@ class TMonitorForm : public QWidget {
 
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<PageListModel> model_;
+    std::unique_ptr<PageWindows> pageWindows_;
     TWebPageDlg* dialog();
 
     TWebPageDlg* dialog_ = nullptr;

@@ -1,64 +1,42 @@
 #pragma once
-// The main window's per-page commands: the context menu of a page's icon (right click, the Menu
-// key, Shift+F10) and of the empty part of the list, the keys of the list (F2, Delete, F5,
-// Alt+Enter), and the Details and Show Changes windows it opens, one of each per page.
-#include <QMap>
+// The context menus of the main window's page list, built over the window's own actions: the menu
+// of a page's icon (right click, the Menu key, Shift+F10) and the one of the empty part of the list.
+// It only chooses which menu to show and selects the page it is for; the actions do the rest.
+#include <QList>
 #include <QObject>
-#include <QPointer>
 #include <memory>
 
-#include "core/PageEntry.h"
-
 class QAction;
+class QListView;
 class QMenu;
 class QPoint;
 
 namespace vantrel {
 
-class ChangesWindow;
-class DetailsWindow;
-class TMonitorForm;
-
 class PageMenu : public QObject {
     Q_OBJECT
   public:
-    enum class Command { CheckNow, OpenInBrowser, Edit, Delete, Details, ShowChanges, Add, RecheckAll };
-
-    // Attaches to the form's list; lives as long as the form.
-    explicit PageMenu(TMonitorForm& form);
+    // Attaches to `list` and lives as long as it. `pageActions` fill the page menu and
+    // `listActions` the list's menu, in order; a null entry stands for a separator.
+    PageMenu(QListView* list, const QList<QAction*>& pageActions, const QList<QAction*>& listActions);
     ~PageMenu() override;
 
-    // The menu of a page's icon and the one of the empty part of the list.
     QMenu* pageMenu() const { return pageMenu_.get(); }
     QMenu* listMenu() const { return listMenu_.get(); }
-    QAction* action(Command command) const;
 
     // Opens the menu that fits what is at `viewportPos` of the list (selecting the page there).
     void popupAt(const QPoint& viewportPos);
     // The Menu key and Shift+F10: the page menu at the selected page, or the list's menu.
     void popupFromKeyboard();
 
-    // The windows of page `id`, opened or brought to the front; null when the page is gone.
-    DetailsWindow* showDetails(EntryId id);
-    ChangesWindow* showChanges(EntryId id);
-    // A click on the balloon that announced a change of the page labelled `label`: its changes.
-    // The page whose status is "changed" is preferred among pages of the same label.
-    void changeAnnounced(const QString& label);
-
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    EntryId selectedId() const;
-    void run(Command command);
-
-    TMonitorForm& form_;
-    // Not children of the form: its children are its designed controls.
+    QListView* list_;
+    // Not children of the list: they are top-level windows of their own.
     std::unique_ptr<QMenu> pageMenu_;
     std::unique_ptr<QMenu> listMenu_;
-    QMap<Command, QAction*> actions_;
-    QMap<EntryId, QPointer<DetailsWindow>> details_;
-    QMap<EntryId, QPointer<ChangesWindow>> changes_;
 };
 
 }  // namespace vantrel

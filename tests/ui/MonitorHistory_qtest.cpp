@@ -1,13 +1,15 @@
 // The watcher and its history together, as the program runs them: each page's filters and failure
 // count come from the history beside the page list file, and every check lands in it. A page whose
 // clock and hidden token differ on every load turns changed without filters and stays online with
-// them; a page may fail a set number of times before it is reported offline.
+// them; a page may fail a set number of times before it is reported offline. Also where the
+// start-with-the-desktop entry goes when the settings name no folder.
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -61,6 +63,7 @@ class MonitorHistoryTest : public QObject {
     void filtersFromTheHistoryApplyAndEveryCheckIsRecorded();
     void watcherRunsOnWhenTheHistoryCannotBeUsed();
     void historyIsOpenedAtItsFirstUseInItsOwnFolder();
+    void autostartEntryGoesToTheUsersOwnFolderByDefault();
 };
 
 void MonitorHistoryTest::filtersFromTheHistoryApplyAndEveryCheckIsRecorded() {
@@ -248,6 +251,30 @@ void MonitorHistoryTest::historyIsOpenedAtItsFirstUseInItsOwnFolder() {
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     QVERIFY(QFileInfo(dir.filePath("config/vantrel")).isDir());
     QCOMPARE(QFileInfo(dir.filePath("config/vantrel")).permissions() & others, QFile::Permissions());
+}
+
+void MonitorHistoryTest::autostartEntryGoesToTheUsersOwnFolderByDefault() {
+    QTemporaryDir dir;
+    const QString entry = dir.filePath("config/autostart/Vantrel.desktop");
+    const std::optional<QByteArray> configHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
+                                                     ? std::optional(qgetenv("XDG_CONFIG_HOME"))
+                                                     : std::nullopt;
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    MonitorSettings settings = settingsIn(dir, clock);
+    settings.autostartDir.clear();
+    settings.exePath = dir.filePath("vantrel");
+    Monitor monitor(settings, notifier);
+    monitor.setOptions(Options{.start = true});
+    const bool written = QFile::exists(entry);
+    if (configHome)
+        qputenv("XDG_CONFIG_HOME", *configHome);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+    QVERIFY(written);
+    monitor.setOptions(Options{});
+    QVERIFY(!QFile::exists(entry));
 }
 
 QTEST_MAIN(MonitorHistoryTest)

@@ -24,7 +24,7 @@
 #include "ui/DetailsWindow.h"
 #include "ui/FilterPanel.h"
 #include "ui/MonitorUnit.h"
-#include "ui/PageMenu.h"
+#include "ui/PageWindows.h"
 #include "ui/WebPageUnit.h"
 
 using vantrel::MonitorSettings;
@@ -161,7 +161,7 @@ bool webPageDialog(Scene& scene) {
 
 // The details window of the agenda page, whose history has slow answers, failures and a change.
 bool detailsWindow(Scene& scene) {
-    vantrel::DetailsWindow* details = scene.form->Menu->showDetails(scene.form->pageList().at(1).id);
+    vantrel::DetailsWindow* details = scene.form->pageWindows().showDetails(scene.form->pageList().at(1).id);
     if (!details || !QTest::qWaitForWindowExposed(details)) return false;
     settle();
     return save(scene, *details, "details-window");
@@ -169,7 +169,7 @@ bool detailsWindow(Scene& scene) {
 
 // What changed in the agenda page at its latest change; the diff is worked out on a thread.
 bool changesWindow(Scene& scene) {
-    vantrel::ChangesWindow* changes = scene.form->Menu->showChanges(scene.form->pageList().at(1).id);
+    vantrel::ChangesWindow* changes = scene.form->pageWindows().showChanges(scene.form->pageList().at(1).id);
     if (!changes || !QTest::qWaitForWindowExposed(changes)) return false;
     for (int i = 0; i < 250 && !changes->diffShown(); ++i) QTest::qWait(20);
     settle();
