@@ -1,6 +1,8 @@
 #include "ui/MonitorUnit.h"
 
 #include <QCheckBox>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -40,6 +42,13 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     // A save after a user change is written in the background; its failure arrives here later.
     connect(monitor_.get(), &Monitor::saveFailed, this,
             [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
+    // The arrow with the hourglass while pages load: the program stays usable meanwhile.
+    connect(monitor_.get(), &Monitor::busyChanged, this, [](bool busy) {
+        if (busy)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
     buildControls();
     Menu = new PageMenu(*this);
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);

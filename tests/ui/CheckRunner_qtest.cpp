@@ -67,6 +67,16 @@ class FailingOnceNotifier : public RecordingNotifier {
     bool failed = false;
 };
 
+// The busy cursor as the window shows it, following the runner's signal.
+void showBusyCursor(const CheckRunner& runner) {
+    QObject::connect(&runner, &CheckRunner::busyChanged, [](bool busy) {
+        if (busy)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
+}
+
 bool busyCursorShown() {
     const QCursor* cursor = QGuiApplication::overrideCursor();
     return cursor && cursor->shape() == Qt::BusyCursor;
@@ -104,6 +114,7 @@ void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
     const EntryId blank = list.add(u"Blank", u"http://", kOneMinuteIndex);
 
     CheckRunner runner(list, notifier, clock, readTimeout(2000));
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     // First cycle: every entry is new, so due; a first good answer is online, never changed.
@@ -167,6 +178,7 @@ void CheckRunnerTest::busyCursorDuringEachDownloadAndWindowStaysResponsive() {
 
     // The server never answers: the download ends by the (shortened) read time-out.
     CheckRunner runner(list, notifier, clock, readTimeout(1500));
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     // A 10 ms timer on the window's thread measures how late events are handled meanwhile.
@@ -227,6 +239,7 @@ void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
     const EntryId reset = list.add(u"Reset", server.url("/held"), kOneMinuteIndex);
     const EntryId other = list.add(u"Other", server.url("/other"), kOneMinuteIndex);
     CheckRunner runner(list, notifier, clock, readTimeout(5000));
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     const auto heldRequests = [&](int count) {
@@ -281,6 +294,7 @@ void CheckRunnerTest::hungServerHoldsUpOnlyItsOwnPages() {
         finePages.push_back(list.add(FromUtf8(path), fine.url(path), kOneMinuteIndex));
     }
     auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
+    showBusyCursor(*runner);
     runner->tick();
     // Every page of the other server is checked while the hung one holds its first request.
     for (EntryId id : finePages)
@@ -325,6 +339,7 @@ void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
     list.add(u"Next", server.url("/hang"), kOneMinuteIndex);
 
     auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
+    showBusyCursor(*runner);
     runner->tick();
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, kWaitMs);
     QVERIFY(busyCursorShown());
@@ -363,6 +378,7 @@ void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
     ErrorDisplay::setSink(&recordError);
     shownErrors.clear();
     CheckRunner runner(list, notifier, clock);
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     // The failure ends this cycle (B's result, if it was fetched already, is not applied) and is
@@ -409,6 +425,7 @@ void CheckRunnerTest::filtersKeepAPageWithAClockOnlineAndEveryCheckIsReported() 
     settings[server.url("/line")].ignorePatterns = {u"Updated \\d\\d:\\d\\d:\\d\\d"};
     settings[server.url("/part")].selector = u"#main";
     CheckRunner runner(list, notifier, clock);
+    showBusyCursor(runner);
     runner.setSettingsProvider([&](const std::u16string& url) {
         const auto found = settings.find(url);
         return found == settings.end() ? PageFilterSettings{} : found->second;
