@@ -171,21 +171,8 @@ ChangesWindow* PageMenu::showChanges(EntryId id) {
     return window;
 }
 
-void PageMenu::changeAnnounced(const QString& label) {
-    const std::u16string wanted = label.toStdU16String();
-    EntryId found = 0;
-    for (const PageEntry& entry : form_.pageList().entries()) {
-        if (entry.label != wanted) continue;
-        if (!found) found = entry.id;
-        if (entry.status == PageStatus::Changed) {
-            found = entry.id;
-            break;
-        }
-    }
-    if (found)
-        showChanges(found);
-    else
-        form_.TrayIconClick();
+void PageMenu::changeAnnounced(EntryId id) {
+    if (!showChanges(id)) form_.TrayIconClick();
 }
 
 }  // namespace vantrel

@@ -41,9 +41,9 @@ class PageMenu : public QObject {
     // The windows of page `id`, opened or brought to the front; null when the page is gone.
     DetailsWindow* showDetails(EntryId id);
     ChangesWindow* showChanges(EntryId id);
-    // A click on the balloon that announced a change of the page labelled `label`: its changes.
-    // The page whose status is "changed" is preferred among pages of the same label.
-    void changeAnnounced(const QString& label);
+    // A click on the balloon that announced a change of the page `id`: its changes, or the main
+    // window when the page is gone since.
+    void changeAnnounced(EntryId id);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -57,12 +57,12 @@ void recordError(const QString& text) {
 // Fails the first announcement, as a notification area that refuses it might.
 class FailingOnceNotifier : public RecordingNotifier {
   public:
-    void announce(PageStatus newStatus, const std::u16string& label) override {
+    void announce(PageStatus newStatus, EntryId id, const std::u16string& label) override {
         if (!failed) {
             failed = true;
             throw Error("Announcement failed");
         }
-        RecordingNotifier::announce(newStatus, label);
+        RecordingNotifier::announce(newStatus, id, label);
     }
     bool failed = false;
 };
