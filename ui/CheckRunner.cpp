@@ -206,7 +206,8 @@ void CheckRunner::shutdown() {
     for (auto& worker : channel->workers) worker->fetcher.cancel();
     // Every wait of a download gives way to the cancel within its latency, the name look-up's
     // included: that look-up (getaddrinfo, which cannot be cancelled) runs on a thread of its own
-    // while the download waits for it, so the workers end promptly and are joined, never left
+    // while the download waits for it. The filters, which do not wait, stop at their own time
+    // limit (filter/FilterLimits.h). So the workers end promptly and are joined, never left
     // running. The look-ups they walked away from end by the system resolver's own time-out;
     // they are joined here too, so nothing this runner started runs on past it, or past main.
     // That wait is paid only at the end of a run whose network hangs, and a look-up that does

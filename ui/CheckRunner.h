@@ -18,7 +18,7 @@ class CheckRunner : public QObject {
   public:
     CheckRunner(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options = {},
                 QObject* parent = nullptr);
-    // shutdown().
+    // Shuts the runner down (see shutdown()).
     ~CheckRunner() override;
 
     // A timer tick: hands the entries due now to the workers. Costs next to nothing when none is
