@@ -9,10 +9,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "core/CheckReport.h"
 #include "core/PageList.h"
+#include "net/LookupThreads.h"
 #include "store/PageListFile.h"
 #include "support/FakeClock.h"
 #include "support/RecordingNotifier.h"
@@ -364,6 +368,24 @@ void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
     QVERIFY(!stopped.downloading());
     QTest::qWait(200);
     QCOMPARE(server.requests().size(), 1);
+
+    // A name look-up that a cancelled download walked away from (getaddrinfo cannot be
+    // cancelled) is waited for by shutdown, never left running: here one that ends when released.
+    std::promise<void> release;
+    std::atomic<bool> lookupEnded{false};
+    LookupThreads::run([released = release.get_future().share(), &lookupEnded] {
+        released.wait();
+        lookupEnded = true;
+    });
+    CheckRunner leaving(list, notifier, clock);
+    std::thread releaser([&release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        release.set_value();
+    });
+    leaving.shutdown();
+    releaser.join();
+    QVERIFY(lookupEnded);
+    QCOMPARE(LookupThreads::unjoined(), size_t{0});
 }
 
 void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
