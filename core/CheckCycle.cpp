@@ -235,7 +235,7 @@ void CheckCycle::settle(EntryId id, DownloadResult result, const PageFilterSetti
     const std::u16string url = entry->url();
     if (verdict.status != entry->status) {
         std::u16string label = entry->label;
-        notifier_.announce(verdict.status, label);
+        notifier_.announce(verdict.status, id, label);
     }
     list_.setStatus(id, verdict.status);
     // Taken now, after the download, so a slow or failing page is retried a full interval later.

@@ -9,7 +9,9 @@ namespace vantrel {
 class Notifier {
   public:
     virtual ~Notifier() = default;
-    virtual void announce(PageStatus newStatus, const std::u16string& label) = 0;
+    // `id` is the entry's: two pages may share a label, and a click on the announcement must
+    // lead to the page it was about.
+    virtual void announce(PageStatus newStatus, EntryId id, const std::u16string& label) = 0;
 };
 
 }  // namespace vantrel

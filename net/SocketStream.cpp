@@ -13,11 +13,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "net/CancelSignal.h"
 #include "net/FetchError.h"
 #include "net/HttpLimits.h"
+#include "net/LookupThreads.h"
 
 namespace vantrel {
 
@@ -34,12 +34,13 @@ struct Lookup {
     socklen_t length = 0;
 };
 
-// getaddrinfo blocks and cannot be interrupted; it runs on its own thread while this one waits
-// for it or for a cancel.
+// getaddrinfo blocks and cannot be interrupted; it runs on a look-up thread while this one waits
+// for it or for a cancel. A get that stops waiting leaves the look-up to end there; the thread is
+// joined later (see LookupThreads), never detached.
 bool resolveName(const std::string& host, int family, sockaddr_storage& address, socklen_t& length,
                  int waitMs, const CancelSignal* cancel) {
     auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host, family] {
+    LookupThreads::run([lookup, host, family] {
         addrinfo hints{};
         hints.ai_family = family;
         hints.ai_socktype = SOCK_STREAM;
@@ -54,7 +55,7 @@ bool resolveName(const std::string& host, int family, sockaddr_storage& address,
         if (list) ::freeaddrinfo(list);
         lookup->finished = true;
         lookup->done.notify_all();
-    }).detach();
+    });
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     std::unique_lock lock(lookup->mutex);
     while (!lookup->finished) {

@@ -5,13 +5,21 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <mutex>
 
 #include "store/HistoryStore.h"
 #include "ui/DetailsWindow.h"
 #include "ui/Monitor.h"
 
 namespace vantrel {
+
+// What the window and its diff share: the diff posts its result only while the window takes it.
+struct ChangesWindow::DiffJob {
+    std::mutex mutex;
+    ChangesWindow* owner = nullptr;  // null once the window is gone
+};
 
 const QColor ChangesWindow::kRemoved(255, 220, 220);
 const QColor ChangesWindow::kAdded(215, 245, 215);
@@ -45,7 +53,9 @@ ChangesWindow::ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent)
 }
 
 ChangesWindow::~ChangesWindow() {
-    if (worker_.joinable()) worker_.join();
+    if (!job_) return;
+    std::lock_guard lock(job_->mutex);
+    job_->owner = nullptr;
 }
 
 void ChangesWindow::compare(const PageTexts& texts) {
@@ -60,13 +70,21 @@ void ChangesWindow::compare(const PageTexts& texts) {
                     cut(*texts.before) + QStringLiteral("\nAfter: ") +
                     DetailsWindow::localTime(texts.latest->firstSeenMs) + cut(*texts.latest));
     view_->setPlainText(QStringLiteral("Comparing\u2026"));
-    // Up to half a second on ten thousand differing lines: off the user-interface thread. The
-    // result comes back as a call queued to this window, dropped if the window is gone by then.
-    worker_ = std::thread([this, before = texts.before->text, after = texts.latest->text] {
-        LineDiffResult diff = DiffLines(before, after);
-        QMetaObject::invokeMethod(
-            this, [this, diff = std::move(diff)] { showDiff(diff); }, Qt::QueuedConnection);
-    });
+    // Up to half a second on ten thousand differing lines: off the user-interface thread, so
+    // neither the diff nor closing the window while it runs holds the window's thread. The pool's
+    // threads are the application's: it waits for them when it ends, so no diff outlives it.
+    job_ = std::make_shared<DiffJob>();
+    job_->owner = this;
+    QThreadPool::globalInstance()->start(
+        [job = job_, before = texts.before->text, after = texts.latest->text] {
+            LineDiffResult diff = DiffLines(before, after);
+            // Posted under the lock: the window clears `owner` under it before it goes away, and a
+            // posted call still queued then is discarded with the window.
+            std::lock_guard lock(job->mutex);
+            if (ChangesWindow* owner = job->owner)
+                QMetaObject::invokeMethod(
+                    owner, [owner, diff = std::move(diff)] { owner->showDiff(diff); }, Qt::QueuedConnection);
+        });
 }
 
 void ChangesWindow::showMessage(const QString& message) {

@@ -1,9 +1,9 @@
 #pragma once
 // The "Show Changes" window of one page: a line diff of its text before and after its latest
 // change, removed lines in red and added lines in green, unchanged runs folded, with the times of
-// the two checks above it. The diff is worked out on a thread of its own.
+// the two checks above it. The diff is worked out on a thread of the application's pool.
 #include <QWidget>
-#include <thread>
+#include <memory>
 
 #include "store/HistoryTables.h"
 #include "text/LineDiff.h"
@@ -20,7 +20,8 @@ class ChangesWindow : public QWidget {
   public:
     // Reads the two texts of the page `id` from the monitor's history.
     ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent = nullptr);
-    // Waits for a diff still being worked out (bounded: the diff gives up past limits::kMaxDiffLines).
+    // Returns at once: a diff still being worked out ends on its own (bounded: it gives up past
+    // limits::kMaxDiffLines) and its result is dropped.
     ~ChangesWindow() override;
 
     EntryId entryId() const { return id_; }
@@ -37,6 +38,7 @@ class ChangesWindow : public QWidget {
     void ready();
 
   private:
+    struct DiffJob;
     void compare(const PageTexts& texts);
     void showDiff(const LineDiffResult& diff);
     void showMessage(const QString& message);
@@ -44,7 +46,7 @@ class ChangesWindow : public QWidget {
     EntryId id_;
     QLabel* times_ = nullptr;
     QTextEdit* view_ = nullptr;
-    std::thread worker_;
+    std::shared_ptr<DiffJob> job_;
     bool shown_ = false;
 };
 

@@ -1,100 +1,21 @@
 #include "ui/CheckRunner.h"
 
-#include <QCursor>
-#include <QGuiApplication>
-#include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 
-#include "filter/PageFilter.h"
+#include "check/RunCheck.h"
 #include "net/CookieStore.h"
+#include "net/LookupThreads.h"
 #include "net/Url.h"
 #include "store/HistoryTables.h"
-#include "text/Crc32.h"
-#include "text/Text.h"
-#include "text/Utf8.h"
 #include "ui/ErrorDisplay.h"
 
 namespace vantrel {
 
-namespace {
-
-// How long shutting down waits for the download threads before leaving them behind.
-constexpr std::chrono::milliseconds kJoinWait{1000};
-
-// The user's words for a failed get: the last line of its message without its closing full stop
-// ("Socket Error # 10061\r\nConnection refused." gives "Connection refused").
-std::u16string FailureDetail(std::string_view message) {
-    if (const size_t lineEnd = message.rfind('\n'); lineEnd != std::string_view::npos)
-        message.remove_prefix(lineEnd + 1);
-    if (message.size() > 1 && message.back() == '.') message.remove_suffix(1);
-    return message.empty() ? u"Unknown failure" : FromUtf8(message);
-}
-
-void Accept(DownloadResult& result, std::u16string_view text) {
-    result.gotText = true;
-    result.checksum = Crc32::checksumText(text);
-    result.textBytes = Utf8Length(text);
-}
-
-}  // namespace
-
-DownloadResult RunCheck(PageFetcher& fetcher, const Download& download) {
-    const auto started = std::chrono::steady_clock::now();
-    DownloadResult result;
-    try {
-        // What goes back is the text's checksum and, for the history, no more of it than the
-        // history keeps (one unit more tells it the text was cut).
-        if (!download.settings.filtersText()) {
-            // A page without filters is judged by its whole text, summed as it is decoded: it is
-            // never held whole, so a large page costs neither its memory nor fresh memory's faults.
-            Crc32::TextSum sum;
-            std::u16string kept;
-            const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
-                sum.add(piece);
-                if (kept.size() <= limits::kMaxStoredTextBytes)
-                    kept.append(piece.substr(0, limits::kMaxStoredTextBytes + 1 - kept.size()));
-            });
-            result.detail = FromLatin1(fetcher.lastStatusLine());
-            if (units > 0) {
-                result.gotText = true;
-                result.checksum = sum.text();
-                result.textBytes = fetcher.lastTextUtf8Bytes();
-                result.text = std::move(kept);
-            }
-        } else {
-            // The text stays in the fetcher's buffer while the filters read it.
-            const std::u16string_view page = fetcher.fetch(download.url);
-            result.detail = FromLatin1(fetcher.lastStatusLine());
-            FilterResult filtered =
-                ApplyFilters(std::u16string(page), download.settings, fetcher.lastContentType());
-            if (filtered.ok()) {
-                Accept(result, filtered.text);
-                result.text = std::move(filtered.text);
-            } else {
-                result.detail = FromUtf8(filtered.reason);
-            }
-        }
-    } catch (const std::exception& error) {
-        // Every failure of a download makes the check a failed one.
-        result = DownloadResult{};
-        result.detail = FailureDetail(error.what());
-    } catch (...) {
-        result = DownloadResult{};
-        result.detail = u"Unknown failure";
-    }
-    result.durationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
-            .count();
-    return result;
-}
-
-// What the user-interface thread and the workers share. Each thread holds its own reference, so
-// a thread which does not end in time can be left behind safely.
+// What the user-interface thread and the workers share.
 struct CheckRunner::Channel {
     struct Worker {
         explicit Worker(const FetcherOptions& options) : fetcher(options) {}
@@ -113,18 +34,15 @@ struct CheckRunner::Channel {
 
     FetcherOptions options;
     std::mutex mutex;
-    std::condition_variable wake;      // a job or the stop request arrived
-    std::condition_variable finished;  // a thread has left its loop
+    std::condition_variable wake;  // a job or the stop request arrived
     std::vector<std::unique_ptr<Worker>> workers;
-    size_t running = 0;  // threads still in their loop
     bool stop = false;
     CheckRunner* owner = nullptr;  // null once the runner no longer takes results
 };
 
 struct CheckRunner::Impl {
     Impl(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options)
-        : cycle(list, clock, notifier, &Url::connectionKey),
-          channel(std::make_shared<Channel>(std::move(options))) {
+        : cycle(list, clock, notifier, &Url::connectionKey), channel(std::make_shared<Channel>(std::move(options))) {
         pending.resize(limits::kMaxParallelDownloads, 0);
         lastHost.resize(limits::kMaxParallelDownloads);
     }
@@ -153,7 +71,7 @@ struct CheckRunner::Impl {
     std::vector<std::u16string> lastHost;  // per worker: the host of its last job
     std::unordered_map<std::u16string, size_t> hostWorker;  // hosts with jobs out -> their worker
     size_t outstanding = 0;
-    bool cursorShown = false;
+    bool busy = false;
     bool shutDown = false;
 };
 
@@ -167,7 +85,7 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         worker.jobs.pop_front();
         lock.unlock();
         // The next job of this host starts right after this one, whenever the result is applied.
-        DownloadResult result = RunCheck(worker.fetcher, download);
+        DownloadResult result = RunCheck(worker.fetcher, download, limits::kMaxStoredTextBytes);
         lock.lock();
         // Posting under the lock: the runner clears `owner` under it before it goes away, and a
         // posted call still queued when it is destroyed is discarded with it.
@@ -180,8 +98,6 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
                 Qt::QueuedConnection);
         }
     }
-    --channel->running;
-    channel->finished.notify_all();
 }
 
 CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options,
@@ -240,24 +156,19 @@ void CheckRunner::start(std::vector<Download> downloads) {
             if (!worker.started) {
                 // Threads start when first needed: a list of a few hosts never has eight.
                 worker.started = true;
-                ++channel.running;
                 worker.thread = std::thread(workerLoop, d->channel, slot);
             }
         }
     }
     channel.wake.notify_all();
-    updateCursor();
+    updateBusy();
 }
 
-void CheckRunner::updateCursor() {
+void CheckRunner::updateBusy() {
     const bool busy = d->outstanding > 0 && !d->shutDown;
-    if (busy == d->cursorShown) return;
-    d->cursorShown = busy;
-    if (busy)
-        // The arrow with the hourglass: the program stays usable while pages load.
-        QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
-    else
-        QGuiApplication::restoreOverrideCursor();
+    if (busy == d->busy) return;
+    d->busy = busy;
+    emit busyChanged(busy);
 }
 
 void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadResult result) {
@@ -271,13 +182,13 @@ void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadR
         // A failure outside the download itself (the notifier) ends what waits; downloads still
         // running come back to nothing, and the next tick starts anew.
         d->cycle.abandon();
-        updateCursor();
+        updateBusy();
         ErrorDisplay::show(error);
     }
     // The error display's box runs events: the window may have closed meanwhile.
     if (d->shutDown) return;
     start(std::move(next));
-    updateCursor();
+    updateBusy();
     if (d->outstanding == 0 && d->cycle.waiting() == 0) emit cycleFinished();
 }
 
@@ -294,26 +205,19 @@ void CheckRunner::shutdown() {
     }
     channel->wake.notify_all();
     for (auto& worker : channel->workers) worker->fetcher.cancel();
-    {
-        std::unique_lock lock(channel->mutex);
-        channel->finished.wait_for(lock, kJoinWait, [&] { return channel->running == 0; });
-    }
-    // A download that ignores the cancel (a name look-up cannot be interrupted) is left to end on
-    // its own; it holds what it uses through its reference to the channel and posts nothing.
-    for (auto& worker : channel->workers) {
-        if (!worker->thread.joinable()) continue;
-        bool ended = false;
-        {
-            std::lock_guard lock(channel->mutex);
-            ended = channel->running == 0;
-        }
-        if (ended)
-            worker->thread.join();
-        else
-            worker->thread.detach();
-    }
+    // Every wait of a download gives way to the cancel within its latency, the name look-up's
+    // included: that look-up (getaddrinfo, which cannot be cancelled) runs on a thread of its own
+    // while the download waits for it. The filters, which do not wait, stop at their own time
+    // limit (filter/FilterLimits.h). So the workers end promptly and are joined, never left
+    // running. The look-ups they walked away from end by the system resolver's own time-out;
+    // they are joined here too, so nothing this runner started runs on past it, or past main.
+    // That wait is paid only at the end of a run whose network hangs, and a look-up that does
+    // not end at all is a fault of the system, not one a detached thread could mend.
+    for (auto& worker : channel->workers)
+        if (worker->thread.joinable()) worker->thread.join();
+    LookupThreads::joinAll();
     d->outstanding = 0;
-    updateCursor();
+    updateBusy();
 }
 
 }  // namespace vantrel

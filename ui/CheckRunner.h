@@ -1,8 +1,8 @@
 #pragma once
 // Runs the check cycle for the main window: the cycle's decisions and every change to the list
-// stay on the user-interface thread, while the checks (get, filters, checksum) run on a pool of worker
+// stay on the user-interface thread, while the checks (check/RunCheck.h) run on a pool of worker
 // threads, one host and port per worker at a time, so neither the window nor the other servers
-// wait for a slow one.
+// wait for a slow one. The results are handed back to the user-interface thread.
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -13,24 +13,21 @@
 
 namespace vantrel {
 
-// One check, on the calling thread: the download, the page's filters when it has any, the
-// checksum and what the history keeps of it. A failure of any kind is a result with `gotText`
-// false and the reason in `detail`; it never throws.
-DownloadResult RunCheck(PageFetcher& fetcher, const Download& download);
-
 class CheckRunner : public QObject {
     Q_OBJECT
   public:
     CheckRunner(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options = {},
                 QObject* parent = nullptr);
-    // Cancels every download in flight and joins the workers (within 1 s).
+    // Shuts the runner down (see shutdown()).
     ~CheckRunner() override;
 
     // A timer tick: hands the entries due now to the workers. Costs next to nothing when none is
-    // due. Shows the busy cursor while downloads run.
+    // due.
     void tick();
     bool downloading() const;
-    // Cancels every download in flight and forgets what waits; later ticks do nothing.
+    // Cancels every download in flight and forgets what waits; later ticks do nothing. Returns
+    // once every worker has ended (within the cancel's latency) and every name look-up a
+    // cancelled download left behind has ended too: no thread of the runner outlives it.
     void shutdown();
 
     // Where each page's filters and failure count come from (called on this thread when its
@@ -38,6 +35,9 @@ class CheckRunner : public QObject {
     void setSettingsProvider(SettingsProvider provider);
 
   signals:
+    // Downloads are running (true) or the last of them has ended (false): the window shows the
+    // busy cursor meanwhile.
+    void busyChanged(bool busy);
     // Everything handed out so far has come back (or nothing was due at a tick).
     void cycleFinished();
     // A check ended and its result was applied to the entry (status and stamp), in the same step:
@@ -51,7 +51,7 @@ class CheckRunner : public QObject {
     static void workerLoop(std::shared_ptr<Channel> channel, size_t slot);
     void start(std::vector<Download> downloads);
     void resultArrived(size_t slot, const Download& download, DownloadResult result);
-    void updateCursor();
+    void updateBusy();
 
     std::unique_ptr<Impl> d;
 };

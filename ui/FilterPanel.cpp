@@ -12,16 +12,17 @@
 #include <mutex>
 #include <thread>
 
+#include "check/RunCheck.h"
 #include "core/CheckCycle.h"
 #include "core/CheckReport.h"
 #include "store/HistoryStore.h"
-#include "ui/CheckRunner.h"
 
 namespace vantrel {
 
 namespace {
 
-// The preview shows at most this much of the text; the checksum is over all of it.
+// The preview shows at most this much of the text (and keeps one unit more, to tell that it was
+// cut); the checksum is over all of it.
 constexpr int kMaxShownUnits = 200'000;
 
 // Whether a check would read the page differently: the failure count alone does not change what
@@ -214,7 +215,7 @@ void FilterPanel::preview() {
     download.url = url_.toStdU16String();
     download.settings = settings;
     std::thread([job = job_, download = std::move(download)] {
-        DownloadResult result = RunCheck(job->fetcher, download);
+        DownloadResult result = RunCheck(job->fetcher, download, size_t{kMaxShownUnits});
         std::lock_guard lock(job->mutex);
         // Posted under the lock: the panel clears `owner` under it before it goes away, and a
         // posted call still queued then is discarded with the panel.

@@ -50,6 +50,7 @@ QString Monitor::filePath() const {
 
 void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     runner_ = std::make_unique<CheckRunner>(list_, notifier_, clock_, settings_.fetcher);
+    connect(runner_.get(), &CheckRunner::busyChanged, this, &Monitor::busyChanged);
     file_.emplace(filePath().toStdString());
     saver_ = std::make_unique<ListSaver>(
         [file = &*file_](const PageListSnapshot& snapshot) { file->save(snapshot); },

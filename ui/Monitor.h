@@ -101,6 +101,9 @@ class Monitor : public QObject {
     HistoryStore* history();
 
   signals:
+    // Downloads are running (true) or the last has ended (false): the window shows the busy
+    // cursor meanwhile.
+    void busyChanged(bool busy);
     // After recordCheck(): the details window of that page follows it live.
     void checkRecorded(const QString& url, const vantrel::CheckRecord& check);
     // A save after a user change failed; emitted on the window's thread.

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -42,6 +44,13 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     // A save after a user change is written in the background; its failure arrives here later.
     connect(monitor_.get(), &Monitor::saveFailed, this,
             [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
+    // The arrow with the hourglass while pages load: the program stays usable meanwhile.
+    connect(monitor_.get(), &Monitor::busyChanged, this, [](bool busy) {
+        if (busy)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
     buildControls();
     pageWindows_ = std::make_unique<PageWindows>(*monitor_, *model_, this);
     createActions();
@@ -322,9 +331,9 @@ void TMonitorForm::TrayIconClick() {
     });
 }
 
-void TMonitorForm::TrayIconBalloonClick(const QString& label) {
+void TMonitorForm::TrayIconBalloonClick(EntryId id) {
     ErrorDisplay::guarded(this, [&] {
-        if (!pageWindows_->showAnnouncedChange(label)) TrayIconClick();
+        if (!pageWindows_->showAnnouncedChange(id)) TrayIconClick();
     });
 }
 

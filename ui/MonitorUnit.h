@@ -117,7 +117,7 @@ class TMonitorForm : public QWidget {
     void TimerTimer();
     void TrayIconClick();
     // A click on the balloon that announced a change of the page labelled `label`.
-    void TrayIconBalloonClick(const QString& label);
+    void TrayIconBalloonClick(vantrel::EntryId id);
     void CheckNowActionExecute();
     void OpenInBrowserActionExecute();
     void DetailsActionExecute();

@@ -47,18 +47,8 @@ ChangesWindow* PageWindows::showChanges(EntryId id) {
     return window;
 }
 
-bool PageWindows::showAnnouncedChange(const QString& label) {
-    const std::u16string wanted = label.toStdU16String();
-    EntryId found = 0;
-    for (const PageEntry& entry : monitor_.list().entries()) {
-        if (entry.label != wanted) continue;
-        if (!found) found = entry.id;
-        if (entry.status == PageStatus::Changed) {
-            found = entry.id;
-            break;
-        }
-    }
-    return found && showChanges(found);
+bool PageWindows::showAnnouncedChange(EntryId id) {
+    return showChanges(id) != nullptr;
 }
 
 }  // namespace vantrel

@@ -3,7 +3,6 @@
 // from the main window's commands and from a click on a balloon that announced a change.
 #include <QMap>
 #include <QPointer>
-#include <QString>
 
 #include "core/PageEntry.h"
 
@@ -25,9 +24,9 @@ class PageWindows {
     // The windows of page `id`, opened or brought to the front; null when the page is gone.
     DetailsWindow* showDetails(EntryId id);
     ChangesWindow* showChanges(EntryId id);
-    // The changes of the page labelled `label`, whose change a balloon announced. The page whose
-    // status is "changed" is preferred among pages of the same label. False when no page has it.
-    bool showAnnouncedChange(const QString& label);
+    // The changes of the page `id`, whose change a balloon announced. False when the page is gone
+    // since.
+    bool showAnnouncedChange(EntryId id);
 
   private:
     Monitor& monitor_;

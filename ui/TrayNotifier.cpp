@@ -93,11 +93,11 @@ QSystemTrayIcon::MessageIcon TrayNotifier::balloonKindFor(PageStatus status) {
     return status == PageStatus::Online ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning;
 }
 
-void TrayNotifier::announce(PageStatus newStatus, const std::u16string& label) {
+void TrayNotifier::announce(PageStatus newStatus, EntryId id, const std::u16string& label) {
     balloonKind_ = balloonKindFor(newStatus);
     balloonStatus_ = newStatus;
-    balloonLabel_ = QString::fromUtf16(label.data(), qsizetype(label.size()));
-    balloonText_ = balloonTextFor(newStatus, balloonLabel_);
+    balloonEntry_ = id;
+    balloonText_ = balloonTextFor(newStatus, QString::fromUtf16(label.data(), qsizetype(label.size())));
     // Shown every time, also when the text is the one of the previous balloon.
     icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
     hint_ = balloonText_.left(kTooltipMax);
@@ -113,7 +113,7 @@ void TrayNotifier::onMessageClicked() {
     QTimer::singleShot(0, this, [this, triggersBefore] {
         if (triggers_ != triggersBefore) return;
         if (balloonStatus_ == PageStatus::Changed)
-            emit changeBalloonClicked(balloonLabel_);
+            emit changeBalloonClicked(balloonEntry_);
         else
             emit clicked();
     });

@@ -31,7 +31,7 @@ class TrayNotifier : public QObject, public Notifier {
     // Balloon: '"' + label + '"' + " is offline." / " is changed." / " is online.", cut to 255;
     // Warning for offline and changed, Information for online; empty title; 3000 ms. The tooltip
     // then shows the same text cut to 127.
-    void announce(PageStatus newStatus, const std::u16string& label) override;
+    void announce(PageStatus newStatus, EntryId id, const std::u16string& label) override;
 
     static QString balloonTextFor(PageStatus status, const QString& label);
     static QSystemTrayIcon::MessageIcon balloonKindFor(PageStatus status);
@@ -44,8 +44,8 @@ class TrayNotifier : public QObject, public Notifier {
     // A left click or double-click on the icon (a double-click counts once), or a click on a
     // balloon or on the desktop's notification that shows it, unless it announced a change.
     void clicked();
-    // A click on the balloon that announced a change of the page labelled `label`.
-    void changeBalloonClicked(const QString& label);
+    // A click on the balloon that announced a change of the page `id`.
+    void changeBalloonClicked(vantrel::EntryId id);
 
   private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
@@ -57,7 +57,7 @@ class TrayNotifier : public QObject, public Notifier {
     QSystemTrayIcon::MessageIcon balloonKind_ = QSystemTrayIcon::Information;
     // What the last balloon was about, for a click on it.
     PageStatus balloonStatus_ = PageStatus::Online;
-    QString balloonLabel_;
+    EntryId balloonEntry_ = 0;
     QElapsedTimer lastTrigger_;  // when the last single click came, to fold a double-click into it
     quint64 triggers_ = 0;       // single clicks so far, to fold a balloon's click into the icon's
 };

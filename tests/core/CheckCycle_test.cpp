@@ -22,7 +22,7 @@ constexpr LocalMillis kStart = 1796709600000LL;
 
 class RecordingNotifier : public Notifier {
   public:
-    void announce(PageStatus newStatus, const std::u16string& label) override {
+    void announce(PageStatus newStatus, EntryId, const std::u16string& label) override {
         static const char* const kNames[] = {"online", "changed", "offline"};
         log.push_back(std::string(kNames[static_cast<int>(newStatus)]) + " " +
                       std::string(label.begin(), label.end()));

@@ -9,7 +9,7 @@ namespace vantrel::test {
 
 class RecordingNotifier : public Notifier {
   public:
-    void announce(PageStatus newStatus, const std::u16string& label) override {
+    void announce(PageStatus newStatus, EntryId, const std::u16string& label) override {
         static const char* const names[] = {"online", "changed", "offline"};
         said << QString::fromStdU16String(label) + QLatin1Char(' ') +
                     QString::fromLatin1(names[static_cast<int>(newStatus)]);

@@ -9,10 +9,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "core/CheckReport.h"
 #include "core/PageList.h"
+#include "net/LookupThreads.h"
 #include "store/PageListFile.h"
 #include "support/FakeClock.h"
 #include "support/RecordingNotifier.h"
@@ -57,15 +61,25 @@ void recordError(const QString& text) {
 // Fails the first announcement, as a notification area that refuses it might.
 class FailingOnceNotifier : public RecordingNotifier {
   public:
-    void announce(PageStatus newStatus, const std::u16string& label) override {
+    void announce(PageStatus newStatus, EntryId id, const std::u16string& label) override {
         if (!failed) {
             failed = true;
             throw Error("Announcement failed");
         }
-        RecordingNotifier::announce(newStatus, label);
+        RecordingNotifier::announce(newStatus, id, label);
     }
     bool failed = false;
 };
+
+// The busy cursor as the window shows it, following the runner's signal.
+void showBusyCursor(const CheckRunner& runner) {
+    QObject::connect(&runner, &CheckRunner::busyChanged, [](bool busy) {
+        if (busy)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
+}
 
 bool busyCursorShown() {
     const QCursor* cursor = QGuiApplication::overrideCursor();
@@ -104,6 +118,7 @@ void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
     const EntryId blank = list.add(u"Blank", u"http://", kOneMinuteIndex);
 
     CheckRunner runner(list, notifier, clock, readTimeout(2000));
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     // First cycle: every entry is new, so due; a first good answer is online, never changed.
@@ -167,6 +182,7 @@ void CheckRunnerTest::busyCursorDuringEachDownloadAndWindowStaysResponsive() {
 
     // The server never answers: the download ends by the (shortened) read time-out.
     CheckRunner runner(list, notifier, clock, readTimeout(1500));
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     // A 10 ms timer on the window's thread measures how late events are handled meanwhile.
@@ -227,6 +243,7 @@ void CheckRunnerTest::resultsForEntriesChangedDuringTheirDownloadAreDropped() {
     const EntryId reset = list.add(u"Reset", server.url("/held"), kOneMinuteIndex);
     const EntryId other = list.add(u"Other", server.url("/other"), kOneMinuteIndex);
     CheckRunner runner(list, notifier, clock, readTimeout(5000));
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     const auto heldRequests = [&](int count) {
@@ -281,6 +298,7 @@ void CheckRunnerTest::hungServerHoldsUpOnlyItsOwnPages() {
         finePages.push_back(list.add(FromUtf8(path), fine.url(path), kOneMinuteIndex));
     }
     auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
+    showBusyCursor(*runner);
     runner->tick();
     // Every page of the other server is checked while the hung one holds its first request.
     for (EntryId id : finePages)
@@ -325,6 +343,7 @@ void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
     list.add(u"Next", server.url("/hang"), kOneMinuteIndex);
 
     auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
+    showBusyCursor(*runner);
     runner->tick();
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, kWaitMs);
     QVERIFY(busyCursorShown());
@@ -349,6 +368,24 @@ void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
     QVERIFY(!stopped.downloading());
     QTest::qWait(200);
     QCOMPARE(server.requests().size(), 1);
+
+    // A name look-up that a cancelled download walked away from (getaddrinfo cannot be
+    // cancelled) is waited for by shutdown, never left running: here one that ends when released.
+    std::promise<void> release;
+    std::atomic<bool> lookupEnded{false};
+    LookupThreads::run([released = release.get_future().share(), &lookupEnded] {
+        released.wait();
+        lookupEnded = true;
+    });
+    CheckRunner leaving(list, notifier, clock);
+    std::thread releaser([&release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        release.set_value();
+    });
+    leaving.shutdown();
+    releaser.join();
+    QVERIFY(lookupEnded);
+    QCOMPARE(LookupThreads::unjoined(), size_t{0});
 }
 
 void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
@@ -363,6 +400,7 @@ void CheckRunnerTest::failureWhileApplyingAResultEndsTheCycleAndIsShown() {
     ErrorDisplay::setSink(&recordError);
     shownErrors.clear();
     CheckRunner runner(list, notifier, clock);
+    showBusyCursor(runner);
     QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
 
     // The failure ends this cycle (B's result, if it was fetched already, is not applied) and is
@@ -409,6 +447,7 @@ void CheckRunnerTest::filtersKeepAPageWithAClockOnlineAndEveryCheckIsReported() 
     settings[server.url("/line")].ignorePatterns = {u"Updated \\d\\d:\\d\\d:\\d\\d"};
     settings[server.url("/part")].selector = u"#main";
     CheckRunner runner(list, notifier, clock);
+    showBusyCursor(runner);
     runner.setSettingsProvider([&](const std::u16string& url) {
         const auto found = settings.find(url);
         return found == settings.end() ? PageFilterSettings{} : found->second;

@@ -176,26 +176,39 @@ void PageCommandsTest::balloonClickOpensChangesOnlyForAChange() {
     form.monitor().list().setStatus(idAt(1), PageStatus::Changed);
     QSignalSpy shown(form.TrayIcon, &TrayNotifier::clicked);
 
-    form.TrayIcon->announce(PageStatus::Changed, u"Same");
+    // Of two pages with one label, the one the balloon was about, whatever the other's status.
+    form.TrayIcon->announce(PageStatus::Changed, idAt(0), u"Same");
     emit form.TrayIcon->icon()->messageClicked();
-    QTRY_VERIFY(form.findChild<ChangesWindow*>());
-    auto* changes = form.findChild<ChangesWindow*>();
-    QVERIFY(changes->isVisible());
-    // Of two pages with the label, the one that is changed.
-    QCOMPARE(changes->entryId(), idAt(1));
+    QTRY_COMPARE(form.findChildren<ChangesWindow*>().size(), 1);
+    auto* first = form.findChild<ChangesWindow*>();
+    QVERIFY(first->isVisible());
+    QCOMPARE(first->entryId(), idAt(0));
+    form.TrayIcon->announce(PageStatus::Changed, idAt(1), u"Same");
+    emit form.TrayIcon->icon()->messageClicked();
+    QTRY_COMPARE(form.findChildren<ChangesWindow*>().size(), 2);
+    QCOMPARE(form.findChildren<ChangesWindow*>().at(1)->entryId(), idAt(1));
     QCOMPARE(shown.size(), 0);
 
-    form.TrayIcon->announce(PageStatus::Offline, u"Other");
+    form.TrayIcon->announce(PageStatus::Offline, idAt(2), u"Other");
     emit form.TrayIcon->icon()->messageClicked();
     QTRY_COMPARE(shown.size(), 1);
     // A press on the icon while a balloon is up reports the balloon's click, then the icon's: one
     // click, no changes window.
-    form.TrayIcon->announce(PageStatus::Changed, u"Same");
+    form.TrayIcon->announce(PageStatus::Changed, idAt(0), u"Same");
     emit form.TrayIcon->icon()->messageClicked();
     emit form.TrayIcon->icon()->activated(QSystemTrayIcon::Trigger);
     QTest::qWait(50);
     QCOMPARE(shown.size(), 2);
-    QCOMPARE(form.findChildren<ChangesWindow*>().size(), 1);
+    QCOMPARE(form.findChildren<ChangesWindow*>().size(), 2);
+
+    // A page deleted since its balloon: the click brings the main window back instead.
+    const EntryId gone = idAt(2);
+    form.monitor().removePage(gone);
+    form.hide();
+    form.TrayIcon->announce(PageStatus::Changed, gone, u"Other");
+    emit form.TrayIcon->icon()->messageClicked();
+    QTRY_VERIFY(form.isVisible());
+    QCOMPARE(form.findChildren<ChangesWindow*>().size(), 2);
 }
 
 QTEST_MAIN(PageCommandsTest)

@@ -68,7 +68,7 @@ void TrayNotifierTest::balloonPerStatusAndTooltipFollowsIt() {
         {PageStatus::Online, QStringLiteral("\"Home page\" is online."), QSystemTrayIcon::Information},
     };
     for (const Case& c : cases) {
-        tray.announce(c.status, u"Home page");
+        tray.announce(c.status, 1, u"Home page");
         QTRY_VERIFY_WITH_TIMEOUT(trayprobe::visibleBalloon() != nullptr, 5000);
         QWidget* balloon = trayprobe::visibleBalloon();
         QCOMPARE(trayprobe::balloonText(balloon), c.text);
@@ -78,7 +78,7 @@ void TrayNotifierTest::balloonPerStatusAndTooltipFollowsIt() {
         QCOMPARE(tray.icon()->toolTip(), c.text);
     }
     // Quotation marks and other characters inside the label are kept as they are.
-    tray.announce(PageStatus::Offline, u"  \"Qu\u00e9bec\" <b>news</b>  ");
+    tray.announce(PageStatus::Offline, 1, u"  \"Qu\u00e9bec\" <b>news</b>  ");
     QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
                               QString::fromUtf16(u"\"  \"Qu\u00e9bec\" <b>news</b>  \" is offline."), 5000);
 }
@@ -91,28 +91,28 @@ void TrayNotifierTest::textsAreCutAtTheirLimits() {
 
     // 1 + 113 + 13 = 127: the tooltip holds the whole text; one more character is cut off.
     const QString label113(113, QLatin1Char('a'));
-    tray.announce(PageStatus::Offline, u16(label113));
+    tray.announce(PageStatus::Offline, 1, u16(label113));
     QCOMPARE(tray.hint(), QLatin1Char('"') + label113 + ending);
     QCOMPARE(tray.hint().size(), 127);
     const QString label114(114, QLatin1Char('b'));
-    tray.announce(PageStatus::Offline, u16(label114));
+    tray.announce(PageStatus::Offline, 1, u16(label114));
     QCOMPARE(tray.icon()->toolTip(), (QLatin1Char('"') + label114 + ending).left(127));
     QVERIFY(tray.hint().endsWith(QStringLiteral("offline")));  // cut inside the ending
 
     // 1 + 241 + 13 = 255: the balloon holds the whole text; the tooltip is its first 127.
     const QString label241(241, QLatin1Char('c'));
-    tray.announce(PageStatus::Offline, u16(label241));
+    tray.announce(PageStatus::Offline, 1, u16(label241));
     QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
                               QLatin1Char('"') + label241 + ending, 5000);
     QCOMPARE(tray.hint(), (QLatin1Char('"') + label241).left(127));
 
     // Longer labels are cut wherever 255 falls: inside the ending, or inside the label itself.
     const QString label242(242, QLatin1Char('d'));
-    tray.announce(PageStatus::Changed, u16(label242));
+    tray.announce(PageStatus::Changed, 1, u16(label242));
     QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
                               QLatin1Char('"') + label242 + QStringLiteral("\" is changed"), 5000);
     const QString label300(300, QLatin1Char('e'));
-    tray.announce(PageStatus::Online, u16(label300));
+    tray.announce(PageStatus::Online, 1, u16(label300));
     QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
                               QLatin1Char('"') + label300.left(254), 5000);
     QCOMPARE(tray.balloonText().size(), 255);
@@ -123,9 +123,9 @@ void TrayNotifierTest::sameTextTwiceShowsTheBalloonTwice() {
     TrayNotifier tray;
     tray.show(0);
     trayprobe::BalloonCounter counter;
-    tray.announce(PageStatus::Offline, u"Twin");
+    tray.announce(PageStatus::Offline, 1, u"Twin");
     QTRY_COMPARE_WITH_TIMEOUT(counter.shown, 1, 5000);
-    tray.announce(PageStatus::Offline, u"Twin");
+    tray.announce(PageStatus::Offline, 1, u"Twin");
     QTRY_COMPARE_WITH_TIMEOUT(counter.shown, 2, 5000);
     QCOMPARE(counter.texts,
              QStringList({QStringLiteral("\"Twin\" is offline."), QStringLiteral("\"Twin\" is offline.")}));
@@ -149,7 +149,7 @@ void TrayNotifierTest::manyBalloonsLeaveNothingBehind() {
     const auto showBalloons = [&](int count) {
         for (int i = 0; i < count && clock.elapsed() < 60000; ++i, ++announced) {
             const int shown = counter.shown;
-            tray.announce(announced % 2 ? PageStatus::Offline : PageStatus::Online,
+            tray.announce(announced % 2 ? PageStatus::Offline : PageStatus::Online, 1,
                           u16(QStringLiteral("Page %1").arg(announced % 40)));
             // Long enough for the balloon to be shown and painted before the next replaces it.
             QTRY_VERIFY_WITH_TIMEOUT(counter.shown > shown, 5000);
@@ -193,7 +193,7 @@ void TrayNotifierTest::clickOnTheIconIsReportedOnce() {
     QCOMPARE(clicks.size(), 2);
 
     // A click while a balloon is up also closes the balloon; it still counts once.
-    tray.announce(PageStatus::Online, u"Clicked");
+    tray.announce(PageStatus::Online, 1, u"Clicked");
     QTRY_VERIFY_WITH_TIMEOUT(trayprobe::visibleBalloon() != nullptr, 5000);
     QVERIFY(trayprobe::clickAt(centre));
     QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 3, 5000);
@@ -201,7 +201,7 @@ void TrayNotifierTest::clickOnTheIconIsReportedOnce() {
     QCOMPARE(clicks.size(), 3);
 
     // A click on the balloon itself brings the window back too.
-    tray.announce(PageStatus::Offline, u"Balloon");
+    tray.announce(PageStatus::Offline, 1, u"Balloon");
     QWidget* balloon = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((balloon = trayprobe::visibleBalloon()) != nullptr, 5000);
     QVERIFY(trayprobe::clickAt(balloon->mapToGlobal(balloon->rect().center())));
@@ -256,7 +256,7 @@ void TrayNotifierTest::showWaitsForALateNotificationAreaAndReturnsAfterItsRestar
         QVERIFY(tell("gone"));
         QVERIFY(trayprobe::waitForNotificationArea(20000));
         QVERIFY(trayprobe::iconCentre(20000, first).x() >= 0);
-        tray.announce(PageStatus::Online, u"Back");
+        tray.announce(PageStatus::Online, 1, u"Back");
         QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
                                   QStringLiteral("\"Back\" is online."), 5000);
         return;

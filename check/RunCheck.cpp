@@ -1,0 +1,85 @@
+#include "check/RunCheck.h"
+
+#include <chrono>
+#include <exception>
+
+#include "filter/PageFilter.h"
+#include "net/PageFetcher.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
+#include "text/Utf8.h"
+
+namespace vantrel {
+
+namespace {
+
+// The user's words for a failed get: the last line of its message without its closing full stop
+// ("Socket Error # 10061\r\nConnection refused." gives "Connection refused").
+std::u16string FailureDetail(std::string_view message) {
+    if (const size_t lineEnd = message.rfind('\n'); lineEnd != std::string_view::npos)
+        message.remove_prefix(lineEnd + 1);
+    if (message.size() > 1 && message.back() == '.') message.remove_suffix(1);
+    return message.empty() ? u"Unknown failure" : FromUtf8(message);
+}
+
+// Appends to `kept` no more of `piece` than fills it to `keptUnits`.
+void Keep(std::u16string& kept, std::u16string_view piece, size_t keptUnits) {
+    if (kept.size() < keptUnits) kept.append(piece.substr(0, keptUnits - kept.size()));
+}
+
+}  // namespace
+
+DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t keptTextBytes) {
+    const auto started = std::chrono::steady_clock::now();
+    // Every UTF-16 unit takes at least one byte in UTF-8, so one unit past the history's cap is
+    // always past it in bytes too: the history cuts the text and marks it cut.
+    const size_t keptUnits = keptTextBytes + 1;
+    DownloadResult result;
+    try {
+        if (!download.settings.filtersText()) {
+            // A page without filters is judged by its whole text, summed as it is decoded: it is
+            // never held whole, so a large page costs neither its memory nor fresh memory's faults.
+            Crc32::TextSum sum;
+            std::u16string kept;
+            const size_t units = fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
+                sum.add(piece);
+                Keep(kept, piece, keptUnits);
+            });
+            result.detail = FromLatin1(fetcher.lastStatusLine());
+            if (units > 0) {
+                result.gotText = true;
+                result.checksum = sum.text();
+                result.textBytes = fetcher.lastTextUtf8Bytes();
+                result.text = std::move(kept);
+            }
+        } else {
+            // The text stays in the fetcher's buffer while the filters read it.
+            const std::u16string_view page = fetcher.fetch(download.url);
+            result.detail = FromLatin1(fetcher.lastStatusLine());
+            FilterResult filtered =
+                ApplyFilters(std::u16string(page), download.settings, fetcher.lastContentType());
+            if (filtered.ok()) {
+                result.gotText = true;
+                result.checksum = Crc32::checksumText(filtered.text);
+                result.textBytes = Utf8Length(filtered.text);
+                if (filtered.text.size() > keptUnits) filtered.text.resize(keptUnits);
+                result.text = std::move(filtered.text);
+            } else {
+                result.detail = FromUtf8(filtered.reason);
+            }
+        }
+    } catch (const std::exception& error) {
+        // Every failure of a download makes the check a failed one.
+        result = DownloadResult{};
+        result.detail = FailureDetail(error.what());
+    } catch (...) {
+        result = DownloadResult{};
+        result.detail = u"Unknown failure";
+    }
+    result.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    return result;
+}
+
+}  // namespace vantrel

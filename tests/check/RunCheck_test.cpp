@@ -1,0 +1,87 @@
+// One check against in-memory peers: what a filtered and an unfiltered page give, how much of
+// the text goes on to the history, and the words for a failure.
+#include "check/RunCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/FetcherTestSupport.h"
+#include "text/Crc32.h"
+#include "text/Text.h"
+
+namespace vantrel {
+namespace {
+
+constexpr size_t kHistoryCap = 1024;
+
+Download PageAt(std::u16string url, PageFilterSettings settings = {}) {
+    Download download;
+    download.url = std::move(url);
+    download.host = HostKeyOf(download.url);
+    download.settings = std::move(settings);
+    return download;
+}
+
+// One peer answering `response`, then closing; the check's result.
+DownloadResult CheckAgainst(const std::string& response, const Download& download,
+                            size_t keptTextBytes = kHistoryCap) {
+    test::MemoryPeers peers;
+    peers.add()->feed(response);
+    PageFetcher fetcher(peers.options());
+    return RunCheck(fetcher, download, keptTextBytes);
+}
+
+TEST(RunCheckTest, FilteredPageIsJudgedByWhatTheFiltersLeave) {
+    PageFilterSettings settings;
+    settings.selector = u"#price";
+    const DownloadResult r = CheckAgainst(
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+        "<html><body><p>Updated 10:04</p><p id=price>Tea 3 \xE2\x82\xAC</p></body></html>",
+        PageAt(u"http://shop.test/", settings));
+    ASSERT_TRUE(r.gotText) << ToUtf8(r.detail);
+    EXPECT_EQ(r.text, u"Tea 3 \u20AC");
+    EXPECT_EQ(r.checksum, Crc32::checksumText(u"Tea 3 \u20AC"));
+    EXPECT_EQ(r.textBytes, 9);  // the euro sign is three bytes in UTF-8
+    EXPECT_EQ(r.detail, u"HTTP/1.1 200 OK");
+}
+
+// The checksum and the size cover the whole text; the history gets one unit past its cap, so it
+// knows the text was cut.
+TEST(RunCheckTest, UnfilteredPageHasTheWholeTextsChecksumAndACutText) {
+    const DownloadResult r =
+        CheckAgainst("HTTP/1.0 200 OK\r\n\r\nabc", PageAt(u"http://plain.test/"), /*keptTextBytes=*/1);
+    ASSERT_TRUE(r.gotText) << ToUtf8(r.detail);
+    EXPECT_EQ(r.checksum, u"CRC of a text above is: AD957AB0");
+    EXPECT_EQ(r.textBytes, 3);
+    EXPECT_EQ(r.text, u"ab");
+    EXPECT_EQ(r.detail, u"HTTP/1.0 200 OK");
+
+    const DownloadResult whole = CheckAgainst("HTTP/1.0 200 OK\r\n\r\nabc", PageAt(u"http://plain.test/"));
+    EXPECT_EQ(whole.text, u"abc");
+    EXPECT_EQ(whole.checksum, r.checksum);
+}
+
+TEST(RunCheckTest, FailuresAreResultsWithTheUsersWords) {
+    test::MemoryPeers none;  // every connect is refused
+    PageFetcher fetcher(none.options());
+    const DownloadResult refused = RunCheck(fetcher, PageAt(u"http://down.test/"), kHistoryCap);
+    EXPECT_FALSE(refused.gotText);
+    EXPECT_EQ(refused.detail, u"Connection refused");
+    EXPECT_TRUE(refused.checksum.empty());
+    EXPECT_TRUE(refused.text.empty());
+
+    PageFilterSettings settings;
+    settings.selector = u"#gone";
+    const DownloadResult unmatched =
+        CheckAgainst("HTTP/1.1 200 OK\r\n\r\n<p>here</p>", PageAt(u"http://shop.test/", settings));
+    EXPECT_FALSE(unmatched.gotText);
+    EXPECT_EQ(unmatched.detail, u"Filter matched nothing");
+
+    const DownloadResult empty = CheckAgainst("HTTP/1.1 200 OK\r\n\r\n", PageAt(u"http://empty.test/"));
+    EXPECT_FALSE(empty.gotText);
+    EXPECT_EQ(empty.detail, u"HTTP/1.1 200 OK");
+}
+
+}  // namespace
+}  // namespace vantrel
