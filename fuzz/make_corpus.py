@@ -107,12 +107,31 @@ def response_seeds():
         ("garbage", b"SSH-2.0-OpenSSH_9.2\r\n\x00\x01\x02garbage"),
         ("status-only", b"HTTP/1.1 200"),
         ("http09", b"<html>no head at all</html>"),
+        # Framings whose end is unsure: the connection must not carry another request after them.
+        ("not-modified-length", head("HTTP/1.1 304 Not Modified", "Content-Length: 10")
+         + head("HTTP/1.1 200 OK", cl(page)) + page),
+        ("switching-protocols", head("HTTP/1.1 101 Switching Protocols", "Upgrade: websocket")
+         + b"\x81\x05hello"),
+        ("processing", head("HTTP/1.1 102 Processing") + head("HTTP/1.1 200 OK", cl(page)) + page),
+        ("chunked-empty-ext", head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked") + chunked(page, [2, 200], ext=b";")),
+        ("chunked-size-junk", head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked") + b"2 junk\r\nab\r\n0\r\n\r\n"),
+        ("chunked-size-illegal", head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked") + b"ILLEGAL\r\nab\r\n0\r\n\r\n"),
+        ("chunked-and-length", head("HTTP/1.1 200 OK", "Content-Length: 3", "Transfer-Encoding: chunked")
+         + chunked(b"abc", [3])),
+        ("coding-list", head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked, another") + chunked(b"abc", [3])),
+        ("coding-doubled", head("HTTP/1.1 200 OK", "Transfer-Encoding: chunkedchunked") + chunked(b"abc", [3])),
+        ("coding-unknown", head("HTTP/1.1 200 OK", "Transfer-Encoding: identityx", "Content-Length: 3") + b"abc"),
+        ("length-two-values", head("HTTP/1.1 200 OK", "Content-Length: 3", "Content-Length: 5") + b"abcde"),
+        ("length-words", head("HTTP/1.1 200 OK", "Content-Length: crap") + b"abc"),
+        ("length-with-cr", head("HTTP/1.1 200 OK", "Content-Length: 1\r2") + b"abc"),
+        ("head-only", head("HTTP/1.1 200 OK")),
     ]
-    # The first byte picks how the fetcher receives the stream: bits 0-5 the piece size, bit 6 whether
-    # the stream stays open (reads then time out) or closes after the last byte.
+    # The first byte picks how the fetcher receives the stream: bits 0-5 the longest piece and the
+    # cuts, bit 6 whether the stream stays open (reads then time out) or closes after the last byte,
+    # bit 7 whether some pauses outlast a wait.
     out = []
     for i, (name, data) in enumerate(seeds):
-        out.append((name, bytes([(i * 7) % 128]) + data))
+        out.append((name, bytes([(i * 7) % 256]) + data))
     return out
 
 

@@ -27,10 +27,12 @@ struct BodyRead {
 
 class BodyReader {
   public:
-    // Hands the body to `out` as it arrives. Returns false when a discarded body passed its cap
-    // (bytes are left unread). Throws FetchError: "Response too large", "Read timed out.",
-    // "Connection Closed Gracefully." (the peer closed inside a chunked body), "Max line length
-    // exceeded.".
+    // Hands the body to `out` as it arrives. Returns true when the response ended exactly where
+    // its head framed it, so the connection may carry another request; false when its end is
+    // unknown (read up to the close, malformed framing, a body that did not come as announced) or
+    // a discarded body passed its cap (bytes are left unread). Throws FetchError: "Response too
+    // large", "Read timed out.", "Connection Closed Gracefully." (the peer closed inside a chunked
+    // body), "Max line length exceeded.".
     static bool read(Connection& connection, const ResponseHead& head, ByteSink& out, const BodyRead& how);
     // The same, appending the body to `out`.
     static bool read(Connection& connection, const ResponseHead& head, std::string& out, const BodyRead& how);

@@ -31,6 +31,30 @@ bool ResponseHead::chunked() const {
     return FindIgnoreAsciiCase(value("Transfer-Encoding"), "chunked") != std::string_view::npos;
 }
 
+bool ResponseHead::framedExactly() const {
+    // RFC 7230 section 3.1.2: the version, one space, three digits, then a space or nothing.
+    const std::string_view status = statusLine;
+    const auto digit = [&](size_t i) { return i < status.size() && status[i] >= '0' && status[i] <= '9'; };
+    if (!complete || !status.starts_with("HTTP/1.1 ") || !digit(9) || !digit(10) || !digit(11) ||
+        (status.size() > 12 && status[12] != ' '))
+        return false;
+    size_t encodings = 0, lengths = 0;
+    for (const auto& [name, v] : fields) {
+        if (EqualsIgnoreAsciiCase(name, "Transfer-Encoding")) {
+            // Only chunked alone ends a body exactly; any other coding runs to the close.
+            if (++encodings > 1 || !EqualsIgnoreAsciiCase(v, "chunked")) return false;
+        } else if (EqualsIgnoreAsciiCase(name, "Content-Length")) {
+            // Section 3.3.2: differing or malformed lengths leave the end unknown.
+            if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v != value(name))
+                return false;
+            ++lengths;
+        }
+    }
+    // Section 3.3.3, item 3: both together may be an attempt at response splitting.
+    if (encodings > 0) return lengths == 0;
+    return lengths == 0 || contentLength() >= 0;
+}
+
 int HttpResponseReader::statusCodeOf(std::string_view statusLine) {
     const size_t space = statusLine.find(' ');
     if (space == std::string_view::npos) return -1;
@@ -48,7 +72,8 @@ std::optional<ResponseHead> HttpResponseReader::readHead(Connection& connection)
     size_t lines = 0;
     std::string line;
     // A time-out or the peer's close ends the head like the empty line would.
-    while (connection.readLine(line) == Connection::Line::Read && !line.empty()) {
+    Connection::Line got;
+    while ((got = connection.readLine(line)) == Connection::Line::Read && !line.empty()) {
         if (++lines > limits::kMaxHeadLines) throw FetchError(FetchErrorKind::TooManyHeadLines);
         headBytes += line.size();
         if (headBytes > limits::kMaxHeadBytes) throw FetchError(FetchErrorKind::HeadTooLarge);
@@ -70,6 +95,7 @@ std::optional<ResponseHead> HttpResponseReader::readHead(Connection& connection)
                                      std::string(TrimBytes(std::string_view(line).substr(colon + 1))));
         }
     }
+    head.complete = got == Connection::Line::Read;
     return head;
 }
 

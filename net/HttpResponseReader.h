@@ -17,6 +17,8 @@ struct ResponseHead {
     int statusCode = -1;
     // Name as written (a blank before the colon belongs to it), value without blanks at its ends.
     std::vector<std::pair<std::string, std::string>> fields;
+    // The head ended with its empty line, not with a time-out or the peer's close.
+    bool complete = false;
 
     // The first occurrence of `name` (ignoring ASCII case); empty when absent.
     std::string_view value(std::string_view name) const;
@@ -25,6 +27,10 @@ struct ResponseHead {
     // "Content-Length" by IntFromText with default -1; -1 also for a negative value (none).
     long long contentLength() const;
     bool chunked() const;
+    // True when the head says exactly where its message ends (RFC 7230 section 3.3.3): a complete
+    // HTTP/1.1 head with a three-digit code and either one "Transfer-Encoding: chunked" without
+    // Content-Length, or no Transfer-Encoding and every Content-Length the same decimal number.
+    bool framedExactly() const;
 };
 
 class HttpResponseReader {

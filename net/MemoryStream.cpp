@@ -29,6 +29,10 @@ ReadResult MemoryStream::read(char* buffer, size_t capacity, int waitMs) {
             case MemoryScript::Step::Stall:
                 if (waitMs > 0) s.steps.pop_front();
                 return {ReadStatus::TimedOut};
+            case MemoryScript::Step::Pause:
+                if (waitMs <= 0) return {ReadStatus::TimedOut};
+                s.steps.pop_front();
+                continue;
             case MemoryScript::Step::Close:
                 s.steps.pop_front();
                 peerClosed_ = true;

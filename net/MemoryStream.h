@@ -13,7 +13,7 @@ namespace vantrel {
 // gone.
 struct MemoryScript {
     struct Step {
-        enum Kind { Bytes, Stall, Close, Fail, AwaitWrite } kind;
+        enum Kind { Bytes, Stall, Pause, Close, Fail, AwaitWrite } kind;
         std::string bytes;  // the data
         int writes = 0;     // AwaitWrite: reads time out until this many writes were made
         size_t taken = 0;   // Bytes: how many were read already
@@ -33,6 +33,12 @@ struct MemoryScript {
     }
     MemoryScript& stall() {
         steps.push_back({Step::Stall, {}});
+        return *this;
+    }
+    // The following steps come a moment later, as pieces do on a network: a poll without waiting
+    // sees nothing yet, a wait of any length goes on to them.
+    MemoryScript& pause() {
+        steps.push_back({Step::Pause, {}});
         return *this;
     }
     MemoryScript& close() {

@@ -45,6 +45,7 @@ struct PageFetcher::Impl {
     ResponseHead readHeads();
     void keepAliveDecision();
     void discardBody(const ResponseHead& head, int quickWaitMs);
+    void endResponse(const ResponseHead& head, bool exactEnd);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
     int waitLeft(int wanted) const;
     void takeLargeTurn();
@@ -190,7 +191,15 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
     how.quickWaitMs = quickWaitMs;
     how.maxBytes = limits::kMaxDrainBytes;
     how.discard = true;
-    if (!BodyReader::read(*connection, head, ignored, how)) connection->close();
+    endResponse(head, BodyReader::read(*connection, head, ignored, how));
+}
+
+// RFC 7230 section 6.3: the next request may go on this connection only when this response ended
+// exactly where its head said. Otherwise whatever still comes (the rest of a body whose end was
+// unknown, bytes the server sent past it) would be read as the next page's answer. After a final
+// 1xx response the connection speaks another protocol or has its real answer still to come.
+void PageFetcher::Impl::endResponse(const ResponseHead& head, bool exactEnd) {
+    if (!exactEnd || head.statusCode / 100 == 1) connection->close();
 }
 
 void PageFetcher::Impl::takeLargeTurn() {
@@ -216,8 +225,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
     decoderUsed = false;
     finalStatusLine.clear();
     finalContentType.clear();
-    // A failure by status ends the exchange in a known state (the whole response was read), so
-    // the connection may be kept; it is thrown once that is decided.
+    // A failure by status ends the exchange with the whole response read, so the connection may
+    // be kept (when that response ended exactly); it is thrown once that is decided.
     std::optional<FetchError> statusFailure;
     try {
         cancel.throwIfRaised();
@@ -249,7 +258,7 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
                 decoderUsed = true;
                 BodyRead how;
                 how.beforeLarge = [this] { takeLargeTurn(); };
-                BodyReader::read(*connection, head, decoder, how);
+                endResponse(head, BodyReader::read(*connection, head, decoder, how));
                 keepAliveDecision();
                 return decoder.finish();
             }
@@ -257,7 +266,7 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
             BodyRead how;
             how.beforeLarge = [this] { takeLargeTurn(); };
             if (kind == 1 || code == 304) how.quickWaitMs = limits::kQuickReadMs;
-            BodyReader::read(*connection, head, body, how);
+            endResponse(head, BodyReader::read(*connection, head, body, how));
             statusFailure.emplace(
                 FetchError::status(head.statusLine, code, TextDecoder::decode(body, contentType)));
             break;

@@ -1,6 +1,7 @@
 #pragma once
 // The program's HTTP/1.1 client: get(url) downloads one page, following redirects, and returns
-// its body decoded to text. One connection is kept and reused across gets on one host and port.
+// its body decoded to text. One connection is kept and reused across gets on one host and port
+// while each response on it ends exactly where its head says.
 #include <functional>
 #include <memory>
 #include <mutex>

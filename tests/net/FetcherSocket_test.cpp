@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,28 @@ TEST(FetcherSocketTest, ConnectionCloseAndServerCloseOpenNewConnections) {
         EXPECT_EQ(fetcher.get(localUrl(server.port(), "/b")), u"page /b");
         EXPECT_EQ(server.connections(), 2);
     }
+}
+
+// A response whose end is unsure comes in pieces, the last ones after its page is done: the next
+// page goes on a new connection and never reads them.
+TEST(FetcherSocketTest, LateBytesOfAnUnsureEndReachNoOtherPage) {
+    constexpr int kPieceGapMs = 30;
+    std::atomic<int> opened{0};
+    LocalServer server([&](LocalServer& s, int fd) {
+        if (opened++ == 0) {
+            s.readHead(fd);
+            for (const char* piece :
+                 {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2;\r\n", "ab\r\n", "0\r\n\r\n"}) {
+                LocalServer::send(fd, piece);
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPieceGapMs));
+            }
+        }
+        answerAll(s, fd, "");
+    });
+    PageFetcher fetcher;
+    EXPECT_EQ(fetcher.get(localUrl(server.port(), "/a")), u"");
+    EXPECT_EQ(fetcher.get(localUrl(server.port(), "/b")), u"page /b");
+    EXPECT_EQ(server.connections(), 2);
 }
 
 TEST(FetcherSocketTest, SilentServerTimesOut) {
