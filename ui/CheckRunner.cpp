@@ -42,7 +42,8 @@ struct CheckRunner::Channel {
 
 struct CheckRunner::Impl {
     Impl(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options)
-        : cycle(list, clock, notifier, &Url::connectionKey), channel(std::make_shared<Channel>(std::move(options))) {
+        : cycle(list, clock, notifier, &Url::connectionKey),
+          channel(std::make_shared<Channel>(std::move(options))) {
         pending.resize(limits::kMaxParallelDownloads, 0);
         lastHost.resize(limits::kMaxParallelDownloads);
     }

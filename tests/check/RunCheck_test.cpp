@@ -18,7 +18,6 @@ constexpr size_t kHistoryCap = 1024;
 Download PageAt(std::u16string url, PageFilterSettings settings = {}) {
     Download download;
     download.url = std::move(url);
-    download.host = HostKeyOf(download.url);
     download.settings = std::move(settings);
     return download;
 }

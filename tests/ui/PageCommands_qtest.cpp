@@ -137,7 +137,8 @@ void PageCommandsTest::menusKeysAndCommandsActOnTheSelectedPage() {
     QCOMPARE(asked, QStringLiteral("Do you sure to delete the monitor for web pages \"Second\" ?"));
     QCOMPARE(form.pageList().size(), size_t(3));
 
-    // F2 edits the selected page in the dialog.
+    // F2 edits the selected page in the dialog (the question took the focus with it).
+    QVERIFY(activate());
     QString editedLabel;
     QTimer::singleShot(100, dialog_.get(), [&] {
         editedLabel = dialog_->labelText();
