@@ -9,6 +9,7 @@
 #include <QStyleOption>
 #include <QSvgRenderer>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 // The pictures live in a resource compiled into the static `ui` library; a static library's
@@ -171,23 +172,23 @@ QPixmap Pictures::logo(qreal devicePixelRatio) {
 }
 
 QIcon Pictures::button(ButtonPicture which) {
-    switch (which) {
-        case ButtonPicture::Add:
-            return iconFromDesigns("monitor-16", "monitor", {16, 24, 32, 48});
-        case ButtonPicture::Delete:
-            return iconFromDesigns("button-delete", "button-delete", {16, 24, 32, 48});
-        case ButtonPicture::Recheck:
-            return iconFromDesigns("button-recheck", "button-recheck", {16, 24, 32, 48});
-        case ButtonPicture::Exit:
-            return iconFromDesigns("button-exit", "button-exit", {16, 24, 32, 48});
-        case ButtonPicture::Ok:
-            return iconFromDesigns("button-ok", "button-ok", {16, 24, 32, 48});
-        case ButtonPicture::Cancel:
-            return iconFromDesigns("button-cancel", "button-cancel", {16, 24, 32, 48});
-        case ButtonPicture::OpenInBrowser:
-            return iconFromDesigns("button-open", "button-open", {16, 24, 32, 48});
-    }
-    return {};
+    // The design for the 16-pixel size, and the one for the larger sizes.
+    struct Design {
+        const char* small;
+        const char* large;
+    };
+    static constexpr Design kDesigns[] = {
+        {"monitor-16", "monitor"},             // Add
+        {"button-delete", "button-delete"},    // Delete
+        {"button-recheck", "button-recheck"},  // Recheck
+        {"button-exit", "button-exit"},        // Exit
+        {"button-ok", "button-ok"},            // Ok
+        {"button-cancel", "button-cancel"},    // Cancel
+        {"button-open", "button-open"},        // OpenInBrowser
+    };
+    const auto index = static_cast<size_t>(which);
+    if (index >= std::size(kDesigns)) return {};
+    return iconFromDesigns(kDesigns[index].small, kDesigns[index].large, {16, 24, 32, 48});
 }
 
 QIcon Pictures::appIcon() {
