@@ -22,8 +22,10 @@ echo "== Fuzz smoke: ${targets[*]}, side by side, $seconds s each"
 scripts/install-deps.sh fuzz
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON \
-      -DVANTREL_WERROR=ON "${launcher[@]}" >/dev/null
+# Line tables only (-g1): a report still names file and line, and the build is quicker.
+CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DVANTREL_FUZZ=ON -DVANTREL_WERROR=ON \
+      "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$jobs" --target "${targets[@]/%/_fuzz}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
