@@ -32,14 +32,17 @@ if [ "${VANTREL_SKIP_SANITIZE:-0}" != 1 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$build-asan" --output-on-failure -j"$jobs"
 
-  # The test programs listed in tests/CMakeLists.txt (VANTREL_THREADED_TESTS). Reports inside
-  # Qt's own libraries, which are built without the sanitizer, are suppressed by
-  # tests/tsan.supp; a report in our code fails the run.
+  # The test programs listed in tests/CMakeLists.txt (VANTREL_THREADED_TESTS). Qt and GLib are
+  # built without the sanitizer, so TSan sees neither how their threads synchronise nor most of
+  # what they touch: accesses made inside them (through memcpy, malloc and the like) are left out
+  # (ignore_noninstrumented_modules), or their own threads (Qt Test's watchdog, the D-Bus thread
+  # of the accessibility bridge, the image scaling pool) would be reported. Every access made by
+  # our code is checked. (Library-wide suppressions would not do: our slots run below Qt's frames.)
   stage "Threaded code with TSan"
   cmake -S . -B "$build-tsan" "${sanitized[@]}" -DVANTREL_TSAN=ON \
         -DVANTREL_WERROR=ON -DVANTREL_BENCH=OFF >/dev/null
   cmake --build "$build-tsan" -j"$jobs" --target threaded_tests
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1" \
     scripts/with-display.sh ctest --test-dir "$build-tsan" -L threaded --output-on-failure -j"$jobs"
 fi
 
