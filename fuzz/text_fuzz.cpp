@@ -64,6 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(pieces.view() == decoded);
         Check(decoder.utf8Bytes() == static_cast<int64_t>(encoded.size()));
         Check(path.utf8Length(decoded.data(), decoded.size()) == static_cast<int64_t>(encoded.size()));
+        // The ASCII run the encoder copies: whole eights, ending before an eight with another unit.
+        std::string narrow(decoded.size(), '\0');
+        const size_t run = path.narrowAscii(decoded.data(), decoded.size(), narrow.data());
+        Check(run % 8 == 0 && run <= decoded.size() && encoded.compare(0, run, narrow, 0, run) == 0);
+        if (run + 8 <= decoded.size())
+            Check(std::any_of(decoded.begin() + run, decoded.begin() + run + 8,
+                              [](char16_t u) { return u >= 0x80; }));
         std::u16string widened(size, u'\0');
         path.widenLatin1(data, size, widened.data());
         Check(widened == latin);

@@ -7,8 +7,9 @@ namespace vantrel {
 
 namespace {
 
-constexpr Utf8Kernels kPortable = {"portable", DecodeBlocksPortable, WidenLatin1Portable,
-                                   Latin1Utf8LengthPortable, Utf8LengthPortable};
+constexpr Utf8Kernels kPortable = {"portable",          DecodeBlocksPortable,
+                                   WidenLatin1Portable, Latin1Utf8LengthPortable,
+                                   Utf8LengthPortable,  NarrowAsciiPortable};
 
 }  // namespace
 

@@ -11,10 +11,11 @@ namespace {
 // Portable first, then each instruction set after the one it extends. The paths after SSE2 change
 // only the block decoder.
 constexpr Utf8Kernels kUtf8Paths[] = {
-    {"portable", DecodeBlocksPortable, WidenLatin1Portable, Latin1Utf8LengthPortable, Utf8LengthPortable},
-    {"sse2", DecodeBlocksSse2, WidenLatin1Sse2, Latin1Utf8LengthSse2, Utf8LengthSse2},
-    {"ssse3", DecodeBlocksSsse3, WidenLatin1Sse2, Latin1Utf8LengthSse2, Utf8LengthSse2},
-    {"avx2", DecodeBlocksAvx2, WidenLatin1Sse2, Latin1Utf8LengthSse2, Utf8LengthSse2},
+    {"portable", DecodeBlocksPortable, WidenLatin1Portable, Latin1Utf8LengthPortable, Utf8LengthPortable,
+     NarrowAsciiPortable},
+    {"sse2", DecodeBlocksSse2, WidenLatin1Sse2, Latin1Utf8LengthSse2, Utf8LengthSse2, NarrowAsciiSse2},
+    {"ssse3", DecodeBlocksSsse3, WidenLatin1Sse2, Latin1Utf8LengthSse2, Utf8LengthSse2, NarrowAsciiSse2},
+    {"avx2", DecodeBlocksAvx2, WidenLatin1Sse2, Latin1Utf8LengthSse2, Utf8LengthSse2, NarrowAsciiSse2},
 };
 
 }  // namespace

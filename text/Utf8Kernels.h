@@ -1,5 +1,6 @@
 #pragma once
-// The instruction-set paths of the UTF-8 decoder and counters. Each path's kernels live in a file
+// The instruction-set paths of the UTF-8 decoder, the counters and the encoder's ASCII runs. Each
+// path's kernels live in a file
 // of their own, built with that instruction set's compiler flags (text/CMakeLists.txt); the
 // processor's best path is chosen once at run time, and the tests run every path it can.
 #include <cstddef>
@@ -23,6 +24,9 @@ struct Utf8Kernels {
     void (*widenLatin1)(const unsigned char* in, size_t n, char16_t* out);
     int64_t (*latin1Utf8Length)(const unsigned char* in, size_t n);
     int64_t (*utf8Length)(const char16_t* text, size_t n);
+    // Writes the leading ASCII units of `text` to `out` as bytes, eight at a time, stopping before
+    // the first eight that hold another unit (or fewer than eight left); returns the units taken.
+    size_t (*narrowAscii)(const char16_t* text, size_t n, char* out);
 
     // Every path built for this processor family that this processor runs, the portable one
     // first and the fastest last.
@@ -37,11 +41,13 @@ void DecodeBlocksPortable(const unsigned char* in, size_t n, size_t& i, char16_t
 void WidenLatin1Portable(const unsigned char* in, size_t n, char16_t* out);
 int64_t Latin1Utf8LengthPortable(const unsigned char* in, size_t n);
 int64_t Utf8LengthPortable(const char16_t* text, size_t n);
+size_t NarrowAsciiPortable(const char16_t* text, size_t n, char* out);
 
 void DecodeBlocksSse2(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w);
 void WidenLatin1Sse2(const unsigned char* in, size_t n, char16_t* out);
 int64_t Latin1Utf8LengthSse2(const unsigned char* in, size_t n);
 int64_t Utf8LengthSse2(const char16_t* text, size_t n);
+size_t NarrowAsciiSse2(const char16_t* text, size_t n, char* out);
 
 void DecodeBlocksSsse3(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w);
 void DecodeBlocksAvx2(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w);

@@ -35,4 +35,15 @@ int64_t Utf8LengthPortable(const char16_t* text, size_t n) {
     return bytes;
 }
 
+size_t NarrowAsciiPortable(const char16_t* text, size_t n, char* out) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        char16_t any = 0;
+        for (size_t k = 0; k < 8; ++k) any |= text[i + k];
+        if (any >= 0x80) break;
+        for (size_t k = 0; k < 8; ++k) out[i + k] = static_cast<char>(text[i + k]);
+    }
+    return i;
+}
+
 }  // namespace vantrel

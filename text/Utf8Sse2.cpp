@@ -1,5 +1,5 @@
 // The UTF-8 kernels for SSE2, the baseline of x86-64: the 16-byte block decoder packed with plain
-// stores, and the counters and the widening 16 bytes or 8 units at a time. Built with -msse2
+// stores, and the counters, the widening and the narrowing 16 bytes or 8 units at a time. Built with -msse2
 // (text/CMakeLists.txt). The SSSE3 and AVX2 paths share the counters.
 #include <emmintrin.h>
 
@@ -86,6 +86,17 @@ int64_t Utf8LengthSse2(const char16_t* text, size_t n) {
         bytes += 3 * static_cast<int64_t>(steps * 8) + _mm_cvtsi128_si32(sum);
     }
     return bytes + Utf8LengthPortable(text + i, n - i);
+}
+
+size_t NarrowAsciiSse2(const char16_t* text, size_t n, char* out) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
+    }
+    return i;
 }
 
 }  // namespace vantrel

@@ -98,6 +98,16 @@ TEST(Utf8PathsTest, EveryPathCountsTheEncodedBytes) {
         EXPECT_EQ(path.utf8Length(text.data(), text.size()), static_cast<int64_t>(encoded.size()));
         EXPECT_EQ(path.utf8Length(wide.data(), wide.size()), 600'000);
         EXPECT_EQ(path.utf8Length(u"a\xD83D", 2), 3);  // an unpaired surrogate counts two
+        // The encoder's ASCII runs: whole eights, up to the eight that holds another unit.
+        for (size_t other : {size_t{0}, size_t{7}, size_t{8}, size_t{15}, size_t{16}, size_t{40}}) {
+            std::u16string units(41, u'a');
+            units[other] = u'\u00E9';
+            std::string bytes(units.size(), '\0');
+            const size_t taken = path.narrowAscii(units.data(), units.size(), bytes.data());
+            EXPECT_EQ(taken, other / 8 * 8) << other;
+            EXPECT_EQ(bytes.substr(0, taken), std::string(taken, 'a')) << other;
+        }
+        EXPECT_EQ(path.narrowAscii(u"abcdefg", 7, std::string(7, '\0').data()), 0u);  // fewer than eight
         for (size_t length : {size_t{0}, size_t{15}, size_t{16}, size_t{17}, size_t{600}}) {
             std::u16string widened(length, u'\0');
             path.widenLatin1(latin1Bytes, length, widened.data());
