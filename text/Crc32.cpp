@@ -53,14 +53,20 @@ inline uint32_t FoldByte(uint32_t crc, unsigned char b) {
 }  // namespace
 
 uint32_t Crc32::update(const void* bytes, size_t count, uint32_t crc) {
+    static const Crc32Clmul::Fold fold = Crc32Clmul::fold();
     const auto* p = static_cast<const unsigned char*>(bytes);
-    if (count >= Crc32Clmul::kMinimumBytes && Crc32Clmul::available()) {
+    if (fold != nullptr && count >= Crc32Clmul::kMinimumBytes) {
         // Whole 16-byte blocks by multiplication; the few bytes left by the table.
-        size_t blocks = count & ~size_t{15};
-        crc = Crc32Clmul::update(p, blocks, crc);
+        const size_t blocks = count & ~size_t{15};
+        crc = fold(p, blocks, crc);
         p += blocks;
         count -= blocks;
     }
+    return updateTable(p, count, crc);
+}
+
+uint32_t Crc32::updateTable(const void* bytes, size_t count, uint32_t crc) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
     // Byte-wise up to an 8-byte boundary; unaligned loads would work too, but cost on some hosts.
     while (count > 0 && (reinterpret_cast<uintptr_t>(p) & 7u) != 0) {
         crc = FoldByte(crc, *p++);

@@ -1,17 +1,15 @@
+// Built on x86-64 only, with -mpclmul -msse4.1 (text/CMakeLists.txt); the processor is asked
+// whether it has them in text/CpuPathsX86.cpp.
 #include "text/Crc32Clmul.h"
 
-#if defined(__x86_64__)
 #include <immintrin.h>
-#endif
 
 namespace vantrel {
-
-#if defined(__x86_64__)
 
 namespace {
 
 // One lane folded forward by 128 bits onto the next one.
-__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold128(__m128i acc, __m128i next, __m128i k) {
+inline __m128i Fold128(__m128i acc, __m128i next, __m128i k) {
     __m128i low = _mm_clmulepi64_si128(acc, k, 0x00);
     __m128i high = _mm_clmulepi64_si128(acc, k, 0x11);
     return _mm_xor_si128(_mm_xor_si128(high, next), low);
@@ -19,17 +17,11 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold128(__m128i acc, __m
 
 }  // namespace
 
-bool Crc32Clmul::available() {
-    static const bool kAvailable = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-    return kAvailable;
-}
-
 // Folding with carry-less multiplication as in Intel's white paper "Fast CRC Computation for
 // Generic Polynomials Using PCLMULQDQ Instruction" (2009): four 128-bit lanes are folded forward
 // by 512 bits per step, then into one lane, then reduced to 32 bits (Barrett). The constants are
 // the bit-reflected x^n mod P(x) values for the CRC-32 polynomial given there.
-__attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul::update(const unsigned char* buf, size_t len,
-                                                                     uint32_t crc) {
+uint32_t Crc32Clmul::update(const unsigned char* buf, size_t len, uint32_t crc) {
     alignas(16) static const uint64_t kFold512[] = {0x0154442bd4, 0x01c6e41596};
     alignas(16) static const uint64_t kFold128[] = {0x01751997d0, 0x00ccaa009e};
     alignas(16) static const uint64_t kFold64[] = {0x0163cd6124, 0x0000000000};
@@ -94,17 +86,5 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul::update(const unsig
     x1 = _mm_xor_si128(x1, x2);
     return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
 }
-
-#else
-
-bool Crc32Clmul::available() {
-    return false;
-}
-
-uint32_t Crc32Clmul::update(const unsigned char*, size_t, uint32_t crc) {
-    return crc;
-}
-
-#endif
 
 }  // namespace vantrel

@@ -4,10 +4,7 @@
 #include <type_traits>
 
 #include "text/Utf8.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "text/Utf8Kernels.h"
 
 namespace vantrel {
 
@@ -145,19 +142,15 @@ std::string ToUtf8(std::u16string_view text) {
     char* const begin = out.data();
     char* p = begin;
     const size_t n = text.size();
+    const auto narrowAscii = Utf8Kernels::best().narrowAscii;
     for (size_t i = 0; i < n; ++i) {
-#if defined(__SSE2__)
         // Runs of ASCII, the most of most pages, eight units at a time.
-        while (n - i >= 8) {
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-            const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) break;
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(units, units));
-            p += 8;
-            i += 8;
+        if (text[i] < 0x80) {
+            const size_t run = narrowAscii(text.data() + i, n - i, p);
+            i += run;
+            p += run;
+            if (i == n) break;
         }
-        if (i == n) break;
-#endif
         uint32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);

@@ -9,11 +9,15 @@
 namespace vantrel {
 
 class TextBuffer;
+struct Utf8Kernels;
 
 // Decodes `n` bytes into `out`, which has room for `n` units: a byte never yields more than one
 // unit (a four-byte sequence yields a surrogate pair). Each maximal ill-formed subpart becomes one
 // U+FFFD; a byte order mark is kept. Returns the units written.
 size_t DecodeUtf8(const char* in, size_t n, char16_t* out);
+// The same with the blocks of the instruction-set path `path` (text/Utf8Kernels.h), which the
+// tests run one by one.
+size_t DecodeUtf8(const char* in, size_t n, char16_t* out, const Utf8Kernels& path);
 
 // One unit per byte, 0 to 255. Returns `n`.
 size_t WidenLatin1(const char* in, size_t n, char16_t* out);
@@ -34,6 +38,10 @@ int64_t Latin1Utf8Length(std::string_view bytes);
 // from the next one, so the text is the same however the bytes were cut.
 class Utf8Decoder {
   public:
+    // With the processor's fastest path, or with `path`.
+    Utf8Decoder();
+    explicit Utf8Decoder(const Utf8Kernels& path) : path_(&path) {}
+
     // Appends the text of `n` more bytes to `out`.
     void decode(const char* in, size_t n, TextBuffer& out);
     // The end of the bytes: a sequence still unfinished becomes one U+FFFD.
@@ -42,6 +50,7 @@ class Utf8Decoder {
     int64_t utf8Bytes() const { return utf8Bytes_; }
 
   private:
+    const Utf8Kernels* path_;
     unsigned char pending_[3] = {};
     size_t pendingCount_ = 0;
     int64_t utf8Bytes_ = 0;

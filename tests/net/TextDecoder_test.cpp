@@ -1,6 +1,6 @@
-// Body bytes to page text: the charset rule, UTF-8 with replacement characters against a
-// reference however the bytes arrive, the text buffer kept across bodies, and what a lying
-// length costs.
+// Body bytes to page text: the charset rule, UTF-8 with replacement characters, the text buffer
+// kept across bodies, and what a lying length costs. The decoder's every instruction-set path is
+// checked against a reference in tests/text/Utf8_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 
 #include "FetcherTestSupport.h"
 #include "net/TextDecoder.h"
+#include "support/Utf8Reference.h"
 #include "text/Text.h"
 #include "text/TextBuffer.h"
 #include "text/Utf8.h"
@@ -60,130 +61,6 @@ TEST(TextDecoderTest, MalformedUtf8GivesOneReplacementPerMaximalSubpart) {
     for (const Row& row : rows) EXPECT_EQ(FromUtf8(row.bytes), row.text) << row.bytes;
     EXPECT_TRUE(IsValidUtf8("caf\xC3\xA9 \xEF\xBF\xBD"));
     EXPECT_FALSE(IsValidUtf8("caf\xE9"));
-}
-
-// A plain reading of the well-formed byte sequences table (Unicode 15, table 3-7), decoding one
-// maximal subpart at a time: the reference the fast decoder must match.
-std::u16string referenceDecode(const std::string& bytes) {
-    struct Form {
-        unsigned char first, last;
-        unsigned char ranges[3][2];  // second to fourth byte
-        int length;
-    };
-    static const Form forms[] = {
-        {0x00, 0x7F, {}, 1},
-        {0xC2, 0xDF, {{0x80, 0xBF}}, 2},
-        {0xE0, 0xE0, {{0xA0, 0xBF}, {0x80, 0xBF}}, 3},
-        {0xE1, 0xEC, {{0x80, 0xBF}, {0x80, 0xBF}}, 3},
-        {0xED, 0xED, {{0x80, 0x9F}, {0x80, 0xBF}}, 3},
-        {0xEE, 0xEF, {{0x80, 0xBF}, {0x80, 0xBF}}, 3},
-        {0xF0, 0xF0, {{0x90, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}}, 4},
-        {0xF1, 0xF3, {{0x80, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}}, 4},
-        {0xF4, 0xF4, {{0x80, 0x8F}, {0x80, 0xBF}, {0x80, 0xBF}}, 4},
-    };
-    std::u16string out;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
-        const Form* form = nullptr;
-        for (const Form& f : forms)
-            if (at(i) >= f.first && at(i) <= f.last) form = &f;
-        int matched = form ? 1 : 0;
-        while (form && matched < form->length && i + matched < bytes.size() &&
-               at(i + matched) >= form->ranges[matched - 1][0] &&
-               at(i + matched) <= form->ranges[matched - 1][1])
-            ++matched;
-        if (!form || matched < form->length) {
-            out += u'\uFFFD';
-            i += std::max(matched, 1);
-            continue;
-        }
-        char32_t cp = form->length == 1 ? at(i) : at(i) & (0xFF >> (form->length + 1));
-        for (int k = 1; k < form->length; ++k) cp = (cp << 6) | (at(i + k) & 0x3F);
-        if (cp < 0x10000) {
-            out += static_cast<char16_t>(cp);
-        } else {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        }
-        i += static_cast<size_t>(form->length);
-    }
-    return out;
-}
-
-// Random mixes of ASCII runs, characters of every length, bytes at the edges of the second-byte
-// ranges, stray and cut-off sequences: long enough for the block paths.
-// Random pieces; with `validOnly` only the well-formed ones (the first ten), so that long runs
-// go through the block paths.
-std::string randomBytes(std::mt19937& rng, int pieceCount, bool validOnly = false) {
-    static const std::string pieces[] = {"abcdefghijklmnopqrstuvwxyz0123456789",
-                                         "\xC3\xA9",
-                                         "\xD0\x96",
-                                         "\xE2\x82\xAC",
-                                         "\xE0\xA0\x80",
-                                         "\xED\x9F\xBF",
-                                         "\xEF\xBF\xBD",
-                                         "\xF0\x90\x80\x80",
-                                         "\xF0\x9F\x98\x80",
-                                         "\xF4\x8F\xBF\xBF",
-                                         "\xFF",
-                                         "\x80",
-                                         "\xBF",
-                                         "\xC0\xAF",
-                                         "\xC1",
-                                         "\xF5\x80",
-                                         "\xE0\x9F\x80",
-                                         "\xED\xA0\x80",
-                                         "\xF0\x8F\xBF\xBF",
-                                         "\xF4\x90\x80\x80",
-                                         std::string(1, '\0')};
-    std::string out;
-    for (int i = 0; i < pieceCount; ++i) {
-        const std::string& piece =
-            pieces[std::uniform_int_distribution<size_t>(0, validOnly ? 9 : std::size(pieces) - 1)(rng)];
-        // Often whole, sometimes cut short (a truncated sequence or a shorter ASCII run).
-        const bool cut = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
-        out.append(piece, 0,
-                   cut ? std::uniform_int_distribution<size_t>(1, piece.size())(rng) : piece.size());
-    }
-    return out;
-}
-
-std::u16string decodeInPieces(const std::string& bytes, const std::vector<size_t>& cuts) {
-    TextBuffer text;
-    Utf8Decoder decoder;
-    size_t at = 0;
-    for (size_t cut : cuts) {
-        decoder.decode(bytes.data() + at, cut - at, text);
-        at = cut;
-    }
-    decoder.decode(bytes.data() + at, bytes.size() - at, text);
-    decoder.finish(text);
-    // The size in UTF-8 is counted as the text is decoded, replacements included.
-    EXPECT_EQ(decoder.utf8Bytes(), static_cast<int64_t>(ToUtf8(text.view()).size()));
-    return std::u16string(text.view());
-}
-
-TEST(TextDecoderTest, FastDecoderMatchesTheReferenceHoweverTheBytesAreCut) {
-    std::mt19937 rng(99);
-    for (int round = 0; round < 300; ++round) {
-        // Every tenth text well-formed and long enough for several blocks of each width.
-        const std::string bytes =
-            round % 10 == 0 ? randomBytes(rng, 60 + round % 80, true) : randomBytes(rng, round % 40);
-        const std::u16string expected = referenceDecode(bytes);
-        std::u16string whole(bytes.size(), u'\0');
-        whole.resize(DecodeUtf8(bytes.data(), bytes.size(), whole.data()));
-        ASSERT_EQ(whole, expected) << round;
-        // Valid exactly when the text encodes back to the same bytes.
-        ASSERT_EQ(IsValidUtf8(bytes), ToUtf8(expected) == bytes) << round;
-        // Every split point, then a few cuts at once (several pieces inside one sequence too).
-        for (size_t cut = 0; cut <= bytes.size(); ++cut)
-            ASSERT_EQ(decodeInPieces(bytes, {cut}), expected) << round;
-        std::vector<size_t> cuts;
-        for (size_t at = 0; at < bytes.size(); at += std::uniform_int_distribution<size_t>(1, 5)(rng))
-            cuts.push_back(at);
-        ASSERT_EQ(decodeInPieces(bytes, cuts), expected) << round;
-    }
 }
 
 // Each body's text starts empty in the buffer of the last one, whatever the sizes and the
@@ -243,7 +120,7 @@ TEST(TextDecoderTest, BufferIsReusedAcrossBodiesOfDifferentSizes) {
 TEST(TextDecoderTest, TextInPiecesIsTheWholeTextAndIsNotKept) {
     std::mt19937 rng(7);
     std::string bytes;
-    while (bytes.size() < (3u << 20)) bytes += randomBytes(rng, 64);
+    while (bytes.size() < (3u << 20)) bytes += test::RandomUtf8Bytes(rng, 64);
     bytes += "\xF0\x9F";  // cut off at the end
     TextDecoder whole;
     whole.start(true);

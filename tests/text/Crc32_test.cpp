@@ -1,4 +1,5 @@
 #include "text/Crc32.h"
+#include "text/Crc32Clmul.h"
 
 #include <gtest/gtest.h>
 
@@ -70,17 +71,25 @@ TEST(Crc32Test, TextsDifferingOnlyInTheLastCharacterDiffer) {
     EXPECT_NE(Crc32::checksumText(a), Crc32::checksumText(c));
 }
 
+// Each path on its own (the table alone, and carry-less multiplication where the processor has
+// it), then the chosen one.
 TEST(Crc32Test, FastPathsMatchTheByteWiseTableAtEveryAlignmentAndLength) {
     std::mt19937 random(20261208);
+    const Crc32Clmul::Fold fold = Crc32Clmul::fold();
     std::vector<unsigned char> buffer(4096 + 16);
     for (auto& b : buffer) b = static_cast<unsigned char>(random());
     for (size_t offset = 0; offset < 9; ++offset) {
         for (size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u,
                               1000u, 4095u, 4096u}) {
-            uint32_t seed = random();
-            EXPECT_EQ(Crc32::update(buffer.data() + offset, length, seed),
-                      Crc32::updateBytewise(buffer.data() + offset, length, seed))
-                << "offset " << offset << " length " << length;
+            const uint32_t seed = random();
+            const uint32_t expected = Crc32::updateBytewise(buffer.data() + offset, length, seed);
+            EXPECT_EQ(Crc32::update(buffer.data() + offset, length, seed), expected)
+                << offset << " " << length;
+            EXPECT_EQ(Crc32::updateTable(buffer.data() + offset, length, seed), expected)
+                << offset << " " << length;
+            if (fold != nullptr && length >= Crc32Clmul::kMinimumBytes && length % 16 == 0) {
+                EXPECT_EQ(fold(buffer.data() + offset, length, seed), expected) << offset << " " << length;
+            }
         }
     }
 }

@@ -27,6 +27,9 @@ namespace {
 
 using trayprobe::kNoTrayChild;
 constexpr int kCheckWaitMs = 30000;
+// Closing the window during a hung download cancels it: far less than its 15 s read wait. (The
+// check runner waits up to a second for its threads, then leaves them behind.)
+constexpr qint64 kClosesWithinMs = 5000;
 
 QStringList shownErrors;
 void recordError(const QString& text) {
@@ -170,7 +173,7 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
     const qint64 closedMs = closing.elapsed();
     const LocalMillis endedAt = SystemClock().now();
     qInfo("window closed during a hung download in %lld ms", closedMs);
-    QVERIFY2(closedMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(closedMs)));
+    QVERIFY2(closedMs < kClosesWithinMs, qPrintable(QStringLiteral("%1 ms").arg(closedMs)));
     QVERIFY2(shownErrors.isEmpty(), qPrintable(shownErrors.join(QLatin1Char('\n'))));
 
     PageList back;

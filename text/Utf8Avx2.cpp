@@ -1,208 +1,26 @@
-#include "text/Utf8Blocks.h"
-
-#if defined(__SSE2__)
-
-#include <emmintrin.h>
+// The UTF-8 block decoder for AVX2: 32-byte blocks checked by table look-ups, the rest in the
+// 16-byte blocks of the SSSE3 path. Built with -mavx2 (text/CMakeLists.txt), so nothing here may
+// call an inline function from elsewhere, the standard library's included: the linker could keep
+// this file's copy of it, built for AVX2, for every caller.
 #include <immintrin.h>
-#include <tmmintrin.h>
 
 #include <cstdint>
-#include <cstring>
+
+#include "text/Utf8Block.h"
+#include "text/Utf8Kernels.h"
 
 namespace vantrel {
 
 namespace {
 
-[[gnu::always_inline]] inline __m128i Set(int byte) {
-    return _mm_set1_epi8(static_cast<char>(byte));
-}
-
-// Per byte: all ones where the unsigned byte is at least `t`.
-[[gnu::always_inline]] inline __m128i AtLeast(__m128i v, int t) {
-    return _mm_cmpeq_epi8(_mm_max_epu8(v, Set(t)), v);
-}
-
-// The high surrogates of four-byte sequences in one half (8 positions) of a block, each on the
-// third byte of its sequence: b0 holds that byte, b1 and b2 the two before it.
-[[gnu::always_inline]] inline __m128i HighSurrogates(__m128i b0, __m128i b1, __m128i b2) {
-    const __m128i bits =
-        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(b2, _mm_set1_epi16(7)), 8),
-                                  _mm_slli_epi16(_mm_and_si128(b1, _mm_set1_epi16(0x3F)), 2)),
-                     _mm_and_si128(_mm_srli_epi16(b0, 4), _mm_set1_epi16(3)));
-    return _mm_add_epi16(bits, _mm_set1_epi16(static_cast<short>(0xD7C0)));
-}
-
-// For each set of the eight 16-bit lanes of a register (a mask), the byte shuffle that moves the
-// chosen lanes to the front in order, and how many there are.
-struct PackTable {
-    alignas(16) unsigned char shuffle[256][16];
-    unsigned char count[256];
-};
-
-constexpr PackTable MakePackTable() {
-    PackTable t{};
-    for (unsigned mask = 0; mask < 256; ++mask) {
-        unsigned char k = 0;
-        for (unsigned lane = 0; lane < 8; ++lane) {
-            if ((mask >> lane) & 1u) {
-                t.shuffle[mask][2 * k] = static_cast<unsigned char>(2 * lane);
-                t.shuffle[mask][2 * k + 1] = static_cast<unsigned char>(2 * lane + 1);
-                ++k;
-            }
-        }
-        for (unsigned rest = 2u * k; rest < 16; ++rest) t.shuffle[mask][rest] = 0x80;  // zero
-        t.count[mask] = k;
-    }
-    return t;
-}
-
-constexpr PackTable kPack = MakePackTable();
-
-// Packs the units of the emitting positions with SSE2 alone: every position is stored and only
-// the emitting ones advance, without a branch.
-struct PackStores {
-    [[gnu::always_inline]] size_t operator()(__m128i lo, __m128i hi, unsigned emit, char16_t* out) const {
-        alignas(16) char16_t units[16];
-        _mm_store_si128(reinterpret_cast<__m128i*>(units), lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(units + 8), hi);
-        size_t w = 0;
-        for (int j = 0; j < 16; ++j) {
-            out[w] = units[j];
-            w += (emit >> j) & 1u;
-        }
-        return w;
-    }
-};
-
-// The same with one byte shuffle per half, where the processor has SSSE3.
-struct PackShuffles {
-    [[gnu::target("ssse3"), gnu::always_inline]] size_t operator()(__m128i lo, __m128i hi, unsigned emit,
-                                                                   char16_t* out) const {
-        const unsigned low = emit & 0xFFu, high = emit >> 8;
-        const __m128i first =
-            _mm_shuffle_epi8(lo, _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[low])));
-        const __m128i second =
-            _mm_shuffle_epi8(hi, _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[high])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPack.count[low]), second);
-        return kPack.count[low] + kPack.count[high];
-    }
-};
-
-// Decodes the 16 bytes at `in` (17 are readable) when they continue well-formed text: every
-// code unit is computed at once, in position order in lo and hi, and `emit` tells the positions
-// whose unit belongs to the text. `prev` holds the 16 bytes before (zeros at the start of a run)
-// and becomes these. Blocks go at a fixed stride, so the next load never waits for this one.
-// A unit is emitted where a character ends (the byte after it is no continuation byte) and, for
-// a four-byte sequence, also on its third byte. Returns false when the block holds anything the
-// byte-wise rule must decide.
-[[gnu::always_inline]] inline bool DecodeBlock(const unsigned char* in, __m128i& prev, __m128i& lo,
-                                               __m128i& hi, unsigned& emit) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    const __m128i zero = _mm_setzero_si128();
-    const unsigned nextIsCont = (in[16] & 0xC0) == 0x80 ? 1u : 0u;
-    if (_mm_movemask_epi8(v) == 0) {
-        // All ASCII: whatever came before ended with the last block (it checked this byte).
-        lo = _mm_unpacklo_epi8(v, zero);
-        hi = _mm_unpackhi_epi8(v, zero);
-        emit = 0x7FFFu | ((nextIsCont ^ 1u) << 15);
-        prev = v;
-        return true;
-    }
-    // b1, b2, b3: the byte one, two and three positions before each, across the block edge.
-    const __m128i b1 = _mm_or_si128(_mm_slli_si128(v, 1), _mm_srli_si128(prev, 15));
-    const __m128i b2 = _mm_or_si128(_mm_slli_si128(v, 2), _mm_srli_si128(prev, 14));
-    const __m128i b3 = _mm_or_si128(_mm_slli_si128(v, 3), _mm_srli_si128(prev, 13));
-    const __m128i nonAscii = _mm_cmplt_epi8(v, zero);
-    const __m128i lead2 = AtLeast(v, 0xC0), lead3 = AtLeast(v, 0xE0), lead4 = AtLeast(v, 0xF0);
-    const unsigned cont = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(lead2, nonAscii)));
-    const __m128i b1Lead2 = AtLeast(b1, 0xC0), b1Lead3 = AtLeast(b1, 0xE0);
-    const __m128i b2Lead3 = AtLeast(b2, 0xE0), b2Lead4 = AtLeast(b2, 0xF0);
-    const __m128i b3Lead4 = AtLeast(b3, 0xF0);
-
-    // A byte must be a continuation exactly when a lead one, two or three bytes before wants it;
-    // the byte after the block too, when it is none.
-    const unsigned wanted =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(b1Lead2, b2Lead3), b3Lead4)));
-    const unsigned wantedNext = ((static_cast<unsigned>(_mm_movemask_epi8(lead2)) >> 15) |
-                                 (static_cast<unsigned>(_mm_movemask_epi8(lead3)) >> 14) |
-                                 (static_cast<unsigned>(_mm_movemask_epi8(lead4)) >> 13)) &
-                                1u;
-    // Bytes that never occur (C0, C1, F5 to FF) and second bytes out of their lead's range.
-    __m128i bad = _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, Set(0xFE)), Set(0xC0)), AtLeast(v, 0xF5));
-    const __m128i belowA0 = _mm_andnot_si128(AtLeast(v, 0xA0), Set(0xFF));
-    const __m128i below90 = _mm_andnot_si128(AtLeast(v, 0x90), Set(0xFF));
-    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(b1, Set(0xE0)), belowA0));
-    bad = _mm_or_si128(bad, _mm_andnot_si128(belowA0, _mm_cmpeq_epi8(b1, Set(0xED))));
-    bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(b1, Set(0xF0)), below90));
-    bad = _mm_or_si128(bad, _mm_andnot_si128(below90, _mm_cmpeq_epi8(b1, Set(0xF4))));
-    if ((wanted ^ cont) != 0 || (wantedNext & ~nextIsCont) != 0 || _mm_movemask_epi8(bad) != 0) return false;
-
-    // Every unit but a high surrogate is b0 | b1 << 6 | b2 << 12 (b0 the byte where it ends) once
-    // each byte is masked for the form that ends there: ASCII, the end of a two- or three-byte
-    // sequence, or a low surrogate (DC00 plus the last ten bits of the code point).
-    const __m128i ascii = _mm_cmpeq_epi8(nonAscii, zero);
-    const __m128i two = _mm_andnot_si128(b1Lead3, b1Lead2);
-    const __m128i three = _mm_andnot_si128(b2Lead4, b2Lead3);
-    const __m128i low = b3Lead4;
-    const __m128i high = b2Lead4;
-    const __m128i m0 = _mm_or_si128(Set(0x3F), _mm_and_si128(ascii, Set(0x40)));
-    const __m128i m1 =
-        _mm_or_si128(_mm_or_si128(_mm_and_si128(two, Set(0x1F)), _mm_and_si128(three, Set(0x3F))),
-                     _mm_and_si128(low, Set(0x0F)));
-    const __m128i x0 = _mm_and_si128(v, m0);
-    const __m128i x1 = _mm_or_si128(_mm_and_si128(b1, m1), _mm_and_si128(low, Set(0x30)));
-    const __m128i x2 =
-        _mm_or_si128(_mm_and_si128(b2, _mm_and_si128(three, Set(0x0F))), _mm_and_si128(low, Set(0x0D)));
-    // x2 is at most 0F, so shifting the packed bytes by 4 moves no bit into the next byte.
-    lo = _mm_or_si128(_mm_unpacklo_epi8(x0, zero),
-                      _mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(x1, zero), 6),
-                                   _mm_unpacklo_epi8(zero, _mm_slli_epi16(x2, 4))));
-    hi = _mm_or_si128(_mm_unpackhi_epi8(x0, zero),
-                      _mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(x1, zero), 6),
-                                   _mm_unpackhi_epi8(zero, _mm_slli_epi16(x2, 4))));
-    const int highMask = _mm_movemask_epi8(high);
-    if (highMask != 0) {
-        const __m128i hl = _mm_unpacklo_epi8(high, high), hh = _mm_unpackhi_epi8(high, high);
-        lo = _mm_or_si128(
-            _mm_andnot_si128(hl, lo),
-            _mm_and_si128(hl, HighSurrogates(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(b1, zero),
-                                             _mm_unpacklo_epi8(b2, zero))));
-        hi = _mm_or_si128(
-            _mm_andnot_si128(hh, hi),
-            _mm_and_si128(hh, HighSurrogates(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(b1, zero),
-                                             _mm_unpackhi_epi8(b2, zero))));
-    }
-    emit = ((~cont & 0xFFFFu) >> 1) | ((nextIsCont ^ 1u) << 15) | static_cast<unsigned>(highMask);
-    prev = v;
-    return true;
-}
-
-// Decode whole blocks from in[i] on while they are well-formed, advancing i and w.
-void DecodeBlocksSse2(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
-    __m128i prev = _mm_setzero_si128(), lo, hi;
-    unsigned emit;
-    for (; i + 17 <= n && DecodeBlock(in + i, prev, lo, hi, emit); i += 16)
-        w += PackStores()(lo, hi, emit, out + w);
-}
-
-[[gnu::target("ssse3")]] void DecodeBlocksSsse3(const unsigned char* in, size_t n, size_t& i, char16_t* out,
-                                                size_t& w) {
-    __m128i prev = _mm_setzero_si128(), lo, hi;
-    unsigned emit;
-    for (; i + 17 <= n && DecodeBlock(in + i, prev, lo, hi, emit); i += 16)
-        w += PackShuffles()(lo, hi, emit, out + w);
-}
-
-#define VANTREL_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
-VANTREL_AVX2 __m256i Set32(int byte) {
+[[gnu::always_inline]] inline __m256i Set32(int byte) {
     return _mm256_set1_epi8(static_cast<char>(byte));
 }
-VANTREL_AVX2 uint32_t Mask32(__m256i x) {
+[[gnu::always_inline]] inline uint32_t Mask32(__m256i x) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(x));
 }
 // A 16-entry table in both halves: _mm256_shuffle_epi8 looks up within each half.
-VANTREL_AVX2 __m256i Table32(const unsigned char (&t)[16]) {
+[[gnu::always_inline]] inline __m256i Table32(const unsigned char (&t)[16]) {
     const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
     return _mm256_broadcastsi128_si256(half);
 }
@@ -254,7 +72,7 @@ constexpr unsigned char kByHigh[16] = {
 // clang-format on
 
 // All ASCII: one unit per byte, in order.
-VANTREL_AVX2 void StoreAscii32(__m256i v, char16_t* out) {
+[[gnu::always_inline]] inline void StoreAscii32(__m256i v, char16_t* out) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
                         _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
@@ -268,11 +86,11 @@ struct Avx2Constants {
     __m256i c0F, c60, c70, c80, c7F, cC0, cE0, cF0, cDC, cD7C0;
     __m256i byHighBefore, byLowBefore, byHigh;
 };
-VANTREL_AVX2 __m256i Kept(__m256i x) {
+[[gnu::always_inline]] inline __m256i Kept(__m256i x) {
     asm("" : "+x"(x));
     return x;
 }
-VANTREL_AVX2 Avx2Constants MakeAvx2Constants() {
+[[gnu::always_inline]] inline Avx2Constants MakeAvx2Constants() {
     return {Kept(Set32(0x0F)),
             Kept(Set32(0x60)),
             Kept(Set32(0x70)),
@@ -299,8 +117,9 @@ VANTREL_AVX2 Avx2Constants MakeAvx2Constants() {
 // with the first of the next, and a sequence cut by the block's end goes on with the continuation
 // bytes it wants. The first byte of the block was checked with the last block (at the start of a
 // run, the caller checks that it is no continuation byte).
-VANTREL_AVX2 bool DecodeBlock32(const Avx2Constants& k, __m256i v, __m256i b1, __m256i b2, __m256i b3,
-                                __m256i next, __m256i& a, __m256i& b, uint32_t& emit) {
+[[gnu::always_inline]] inline bool DecodeBlock32(const Avx2Constants& k, __m256i v, __m256i b1, __m256i b2,
+                                                 __m256i b3, __m256i next, __m256i& a, __m256i& b,
+                                                 uint32_t& emit) {
     const __m256i zero = _mm256_setzero_si256(), low4 = k.c0F;
     const __m256i pairs = _mm256_and_si256(
         _mm256_and_si256(_mm256_shuffle_epi8(k.byHighBefore, _mm256_and_si256(_mm256_srli_epi16(v, 4), low4)),
@@ -348,14 +167,14 @@ VANTREL_AVX2 bool DecodeBlock32(const Avx2Constants& k, __m256i v, __m256i b1, _
 }
 
 // A shuffle for each half: one row of the pack table each.
-VANTREL_AVX2 __m256i PackShuffle(unsigned first, unsigned second) {
+[[gnu::always_inline]] inline __m256i PackShuffle(unsigned first, unsigned second) {
     return _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[first]))),
         _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[second])), 1);
 }
 
 // Stores the emitted units of the 32 positions of DecodeBlock32 in order; returns how many.
-VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
+[[gnu::always_inline]] inline size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
     const unsigned e0 = emit & 0xFFu, e1 = (emit >> 8) & 0xFFu, e2 = (emit >> 16) & 0xFFu, e3 = emit >> 24;
     const __m256i pa = _mm256_shuffle_epi8(a, PackShuffle(e0, e2));
     const __m256i pb = _mm256_shuffle_epi8(b, PackShuffle(e1, e3));
@@ -370,8 +189,9 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
     return w + kPack.count[e3];
 }
 
-[[gnu::target("avx2")]] void DecodeBlocksAvx2(const unsigned char* in, size_t n, size_t& read, char16_t* out,
-                                              size_t& written) {
+}  // namespace
+
+void DecodeBlocksAvx2(const unsigned char* in, size_t n, size_t& read, char16_t* out, size_t& written) {
     // Counted in locals: a vector store may alias anything, so the compiler would otherwise keep
     // the counts in memory and read them back after every block.
     const size_t begin = read;
@@ -424,18 +244,4 @@ VANTREL_AVX2 size_t Pack32(__m256i a, __m256i b, uint32_t emit, char16_t* out) {
     written = w;
 }
 
-#undef VANTREL_AVX2
-
-}  // namespace
-
-void DecodeBlocksAny(const unsigned char* in, size_t n, size_t& i, char16_t* out, size_t& w) {
-    // Chosen once, on first use (after the processor's features are known).
-    static const auto blocks = __builtin_cpu_supports("avx2")    ? DecodeBlocksAvx2
-                               : __builtin_cpu_supports("ssse3") ? DecodeBlocksSsse3
-                                                                 : DecodeBlocksSse2;
-    blocks(in, n, i, out, w);
-}
-
 }  // namespace vantrel
-
-#endif
