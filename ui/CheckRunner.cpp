@@ -32,9 +32,17 @@ struct CheckRunner::Channel {
             workers.push_back(std::make_unique<Worker>(options));
     }
 
+    // A check that came back, waiting for the user-interface thread.
+    struct Finished {
+        size_t slot;
+        Download download;
+        DownloadResult result;
+    };
+
     FetcherOptions options;
     std::mutex mutex;
-    std::condition_variable wake;  // a job or the stop request arrived
+    std::deque<Finished> finished;  // under `mutex`
+    std::condition_variable wake;   // a job or the stop request arrived
     std::vector<std::unique_ptr<Worker>> workers;
     bool stop = false;
     CheckRunner* owner = nullptr;  // null once the runner no longer takes results
@@ -88,16 +96,28 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         // The next job of this host starts right after this one, whenever the result is applied.
         DownloadResult result = RunCheck(worker.fetcher, download, limits::kMaxStoredTextBytes);
         lock.lock();
-        // Posting under the lock: the runner clears `owner` under it before it goes away, and a
-        // posted call still queued when it is destroyed is discarded with it.
+        // The result travels through the channel, under its mutex, and the posted call carries
+        // nothing: what the worker wrote is handed over by the mutex alone, not by the event
+        // queue's own locking. Posting under the lock: the runner clears `owner` under it before
+        // it goes away, and a posted call still queued when it is destroyed is discarded with it.
         if (CheckRunner* owner = channel->owner) {
-            QMetaObject::invokeMethod(
-                owner,
-                [owner, slot, download, result = std::move(result)]() mutable {
-                    owner->resultArrived(slot, download, std::move(result));
-                },
-                Qt::QueuedConnection);
+            const bool wasEmpty = channel->finished.empty();
+            channel->finished.push_back({slot, download, std::move(result)});
+            if (wasEmpty) QMetaObject::invokeMethod(owner, "takeResults", Qt::QueuedConnection);
         }
+    }
+}
+
+void CheckRunner::takeResults() {
+    Channel& channel = *d->channel;
+    for (;;) {
+        std::unique_lock lock(channel.mutex);
+        if (channel.finished.empty()) return;
+        Channel::Finished done = std::move(channel.finished.front());
+        channel.finished.pop_front();
+        lock.unlock();
+        // One at a time: applying a result may hand out the next downloads, which takes the lock.
+        resultArrived(done.slot, done.download, std::move(done.result));
     }
 }
 
@@ -202,6 +222,7 @@ void CheckRunner::shutdown() {
         std::lock_guard lock(channel->mutex);
         channel->stop = true;
         channel->owner = nullptr;
+        channel->finished.clear();
         for (auto& worker : channel->workers) worker->jobs.clear();
     }
     channel->wake.notify_all();

@@ -46,6 +46,9 @@ class CheckRunner : public QObject {
     void checkFinished(const QString& url, const vantrel::CheckRecord& check, const std::u16string& text);
 
   private:
+    // Applies the results the workers left in the channel (posted by a worker, by name).
+    Q_INVOKABLE void takeResults();
+
     struct Impl;
     struct Channel;
     static void workerLoop(std::shared_ptr<Channel> channel, size_t slot);
