@@ -8,6 +8,7 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 #include <mutex>
+#include <optional>
 
 #include "store/HistoryStore.h"
 #include "ui/DetailsWindow.h"
@@ -18,7 +19,8 @@ namespace vantrel {
 // What the window and its diff share: the diff posts its result only while the window takes it.
 struct ChangesWindow::DiffJob {
     std::mutex mutex;
-    ChangesWindow* owner = nullptr;  // null once the window is gone
+    ChangesWindow* owner = nullptr;      // null once the window is gone
+    std::optional<LineDiffResult> diff;  // under `mutex`, until the window takes it
 };
 
 const QColor ChangesWindow::kRemoved(255, 220, 220);
@@ -80,11 +82,22 @@ void ChangesWindow::compare(const PageTexts& texts) {
             LineDiffResult diff = DiffLines(before, after);
             // Posted under the lock: the window clears `owner` under it before it goes away, and a
             // posted call still queued then is discarded with the window.
+            // The diff is handed over under the job's mutex and the posted call carries nothing.
             std::lock_guard lock(job->mutex);
-            if (ChangesWindow* owner = job->owner)
-                QMetaObject::invokeMethod(
-                    owner, [owner, diff = std::move(diff)] { owner->showDiff(diff); }, Qt::QueuedConnection);
+            if (ChangesWindow* owner = job->owner) {
+                job->diff = std::move(diff);
+                QMetaObject::invokeMethod(owner, "takeDiff", Qt::QueuedConnection);
+            }
         });
+}
+
+void ChangesWindow::takeDiff() {
+    std::optional<LineDiffResult> diff;
+    if (job_) {
+        std::lock_guard lock(job_->mutex);
+        diff.swap(job_->diff);
+    }
+    if (diff) showDiff(*diff);
 }
 
 void ChangesWindow::showMessage(const QString& message) {

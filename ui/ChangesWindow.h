@@ -38,6 +38,9 @@ class ChangesWindow : public QWidget {
     void ready();
 
   private:
+    // Shows the diff the worker left in its job (posted by the worker, by name).
+    Q_INVOKABLE void takeDiff();
+
     struct DiffJob;
     void compare(const PageTexts& texts);
     void showDiff(const LineDiffResult& diff);

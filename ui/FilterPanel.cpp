@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "check/RunCheck.h"
@@ -40,8 +41,9 @@ bool SameTextFilters(const PageFilterSettings& a, const PageFilterSettings& b) {
 struct FilterPanel::PreviewJob {
     explicit PreviewJob(const FetcherOptions& options) : fetcher(options) {}
     std::mutex mutex;
-    FilterPanel* owner = nullptr;  // null once the panel no longer takes the result
-    PageFetcher fetcher;           // cancel() from the panel's thread
+    FilterPanel* owner = nullptr;          // null once the panel no longer takes the result
+    PageFetcher fetcher;                   // cancel() from the panel's thread
+    std::optional<DownloadResult> result;  // under `mutex`, until the panel takes it
 };
 
 FilterPanel::FilterPanel(HistoryStore& store, const QString& url, std::function<void()> startAfresh,
@@ -217,14 +219,23 @@ void FilterPanel::preview() {
     std::thread([job = job_, download = std::move(download)] {
         DownloadResult result = RunCheck(job->fetcher, download, size_t{kMaxShownUnits});
         std::lock_guard lock(job->mutex);
+        // The result is handed over under the job's mutex and the posted call carries nothing.
         // Posted under the lock: the panel clears `owner` under it before it goes away, and a
         // posted call still queued then is discarded with the panel.
         if (FilterPanel* owner = job->owner) {
-            QMetaObject::invokeMethod(
-                owner, [owner, result = std::move(result)] { owner->showPreview(result); },
-                Qt::QueuedConnection);
+            job->result = std::move(result);
+            QMetaObject::invokeMethod(owner, "takePreview", Qt::QueuedConnection);
         }
     }).detach();
+}
+
+void FilterPanel::takePreview() {
+    std::optional<DownloadResult> result;
+    if (job_) {
+        std::lock_guard lock(job_->mutex);
+        result.swap(job_->result);
+    }
+    if (result) showPreview(*result);
 }
 
 void FilterPanel::showPreview(const DownloadResult& result) {

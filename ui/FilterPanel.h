@@ -51,6 +51,9 @@ class FilterPanel : public QWidget {
     void previewShown();
 
   private:
+    // Shows the result the preview's thread left in its job (posted by that thread, by name).
+    Q_INVOKABLE void takePreview();
+
     struct PreviewJob;
     bool refuseInvalid(const PageFilterSettings& settings);
     void showMessage(const QString& text, bool error);

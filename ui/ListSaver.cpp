@@ -76,16 +76,21 @@ void ListSaver::run() {
         running_ = false;
         changed_.notify_all();
         if (error) {
-            // Queued to the owner's thread; dropped there when a newer save decided, or when
-            // this object is gone by then.
-            QMetaObject::invokeMethod(
-                this,
-                [this, error] {
-                    if (!superseded_ && failed_) failed_(error);
-                },
-                Qt::QueuedConnection);
+            // Queued to the owner's thread, handed over under the mutex (the posted call carries
+            // nothing); dropped there when a newer save decided, or when this object is gone by then.
+            failure_ = error;
+            QMetaObject::invokeMethod(this, "reportFailure", Qt::QueuedConnection);
         }
     }
+}
+
+void ListSaver::reportFailure() {
+    std::exception_ptr error;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(error, failure_);
+    }
+    if (error && !superseded_ && failed_) failed_(error);
 }
 
 }  // namespace vantrel

@@ -41,6 +41,8 @@ class ListSaver : public QObject {
 
   private:
     void run();
+    // Reports the failure the writer left (posted by the writer, by name).
+    Q_INVOKABLE void reportFailure();
 
     Writer write_;
     FailureHandler failed_;
@@ -51,6 +53,7 @@ class ListSaver : public QObject {
     bool stopping_ = false;
     // Set on the owner's thread by saveNow(); failures delivered after it are dropped.
     bool superseded_ = false;
+    std::exception_ptr failure_;  // under mutex_, until reported
     std::thread worker_;
 };
 
