@@ -48,6 +48,9 @@ HistoryStore::HistoryStore(std::string path, Access access) : path_(std::move(pa
             if (history::SchemaVersion(*reader_) > history::kSchemaVersion) {
                 reader_.reset();
                 disable("History is off: " + path_ + " was written by a newer version");
+            } else if (const std::string foreign = history::ForeignTables(*reader_); !foreign.empty()) {
+                reader_.reset();
+                disable("History is off: cannot use " + path_ + ": " + foreign);
             }
             return;
         }
@@ -56,6 +59,13 @@ HistoryStore::HistoryStore(std::string path, Access access) : path_(std::move(pa
         // A file that is not a database fails here, on the first read of its header.
         if (history::SchemaVersion(*writer) > history::kSchemaVersion) {
             disable("History is off: " + path_ + " was written by a newer version");
+            return;
+        }
+        // A file of another program, or a damaged one, is left exactly as it is.
+        std::string unusable = history::ForeignTables(*writer);
+        if (unusable.empty()) unusable = history::DamagedPages(*writer);
+        if (!unusable.empty()) {
+            disable("History is off: cannot use " + path_ + ": " + unusable);
             return;
         }
         SqliteStatement(*writer, "PRAGMA journal_mode=WAL").run();
