@@ -166,9 +166,11 @@ std::string ForeignTables(SqliteDb& db) {
         {"settings", "page,selector_kind,selector,visible_only,failures"},
         {"ignore_lines", "page,position,pattern"},
     };
-    const int64_t version = SchemaVersion(db);
+    // Counted before the version is read: our tables and our version come in one transaction,
+    // so a file being created beside this read never looks foreign.
     SqliteStatement objects(db, "SELECT count(*) FROM sqlite_schema");
     objects.step();
+    const int64_t version = SchemaVersion(db);
     if (version == 0) {
         // A new file holds nothing; anything else in it belongs to another program.
         return objects.integer(0) == 0 ? std::string() : "it holds tables of another program";

@@ -1,5 +1,6 @@
 #include "ui/Monitor.h"
 
+#include <QTimer>
 #include <exception>
 #include <set>
 
@@ -17,6 +18,8 @@ namespace vantrel {
 namespace {
 
 const QString kPageListFileName = QStringLiteral("webpages.dat");
+// How often a tick that waits for the history's settings looks again.
+constexpr int kSettingsPollMs = 50;
 
 std::vector<std::u16string> toArgs(const QStringList& args) {
     std::vector<std::u16string> result;
@@ -102,7 +105,21 @@ void Monitor::openHistory() {
 }
 
 void Monitor::tick() {
-    if (runner_) runner_->tick();
+    if (!runner_) return;
+    // The history opens on its own thread. When it could not read the pages' filters at once,
+    // a check must not judge a text without them (a filtered page would seem changed): the
+    // ticks wait for them, polled rather than waited for, so the window never waits.
+    if (history_ && history_->settingsPending()) {
+        if (!retickPending_) {
+            retickPending_ = true;
+            QTimer::singleShot(kSettingsPollMs, this, [this] {
+                retickPending_ = false;
+                tick();
+            });
+        }
+        return;
+    }
+    runner_->tick();
 }
 
 EntryId Monitor::addPage(const QString& label, const QString& url, int intervalIndex) {

@@ -120,6 +120,8 @@ class Monitor : public QObject {
     bool loading_ = false;
     // Between open() and close(): history() may open the store.
     bool historyWanted_ = false;
+    // A tick put off until the history's settings are read is due again.
+    bool retickPending_ = false;
     // Declared before the runner, so that no check is recorded into a closed history.
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<CheckRunner> runner_;

@@ -48,6 +48,7 @@ TEST_F(HistoryStoreTest, ChecksReadBackNewestFirstWithTheirSummary) {
     }
     // Reopened: what was queued at the end was written.
     HistoryStore store(path);
+    store.flush();  // opened on the store's thread
     const PageSummary summary = store.summary(url);
     ASSERT_TRUE(summary.last);
     EXPECT_EQ(summary.last->timeMs, 4000);
@@ -155,6 +156,7 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     EXPECT_EQ(store.settings(u"http://taken/"), PageSettings{});
 
     HistoryStore reopened(path);
+    reopened.flush();
     EXPECT_EQ(reopened.settings(u"http://c/"), filters);
     EXPECT_EQ(reopened.settings(u"http://b/"), PageSettings{});
 }
@@ -164,6 +166,7 @@ TEST_F(HistoryStoreTest, AnUnusableFileTurnsTheHistoryOffAndTheCallerGoesOn) {
     test::WriteBytes(path, std::string(8192, 'x'));
     {
         HistoryStore store(path);
+        store.flush();
         EXPECT_TRUE(store.disabled());
         EXPECT_NE(ToUtf8(store.disabledReason()).find("History is off: cannot use " + path),
                   std::string::npos);
@@ -231,6 +234,7 @@ TEST_F(HistoryStoreTest, AForeignOrDamagedFileIsLeftAloneWithTheReasonShown) {
         const std::string before = test::ReadBytes(file);
         {
             HistoryStore store(file);
+            store.flush();
             ASSERT_TRUE(store.disabled()) << file;
             EXPECT_EQ(
                 ToUtf8(store.disabledReason()).rfind("History is off: cannot use " + file + ": " + why, 0),

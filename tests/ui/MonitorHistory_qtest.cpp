@@ -2,12 +2,16 @@
 // count come from the history beside the page list file, and every check lands in it. A page whose
 // clock and hidden token differ on every load turns changed without filters and stays online with
 // them; a page may fail a set number of times before it is reported offline.
+#include <sqlite3.h>
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -61,6 +65,7 @@ class MonitorHistoryTest : public QObject {
     void filtersFromTheHistoryApplyAndEveryCheckIsRecorded();
     void watcherRunsOnWhenTheHistoryCannotBeUsed();
     void historyIsOpenedAtItsFirstUseInItsOwnFolder();
+    void aLockedHistoryHoldsUpNeitherTheWindowNorTheChecks();
 };
 
 void MonitorHistoryTest::filtersFromTheHistoryApplyAndEveryCheckIsRecorded() {
@@ -197,7 +202,8 @@ void MonitorHistoryTest::watcherRunsOnWhenTheHistoryCannotBeUsed() {
     RecordingNotifier notifier;
     Monitor monitor(settingsIn(dir, clock), notifier);
     monitor.open([](Option, bool) {});
-    QVERIFY(monitor.history() && monitor.history()->disabled());
+    QVERIFY(monitor.history());
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.history()->disabled(), kWaitMs);
     monitor.addPage("Page", QString::fromStdU16String(server.url("/")), kOneMinuteIndex);
 
     QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
@@ -248,6 +254,48 @@ void MonitorHistoryTest::historyIsOpenedAtItsFirstUseInItsOwnFolder() {
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     QVERIFY(QFileInfo(dir.filePath("config/vantrel")).isDir());
     QCOMPARE(QFileInfo(dir.filePath("config/vantrel")).permissions() & others, QFile::Permissions());
+}
+
+void MonitorHistoryTest::aLockedHistoryHoldsUpNeitherTheWindowNorTheChecks() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/", "<html>the page</html>");
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("history.db").toStdString();
+    PageFilterSettings patient;
+    patient.failuresBeforeOffline = 4;
+    {
+        HistoryStore store(path);
+        store.saveSettings(server.url("/"), patient);
+    }
+    // Another program holds the write lock, as an sqlite3 shell in a transaction would.
+    sqlite3* other = nullptr;
+    sqlite3_open(path.c_str(), &other);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closes(other, sqlite3_close);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    Monitor monitor(settingsIn(dir, clock), notifier);
+    monitor.open([](Option, bool) {});
+    monitor.addPage("Page", QString::fromStdU16String(server.url("/")), kOneMinuteIndex);
+    QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
+    QElapsedTimer answer;
+    answer.start();
+    monitor.tick();
+    const qint64 tickMs = answer.elapsed();
+    qInfo("the first tick with the history locked took %lld ms", tickMs);
+    QVERIFY(tickMs < kWaitMs / 4);  // a busy wait of the database took 5 s
+    QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
+    // The page's settings were read beside the lock.
+    QCOMPARE(monitor.history()->settings(server.url("/")), patient);
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.history()->notice().find(u"locked") != std::u16string::npos, kWaitMs);
+
+    // The lock ends: the history resumes by itself with the check that waited.
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.history()->recentChecks(server.url("/"), 10).size(), size_t{1},
+                              kWaitMs);
+    QVERIFY(!monitor.history()->disabled());
 }
 
 QTEST_MAIN(MonitorHistoryTest)
