@@ -575,21 +575,31 @@ class ProgramTest : public QObject {
         QCOMPARE(program.dataBytes(), bytes);
     }
 
-    void aLinkAtTheLockPathStillLetsOnlyOneInstanceRun() {
+    // A session with XDG_RUNTIME_DIR and a cron job without it: one instance on one list.
+    // A link planted at the lock file's path is not followed, and still only one runs.
+    void oneInstanceWhateverTheEnvironmentEvenWithALinkAtTheLockPath() {
         Program program;
         QVERIFY(program.valid());
+        const passwd* user = ::getpwuid(::getuid());
+        QVERIFY(user != nullptr);
+        const QString lockPath = QFile::decodeName(user->pw_dir) + "/.cache/vantrel/Vantrel.lock";
         const QString target = QFileInfo(program.dataFile()).path() + "/elsewhere";
-        QVERIFY(QFile::link(target, program.runtimeDir() + "/Vantrel.lock"));
-        QProcess* first = program.start({"-s"});
-        QVERIFY(waitRunning(first, false));
-        QProcess* second = program.start({"-s"});
-        QVERIFY(second->waitForFinished(timeoutMs()));
-        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->exitCode(), 0);
-        QCOMPARE(second->readAll(), QByteArray());
-        QCOMPARE(first->state(), QProcess::Running);
+        for (const bool withLink : {false, true}) {
+            QFile::remove(lockPath);
+            QVERIFY(QDir().mkpath(QFileInfo(lockPath).path()));
+            if (withLink) QVERIFY(QFile::link(target, lockPath));
+            QProcess* first = program.start({"-s"});
+            QVERIFY(waitRunning(first, !withLink));
+            QProcess* second = program.start({"-s"}, {}, false);
+            QVERIFY(second->waitForFinished(timeoutMs()));
+            QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second->exitCode(), 0);
+            QCOMPARE(second->readAll(), QByteArray());
+            QCOMPARE(first->state(), QProcess::Running);
+            QVERIFY(endsWithZero(first, SIGTERM));
+        }
         QVERIFY(!QFileInfo::exists(target));  // the link was not followed
-        QVERIFY(endsWithZero(first, SIGTERM));
+        QFile::remove(lockPath);
     }
 
     // Another program holds the history's write lock (an sqlite3 shell in a transaction) while
