@@ -199,6 +199,7 @@ void Monitor::setOptions(const Options& options) {
 
 void Monitor::save() {
     if (loading_ || !saver_) return;
+    resultsUnsaved_ = false;
     saver_->post(TakeSnapshot(list_, options_));
 }
 
@@ -221,6 +222,16 @@ void Monitor::close() {
 void Monitor::recordCheck(const std::u16string& url, const CheckRecord& check,
                           std::optional<std::u16string> text) {
     if (HistoryStore* store = history()) store->record(url, check, std::move(text));
+    // The check set the page's status, time and checksum: saved with the next save, at the
+    // latest after resultsSaveMs (on the saver's thread, like a user's change).
+    resultsUnsaved_ = true;
+    if (!resultsSavePlanned_ && saver_) {
+        resultsSavePlanned_ = true;
+        QTimer::singleShot(settings_.resultsSaveMs, this, [this] {
+            resultsSavePlanned_ = false;
+            if (resultsUnsaved_ && historyWanted_) save();
+        });
+    }
     emit checkRecorded(QString::fromStdU16String(url), check);
 }
 

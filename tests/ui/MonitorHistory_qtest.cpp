@@ -66,6 +66,7 @@ class MonitorHistoryTest : public QObject {
     void watcherRunsOnWhenTheHistoryCannotBeUsed();
     void historyIsOpenedAtItsFirstUseInItsOwnFolder();
     void aLockedHistoryHoldsUpNeitherTheWindowNorTheChecks();
+    void checkResultsAreSavedAfterAWhileAndOnlyWhenChanged();
 };
 
 void MonitorHistoryTest::filtersFromTheHistoryApplyAndEveryCheckIsRecorded() {
@@ -296,6 +297,45 @@ void MonitorHistoryTest::aLockedHistoryHoldsUpNeitherTheWindowNorTheChecks() {
     QTRY_COMPARE_WITH_TIMEOUT(monitor.history()->recentChecks(server.url("/"), 10).size(), size_t{1},
                               kWaitMs);
     QVERIFY(!monitor.history()->disabled());
+}
+
+void MonitorHistoryTest::checkResultsAreSavedAfterAWhileAndOnlyWhenChanged() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/", "<html>the page</html>");
+    QTemporaryDir dir;
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    MonitorSettings settings = settingsIn(dir, clock);
+    settings.resultsSaveMs = 300;
+    Monitor monitor(settings, notifier);
+    monitor.open([](Option, bool) {});
+    monitor.addPage("Page", QString::fromStdU16String(server.url("/")), kOneMinuteIndex);
+    monitor.waitForSaves();
+    const QString file = monitor.filePath();
+    const auto bytes = [&] {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray added = bytes();
+    QVERIFY(!added.isEmpty());
+
+    // No user change after the check: what it learned reaches the file all the same, as a kill
+    // -9 later in the run would find it.
+    QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
+    monitor.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(bytes() != added, kWaitMs);
+    monitor.waitForSaves();
+    QVERIFY(bytes().contains("status=0"));
+
+    // Nothing changed since: the file is not written again.
+    const QDateTime written = QFileInfo(file).lastModified();
+    const QByteArray checked = bytes();
+    QTest::qWait(4 * settings.resultsSaveMs);
+    monitor.waitForSaves();
+    QCOMPARE(QFileInfo(file).lastModified(), written);
+    QCOMPARE(bytes(), checked);
 }
 
 QTEST_MAIN(MonitorHistoryTest)
