@@ -79,10 +79,15 @@ bool HistoryStore::loadSettingsAtOnce() {
     // waits; any other lock, or a file that is not ours, is left to the writer's thread.
     if (!FileExists(path_)) return true;
     try {
-        SqliteDb db(path_, true);
-        sqlite3_busy_timeout(db.handle(), 0);
-        if (!history::ForeignTables(db).empty()) return false;
-        if (history::SchemaVersion(db) == history::kSchemaVersion) settings_ = history::LoadSettings(db);
+        auto db = std::make_unique<SqliteDb>(path_, true);
+        // The window's reads never wait for a lock.
+        sqlite3_busy_timeout(db->handle(), 0);
+        if (!history::ForeignTables(*db).empty()) return false;
+        if (history::SchemaVersion(*db) == history::kSchemaVersion) {
+            settings_ = history::LoadSettings(*db);
+            // Kept as the reader: the history reads at once, while the writer still opens.
+            reader_ = std::move(db);
+        }
         return true;
     } catch (const std::exception&) {
         return false;
@@ -195,8 +200,7 @@ HistoryStore::Attempt HistoryStore::openFile() {
             return Attempt::Done;
         }
         {
-            // Readable while the writes wait for a lock or for room; the window's reads never
-            // wait for a lock.
+            // Readable while the writes wait for a lock or for room.
             std::lock_guard lock(readMutex_);
             if (!reader_) reader_ = std::make_unique<SqliteDb>(path_, true);
             sqlite3_busy_timeout(reader_->handle(), 0);
