@@ -3,7 +3,9 @@
 // life of the process and released by the system when the process ends, even by a crash.
 //
 // Two guards, taken in this order: a lock file (an exclusive flock), and an abstract-namespace
-// Unix socket whose name carries the user id and the lock file's path. The lock file decides
+// Unix socket whose name carries the user id. Both are keyed by the user id alone, never by the
+// environment, so that a desktop session, an ssh session and a cron job of one user find the same
+// guards: one instance per user. The lock file decides
 // first; the socket is taken as well, so that an instance that had to run on the socket alone
 // (the lock file's path held a link, a FIFO or another user's file) is still seen by the next
 // start. Abstract names carry no permissions, so a socket is taken for one of ours only when its
@@ -32,11 +34,12 @@ class SingleInstance {
     // Why the program cannot make sure it runs alone (one line), when Unguarded; empty otherwise.
     const std::string& failure() const { return failure_; }
 
-    // Where the lock of `title` lives: "$XDG_RUNTIME_DIR/<title>.lock" when that variable holds an
-    // absolute path, otherwise "/tmp/<title>-<uid>.lock".
+    // The folder of the lock files: ".cache/vantrel" in the home folder the system records for
+    // the user id (mode 0700), whatever the environment says; empty when the user has none.
+    static std::string lockFolder();
+    // The lock file of `title` in lockFolder(); empty when there is none.
     static std::string lockPath(const std::string& title);
-    // The abstract socket name of `title` (without its leading NUL): the title, the user id and a
-    // hash of lockPath(), so that the two guards cover the same set of instances.
+    // The abstract socket name of `title` (without its leading NUL): the title and the user id.
     static std::string socketName(const std::string& title);
 
   private:

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "app/SingleInstance.h"
 
@@ -41,10 +43,37 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
+// Makes `folder` (and its parent) a folder of this user's alone, mode 0700, so that no other user
+// can plant or hold the lock file in it. False with `why` set when it cannot be.
+bool prepareLockFolder(const std::string& folder, std::string& why) {
+    const std::string parent = folder.substr(0, folder.rfind('/'));
+    for (const std::string& path : {parent, folder}) {
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            why = describeErrno("cannot create the folder " + path, errno);
+            return false;
+        }
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) {
+        why = "the folder " + folder + " is not a folder of this user";
+        return false;
+    }
+    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        why = describeErrno("cannot make the folder " + folder + " private", errno);
+        return false;
+    }
+    return true;
+}
+
 // Opens the lock file; -1 with `why` set when it cannot be used safely.
 int openLockFile(const std::string& path, std::string& why) {
+    if (path.empty()) {
+        why = "user " + std::to_string(::getuid()) + " has no home folder for the lock file";
+        return -1;
+    }
+    if (!prepareLockFolder(path.substr(0, path.rfind('/')), why)) return -1;
     // O_CLOEXEC: a browser started from the program must not inherit the lock and keep it after
-    // the program ends. O_NOFOLLOW: a link planted under the shared /tmp name is not followed.
+    // the program ends. O_NOFOLLOW: a link planted there (by this user) is not followed.
     // O_NONBLOCK: a FIFO or a device planted there cannot hold up the open.
     int fd;
     do {
@@ -141,15 +170,6 @@ Guard takeSocket(const std::string& name, int& fd, std::string& why) {
     return Guard::Unusable;
 }
 
-uint64_t fnv1a(const std::string& text) {
-    uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char byte : text) {
-        hash ^= byte;
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
 // Accepts and drops the probes of later starts, so that they never fill the listener's queue.
 void answerProbes(int listener, int wake) {
     pollfd watched[2] = {{listener, POLLIN, 0}, {wake, POLLIN, 0}};
@@ -167,20 +187,28 @@ void answerProbes(int listener, int wake) {
 
 }  // namespace
 
-std::string SingleInstance::lockPath(const std::string& title) {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    if (runtimeDir != nullptr && runtimeDir[0] == '/') {
-        std::string path(runtimeDir);
-        if (path.back() != '/') path += '/';
-        return path + title + ".lock";
+std::string SingleInstance::lockFolder() {
+    // The home folder recorded for the user id, not $HOME: a cron job, an ssh session and a
+    // desktop session of one user must all find the same lock.
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+        found->pw_dir == nullptr || found->pw_dir[0] != '/') {
+        return {};
     }
-    return "/tmp/" + title + "-" + std::to_string(::getuid()) + ".lock";
+    std::string home(found->pw_dir);
+    if (home.back() != '/') home += '/';
+    return home + ".cache/vantrel";
+}
+
+std::string SingleInstance::lockPath(const std::string& title) {
+    const std::string folder = lockFolder();
+    return folder.empty() ? std::string() : folder + "/" + title + ".lock";
 }
 
 std::string SingleInstance::socketName(const std::string& title) {
-    char hash[17];
-    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(lockPath(title))));
-    return title + "-" + std::to_string(::getuid()) + "-" + hash;
+    return title + "-" + std::to_string(::getuid());
 }
 
 SingleInstance::SingleInstance(const std::string& title) {

@@ -9,8 +9,9 @@ namespace vantrel::limits {
 
 // The whole of one page's filtering; past it the check fails instead of stalling the worker.
 inline constexpr std::chrono::milliseconds kFilterTimeLimit{1000};
-// Largest page (UTF-8 bytes handed to the HTML parser) that is parsed at all.
-inline constexpr size_t kMaxHtmlBytes = 16 * 1024 * 1024;
+// Largest page (in UTF-8 bytes) that any filter takes: the HTML parse, a selector, "visible text
+// only" or ignore patterns. A larger page fails its check with "Page too large to filter".
+inline constexpr size_t kMaxFilterTextBytes = 16 * 1024 * 1024;
 // Backtracking steps of one regular-expression match on one line (PCRE2 match limit). About
 // 60 ms of a pathological pattern here, so one line can never use up the time limit alone.
 inline constexpr uint32_t kRegexMatchLimit = 2'000'000;

@@ -10,6 +10,7 @@
 #include "filter/IgnoreLines.h"
 #include "filter/XPathQuery.h"
 #include "text/Text.h"
+#include "text/Utf8.h"
 
 namespace vantrel {
 namespace {
@@ -140,6 +141,13 @@ FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& setting
     }
     try {
         const Deadline deadline(timeLimit);
+        // One limit for every filter path: the parse, the selection and the ignore patterns each
+        // hold copies of the text, so a huge page would cost several times its size. Every code
+        // unit is at least one byte of UTF-8: the length alone may already tell.
+        constexpr size_t limit = limits::kMaxFilterTextBytes;
+        if (page.size() > limit || static_cast<size_t>(Utf8Length(page)) > limit)
+            throw FilterError(FilterFailure::TooLarge,
+                              "Page too large to filter (over " + std::to_string(limit >> 20) + " MiB)");
         // Patterns first: a bad one fails the check before any time goes into the parse.
         CheckPatternLimits(settings.ignorePatterns);
         const IgnoreLines ignore(settings.ignorePatterns);
@@ -147,13 +155,7 @@ FilterResult ApplyFilters(std::u16string page, const PageFilterSettings& setting
         const bool select = !settings.selector.empty();
         if (select || (settings.visibleTextOnly && IsHtmlPage(page, contentType))) {
             const std::string xpath = select ? SelectorXPath(settings) : std::string();
-            constexpr size_t limit = limits::kMaxHtmlBytes;
-            const std::string tooLarge =
-                "Page too large to filter (over " + std::to_string(limit >> 20) + " MiB)";
-            // Every code unit is at least one byte of UTF-8: no need to convert to know.
-            if (page.size() > limit) throw FilterError(FilterFailure::TooLarge, tooLarge);
             std::string utf8 = ToUtf8(page);
-            if (utf8.size() > limit) throw FilterError(FilterFailure::TooLarge, tooLarge);
             page = std::u16string();  // the page's memory is not needed beside its tree
             const HtmlPage html(utf8, &deadline);
             utf8 = std::string();

@@ -11,7 +11,8 @@ pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libss
 if [ "$mode" = test ]; then
   # clang-format checks the source format; zlib is the benchmarks' reference CRC-32.
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format
-         zlib1g-dev git)
+         zlib1g-dev git
+         sqlite3)
   # The packaging checks, and dpkg-shlibdeps for `cpack -G DEB`.
   pkgs+=(desktop-file-utils appstream man-db dpkg-dev)
 fi

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <utility>
 
 #include "store/Sqlite.h"
@@ -14,8 +16,11 @@
 namespace vantrel {
 namespace {
 
-// How long a statement waits for a lock held by another connection before it gives up.
-constexpr int kBusyTimeoutMs = 5000;
+// How long a read for --status waits for a lock held by another connection. The window's reads
+// never wait: they show nothing that time.
+constexpr int kStatusBusyTimeoutMs = 2000;
+// The file beside the history that counts the checks an earlier run could not record.
+constexpr const char* kDroppedSuffix = ".dropped";
 // The writer thread's nice value (0 normal, 19 the lowest).
 constexpr int kWriterNice = 10;
 // Cuts UTF-16 to at most `limit` code units without splitting a surrogate pair.
@@ -32,45 +37,60 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+uint64_t ReadCount(const std::string& path) {
+    std::ifstream in(path);
+    uint64_t count = 0;
+    return in >> count ? count : 0;
+}
+
 }  // namespace
 
 std::string HistoryStore::PathBeside(const std::string& pageListPath) {
     return (std::filesystem::path(pageListPath).parent_path() / kHistoryFileName).string();
 }
 
-HistoryStore::HistoryStore(std::string path, Access access) : path_(std::move(path)), access_(access) {
-    try {
-        if (access_ == Access::ReadOnly) {
-            // A missing file is no fault: nothing was recorded yet.
-            if (!FileExists(path_)) return;
-            reader_ = std::make_unique<SqliteDb>(path_, true);
-            sqlite3_busy_timeout(reader_->handle(), kBusyTimeoutMs);
-            if (history::SchemaVersion(*reader_) > history::kSchemaVersion) {
-                reader_.reset();
-                disable("History is off: " + path_ + " was written by a newer version");
-            }
-            return;
-        }
-        auto writer = std::make_unique<SqliteDb>(path_, false);
-        sqlite3_busy_timeout(writer->handle(), kBusyTimeoutMs);
-        // A file that is not a database fails here, on the first read of its header.
-        if (history::SchemaVersion(*writer) > history::kSchemaVersion) {
-            disable("History is off: " + path_ + " was written by a newer version");
-            return;
-        }
-        SqliteStatement(*writer, "PRAGMA journal_mode=WAL").run();
-        // With WAL, NORMAL syncs at checkpoints only: a crash may lose the last checks but never
-        // corrupts the file.
-        writer->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON");
-        InTransaction(*writer, [&] { history::CreateTables(*writer); });
-        settings_ = history::LoadSettings(*writer);
-        reader_ = std::make_unique<SqliteDb>(path_, true);
-        sqlite3_busy_timeout(reader_->handle(), kBusyTimeoutMs);
-        writer_ = std::move(writer);
+HistoryStore::HistoryStore(std::string path, Access access, FreeBytes freeBytes)
+    : path_(std::move(path)), access_(access), room_(path_, std::move(freeBytes)) {
+    if (access_ == Access::ReadWrite) {
+        settingsPending_ = !loadSettingsAtOnce();
         thread_ = std::thread([this] { writerLoop(); });
+        return;
+    }
+    try {
+        // A missing file is no fault: nothing was recorded yet.
+        if (!FileExists(path_)) return;
+        reader_ = std::make_unique<SqliteDb>(path_, true);
+        sqlite3_busy_timeout(reader_->handle(), kStatusBusyTimeoutMs);
+        if (history::SchemaVersion(*reader_) > history::kSchemaVersion) {
+            reader_.reset();
+            disable("History is off: " + path_ + " was written by a newer version");
+        } else if (const std::string foreign = history::ForeignTables(*reader_); !foreign.empty()) {
+            reader_.reset();
+            disable("History is off: cannot use " + path_ + ": " + foreign);
+        }
     } catch (const std::exception& error) {
         reader_.reset();
         disable("History is off: cannot use " + path_ + ": " + error.what());
+    }
+}
+
+bool HistoryStore::loadSettingsAtOnce() {
+    // A new file has none. Beside another program's write lock a reader of a WAL file never
+    // waits; any other lock, or a file that is not ours, is left to the writer's thread.
+    if (!FileExists(path_)) return true;
+    try {
+        auto db = std::make_unique<SqliteDb>(path_, true);
+        // The window's reads never wait for a lock.
+        sqlite3_busy_timeout(db->handle(), 0);
+        if (!history::ForeignTables(*db).empty()) return false;
+        if (history::SchemaVersion(*db) == history::kSchemaVersion) {
+            settings_ = history::LoadSettings(*db);
+            // Kept as the reader: the history reads at once, while the writer still opens.
+            reader_ = std::move(db);
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 
@@ -78,6 +98,7 @@ HistoryStore::~HistoryStore() {
     {
         std::lock_guard lock(queueMutex_);
         stopping_ = true;
+        stopBy_ = std::chrono::steady_clock::now() + limits::kStopWaitLimit;
     }
     queueChanged_.notify_all();
     if (thread_.joinable()) thread_.join();
@@ -87,6 +108,12 @@ HistoryStore::~HistoryStore() {
     }
     // The last connection to close checkpoints the log into the file and removes it.
     writer_.reset();
+    // Counted for the next run, which shows it in Details.
+    if (dropped_ > 0) {
+        const std::string file = path_ + kDroppedSuffix;
+        const uint64_t total = ReadCount(file) + dropped_;
+        std::ofstream(file, std::ios::trunc) << total << "\n";
+    }
 }
 
 bool HistoryStore::disabled() const {
@@ -99,73 +126,222 @@ std::u16string HistoryStore::disabledReason() const {
     return reason_;
 }
 
+std::u16string HistoryStore::notice() const {
+    std::lock_guard lock(stateMutex_);
+    std::string text = pause_;
+    const auto add = [&](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
+    if (dropped_ > 0) add(std::to_string(dropped_) + " checks of this run were not recorded in the history.");
+    if (droppedEarlier_ > 0)
+        add(std::to_string(droppedEarlier_) + " checks of an earlier run were not recorded in the history.");
+    return FromUtf8(text);
+}
+
 void HistoryStore::disable(const std::string& reason) {
     std::lock_guard lock(stateMutex_);
     if (reason_.empty()) reason_ = FromUtf8(reason);
+    pause_.clear();
 }
 
-void HistoryStore::enqueue(Task task, size_t textBytes) {
-    if (!writer_ || disabled()) return;
+void HistoryStore::setPause(const std::string& why) {
+    std::lock_guard lock(stateMutex_);
+    pause_ = why;
+}
+
+void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
+    if (access_ != Access::ReadWrite || disabled()) return;
     {
         std::lock_guard lock(queueMutex_);
+        // Full: the oldest checks make room (a paused history keeps the latest results).
+        while (!queue_.empty() &&
+               (queue_.size() >= limits::kMaxQueuedChecks || queuedTextBytes_ + textBytes > limits::kMaxQueuedTextBytes)) {
+            const auto oldest =
+                std::find_if(queue_.begin(), queue_.end(), [](const Queued& q) { return q.check; });
+            if (oldest == queue_.end()) break;
+            queuedTextBytes_ -= oldest->textBytes;
+            queue_.erase(oldest);
+            ++done_;
+            std::lock_guard state(stateMutex_);
+            ++dropped_;
+        }
         if (queuedTextBytes_ + textBytes > limits::kMaxQueuedTextBytes) return;
         queuedTextBytes_ += textBytes;
-        queue_.emplace_back(std::move(task), textBytes);
+        queue_.push_back({std::move(task), textBytes, check});
         ++enqueued_;
     }
     queueChanged_.notify_all();
+}
+
+bool HistoryStore::roomToWrite() {
+    const std::string shortage = room_.shortage();
+    if (!shortage.empty()) setPause(shortage);
+    return shortage.empty();
+}
+
+HistoryStore::Attempt HistoryStore::openFile() {
+    try {
+        auto writer = std::make_unique<SqliteDb>(path_, false);
+        sqlite3_busy_timeout(writer->handle(), limits::kWriteBusyWaitMs);
+        // A file that is not a database fails here, on the first read of its header.
+        if (history::SchemaVersion(*writer) > history::kSchemaVersion) {
+            disable("History is off: " + path_ + " was written by a newer version");
+            return Attempt::Done;
+        }
+        // A file of another program, or a damaged one, is left exactly as it is.
+        std::string unusable = history::ForeignTables(*writer);
+        if (unusable.empty() && settingsPending_ && history::SchemaVersion(*writer) != 0) {
+            // Read beside another program's lock: the checks wait for the settings, not for it.
+            auto loaded = history::LoadSettings(*writer);
+            std::lock_guard lock(stateMutex_);
+            settings_.merge(loaded);  // a setting saved meanwhile stays
+        }
+        if (unusable.empty()) unusable = history::DamagedPages(*writer);
+        if (!unusable.empty()) {
+            disable("History is off: cannot use " + path_ + ": " + unusable);
+            return Attempt::Done;
+        }
+        {
+            // Readable while the writes wait for a lock or for room.
+            std::lock_guard lock(readMutex_);
+            if (!reader_) reader_ = std::make_unique<SqliteDb>(path_, true);
+            sqlite3_busy_timeout(reader_->handle(), 0);
+        }
+        settingsPending_ = false;
+        if (!roomToWrite()) return Attempt::NoRoom;
+        SqliteStatement(*writer, "PRAGMA journal_mode=WAL").run();
+        // With WAL, NORMAL syncs at checkpoints only: a crash may lose the last checks but never
+        // corrupts the file.
+        writer->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON");
+        InTransaction(*writer, [&] { history::CreateTables(*writer); });
+        writer_ = std::move(writer);
+        setPause({});
+        return Attempt::Done;
+    } catch (const SqliteError& error) {
+        if (error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED) {
+            setPause("History is paused: " + path_ + " is locked by another program.");
+            return Attempt::Busy;
+        }
+        const std::string damaged = error.code() == SQLITE_CORRUPT ? "it is damaged: " : "";
+        disable("History is off: cannot use " + path_ + ": " + damaged + error.what());
+    } catch (const std::exception& error) {
+        disable("History is off: cannot use " + path_ + ": " + error.what());
+    }
+    return Attempt::Done;
+}
+
+HistoryStore::Attempt HistoryStore::attempt(const Task& task) {
+    if (disabled() || !writer_) return Attempt::Done;
+    if (!roomToWrite()) return Attempt::NoRoom;
+    try {
+        task(*writer_);
+        setPause({});
+    } catch (const SqliteError& error) {
+        if (error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED) {
+            setPause("History is paused: " + path_ + " is locked by another program.");
+            return Attempt::Busy;
+        }
+        // Anything else (a full disk, a read-only or corrupt file) ends the history.
+        disable("History is off: cannot write " + path_ + ": " + error.what());
+    } catch (const std::exception&) {
+        // Out of memory for one large text: that write is dropped.
+    }
+    return Attempt::Done;
+}
+
+bool HistoryStore::pauseBeforeRetry(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds& pause) {
+    auto until = std::chrono::steady_clock::now() + pause;
+    pause = std::min(pause * 2, limits::kLongestRetryPause);
+    for (;;) {
+        if (stopping_) {
+            if (std::chrono::steady_clock::now() >= stopBy_) return false;
+            until = std::min(until, stopBy_);
+        }
+        if (queueChanged_.wait_until(lock, until) == std::cv_status::timeout) return true;
+    }
+}
+
+void HistoryStore::dropQueued(std::unique_lock<std::mutex>&) {
+    uint64_t checks = 0;
+    for (const Queued& queued : queue_) checks += queued.check ? 1 : 0;
+    done_ += queue_.size();
+    queue_.clear();
+    queuedTextBytes_ = 0;
+    std::lock_guard state(stateMutex_);
+    dropped_ += checks;
 }
 
 void HistoryStore::writerLoop() {
     // Background work: the history yields the processor to the downloads, the window and the
     // other programs (a thread's own nice value on Linux; a failure leaves the thread as it was).
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
+    if (const uint64_t earlier = ReadCount(path_ + kDroppedSuffix); earlier > 0) {
+        std::remove((path_ + kDroppedSuffix).c_str());
+        std::lock_guard state(stateMutex_);
+        droppedEarlier_ = earlier;
+    }
+    std::chrono::milliseconds pause = limits::kFirstRetryPause;
     std::unique_lock lock(queueMutex_);
+    // The file is opened first, retried like a write while another program holds it.
+    bool open = false;
     for (;;) {
+        if (!open) {
+            lock.unlock();
+            const Attempt opening = openFile();
+            lock.lock();
+            if (opening == Attempt::Done) {
+                open = opened_ = true;
+                settingsPending_ = false;  // also when the file turned out unusable
+                pause = limits::kFirstRetryPause;
+                queueChanged_.notify_all();
+            } else if (!pauseBeforeRetry(lock, pause)) {
+                break;
+            }
+            continue;
+        }
         queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return;
-        auto [task, textBytes] = std::move(queue_.front());
+        if (stopping_ && std::chrono::steady_clock::now() >= stopBy_) break;
+        Queued next = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        if (!disabled()) {
-            try {
-                task(*writer_);
-            } catch (const SqliteError& error) {
-                // Another connection holding the lock past the time-out costs this write only;
-                // anything else (a full disk, a read-only or corrupt file) ends the history.
-                if (error.code() != SQLITE_BUSY && error.code() != SQLITE_LOCKED) {
-                    disable("History is off: cannot write " + path_ + ": " + error.what());
-                }
-            } catch (const std::exception&) {
-                // Out of memory for one large text: that write is dropped.
-            }
-        }
+        const Attempt result = attempt(next.task);
         lock.lock();
-        queuedTextBytes_ -= textBytes;
-        ++done_;
-        queueChanged_.notify_all();
+        if (result == Attempt::Done) {
+            queuedTextBytes_ -= next.textBytes;
+            ++done_;
+            pause = limits::kFirstRetryPause;
+            queueChanged_.notify_all();
+            continue;
+        }
+        // Paused: the write is tried again later, first in line.
+        queue_.push_front(std::move(next));
+        if (!pauseBeforeRetry(lock, pause)) break;
     }
+    // The end of the run came while the writes were paused: what is left is dropped.
+    dropQueued(lock);
+    settingsPending_ = false;
+    opened_ = true;
+    queueChanged_.notify_all();
 }
 
 void HistoryStore::flush() {
     std::unique_lock lock(queueMutex_);
     const uint64_t target = enqueued_;
-    queueChanged_.wait(lock, [&] { return done_ >= target || !thread_.joinable(); });
+    queueChanged_.wait(lock, [&] { return (done_ >= target && opened_) || !thread_.joinable(); });
 }
 
 void HistoryStore::record(const std::u16string& url, CheckRecord check, std::optional<std::u16string> text) {
-    if (!writer_ || disabled()) return;
+    if (access_ != Access::ReadWrite || disabled()) return;
     bool cut = false;
     // Bounds the copy handed to the writer; the exact cut is made on the UTF-8 bytes there.
     if (text) cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
     const size_t textBytes = text ? text->size() * sizeof(char16_t) : 0;
     enqueue([url = ToUtf8(url), check = std::move(check), text = std::move(text),
              cut](SqliteDb& db) { InTransaction(db, [&] { history::AddCheck(db, url, check, text, cut); }); },
-            textBytes);
+            textBytes, true);
 }
 
 void HistoryStore::renameUrl(const std::u16string& from, const std::u16string& to, bool fromStillListed) {
-    if (from == to || !writer_ || disabled()) return;
+    if (from == to || access_ != Access::ReadWrite || disabled()) return;
     {
         std::lock_guard lock(stateMutex_);
         // The same rule as the file's, so settings() needs no wait for the writer.
@@ -183,7 +359,7 @@ void HistoryStore::renameUrl(const std::u16string& from, const std::u16string& t
 }
 
 void HistoryStore::prune(const std::set<std::u16string>& urls) {
-    if (urls.empty() || !writer_ || disabled()) return;
+    if (urls.empty() || access_ != Access::ReadWrite || disabled()) return;
     {
         std::lock_guard lock(stateMutex_);
         std::erase_if(settings_, [&](const auto& item) { return !urls.count(item.first); });
@@ -206,52 +382,6 @@ void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings se
     enqueue([url = ToUtf8(url), settings](
                 SqliteDb& db) { InTransaction(db, [&] { history::WriteSettings(db, url, settings); }); },
             0);
-}
-
-PageFilterSettings HistoryStore::settings(const std::u16string& url) const {
-    std::lock_guard lock(stateMutex_);
-    auto found = settings_.find(url);
-    return found == settings_.end() ? PageFilterSettings{} : found->second;
-}
-
-template <typename Read>
-void HistoryStore::readSafely(Read&& read) const {
-    std::lock_guard lock(readMutex_);
-    if (!reader_ || disabled()) return;
-    try {
-        read(*reader_);
-    } catch (const std::exception&) {
-        // A read that fails (the writer holding a lock past the time-out, a damaged page) shows
-        // nothing this time; the writer decides whether the history goes off.
-    }
-}
-
-std::vector<CheckRecord> HistoryStore::recentChecks(const std::u16string& url, int limit) const {
-    std::vector<CheckRecord> checks;
-    readSafely([&](SqliteDb& db) { checks = history::RecentChecks(db, ToUtf8(url), limit); });
-    return checks;
-}
-
-PageSummary HistoryStore::summary(const std::u16string& url) const {
-    PageSummary result;
-    readSafely([&](SqliteDb& db) {
-        // One snapshot for the reads that make up the summary.
-        db.exec("BEGIN");
-        try {
-            result = history::Summary(db, ToUtf8(url));
-        } catch (...) {
-            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
-        db.exec("COMMIT");
-    });
-    return result;
-}
-
-PageTexts HistoryStore::texts(const std::u16string& url) const {
-    PageTexts result;
-    readSafely([&](SqliteDb& db) { result = history::Texts(db, ToUtf8(url)); });
-    return result;
 }
 
 }  // namespace vantrel

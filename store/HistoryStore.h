@@ -1,8 +1,12 @@
 #pragma once
 // The history of every watched page in one SQLite file: each check's time, duration, outcome and
-// result, the last two different texts, and the page's filter settings, all keyed by URL. Writes
-// run on a thread of the store's own; a store that cannot use its file turns itself off with a
-// one-line reason and the program runs on without history.
+// result, the last two different texts, and the page's filter settings, all keyed by URL. The file
+// is opened and written on a thread of the store's own, so that no caller ever waits for it: a
+// file another program holds locked, or a disk nearly full, pauses the writes (retried later, the
+// queue bounded) and the history resumes by itself. A store that cannot use its file turns itself
+// off with a one-line reason and the program runs on without history.
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -16,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "store/DiskRoom.h"
 #include "store/HistoryTables.h"
 
 namespace vantrel {
@@ -27,10 +32,14 @@ class HistoryStore {
   public:
     enum class Access { ReadWrite, ReadOnly };
 
-    // Opens or creates the file (ReadOnly: opens it if present, never creates or writes it). Never
-    // throws: a file that cannot be used leaves the store disabled.
-    explicit HistoryStore(std::string path, Access access = Access::ReadWrite);
-    // Writes what is queued, then closes.
+    using FreeBytes = DiskRoom::FreeBytes;
+
+    // ReadWrite: returns at once; the file is opened or created on the store's thread. ReadOnly:
+    // opens it here if present, never creates or writes it. Never throws: a file that cannot be
+    // used leaves the store disabled. `freeBytes` replaces the file system's own answer (tests).
+    explicit HistoryStore(std::string path, Access access = Access::ReadWrite, FreeBytes freeBytes = {});
+    // Writes what is queued, waiting limits::kStopWaitLimit at most; what is left is dropped and counted
+    // in a file beside, shown by the next run. Then closes.
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
@@ -42,6 +51,12 @@ class HistoryStore {
     // give nothing. The reason is one line for the user ("History is off: ...").
     bool disabled() const;
     std::u16string disabledReason() const;
+    // The pages' settings are read at once when that needs no wait; otherwise they are not known
+    // until the store's thread has read them, and checks wait for them.
+    bool settingsPending() const { return settingsPending_; }
+    // Why writes are paused now (the file locked, the disk nearly full), and the checks dropped
+    // (this run's and the last run's); one line or two, empty when all is well.
+    std::u16string notice() const;
 
     // Queued, never blocking on the disk. `text` is the text the check judged (filtered when the
     // page has filters), or nullopt when it got none. It is kept only when it starts a new latest
@@ -57,7 +72,8 @@ class HistoryStore {
     void prune(const std::set<std::u16string>& urls);
     // Takes effect for settings() at once; written like the rest. Values out of range are clamped.
     void saveSettings(const std::u16string& url, PageFilterSettings settings);
-    // Returns once everything queued before the call is written (or dropped).
+    // Returns once the file is open and everything queued before the call is written (or
+    // dropped). Waits as long as a lock or a full disk pauses the writes.
     void flush();
 
     // Reads: on the caller's thread, through an index, and safe beside the writer.
@@ -69,17 +85,36 @@ class HistoryStore {
 
   private:
     using Task = std::function<void(SqliteDb&)>;
-    void enqueue(Task task, size_t textBytes);
+    struct Queued {
+        Task task;
+        size_t textBytes = 0;
+        bool check = false;  // a check's record: dropped first when the queue overflows
+    };
+    enum class Attempt { Done, Busy, NoRoom };
+    void enqueue(Task task, size_t textBytes, bool check = false);
     void writerLoop();
+    bool loadSettingsAtOnce();
+    Attempt openFile();
+    Attempt attempt(const Task& task);
+    bool roomToWrite();
+    void setPause(const std::string& why);
+    // Waits the retry pause (shorter when stopping); false when the stop's time is up.
+    bool pauseBeforeRetry(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds& pause);
+    void dropQueued(std::unique_lock<std::mutex>& lock);
     void disable(const std::string& reason);
     template <typename Read>
     void readSafely(Read&& read) const;
 
     const std::string path_;
     const Access access_;
+    const DiskRoom room_;
+    std::atomic<bool> settingsPending_{false};
 
     mutable std::mutex stateMutex_;
     std::u16string reason_;
+    std::string pause_;
+    uint64_t dropped_ = 0;         // this run's checks dropped
+    uint64_t droppedEarlier_ = 0;  // the last run's, read from the file beside
     std::map<std::u16string, PageFilterSettings> settings_;
 
     mutable std::mutex readMutex_;
@@ -87,11 +122,13 @@ class HistoryStore {
 
     std::mutex queueMutex_;
     std::condition_variable queueChanged_;
-    std::deque<std::pair<Task, size_t>> queue_;
+    std::deque<Queued> queue_;
     size_t queuedTextBytes_ = 0;
     uint64_t enqueued_ = 0;
     uint64_t done_ = 0;
     bool stopping_ = false;
+    bool opened_ = false;  // the file was opened (or found unusable), or the store stopped
+    std::chrono::steady_clock::time_point stopBy_;
     std::unique_ptr<SqliteDb> writer_;
     std::thread thread_;
 };

@@ -1,6 +1,7 @@
 #include "store/HistoryTables.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "store/Sqlite.h"
 #include "text/Text.h"
@@ -154,6 +155,41 @@ int64_t SchemaVersion(SqliteDb& db) {
     SqliteStatement version(db, "PRAGMA user_version");
     version.step();
     return version.integer(0);
+}
+
+std::string ForeignTables(SqliteDb& db) {
+    // Our tables and their columns, in order, as kSchema makes them.
+    static const std::pair<const char*, const char*> kColumns[] = {
+        {"pages", "id,url"},
+        {"checks", "id,page,time,duration,outcome,status,detail,size"},
+        {"texts", "page,slot,body,cut,first_seen,last_seen"},
+        {"settings", "page,selector_kind,selector,visible_only,failures"},
+        {"ignore_lines", "page,position,pattern"},
+    };
+    // Counted before the version is read: our tables and our version come in one transaction,
+    // so a file being created beside this read never looks foreign.
+    SqliteStatement objects(db, "SELECT count(*) FROM sqlite_schema");
+    objects.step();
+    const int64_t version = SchemaVersion(db);
+    if (version == 0) {
+        // A new file holds nothing; anything else in it belongs to another program.
+        return objects.integer(0) == 0 ? std::string() : "it holds tables of another program";
+    }
+    for (const auto& [table, columns] : kColumns) {
+        std::string found;
+        SqliteStatement info(db, "SELECT name FROM pragma_table_info(?1) ORDER BY cid");
+        info.bind(1, table);
+        while (info.step()) found += (found.empty() ? "" : ",") + info.text(0);
+        if (found != columns) return std::string("its table \"") + table + "\" is not one of this program's";
+    }
+    return {};
+}
+
+std::string DamagedPages(SqliteDb& db) {
+    // quick_check reads every page but skips the costly index-to-table comparison.
+    SqliteStatement check(db, "PRAGMA quick_check(1)");
+    if (!check.step() || check.text(0) == "ok") return {};
+    return "it is damaged (" + check.text(0) + ")";
 }
 
 void CreateTables(SqliteDb& db) {

@@ -45,6 +45,13 @@ constexpr int kSchemaVersion = 1;
 
 // The file's table version, 0 for a new file.
 int64_t SchemaVersion(SqliteDb& db);
+// Why the file's tables are not this program's (a file of another program that uses the same
+// names, or other columns), in words that follow "cannot use <file>: "; empty when they are ours
+// or the file is new. Read-only: a foreign file is left as it was.
+std::string ForeignTables(SqliteDb& db);
+// The first damage SQLite finds in the file's pages, in the same words; empty when sound. Reads
+// the whole file.
+std::string DamagedPages(SqliteDb& db);
 // Creates what is missing and stamps the version.
 void CreateTables(SqliteDb& db);
 

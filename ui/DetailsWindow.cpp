@@ -163,6 +163,9 @@ void DetailsWindow::readHistory() {
         historyOff_->show();
         return;
     }
+    // Writes paused (a lock, a nearly full disk) or checks not recorded: said, the rest shown.
+    historyOff_->setText(toQString(history->notice()));
+    historyOff_->setVisible(!historyOff_->text().isEmpty());
     summary_ = history->summary(entry->url());
     recent_ = history->recentChecks(entry->url(), kRecentChecks);
 }

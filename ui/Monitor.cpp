@@ -1,5 +1,6 @@
 #include "ui/Monitor.h"
 
+#include <QTimer>
 #include <exception>
 #include <set>
 
@@ -17,6 +18,8 @@ namespace vantrel {
 namespace {
 
 const QString kPageListFileName = QStringLiteral("webpages.dat");
+// How often a tick that waits for the history's settings looks again.
+constexpr int kSettingsPollMs = 50;
 
 std::vector<std::u16string> toArgs(const QStringList& args) {
     std::vector<std::u16string> result;
@@ -103,7 +106,21 @@ void Monitor::openHistory() {
 }
 
 void Monitor::tick() {
-    if (runner_) runner_->tick();
+    if (!runner_) return;
+    // The history opens on its own thread. When it could not read the pages' filters at once,
+    // a check must not judge a text without them (a filtered page would seem changed): the
+    // ticks wait for them, polled rather than waited for, so the window never waits.
+    if (history_ && history_->settingsPending()) {
+        if (!retickPending_) {
+            retickPending_ = true;
+            QTimer::singleShot(kSettingsPollMs, this, [this] {
+                retickPending_ = false;
+                tick();
+            });
+        }
+        return;
+    }
+    runner_->tick();
 }
 
 EntryId Monitor::addPage(const QString& label, const QString& url, int intervalIndex) {
@@ -187,6 +204,7 @@ void Monitor::setOptions(const Options& options) {
 
 void Monitor::save() {
     if (loading_ || !saver_) return;
+    resultsUnsaved_ = false;
     saver_->post(TakeSnapshot(list_, options_));
 }
 
@@ -209,6 +227,16 @@ void Monitor::close() {
 void Monitor::recordCheck(const std::u16string& url, const CheckRecord& check,
                           std::optional<std::u16string> text) {
     if (HistoryStore* store = history()) store->record(url, check, std::move(text));
+    // The check set the page's status, time and checksum: saved with the next save, at the
+    // latest after resultsSaveMs (on the saver's thread, like a user's change).
+    resultsUnsaved_ = true;
+    if (!resultsSavePlanned_ && saver_) {
+        resultsSavePlanned_ = true;
+        QTimer::singleShot(settings_.resultsSaveMs, this, [this] {
+            resultsSavePlanned_ = false;
+            if (resultsUnsaved_ && historyWanted_) save();
+        });
+    }
     emit checkRecorded(QString::fromStdU16String(url), check);
 }
 

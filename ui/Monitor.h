@@ -35,6 +35,9 @@ struct MonitorSettings {
     int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
     FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
     const Clock* clock = nullptr;  // the time of the checks; null for the system's clock
+    // The list is saved also after checks changed it, at most this often, so that a crash or a
+    // power cut loses no more than this of what the checks learned.
+    int resultsSaveMs = 3 * 60 * 1000;
 };
 
 class Monitor : public QObject {
@@ -79,7 +82,8 @@ class Monitor : public QObject {
     // saves. Options keep their new state when an action fails; its failure is thrown.
     void setOptions(const Options& options);
 
-    // Saves the list and the options unless the file was never read (a failed start must not
+    // Saves the list and the options (also every MonitorSettings::resultsSaveMs while checks
+    // change it) unless the file was never read (a failed start must not
     // replace the stored list with an empty one) or it is being read now. The list is copied
     // here and written on a worker thread: this returns at once. A failed write is reported
     // through saveFailed() with Error("Unable to write to <path>").
@@ -125,6 +129,11 @@ class Monitor : public QObject {
     bool loading_ = false;
     // Between open() and close(): history() may open the store.
     bool historyWanted_ = false;
+    // A tick put off until the history's settings are read is due again.
+    bool retickPending_ = false;
+    // Checks changed the list since the last save; a save of them is planned.
+    bool resultsUnsaved_ = false;
+    bool resultsSavePlanned_ = false;
     // Declared before the runner, so that no check is recorded into a closed history.
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<CheckRunner> runner_;

@@ -34,55 +34,58 @@ class PlatformTest : public QObject {
         savedRuntimeDir_ = qgetenv("XDG_RUNTIME_DIR");
     }
     void init() { qputenv("XDG_RUNTIME_DIR", runtimeDir_.path().toLocal8Bit()); }
-    void cleanupTestCase() { qputenv("XDG_RUNTIME_DIR", savedRuntimeDir_); }
-
-    void lockPathFollowsTheRuntimeDirectory() {
-        const std::string tmp = "/tmp/Vantrel-" + std::to_string(::getuid()) + ".lock";
-        qputenv("XDG_RUNTIME_DIR", "/run/user/1000");
-        QCOMPARE(SingleInstance::lockPath("Vantrel"), std::string("/run/user/1000/Vantrel.lock"));
-        qputenv("XDG_RUNTIME_DIR", "/run/user/1000/");
-        QCOMPARE(SingleInstance::lockPath("Vantrel"), std::string("/run/user/1000/Vantrel.lock"));
-        qputenv("XDG_RUNTIME_DIR", "");
-        QCOMPARE(SingleInstance::lockPath("Vantrel"), tmp);
-        qputenv("XDG_RUNTIME_DIR", "relative/run");
-        QCOMPARE(SingleInstance::lockPath("Vantrel"), tmp);
-        qunsetenv("XDG_RUNTIME_DIR");
-        QCOMPARE(SingleInstance::lockPath("Vantrel"), tmp);
+    void cleanupTestCase() {
+        qputenv("XDG_RUNTIME_DIR", savedRuntimeDir_);
+        // The lock files of this run's titles, in the user's real lock folder.
+        QDir folder(QString::fromStdString(SingleInstance::lockFolder()));
+        for (const QString& name :
+             folder.entryList({"*-" + QString::number(::getpid()) + ".lock"}, QDir::System | QDir::Files))
+            folder.remove(name);
     }
+    // Titles of this run alone: the lock files live in the user's real lock folder.
+    static std::string unique(const std::string& title) { return title + "-" + std::to_string(::getpid()); }
 
-    void onlyOneHolderAtATimeAndReleasedAtItsEnd() {
-        auto first = std::make_unique<SingleInstance>("LockA");
+    // A desktop session, an ssh session and a cron job of one user see different variables; they
+    // must all find the one guard, in a private folder of the user's.
+    void theGuardIsTheSameWhateverTheEnvironment() {
+        const std::string title = unique("LockA");
+        auto first = std::make_unique<SingleInstance>(title);
         QVERIFY(first->isFirst());
-        QVERIFY(QFileInfo::exists(runtimeDir_.filePath("LockA.lock")));
-        {
-            SingleInstance second("LockA");
-            QVERIFY(!second.isFirst());
-            SingleInstance other("LockB");
+        struct stat info {};
+        QVERIFY(::stat(SingleInstance::lockFolder().c_str(), &info) == 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0700));
+        QVERIFY(QFileInfo::exists(QString::fromStdString(SingleInstance::lockPath(title))));
+        const QByteArray home = qgetenv("HOME");
+        for (const char* runtime : {"", "/run/user/1000", "relative/run"}) {
+            if (*runtime)
+                qputenv("XDG_RUNTIME_DIR", runtime);
+            else
+                qunsetenv("XDG_RUNTIME_DIR");
+            qputenv("HOME", runtimeDir_.path().toLocal8Bit());
+            SingleInstance second(title);
+            qputenv("HOME", home);
+            QCOMPARE(second.outcome(), SingleInstance::Outcome::Second);
+            SingleInstance other(unique("LockB"));
             QVERIFY(other.isFirst());
         }
         first.reset();
-        SingleInstance third("LockA");
+        SingleInstance third(title);
         QVERIFY(third.isFirst());
     }
 
     void aChildProcessDoesNotInheritTheLock() {
         // A browser started from the program must not keep the lock after the program ends.
-        auto holder = std::make_unique<SingleInstance>("LockC");
+        const std::string title = unique("LockC");
+        auto holder = std::make_unique<SingleInstance>(title);
         QVERIFY(holder->isFirst());
         QProcess child;
         child.start("sleep", {"30"});
         QVERIFY(child.waitForStarted(10000));
         holder.reset();
-        SingleInstance next("LockC");
+        SingleInstance next(title);
         child.kill();
         child.waitForFinished(10000);
         QVERIFY(next.isFirst());
-    }
-
-    void aRuntimeDirectoryWithoutAccessStillLetsTheProgramRun() {
-        qputenv("XDG_RUNTIME_DIR", "/proc/no-such-dir");
-        SingleInstance instance("LockD-" + std::to_string(::getpid()));
-        QVERIFY(instance.isFirst());
     }
 
     void aLockFileThatCannotBeUsedFallsBackToTheSocket_data() {
@@ -93,7 +96,7 @@ class PlatformTest : public QObject {
     }
     void aLockFileThatCannotBeUsedFallsBackToTheSocket() {
         QFETCH(QString, planted);
-        const std::string title = "LockE-" + planted.toStdString();
+        const std::string title = unique("LockE-" + planted.toStdString());
         const QByteArray path = QByteArray::fromStdString(SingleInstance::lockPath(title));
         const QByteArray target = runtimeDir_.filePath("target-" + planted).toLocal8Bit();
         if (planted == "link") {
@@ -125,12 +128,32 @@ class PlatformTest : public QObject {
         QVERIFY(third.isFirst());
     }
 
-    void withBothGuardsTakenByOthersTheProgramDoesNotRun() {
+    // Another user can take the socket's name (abstract names carry no permissions) and create
+    // files in /tmp, but not the lock file in the user's own folder: the program still runs.
+    // Only with that lock file unusable as well does it refuse to run.
+    void anotherUserCannotKeepTheProgramFromRunning_data() {
+        QTest::addColumn<bool>("lockFileUnusable");
+        QTest::newRow("socket and /tmp taken") << false;
+        QTest::newRow("socket taken, lock file a FIFO") << true;
+    }
+    void anotherUserCannotKeepTheProgramFromRunning() {
+        QFETCH(bool, lockFileUnusable);
         if (::geteuid() != 0) QSKIP("only root can hold a socket as another user");
-        const std::string title = "LockF";
+        qunsetenv("XDG_RUNTIME_DIR");
+        const std::string title = unique(lockFileUnusable ? "LockF" : "LockG");
         const std::string name = SingleInstance::socketName(title);
         const QByteArray path = QByteArray::fromStdString(SingleInstance::lockPath(title));
-        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        // What an earlier version used without XDG_RUNTIME_DIR.
+        const QByteArray tmpPath =
+            QByteArray::fromStdString("/tmp/" + title + "-" + std::to_string(::getuid()) + ".lock");
+        if (lockFileUnusable) {
+            QVERIFY(QDir().mkpath(QString::fromStdString(SingleInstance::lockFolder())));
+            QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        } else {
+            QFile file(QString::fromLocal8Bit(tmpPath));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(::chown(tmpPath.constData(), 65534, 65534) == 0);
+        }
         int ready[2], hold[2];
         QVERIFY(::pipe(ready) == 0 && ::pipe(hold) == 0);
         const pid_t squatter = ::fork();
@@ -167,7 +190,12 @@ class PlatformTest : public QObject {
         ::close(ready[0]);
         ::close(hold[1]);
         ::waitpid(squatter, nullptr, 0);
+        ::unlink(lockFileUnusable ? path.constData() : tmpPath.constData());
         QVERIFY(bound);
+        if (!lockFileUnusable) {
+            QCOMPARE(outcome, SingleInstance::Outcome::First);
+            return;
+        }
         QCOMPARE(outcome, SingleInstance::Outcome::Unguarded);
         QCOMPARE(QString::fromStdString(failure),
                  "Cannot make sure that only one instance runs: the lock file " +

@@ -1,6 +1,6 @@
 #pragma once
-// The built program run as a process, one copy in a folder of its own with its own runtime folder
-// (the single-instance lock lives there), and the means to watch its windows, its lock and its page
+// The built program run as a process, one copy in a folder of its own with its own runtime folder,
+// and the means to watch its windows, its lock and its page
 // list file, for the tests of the program.
 #include <signal.h>
 #include <sys/stat.h>
@@ -148,12 +148,16 @@ class Program {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    QProcess* start(const QStringList& args, const QString& display = {}) {
+    // `withRuntimeDir` false: started as a cron job would be, without XDG_RUNTIME_DIR.
+    QProcess* start(const QStringList& args, const QString& display = {}, bool withRuntimeDir = true) {
         auto* process = new QProcess;
         processes_ << process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DBUS_SESSION_BUS_ADDRESS");
-        env.insert("XDG_RUNTIME_DIR", runtimeDir());
+        if (withRuntimeDir)
+            env.insert("XDG_RUNTIME_DIR", runtimeDir());
+        else
+            env.remove("XDG_RUNTIME_DIR");
         if (!display.isEmpty()) env.insert("DISPLAY", display);
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);

@@ -1,8 +1,9 @@
 // The built program's start, run as a process: one instance at a time (also when the lock file
 // cannot be used), "-s" in the first or second argument, a start without a notification area, and
 // an end by signal that never waits on an error box or on a tray.
-// Every case runs its own copy of the executable with its own runtime directory, so cases may run
-// in parallel.
+// Every case runs its own copy of the executable; the single-instance guard is the user's own,
+// so the cases run one after the other.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,21 +185,88 @@ class ProgramStartTest : public QObject {
         QCOMPARE(program.dataBytes(), bytes);
     }
 
-    void aLinkAtTheLockPathStillLetsOnlyOneInstanceRun() {
+    // A session with XDG_RUNTIME_DIR and a cron job without it: one instance on one list.
+    // A link planted at the lock file's path is not followed, and still only one runs.
+    void oneInstanceWhateverTheEnvironmentEvenWithALinkAtTheLockPath() {
         Program program;
         QVERIFY(program.valid());
+        const passwd* user = ::getpwuid(::getuid());
+        QVERIFY(user != nullptr);
+        const QString lockPath = QFile::decodeName(user->pw_dir) + "/.cache/vantrel/Vantrel.lock";
         const QString target = QFileInfo(program.dataFile()).path() + "/elsewhere";
-        QVERIFY(QFile::link(target, program.runtimeDir() + "/Vantrel.lock"));
-        QProcess* first = program.start({"-s"});
-        QVERIFY(waitRunning(first, false));
-        QProcess* second = program.start({"-s"});
-        QVERIFY(second->waitForFinished(timeoutMs()));
-        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->exitCode(), 0);
-        QCOMPARE(second->readAll(), QByteArray());
-        QCOMPARE(first->state(), QProcess::Running);
+        for (const bool withLink : {false, true}) {
+            QFile::remove(lockPath);
+            QVERIFY(QDir().mkpath(QFileInfo(lockPath).path()));
+            if (withLink) QVERIFY(QFile::link(target, lockPath));
+            QProcess* first = program.start({"-s"});
+            QVERIFY(waitRunning(first, !withLink));
+            QProcess* second = program.start({"-s"}, {}, false);
+            QVERIFY(second->waitForFinished(timeoutMs()));
+            QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second->exitCode(), 0);
+            QCOMPARE(second->readAll(), QByteArray());
+            QCOMPARE(first->state(), QProcess::Running);
+            QVERIFY(endsWithZero(first, SIGTERM));
+        }
         QVERIFY(!QFileInfo::exists(target));  // the link was not followed
-        QVERIFY(endsWithZero(first, SIGTERM));
+        QFile::remove(lockPath);
+    }
+
+    // Another program holds the history's write lock (an sqlite3 shell in a transaction) from
+    // the start. Released, the history takes up the checks that waited; held to the end, the end
+    // by signal waits about a second for the history, no more.
+    void aLockedHistoryNeitherStopsTheHistoryNorHoldsUpTheEnd_data() {
+        QTest::addColumn<bool>("released");
+        QTest::newRow("lock released while running") << true;
+        QTest::newRow("lock held to the end") << false;
+    }
+    void aLockedHistoryNeitherStopsTheHistoryNorHoldsUpTheEnd() {
+        QFETCH(bool, released);
+        vantrel::test::ScriptedServer server;
+        QVERIFY(server.listening());
+        server.setBody("/", "<html>the page</html>");
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray url = QByteArray::fromStdString(server.url8("/"));
+        QByteArray list = "[main]\r\ncount=20\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n";
+        for (int i = 1; i <= 20; ++i)
+            list += "[web" + QByteArray::number(i) + "]\r\ncaption=Page " + QByteArray::number(i) +
+                    "\r\nstatus=0\r\nitem1=" + url + "?" + QByteArray::number(i) +
+                    "\r\nitem2=0\r\nitem3=\r\nitem4=\r\n";
+        QVERIFY(program.writeDataFile(list));
+        const QString history = QFileInfo(program.dataFile()).path() + "/history.db";
+        QProcess shell;
+        shell.start("sqlite3", {history});
+        QVERIFY(shell.waitForStarted(timeoutMs()));
+        // Runs `sql` in the shell; its output up to `answer`, empty when that never came.
+        const auto say = [&](const QByteArray& sql, const QByteArray& answer) {
+            shell.write(sql + " SELECT '" + answer + "';\n");
+            QByteArray heard;
+            const bool came = waitFor(
+                [&] { return (heard += shell.readAllStandardOutput()).contains(answer); }, timeoutMs());
+            return came ? heard : QByteArray();
+        };
+        // The shell's table is rolled back with its transaction: the file stays the program's.
+        QVERIFY(!say("PRAGMA journal_mode=WAL; BEGIN IMMEDIATE; CREATE TABLE held(x);", "held").isEmpty());
+
+        QProcess* process = program.start({"-s"});
+        QVERIFY(waitRunning(process));
+        QVERIFY(server.waitForRequests(20, timeoutMs()));
+        QTest::qWait(500);  // the checks reach the history's queue
+        if (released) {
+            QVERIFY(!say("ROLLBACK;", "released").isEmpty());
+            // The writer tries again after a pause of 4 s at most.
+            QVERIFY(
+                waitFor([&] { return say("SELECT 'n=' || count(*) FROM checks;", "end").contains("n=20"); },
+                        timeoutMs()));
+        }
+        const qint64 ms = msToEndOnSigterm(process);
+        qInfo("ended %lld ms after SIGTERM, %s", ms,
+              released ? "the checks recorded" : "20 checks waiting for a locked history");
+        shell.closeWriteChannel();
+        shell.waitForFinished(timeoutMs());
+        QVERIFY(ms >= 0);  // within 2 s; a busy wait of 5 s per check took minutes
+        QCOMPARE(process->exitCode(), 0);
     }
 };
 

@@ -1,8 +1,8 @@
 // The built program run as a process: an orderly end on SIGTERM, SIGINT and SIGHUP and by its Exit
 // command with the page list saved, the page list surviving a run, an end during a hung download,
 // and the status listing printed beside a running program.
-// Every case runs its own copy of the executable (webpages.dat lives next to it) with its own
-// runtime directory (the single-instance lock lives there), so cases may run in parallel.
+// Every case runs its own copy of the executable (webpages.dat lives next to it); the
+// single-instance guard is the user's own, so the cases run one after the other.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>

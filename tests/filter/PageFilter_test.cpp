@@ -145,14 +145,15 @@ TEST(PageFilterTest, HostileAndNonHtmlPages) {
     for (int i = 0; i < 20000; ++i) deep += u"<div>";
     EXPECT_EQ(Filter(deep + u"x", Visible()), "!Page nested too deeply to filter (over 256 levels)");
 
-    EXPECT_EQ(Filter(std::u16string(limits::kMaxHtmlBytes + 1, u'a'), Css(u"p")),
-              "!Page too large to filter (over 16 MiB)");
+    // One limit whatever the filter: each path would hold copies of a huge text.
+    const std::u16string large(limits::kMaxFilterTextBytes + 1, u'a');
+    for (const PageFilterSettings& settings : {Css(u"p"), Visible(), Ignore({u"^b"})})
+        EXPECT_EQ(Filter(large, settings, "text/plain"), "!Page too large to filter (over 16 MiB)");
     // Under the limit in characters, over it in bytes.
-    EXPECT_EQ(Filter(std::u16string(limits::kMaxHtmlBytes / 3 + 1, u'\u20ac'), Css(u"p")),
+    EXPECT_EQ(Filter(std::u16string(limits::kMaxFilterTextBytes / 3 + 1, u'\u20ac'), Ignore({u"^b"})),
               "!Page too large to filter (over 16 MiB)");
-    // Without a parse the size does not matter.
-    EXPECT_EQ(ApplyFilters(std::u16string(limits::kMaxHtmlBytes + 1, u'a'), Ignore({u"^b"})).text.size(),
-              limits::kMaxHtmlBytes + 1);
+    // Without filters the size does not matter.
+    EXPECT_EQ(ApplyFilters(large, PageFilterSettings{}).text.size(), large.size());
 }
 
 TEST(PageFilterTest, IgnoredLinesAreDroppedAndOthersKeptExactly) {

@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <set>
+#include <thread>
 
+#include "store/HistoryStore.h"
 #include "store/PageListFile.h"
 #include "store/StoreTestSupport.h"
 #include "text/Error.h"
+#include "text/Text.h"
 
 namespace vantrel {
 namespace {
@@ -23,13 +28,19 @@ constexpr int kPage = 4096;
 
 class SmallTmpfs {
   public:
-    explicit SmallTmpfs(const std::string& where) : where_(where) {
+    explicit SmallTmpfs(const std::string& where, const std::string& size = "64k") : where_(where) {
+        const std::string options = "size=" + size + ",mode=0755";
         if (::geteuid() != 0) {
             why_ = "mounting a tmpfs needs root";
-        } else if (::mount("tmpfs", where.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") !=
-                   0) {
-            why_ = std::string("mount -t tmpfs -o size=64k refused: ") + std::strerror(errno);
+        } else if (::mount("tmpfs", where.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+            why_ = "mount -t tmpfs -o size=" + size + " refused: " + std::strerror(errno);
         }
+    }
+    // Gives the file system another size, its files kept.
+    bool resize(const std::string& size) {
+        const std::string options = "size=" + size;
+        return ::mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV,
+                       options.c_str()) == 0;
     }
     ~SmallTmpfs() {
         if (why_.empty()) ::umount2(where_.c_str(), MNT_DETACH);
@@ -98,6 +109,29 @@ TEST(FullDiskTest, ASaveThatRunsOutOfSpaceLeavesTheOldFileAndNoTemporaryFile) {
     ASSERT_NO_THROW(file.save(list, Options{}));
     EXPECT_NE(ReadBytes(path).find("count=101"), std::string::npos);
     EXPECT_EQ(dir.names(), std::set<std::string>{"webpages.dat"});
+}
+
+// The history on a small file system: it writes nothing while the room left is under its margin,
+// says so, and resumes once the file system has room again.
+TEST(FullDiskTest, TheHistoryPausesOnANearlyFullFileSystemAndResumes) {
+    TempDir dir;
+    SmallTmpfs tmpfs(dir.path(), "8m");
+    if (!tmpfs.why().empty()) GTEST_SKIP() << tmpfs.why();
+    HistoryStore store(dir.file(kHistoryFileName));
+    store.record(u"http://127.0.0.1/", CheckRecord{1, 10, PageStatus::Online, PageStatus::Online, u"OK", 1},
+                 std::nullopt);
+    const auto waitFor = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 1500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return done();
+    };
+    ASSERT_TRUE(waitFor([&] {
+        return ToUtf8(store.notice()).find("History is paused: only 8 MB free") == 0;
+    })) << ToUtf8(store.notice());
+    EXPECT_EQ(ReadBytes(dir.file(kHistoryFileName)), "");  // not a byte written
+
+    ASSERT_TRUE(tmpfs.resize("80m"));
+    EXPECT_TRUE(waitFor([&] { return store.summary(u"http://127.0.0.1/").checkCount == 1; }));
+    EXPECT_EQ(ToUtf8(store.notice()), "");
 }
 
 }  // namespace

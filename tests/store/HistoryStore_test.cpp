@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "store/Sqlite.h"
 #include "store/StoreTestSupport.h"
 #include "text/Text.h"
 
@@ -47,6 +48,7 @@ TEST_F(HistoryStoreTest, ChecksReadBackNewestFirstWithTheirSummary) {
     }
     // Reopened: what was queued at the end was written.
     HistoryStore store(path);
+    store.flush();  // opened on the store's thread
     const PageSummary summary = store.summary(url);
     ASSERT_TRUE(summary.last);
     EXPECT_EQ(summary.last->timeMs, 4000);
@@ -154,6 +156,7 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     EXPECT_EQ(store.settings(u"http://taken/"), PageFilterSettings{});
 
     HistoryStore reopened(path);
+    reopened.flush();
     EXPECT_EQ(reopened.settings(u"http://c/"), filters);
     EXPECT_EQ(reopened.settings(u"http://b/"), PageFilterSettings{});
 }
@@ -163,6 +166,7 @@ TEST_F(HistoryStoreTest, AnUnusableFileTurnsTheHistoryOffAndTheCallerGoesOn) {
     test::WriteBytes(path, std::string(8192, 'x'));
     {
         HistoryStore store(path);
+        store.flush();
         EXPECT_TRUE(store.disabled());
         EXPECT_NE(ToUtf8(store.disabledReason()).find("History is off: cannot use " + path),
                   std::string::npos);
@@ -201,6 +205,50 @@ TEST_F(HistoryStoreTest, AnUnusableFileTurnsTheHistoryOffAndTheCallerGoesOn) {
         },
         128 * 1024);
     EXPECT_EQ(result, "off quick");
+}
+
+// A file of another program that uses our table names, one whose tables have other columns, and
+// one with damaged pages: each is left byte for byte as it was, and the reason is given to the
+// window and to --status.
+TEST_F(HistoryStoreTest, AForeignOrDamagedFileIsLeftAloneWithTheReasonShown) {
+    const auto makeFile = [&](const std::string& file, const char* sql) {
+        SqliteDb db(file, false);
+        db.exec(sql);
+    };
+    const std::string foreign = dir.file("foreign.db"), columns = dir.file("columns.db");
+    makeFile(foreign, "CREATE TABLE pages(name TEXT, owner TEXT); INSERT INTO pages VALUES('a', 'b');");
+    makeFile(columns, "CREATE TABLE pages(id INTEGER PRIMARY KEY, address TEXT); PRAGMA user_version=1;");
+    {
+        HistoryStore store(path);  // ours, for the damaged case below
+        for (int i = 0; i < 200; ++i)
+            store.record(u"http://p/" + IntToText(i), Check(i, PageStatus::Online),
+                         std::u16string(2000, u'a'));
+    }
+    std::string damaged = test::ReadBytes(path);
+    ASSERT_GT(damaged.size(), 40'000u);
+    std::fill(damaged.begin() + 3 * 4096, damaged.begin() + 9 * 4096, '\x5a');
+    test::WriteBytes(path, damaged);
+    for (const auto& [file, why] : {std::pair(foreign, "it holds tables of another program"),
+                                    std::pair(columns, "its table \"pages\" is not one of this program's"),
+                                    std::pair(path, "it is damaged")}) {
+        const std::string before = test::ReadBytes(file);
+        {
+            HistoryStore store(file);
+            store.flush();
+            ASSERT_TRUE(store.disabled()) << file;
+            EXPECT_EQ(
+                ToUtf8(store.disabledReason()).rfind("History is off: cannot use " + file + ": " + why, 0),
+                0u)
+                << ToUtf8(store.disabledReason());
+            store.record(url, Check(1, PageStatus::Online), u"a");
+            store.flush();
+        }
+        if (file != path) {
+            HistoryStore reader(file, HistoryStore::Access::ReadOnly);
+            EXPECT_TRUE(reader.disabled()) << file;
+        }
+        EXPECT_EQ(test::ReadBytes(file), before) << file;
+    }
 }
 
 TEST_F(HistoryStoreTest, AReaderSeesConsistentHistoryWhileTheWriterWrites) {

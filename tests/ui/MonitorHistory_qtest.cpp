@@ -3,12 +3,16 @@
 // clock and hidden token differ on every load turns changed without filters and stays online with
 // them; a page may fail a set number of times before it is reported offline. Also where the
 // start-with-the-desktop entry goes when the settings name no folder.
+#include <sqlite3.h>
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -64,6 +68,8 @@ class MonitorHistoryTest : public QObject {
     void watcherRunsOnWhenTheHistoryCannotBeUsed();
     void historyIsOpenedAtItsFirstUseInItsOwnFolder();
     void autostartEntryGoesToTheUsersOwnFolderByDefault();
+    void aLockedHistoryHoldsUpNeitherTheWindowNorTheChecks();
+    void checkResultsAreSavedAfterAWhileAndOnlyWhenChanged();
 };
 
 void MonitorHistoryTest::filtersFromTheHistoryApplyAndEveryCheckIsRecorded() {
@@ -200,7 +206,8 @@ void MonitorHistoryTest::watcherRunsOnWhenTheHistoryCannotBeUsed() {
     RecordingNotifier notifier;
     Monitor monitor(settingsIn(dir, clock), notifier);
     monitor.open([](Option, bool) {});
-    QVERIFY(monitor.history() && monitor.history()->disabled());
+    QVERIFY(monitor.history());
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.history()->disabled(), kWaitMs);
     monitor.addPage("Page", QString::fromStdU16String(server.url("/")), kOneMinuteIndex);
 
     QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
@@ -275,6 +282,87 @@ void MonitorHistoryTest::autostartEntryGoesToTheUsersOwnFolderByDefault() {
     QVERIFY(written);
     monitor.setOptions(Options{});
     QVERIFY(!QFile::exists(entry));
+}
+
+void MonitorHistoryTest::aLockedHistoryHoldsUpNeitherTheWindowNorTheChecks() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/", "<html>the page</html>");
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("history.db").toStdString();
+    PageFilterSettings patient;
+    patient.failuresBeforeOffline = 4;
+    {
+        HistoryStore store(path);
+        store.saveSettings(server.url("/"), patient);
+    }
+    // Another program holds the write lock, as an sqlite3 shell in a transaction would.
+    sqlite3* other = nullptr;
+    sqlite3_open(path.c_str(), &other);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closes(other, sqlite3_close);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    Monitor monitor(settingsIn(dir, clock), notifier);
+    monitor.open([](Option, bool) {});
+    monitor.addPage("Page", QString::fromStdU16String(server.url("/")), kOneMinuteIndex);
+    QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
+    QElapsedTimer answer;
+    answer.start();
+    monitor.tick();
+    const qint64 tickMs = answer.elapsed();
+    qInfo("the first tick with the history locked took %lld ms", tickMs);
+    QVERIFY(tickMs < kWaitMs / 4);  // a busy wait of the database took 5 s
+    QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
+    // The page's settings were read beside the lock.
+    QCOMPARE(monitor.history()->settings(server.url("/")), patient);
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.history()->notice().find(u"locked") != std::u16string::npos, kWaitMs);
+
+    // The lock ends: the history resumes by itself with the check that waited.
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.history()->recentChecks(server.url("/"), 10).size(), size_t{1},
+                              kWaitMs);
+    QVERIFY(!monitor.history()->disabled());
+}
+
+void MonitorHistoryTest::checkResultsAreSavedAfterAWhileAndOnlyWhenChanged() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/", "<html>the page</html>");
+    QTemporaryDir dir;
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    MonitorSettings settings = settingsIn(dir, clock);
+    settings.resultsSaveMs = 300;
+    Monitor monitor(settings, notifier);
+    monitor.open([](Option, bool) {});
+    monitor.addPage("Page", QString::fromStdU16String(server.url("/")), kOneMinuteIndex);
+    monitor.waitForSaves();
+    const QString file = monitor.filePath();
+    const auto bytes = [&] {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray added = bytes();
+    QVERIFY(!added.isEmpty());
+
+    // No user change after the check: what it learned reaches the file all the same, as a kill
+    // -9 later in the run would find it.
+    QSignalSpy recorded(&monitor, &Monitor::checkRecorded);
+    monitor.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(bytes() != added, kWaitMs);
+    monitor.waitForSaves();
+    QVERIFY(bytes().contains("status=0"));
+
+    // Nothing changed since: the file is not written again.
+    const QDateTime written = QFileInfo(file).lastModified();
+    const QByteArray checked = bytes();
+    QTest::qWait(4 * settings.resultsSaveMs);
+    monitor.waitForSaves();
+    QCOMPARE(QFileInfo(file).lastModified(), written);
+    QCOMPARE(bytes(), checked);
 }
 
 QTEST_MAIN(MonitorHistoryTest)

@@ -134,7 +134,7 @@ void PageWindowsTest::historyThatCannotBeOpenedIsSaidInTheWindows() {
     QVERIFY(!QFileInfo::exists(historyPath()));
     QVERIFY(QDir().mkdir(historyPath()));
     TMonitorForm& form = reopen();
-    QVERIFY(form.monitor().history()->disabled());
+    QTRY_VERIFY_WITH_TIMEOUT(form.monitor().history()->disabled(), 10000);
     // The list goes on: a user's change is saved, a check is taken without a history.
     form.monitor().checkNow(idAt(0));
     form.monitor().recordCheck(urlOf("News"), check(kNoon, PageStatus::Online, PageStatus::Online, u""),
