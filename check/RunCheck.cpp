@@ -53,17 +53,21 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
                 result.text = std::move(kept);
             }
         } else {
-            // The text stays in the fetcher's buffer while the filters read it.
             const std::u16string_view page = fetcher.fetch(download.url);
             result.detail = FromLatin1(fetcher.lastStatusLine());
+            // The filters take a copy and the fetcher's buffer goes at once, so a large page is
+            // never held twice. A page past the filters' size limit fails whatever comes after
+            // the limit (every unit is at least one byte of UTF-8): its copy stops one unit past.
+            std::u16string text(page.substr(0, limits::kMaxFilterTextBytes + 1));
+            fetcher.releaseText();
             FilterResult filtered =
-                ApplyFilters(std::u16string(page), download.settings, fetcher.lastContentType());
+                ApplyFilters(std::move(text), download.settings, fetcher.lastContentType());
             if (filtered.ok()) {
                 result.gotText = true;
                 result.checksum = Crc32::checksumText(filtered.text);
                 result.textBytes = Utf8Length(filtered.text);
-                if (filtered.text.size() > keptUnits) filtered.text.resize(keptUnits);
-                result.text = std::move(filtered.text);
+                // A copy of what the history keeps: the filtered text's memory goes with it here.
+                result.text = filtered.text.substr(0, keptUnits);
             } else {
                 result.detail = FromUtf8(filtered.reason);
             }

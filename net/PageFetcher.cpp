@@ -89,6 +89,10 @@ const std::string& PageFetcher::lastContentType() const {
     return impl_->finalContentType;
 }
 
+void PageFetcher::releaseText() {
+    impl_->decoder.releaseText();
+}
+
 int64_t PageFetcher::lastTextUtf8Bytes() const {
     return impl_->decoderUsed ? impl_->decoder.utf8Bytes() : 0;
 }

@@ -61,6 +61,10 @@ class PageFetcher {
     // (0 when it returned none).
     int64_t lastTextUtf8Bytes() const;
 
+    // The text fetch returned is no longer needed: it is emptied, and a large page's memory is
+    // given back at once rather than at the next get.
+    void releaseText();
+
     // The status line ("HTTP/1.1 200 OK") and the Content-Type value, as received, of the last
     // response the last get read: its final response when the get returned; empty when no
     // response came.

@@ -42,6 +42,14 @@ void TextDecoder::start(bool utf8, const Pieces* pieces) {
     latin1Utf8Bytes_ = 0;
 }
 
+void TextDecoder::releaseText() {
+    if (text_.capacity() > kKeptUnits) {
+        text_.release();
+    } else {
+        text_.clear();
+    }
+}
+
 void TextDecoder::handOn() {
     if (!pieces_ || text_.size() == 0) return;
     (*pieces_)(text_.view());

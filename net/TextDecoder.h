@@ -41,6 +41,9 @@ class TextDecoder final : public ByteSink {
     // The text's size in UTF-8 so far, counted as it is decoded.
     int64_t utf8Bytes() const { return utf8_ ? utf8Decoder_.utf8Bytes() : latin1Utf8Bytes_; }
 
+    // Empties the text; room above the size kept warm for the next text is given back.
+    void releaseText();
+
     // Units the buffer holds room for (tests).
     size_t capacity() const { return text_.capacity(); }
 

@@ -41,7 +41,8 @@ DiskRoom::DiskRoom(const std::string& historyPath, FreeBytes freeBytes)
 std::string DiskRoom::shortage() const {
     const std::optional<uint64_t> free = freeBytes_(folder_);
     // The list file grows with the list: its next save needs room for a new copy beside it.
-    const uint64_t margin = std::max(limits::kMinFreeBytes, limits::kFreeBytesPerListByte * FileSize(listFile_));
+    const uint64_t margin =
+        std::max(limits::kMinFreeBytes, limits::kFreeBytesPerListByte * FileSize(listFile_));
     if (!free || *free >= margin) return {};
     return "History is paused: only " + Megabytes(*free) + " free on the disk of " + historyPath_ +
            "; it resumes when " + Megabytes(margin) + " are free.";

@@ -152,8 +152,8 @@ void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
     {
         std::lock_guard lock(queueMutex_);
         // Full: the oldest checks make room (a paused history keeps the latest results).
-        while (!queue_.empty() &&
-               (queue_.size() >= limits::kMaxQueuedChecks || queuedTextBytes_ + textBytes > limits::kMaxQueuedTextBytes)) {
+        while (!queue_.empty() && (queue_.size() >= limits::kMaxQueuedChecks ||
+                                   queuedTextBytes_ + textBytes > limits::kMaxQueuedTextBytes)) {
             const auto oldest =
                 std::find_if(queue_.begin(), queue_.end(), [](const Queued& q) { return q.check; });
             if (oldest == queue_.end()) break;

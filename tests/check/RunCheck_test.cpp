@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "filter/FilterLimits.h"
 #include "net/FetcherTestSupport.h"
 #include "text/Crc32.h"
 #include "text/Text.h"
@@ -80,6 +81,15 @@ TEST(RunCheckTest, FailuresAreResultsWithTheUsersWords) {
     const DownloadResult empty = CheckAgainst("HTTP/1.1 200 OK\r\n\r\n", PageAt(u"http://empty.test/"));
     EXPECT_FALSE(empty.gotText);
     EXPECT_EQ(empty.detail, u"HTTP/1.1 200 OK");
+
+    // Past the filters' size limit, whatever the filter: the page is not held whole for them.
+    PageFilterSettings ignore;
+    ignore.ignorePatterns = {u"^b"};
+    const DownloadResult large =
+        CheckAgainst("HTTP/1.0 200 OK\r\n\r\n" + std::string(limits::kMaxFilterTextBytes + 2, 'a'),
+                     PageAt(u"http://big.test/", ignore));
+    EXPECT_FALSE(large.gotText);
+    EXPECT_EQ(large.detail, u"Page too large to filter (over 16 MiB)");
 }
 
 }  // namespace

@@ -113,6 +113,17 @@ TEST(TextDecoderTest, BufferIsReusedAcrossBodiesOfDifferentSizes) {
     decoder.finish();
     decoder.start(true);
     EXPECT_LT(decoder.capacity(), big.size() / 4);
+
+    // Released once read, a large text gives its memory back at once; a small one keeps its room.
+    for (size_t at = 0; at < big.size(); at += 32768) decoder.write(big.data() + at, 32768);
+    decoder.releaseText();
+    EXPECT_EQ(decoder.capacity(), 0u);
+    decoder.start(true);
+    decoder.write("small", 5);
+    const size_t small = decoder.capacity();
+    decoder.releaseText();
+    EXPECT_EQ(decoder.finish(), u"");
+    EXPECT_EQ(decoder.capacity(), small);
 }
 
 // Handed on piece by piece, the text is the same as kept whole, a sequence cut between writes
