@@ -7,21 +7,13 @@
 #include <QTextEdit>
 #include <QThreadPool>
 #include <QVBoxLayout>
-#include <mutex>
-#include <optional>
 
 #include "store/HistoryStore.h"
 #include "ui/DetailsWindow.h"
+#include "ui/Handover.h"
 #include "ui/Monitor.h"
 
 namespace vantrel {
-
-// What the window and its diff share: the diff posts its result only while the window takes it.
-struct ChangesWindow::DiffJob {
-    std::mutex mutex;
-    ChangesWindow* owner = nullptr;      // null once the window is gone
-    std::optional<LineDiffResult> diff;  // under `mutex`, until the window takes it
-};
 
 const QColor ChangesWindow::kRemoved(255, 220, 220);
 const QColor ChangesWindow::kAdded(215, 245, 215);
@@ -55,9 +47,7 @@ ChangesWindow::ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent)
 }
 
 ChangesWindow::~ChangesWindow() {
-    if (!job_) return;
-    std::lock_guard lock(job_->mutex);
-    job_->owner = nullptr;
+    if (job_) job_->forgetReceiver();
 }
 
 void ChangesWindow::compare(const PageTexts& texts) {
@@ -75,29 +65,15 @@ void ChangesWindow::compare(const PageTexts& texts) {
     // Up to half a second on ten thousand differing lines: off the user-interface thread, so
     // neither the diff nor closing the window while it runs holds the window's thread. The pool's
     // threads are the application's: it waits for them when it ends, so no diff outlives it.
-    job_ = std::make_shared<DiffJob>();
-    job_->owner = this;
+    job_ = std::make_shared<Handover<LineDiffResult>>(this, "takeDiff");
     QThreadPool::globalInstance()->start(
         [job = job_, before = texts.before->text, after = texts.latest->text] {
-            LineDiffResult diff = DiffLines(before, after);
-            // Posted under the lock: the window clears `owner` under it before it goes away, and a
-            // posted call still queued then is discarded with the window.
-            // The diff is handed over under the job's mutex and the posted call carries nothing.
-            std::lock_guard lock(job->mutex);
-            if (ChangesWindow* owner = job->owner) {
-                job->diff = std::move(diff);
-                QMetaObject::invokeMethod(owner, "takeDiff", Qt::QueuedConnection);
-            }
+            job->post(DiffLines(before, after));
         });
 }
 
 void ChangesWindow::takeDiff() {
-    std::optional<LineDiffResult> diff;
-    if (job_) {
-        std::lock_guard lock(job_->mutex);
-        diff.swap(job_->diff);
-    }
-    if (diff) showDiff(*diff);
+    if (std::optional<LineDiffResult> diff = job_ ? job_->take() : std::nullopt) showDiff(*diff);
 }
 
 void ChangesWindow::showMessage(const QString& message) {

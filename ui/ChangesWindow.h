@@ -14,6 +14,8 @@ class QTextEdit;
 namespace vantrel {
 
 class Monitor;
+template <typename Result>
+class Handover;
 
 class ChangesWindow : public QWidget {
     Q_OBJECT
@@ -41,7 +43,6 @@ class ChangesWindow : public QWidget {
     // Shows the diff the worker left in its job (posted by the worker, by name).
     Q_INVOKABLE void takeDiff();
 
-    struct DiffJob;
     void compare(const PageTexts& texts);
     void showDiff(const LineDiffResult& diff);
     void showMessage(const QString& message);
@@ -49,7 +50,7 @@ class ChangesWindow : public QWidget {
     EntryId id_;
     QLabel* times_ = nullptr;
     QTextEdit* view_ = nullptr;
-    std::shared_ptr<DiffJob> job_;
+    std::shared_ptr<Handover<LineDiffResult>> job_;
     bool shown_ = false;
 };
 

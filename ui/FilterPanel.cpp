@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -17,6 +16,7 @@
 #include "core/CheckCycle.h"
 #include "core/CheckReport.h"
 #include "store/HistoryStore.h"
+#include "ui/Handover.h"
 
 namespace vantrel {
 
@@ -39,11 +39,10 @@ bool SameTextFilters(const PageFilterSettings& a, const PageFilterSettings& b) {
 // What the panel and its preview thread share. The thread holds its own reference, so a panel
 // closed while the page loads leaves it to end on its own.
 struct FilterPanel::PreviewJob {
-    explicit PreviewJob(const FetcherOptions& options) : fetcher(options) {}
-    std::mutex mutex;
-    FilterPanel* owner = nullptr;          // null once the panel no longer takes the result
-    PageFetcher fetcher;                   // cancel() from the panel's thread
-    std::optional<DownloadResult> result;  // under `mutex`, until the panel takes it
+    PreviewJob(const FetcherOptions& options, FilterPanel* panel)
+        : fetcher(options), result(panel, "takePreview") {}
+    PageFetcher fetcher;  // cancel() from the panel's thread
+    Handover<DownloadResult> result;
 };
 
 FilterPanel::FilterPanel(HistoryStore& store, const QString& url, std::function<void()> startAfresh,
@@ -134,10 +133,7 @@ FilterPanel::FilterPanel(HistoryStore& store, const QString& url, std::function<
 
 FilterPanel::~FilterPanel() {
     if (!job_) return;
-    {
-        std::lock_guard lock(job_->mutex);
-        job_->owner = nullptr;
-    }
+    job_->result.forgetReceiver();
     job_->fetcher.cancel();
 }
 
@@ -206,36 +202,20 @@ void FilterPanel::preview() {
     previewResult_->setText(tr("Loading %1 …").arg(url_));
     previewText_->clear();
 
-    if (job_) {
-        // The last preview's thread has posted its result; its fetcher goes with it.
-        std::lock_guard lock(job_->mutex);
-        job_->owner = nullptr;
-    }
-    job_ = std::make_shared<PreviewJob>(fetcher_);
-    job_->owner = this;
+    // The last preview's result was taken (no preview starts while one runs); its fetcher goes
+    // with its thread.
+    job_ = std::make_shared<PreviewJob>(fetcher_, this);
     Download download;
     download.url = url_.toStdU16String();
     download.settings = settings;
     std::thread([job = job_, download = std::move(download)] {
-        DownloadResult result = RunCheck(job->fetcher, download, size_t{kMaxShownUnits});
-        std::lock_guard lock(job->mutex);
-        // The result is handed over under the job's mutex and the posted call carries nothing.
-        // Posted under the lock: the panel clears `owner` under it before it goes away, and a
-        // posted call still queued then is discarded with the panel.
-        if (FilterPanel* owner = job->owner) {
-            job->result = std::move(result);
-            QMetaObject::invokeMethod(owner, "takePreview", Qt::QueuedConnection);
-        }
+        job->result.post(RunCheck(job->fetcher, download, size_t{kMaxShownUnits}));
     }).detach();
 }
 
 void FilterPanel::takePreview() {
-    std::optional<DownloadResult> result;
-    if (job_) {
-        std::lock_guard lock(job_->mutex);
-        result.swap(job_->result);
-    }
-    if (result) showPreview(*result);
+    if (std::optional<DownloadResult> result = job_ ? job_->result.take() : std::nullopt)
+        showPreview(*result);
 }
 
 void FilterPanel::showPreview(const DownloadResult& result) {
