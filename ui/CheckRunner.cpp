@@ -1,5 +1,8 @@
 #include "ui/CheckRunner.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -20,8 +23,8 @@ namespace {
 
 // A worker that has had nothing to do for this long ends, with its fetcher and the connection it
 // kept: after a large cycle the idle program holds no more threads or buffers than before it.
-// Longer than the shortest interval, so a worker that serves one-minute pages stays.
-constexpr auto kWorkerIdleTime = std::chrono::seconds(90);
+// Servers rarely keep an idle connection open longer, and a thread costs little to start again.
+constexpr auto kWorkerIdleTime = std::chrono::seconds(30);
 
 }  // namespace
 
@@ -122,7 +125,13 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
     // connection outside the lock.
     worker.running = false;
     std::unique_ptr<PageFetcher> fetcher = std::move(worker.fetcher);
+    const bool last = std::none_of(channel->workers.begin(), channel->workers.end(),
+                                   [](const auto& other) { return other->running; });
     lock.unlock();
+    fetcher.reset();
+    // The blocks the workers freed stay with the allocator's per-thread arenas until trimmed;
+    // once the last worker has ended they go back to the system.
+    if (last && !channel->stop) malloc_trim(0);
 }
 
 CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options,
