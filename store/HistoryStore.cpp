@@ -18,6 +18,8 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 // The writer thread's nice value (0 normal, 19 the lowest).
 constexpr int kWriterNice = 10;
+// Queued writes taken into one transaction at most.
+constexpr size_t kBatchTasks = 256;
 // Cuts UTF-16 to at most `limit` code units without splitting a surrogate pair.
 bool CutUtf16(std::u16string& text, size_t limit) {
     if (text.size() <= limit) return false;
@@ -121,29 +123,59 @@ void HistoryStore::writerLoop() {
     // other programs (a thread's own nice value on Linux; a failure leaves the thread as it was).
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
     std::unique_lock lock(queueMutex_);
+    std::vector<std::pair<Task, size_t>> batch;
     for (;;) {
         queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return;
-        auto [task, textBytes] = std::move(queue_.front());
-        queue_.pop_front();
+        // What has queued up meanwhile is written in one transaction: a large cycle's checks cost
+        // one commit per batch instead of one each.
+        batch.clear();
+        size_t textBytes = 0;
+        while (!queue_.empty() && batch.size() < kBatchTasks) {
+            textBytes += queue_.front().second;
+            batch.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        }
+        const size_t count = batch.size();
         lock.unlock();
-        if (!disabled()) {
+        writeBatch(batch);
+        batch.clear();  // the tasks' copies go before their bytes are counted free
+        lock.lock();
+        queuedTextBytes_ -= textBytes;
+        done_ += count;
+        queueChanged_.notify_all();
+    }
+}
+
+void HistoryStore::writeBatch(std::vector<std::pair<Task, size_t>>& batch) {
+    if (disabled()) return;
+    // Another connection holding the lock past the time-out costs these writes only; anything
+    // else (a full disk, a read-only or corrupt file) ends the history.
+    const auto failed = [this](const SqliteError& error) {
+        if (error.code() != SQLITE_BUSY && error.code() != SQLITE_LOCKED)
+            disable("History is off: cannot write " + path_ + ": " + error.what());
+    };
+    SqliteDb& db = *writer_;
+    const bool together = batch.size() > 1;
+    try {
+        if (together) db.exec("BEGIN IMMEDIATE");
+        for (auto& [task, bytes] : batch) {
+            if (disabled()) break;
             try {
-                task(*writer_);
+                // Each task's own transaction is a savepoint inside the batch's.
+                task(db);
             } catch (const SqliteError& error) {
-                // Another connection holding the lock past the time-out costs this write only;
-                // anything else (a full disk, a read-only or corrupt file) ends the history.
-                if (error.code() != SQLITE_BUSY && error.code() != SQLITE_LOCKED) {
-                    disable("History is off: cannot write " + path_ + ": " + error.what());
-                }
+                failed(error);
             } catch (const std::exception&) {
                 // Out of memory for one large text: that write is dropped.
             }
         }
-        lock.lock();
-        queuedTextBytes_ -= textBytes;
-        ++done_;
-        queueChanged_.notify_all();
+        // A failure that rolled the whole transaction back has ended it already.
+        if (together && !sqlite3_get_autocommit(db.handle())) db.exec("COMMIT");
+    } catch (const SqliteError& error) {
+        if (!sqlite3_get_autocommit(db.handle()))
+            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        failed(error);
     }
 }
 

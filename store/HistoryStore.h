@@ -70,6 +70,7 @@ class HistoryStore {
   private:
     using Task = std::function<void(SqliteDb&)>;
     void enqueue(Task task, size_t textBytes);
+    void writeBatch(std::vector<std::pair<Task, size_t>>& batch);
     void writerLoop();
     void disable(const std::string& reason);
     template <typename Read>

@@ -78,9 +78,21 @@ class SqliteDb {
     std::unordered_map<std::string, sqlite3_stmt*> kept_;
 };
 
-// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws.
+// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws. Inside a transaction
+// already (a batch of writes) it runs inside a savepoint, so a failure undoes only its own part.
 template <typename Body>
 void InTransaction(SqliteDb& db, Body&& body) {
+    if (!sqlite3_get_autocommit(db.handle())) {
+        db.exec("SAVEPOINT part");
+        try {
+            body();
+            db.exec("RELEASE part");
+        } catch (...) {
+            sqlite3_exec(db.handle(), "ROLLBACK TO part; RELEASE part", nullptr, nullptr, nullptr);
+            throw;
+        }
+        return;
+    }
     db.exec("BEGIN IMMEDIATE");
     try {
         body();
