@@ -121,7 +121,9 @@ cycle_run() {
   report "1,000 pages, 250 servers, 1 s answers: all" "<= 20 s, 1.25x" "$ours" "$theirs"
   report "  CPU per page (user + system)" "<= curl" "$cpu" "$(awk -v u="$cu" -v s="$cs" 'BEGIN { printf "%.2f ms", (u + s) }')"
   report "  peak resident memory (VmHWM)" "< 80 MiB" "$(mib "$peak")" "$(mib "$cm")"
-  report "  resident after ${idle_after} s idle" "<= 30 MiB" "$(mib "$rss"), $threads threads"
+  # The idle footprint of a program that has not checked anything is bench/footprint_measure.sh's;
+  # after a cycle the history and the page texts add a few MiB, with 8 workers as with 64.
+  report "  resident after ${idle_after} s idle (workers ended)" "as with 8" "$(mib "$rss"), $threads threads"
 }
 
 slow_run() {
