@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """HTTP servers for the scale measurements, one per loopback address given (127.0.0.x only),
 all on one port. Each answers GET with a page of the given size after the given delay, keeps
-connections open (HTTP/1.1 keep-alive), and logs the time of every answer. With --hang ADDRESS
-that server accepts every connection and never answers.
-Usage: scale_servers.py PORT LOG FIRST LAST DELAY_MS BODY_BYTES [--hang 127.0.0.N]"""
+connections open (HTTP/1.1 keep-alive), and logs the time of every answer. Options, each
+repeatable: --hang ADDRESS makes that server accept every connection, read the request and never
+answer; --trickle ADDRESS makes it send a head announcing 1000 bytes, then one byte a second.
+Requests that hang or trickle are logged (time and path) to LOG.slow, not to LOG.
+Usage: scale_servers.py PORT LOG FIRST LAST DELAY_MS BODY_BYTES [--hang|--trickle 127.0.0.N]..."""
 import asyncio
 import sys
 import time
+
+TRICKLE_BYTES = 1000  # announced; at one byte a second no client waits for all of them
 
 
 async def serve(reader, writer, delay, body, log):
@@ -27,9 +31,20 @@ async def serve(reader, writer, delay, body, log):
         writer.close()
 
 
-async def hang(reader, writer):
+async def slow(reader, writer, trickle, log):
     try:
+        head = await reader.readuntil(b"\r\n\r\n")
+        log.write("%.6f %s\n" % (time.time(), head.split(b" ", 2)[1].decode("latin-1")))
+        log.flush()
+        if trickle:
+            writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n" % TRICKLE_BYTES)
+            for _ in range(TRICKLE_BYTES):
+                await asyncio.sleep(1)
+                writer.write(b"x")
+                await writer.drain()
         await reader.read()  # until the client gives up
+    except (asyncio.IncompleteReadError, ConnectionError, asyncio.LimitOverrunError):
+        pass
     finally:
         writer.close()
 
@@ -37,14 +52,21 @@ async def hang(reader, writer):
 async def main():
     port, logname, first, last = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
     delay, size = int(sys.argv[5]) / 1000, int(sys.argv[6])
-    hung = sys.argv[8] if len(sys.argv) > 8 and sys.argv[7] == "--hang" else None
+    modes = {}
+    rest = sys.argv[7:]
+    for i in range(0, len(rest) - 1, 2):
+        if rest[i] in ("--hang", "--trickle"):
+            modes[rest[i + 1]] = rest[i] == "--trickle"
     body = (b"<html>" + b"x" * size)[:size]
     log = open(logname, "a")
+    slow_log = open(logname + ".slow", "a")
     servers = []
     for n in range(first, last + 1):
         address = "127.0.0.%d" % n
-        if address == hung:
-            servers.append(await asyncio.start_server(hang, address, port))
+        if address in modes:
+            trickle = modes[address]
+            servers.append(await asyncio.start_server(
+                lambda r, w, t=trickle: slow(r, w, t, slow_log), address, port, backlog=256))
         else:
             servers.append(await asyncio.start_server(
                 lambda r, w: serve(r, w, delay, body, log), address, port, backlog=256))

@@ -63,13 +63,14 @@ Verdict Judge(const PageEntry& entry, const DownloadResult& result, int failures
 }
 
 CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, ConnectionKey keyOf,
-                       size_t maxHosts, size_t aheadPerHost)
+                       size_t maxHosts, size_t aheadPerHost, size_t downloadsPerTurn)
     : list_(list),
       clock_(clock),
       notifier_(notifier),
       keyOf_(std::move(keyOf)),
       maxHosts_(maxHosts == 0 ? 1 : maxHosts),
-      aheadPerHost_(aheadPerHost == 0 ? 1 : aheadPerHost) {}
+      aheadPerHost_(aheadPerHost == 0 ? 1 : aheadPerHost),
+      downloadsPerTurn_(downloadsPerTurn == 0 ? 1 : downloadsPerTurn) {}
 
 std::vector<Download> CheckCycle::tick() {
     const LocalMillis now = clock_.now();
@@ -139,8 +140,14 @@ void CheckCycle::enqueue(EntryId id, const std::u16string& key) {
     markReady(key, host);
 }
 
+bool CheckCycle::turnOver(const Host& host) const {
+    // Only hosts waiting for a connection end another's turn: alone, a host keeps its connection.
+    return host.handedOut > 0 && host.turn >= downloadsPerTurn_ && !readyNew_.empty();
+}
+
 void CheckCycle::markReady(const std::u16string& key, Host& host) {
-    if (host.ready || host.queue.empty() || host.handedOut >= aheadPerHost_) return;
+    // A host whose turn is over queues again for a connection once its downloads are back.
+    if (host.ready || host.queue.empty() || host.handedOut >= aheadPerHost_ || turnOver(host)) return;
     host.ready = true;
     // A host already served needs no new connection for its next download.
     (host.handedOut > 0 ? readyServed_ : readyNew_).push_back(key);
@@ -152,7 +159,7 @@ std::vector<Download> CheckCycle::dispatch() {
     const auto serve = [&](const std::u16string& key) {
         Host& host = hosts_[key];
         host.ready = false;
-        while (!host.queue.empty() && host.handedOut < aheadPerHost_) {
+        while (!host.queue.empty() && host.handedOut < aheadPerHost_ && !turnOver(host)) {
             if (host.handedOut == 0 && busyHosts_ >= maxHosts_) {
                 // Every connection is taken: the host keeps its place at the front.
                 host.ready = true;
@@ -178,7 +185,11 @@ std::vector<Download> CheckCycle::dispatch() {
                 enqueue(id, entryHost);
                 continue;
             }
-            if (host.handedOut++ == 0) ++busyHosts_;
+            if (host.handedOut++ == 0) {
+                ++busyHosts_;
+                host.turn = 0;
+            }
+            ++host.turn;
             Download download{id, entry->revision, entry->url(), key, std::move(settings)};
             inFlight_.emplace(id, download);
             started.push_back(std::move(download));

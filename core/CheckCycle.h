@@ -3,7 +3,9 @@
 // order, and how a download's result changes an entry. Downloads run side by side, at most one
 // connection per server: the cycle queues the due entries of each connection key in list order
 // and hands out downloads only for keys that have room, so a slow server holds up only its own
-// pages. Results may come back in any order.
+// pages. When more servers have work than there are connections, a server gives its connection
+// up after a turn of downloads and queues again behind the others, so none waits for long. Results
+// may come back in any order.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -78,7 +80,8 @@ class CheckCycle {
     // `keyOf` must be callable: every due URL is keyed on this thread when it joins a queue.
     CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, ConnectionKey keyOf,
                size_t maxHosts = limits::kMaxParallelDownloads,
-               size_t aheadPerHost = limits::kDownloadsAheadPerHost);
+               size_t aheadPerHost = limits::kDownloadsAheadPerHost,
+               size_t downloadsPerTurn = limits::kDownloadsPerTurn);
 
     // A tick: takes the entries due now, in list order. A "0" or unreadable stamp is cleared;
     // an entry that needs no download is settled at once (offline); the others join the queue
@@ -113,11 +116,13 @@ class CheckCycle {
     struct Host {
         std::deque<EntryId> queue;  // in list order
         size_t handedOut = 0;
+        size_t turn = 0;     // downloads handed out since it got its connection
         bool ready = false;  // listed in readyServed_ or readyNew_
     };
     std::vector<Download> dispatch();
     void enqueue(EntryId id, const std::u16string& host);
     void markReady(const std::u16string& key, Host& host);
+    bool turnOver(const Host& host) const;
     void settle(EntryId id, DownloadResult result, const PageFilterSettings& settings);
     PageFilterSettings settingsFor(const std::u16string& url) const;
 
@@ -127,6 +132,7 @@ class CheckCycle {
     ConnectionKey keyOf_;
     size_t maxHosts_;
     size_t aheadPerHost_;
+    size_t downloadsPerTurn_;
     std::unordered_map<std::u16string, Host> hosts_;
     // Hosts with queued entries and room, in the order they got it: those with downloads
     // handed out already, and those that need a connection of their own.

@@ -5,12 +5,17 @@
 
 namespace vantrel::limits {
 
-// Servers fetched from at the same time (one connection each).
-inline constexpr size_t kMaxParallelDownloads = 8;
+// Servers fetched from at the same time (one connection and one worker each). Real pages take
+// 0.2 to 2 s to answer, so a list of a thousand one-minute pages needs dozens in flight; a
+// download that waits costs a blocked thread and the few kilobytes of stack it touches.
+inline constexpr size_t kMaxParallelDownloads = 64;
 // Downloads handed out per server connection before the first of them ends. They wait behind the
 // first on the same worker and connection, so the server still sees one request at a time, but
 // the worker goes on with the next page without waiting for the user-interface thread to apply
 // a result.
 inline constexpr size_t kDownloadsAheadPerHost = 8;
+// Downloads a server gets in a row while other servers wait for a connection; then it gives its
+// connection up and queues behind them, so servers with long queues cannot keep the others out.
+inline constexpr size_t kDownloadsPerTurn = 16;
 
 }  // namespace vantrel::limits

@@ -26,7 +26,8 @@ inline constexpr int kReadTimeoutMs = 15000;
 inline constexpr int kRedirectQuickReadMs = 5000;
 // Wait for the first byte of a body that may be absent (204, 304, 1xx).
 inline constexpr int kQuickReadMs = 100;
-// The whole of one get, connects and redirects included.
+// The whole of one get, connects and redirects included: a body that keeps trickling in, each
+// byte within the read wait, still ends here.
 inline constexpr int kGetTimeoutMs = 180000;
 // The fetcher's own bound on one connect (and TLS handshake).
 inline constexpr int kConnectTimeoutMs = 30000;

@@ -2,6 +2,14 @@
 
 namespace vantrel {
 
+namespace {
+
+// Statements kept per connection: more than the history's distinct texts, few enough that their
+// memory does not matter.
+constexpr size_t kKeptStatements = 64;
+
+}  // namespace
+
 SqliteDb::SqliteDb(const std::string& path, bool readOnly) {
     const int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     const int code = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -15,7 +23,32 @@ SqliteDb::SqliteDb(const std::string& path, bool readOnly) {
 }
 
 SqliteDb::~SqliteDb() {
+    for (const auto& [sql, statement] : kept_) sqlite3_finalize(statement);
     sqlite3_close_v2(db_);
+}
+
+sqlite3_stmt* SqliteDb::take(const std::string& sql) {
+    if (auto found = kept_.find(sql); found != kept_.end()) {
+        sqlite3_stmt* statement = found->second;
+        kept_.erase(found);
+        return statement;
+    }
+    sqlite3_stmt* statement = nullptr;
+    const int code = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+                                        SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (code != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        fail(code, {});
+    }
+    return statement;
+}
+
+void SqliteDb::giveBack(const std::string& sql, sqlite3_stmt* statement) {
+    // Reset, a statement holds no read transaction open while it waits; without its bindings it
+    // keeps no copy of the last text bound.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (kept_.size() >= kKeptStatements || !kept_.emplace(sql, statement).second) sqlite3_finalize(statement);
 }
 
 void SqliteDb::exec(std::string_view sql) {
@@ -30,14 +63,11 @@ void SqliteDb::fail(int code, std::string_view what) const {
     throw SqliteError(message, code);
 }
 
-SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql) : db_(db) {
-    const int code =
-        sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &statement_, nullptr);
-    if (code != SQLITE_OK) db.fail(code, {});
-}
+SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql)
+    : db_(db), sql_(sql), statement_(db.take(sql_)) {}
 
 SqliteStatement::~SqliteStatement() {
-    sqlite3_finalize(statement_);
+    if (statement_) db_.giveBack(sql_, statement_);
 }
 
 SqliteStatement& SqliteStatement::bind(int index, int64_t value) {

@@ -1,12 +1,14 @@
 #pragma once
 // A thin owner of an SQLite connection and its prepared statements: closes what it opens and turns
-// every failure into SqliteError, with SQLite's own message and result code.
+// every failure into SqliteError, with SQLite's own message and result code. A statement that ends
+// is kept for the next one with the same text, so the statements of every check are compiled once.
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "text/Error.h"
 
@@ -48,6 +50,7 @@ class SqliteStatement {
 
   private:
     SqliteDb& db_;
+    std::string sql_;
     sqlite3_stmt* statement_ = nullptr;
 };
 
@@ -65,12 +68,31 @@ class SqliteDb {
     [[noreturn]] void fail(int code, std::string_view what) const;
 
   private:
+    friend class SqliteStatement;
+    // A compiled statement of this text, kept or new; owned by the caller until handed back.
+    sqlite3_stmt* take(const std::string& sql);
+    // Keeps a statement that has been reset for the next one of its text, or finalizes it.
+    void giveBack(const std::string& sql, sqlite3_stmt* statement);
+
     sqlite3* db_ = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> kept_;
 };
 
-// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws.
+// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws. Inside a transaction
+// already (a batch of writes) it runs inside a savepoint, so a failure undoes only its own part.
 template <typename Body>
 void InTransaction(SqliteDb& db, Body&& body) {
+    if (!sqlite3_get_autocommit(db.handle())) {
+        db.exec("SAVEPOINT part");
+        try {
+            body();
+            db.exec("RELEASE part");
+        } catch (...) {
+            sqlite3_exec(db.handle(), "ROLLBACK TO part; RELEASE part", nullptr, nullptr, nullptr);
+            throw;
+        }
+        return;
+    }
     db.exec("BEGIN IMMEDIATE");
     try {
         body();

@@ -1,5 +1,9 @@
 #include "ui/CheckRunner.h"
 
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -15,21 +19,32 @@
 
 namespace vantrel {
 
+namespace {
+
+// A worker that has had nothing to do for this long ends, with its fetcher and the connection it
+// kept: after a large cycle the idle program holds no more threads or buffers than before it.
+// Servers rarely keep an idle connection open longer, and a thread costs little to start again.
+constexpr auto kWorkerIdleTime = std::chrono::seconds(30);
+
+}  // namespace
+
 // What the user-interface thread and the workers share.
 struct CheckRunner::Channel {
     struct Worker {
-        explicit Worker(const FetcherOptions& options) : fetcher(options) {}
         std::deque<Download> jobs;  // one host's downloads, run one after the other
-        PageFetcher fetcher;  // used by its thread only (its kept connection with it); cancel() from anywhere
+        // Used by its thread only (its kept connection with it); cancel() under the mutex. Made
+        // when the thread starts, and taken away by the thread when it ends.
+        std::unique_ptr<PageFetcher> fetcher;
+        std::condition_variable wake;  // a job or the stop request arrived
         std::thread thread;
-        bool started = false;
+        bool running = false;  // the thread runs and takes jobs
     };
 
     explicit Channel(FetcherOptions given) : options(std::move(given)) {
         options.cookies = std::make_shared<CookieStore>();
         options.largeBodyTurn = std::make_shared<std::timed_mutex>();
         for (size_t i = 0; i < limits::kMaxParallelDownloads; ++i)
-            workers.push_back(std::make_unique<Worker>(options));
+            workers.push_back(std::make_unique<Worker>());
     }
 
     // A check that came back, waiting for the user-interface thread.
@@ -42,7 +57,6 @@ struct CheckRunner::Channel {
     FetcherOptions options;
     std::mutex mutex;
     std::deque<Finished> finished;  // under `mutex`
-    std::condition_variable wake;   // a job or the stop request arrived
     std::vector<std::unique_ptr<Worker>> workers;
     bool stop = false;
     CheckRunner* owner = nullptr;  // null once the runner no longer takes results
@@ -57,14 +71,20 @@ struct CheckRunner::Impl {
     }
 
     // The worker for a host: the one already serving it, else an idle one, preferably the one
-    // that served it last (its connection may still be open), else the least loaded.
+    // that served it last (its connection may still be open), then one whose thread runs, else
+    // the least loaded. Called under the channel's mutex.
     size_t workerFor(const std::u16string& host) {
         if (auto it = hostWorker.find(host); it != hostWorker.end()) return it->second;
         size_t chosen = pending.size();
+        bool chosenRuns = false;
         for (size_t i = 0; i < pending.size(); ++i) {
             if (pending[i] != 0) continue;
-            if (lastHost[i] == host) return i;
-            if (chosen == pending.size()) chosen = i;
+            const bool runs = channel->workers[i]->running;
+            if (runs && lastHost[i] == host) return i;
+            if (chosen == pending.size() || (runs && !chosenRuns)) {
+                chosen = i;
+                chosenRuns = runs;
+            }
         }
         if (chosen == pending.size()) {
             chosen = 0;
@@ -88,13 +108,15 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
     Channel::Worker& worker = *channel->workers[slot];
     std::unique_lock lock(channel->mutex);
     for (;;) {
-        channel->wake.wait(lock, [&] { return channel->stop || !worker.jobs.empty(); });
-        if (channel->stop) break;
+        const bool woken = worker.wake.wait_for(lock, kWorkerIdleTime,
+                                                [&] { return channel->stop || !worker.jobs.empty(); });
+        if (channel->stop || !woken) break;
         const Download download = std::move(worker.jobs.front());
         worker.jobs.pop_front();
+        PageFetcher& fetcher = *worker.fetcher;
         lock.unlock();
         // The next job of this host starts right after this one, whenever the result is applied.
-        DownloadResult result = RunCheck(worker.fetcher, download, limits::kMaxStoredTextBytes);
+        DownloadResult result = RunCheck(fetcher, download, limits::kMaxStoredTextBytes);
         lock.lock();
         // The result travels through the channel, under its mutex, and the posted call carries
         // nothing: what the worker wrote is handed over by the mutex alone, not by the event
@@ -106,6 +128,17 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
             if (wasEmpty) QMetaObject::invokeMethod(owner, "takeResults", Qt::QueuedConnection);
         }
     }
+    // Ending: a job handed over from now on starts a new thread. The fetcher closes its
+    // connection outside the lock.
+    worker.running = false;
+    std::unique_ptr<PageFetcher> fetcher = std::move(worker.fetcher);
+    const bool last = std::none_of(channel->workers.begin(), channel->workers.end(),
+                                   [](const auto& other) { return other->running; });
+    lock.unlock();
+    fetcher.reset();
+    // The blocks the workers freed stay with the allocator's per-thread arenas until trimmed;
+    // once the last worker has ended they go back to the system.
+    if (last && !channel->stop) malloc_trim(0);
 }
 
 void CheckRunner::takeResults() {
@@ -174,14 +207,18 @@ void CheckRunner::start(std::vector<Download> downloads) {
             ++d->outstanding;
             Channel::Worker& worker = *channel.workers[slot];
             worker.jobs.push_back(std::move(download));
-            if (!worker.started) {
-                // Threads start when first needed: a list of a few hosts never has eight.
-                worker.started = true;
+            if (worker.running) {
+                worker.wake.notify_one();
+            } else {
+                // Threads start when first needed, so a list of a few hosts has a few, and end
+                // when idle. One that has just ended has left its loop: the join is brief.
+                if (worker.thread.joinable()) worker.thread.join();
+                worker.fetcher = std::make_unique<PageFetcher>(channel.options);
+                worker.running = true;
                 worker.thread = std::thread(workerLoop, d->channel, slot);
             }
         }
     }
-    channel.wake.notify_all();
     updateBusy();
 }
 
@@ -223,10 +260,12 @@ void CheckRunner::shutdown() {
         channel->stop = true;
         channel->owner = nullptr;
         channel->finished.clear();
-        for (auto& worker : channel->workers) worker->jobs.clear();
+        for (auto& worker : channel->workers) {
+            worker->jobs.clear();
+            if (worker->fetcher) worker->fetcher->cancel();
+            worker->wake.notify_one();
+        }
     }
-    channel->wake.notify_all();
-    for (auto& worker : channel->workers) worker->fetcher.cancel();
     // Every wait of a download gives way to the cancel within its latency, the name look-up's
     // included: that look-up (getaddrinfo, which cannot be cancelled) runs on a thread of its own
     // while the download waits for it. The filters, which do not wait, stop at their own time

@@ -2,7 +2,8 @@
 // Runs the check cycle for the main window: the cycle's decisions and every change to the list
 // stay on the user-interface thread, while the checks (check/RunCheck.h) run on a pool of worker
 // threads, one host and port per worker at a time, so neither the window nor the other servers
-// wait for a slow one. The results are handed back to the user-interface thread.
+// wait for a slow one. The results are handed back to the user-interface thread. Workers start
+// as downloads need them, up to one per server fetched from at once, and end when idle.
 #include <QObject>
 #include <QString>
 #include <memory>

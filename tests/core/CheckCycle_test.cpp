@@ -318,6 +318,50 @@ TEST_F(CheckCycleTest, HungHostHoldsOnlyItsOwnPages) {
     EXPECT_EQ(cycle.inFlight(), std::min<size_t>(6, limits::kDownloadsAheadPerHost) + fineQueue.size());
 }
 
+TEST_F(CheckCycleTest, MoreServersThanConnectionsTakeTurnsAndKeepTheBound) {
+    // Three connections, two downloads ahead each (run one after the other), turns of two
+    // downloads. Servers a, b and c answer after 10 s and come first in the list; d and e answer
+    // after 1 s. Without turns d and e would wait until a slow server had fetched all its pages.
+    constexpr size_t kConnections = 3;
+    constexpr LocalMillis kSlow = 10000, kFast = 1000;
+    CheckCycle turns(list, clock, notifier, AuthorityKey, kConnections, 2, 2);
+    const std::u16string servers = u"abcde";
+    for (int page = 0; page < 6; ++page)
+        for (char16_t s : servers)
+            list.add(u"p", u"http://" + std::u16string(1, s) + u".test/" + IntToText(page), 0);
+    std::multimap<LocalMillis, Download> running;  // by the time the answer comes
+    std::map<std::u16string, std::vector<std::u16string>> served;
+    std::map<std::u16string, LocalMillis> firstStart, busyUntil;
+    const auto run = [&](std::vector<Download> started) {
+        for (auto& d : started) {
+            firstStart.emplace(d.host, clock.time);
+            LocalMillis& free = busyUntil[d.host];
+            free = std::max(free, clock.time) + (d.host < u"d" ? kSlow : kFast);
+            running.emplace(free, std::move(d));
+        }
+        std::map<std::u16string, int> hosts;
+        for (const auto& [time, d] : running) EXPECT_LE(++hosts[d.host], 2);
+        EXPECT_LE(hosts.size(), kConnections);
+    };
+    run(turns.tick());
+    for (int guard = 0; !running.empty() && guard < 100; ++guard) {
+        auto next = running.begin();
+        clock.time = next->first;
+        const Download d = next->second;
+        running.erase(next);
+        served[d.host].push_back(d.url.substr(d.url.rfind(u'/') + 1));
+        run(turns.finish(d, Text(u"ok")));
+    }
+    const std::vector<std::u16string> inOrder = {u"0", u"1", u"2", u"3", u"4", u"5"};
+    for (char16_t s : servers) {
+        const std::u16string host = std::u16string(1, s) + u".test";
+        EXPECT_EQ(served[host], inOrder);
+        // Each server waited for at most one turn of each slow server before it.
+        EXPECT_LE(firstStart[host] - kStart, 2 * kSlow);
+    }
+    EXPECT_EQ(turns.waiting(), 0u);
+}
+
 TEST_F(CheckCycleTest, UrlsOfOneConnectionAreFetchedOneAtATimeInListOrder) {
     // Keyed as the URL parser keys them: another scheme is fetched as plain HTTP and port "080"
     // is port 80, so x, y and z go to one server over one connection.

@@ -346,30 +346,45 @@ void CheckRunnerTest::hungServerHoldsUpOnlyItsOwnPages() {
 }
 
 void CheckRunnerTest::destroyingDuringAHungDownloadEndsAtOnce() {
-    ScriptedServer server;
-    server.set("/hang", test::Page{200, {}, true});
+    // Every download slot on a hung server of its own, one server more waiting for a slot.
+    std::vector<std::unique_ptr<ScriptedServer>> servers;
     PageList list;
     FakeClock clock{kStart};
     RecordingNotifier notifier;
-    const EntryId silent = list.add(u"Silent", server.url("/hang"), kOneMinuteIndex);
+    for (size_t i = 0; i <= limits::kMaxParallelDownloads; ++i) {
+        servers.push_back(std::make_unique<ScriptedServer>());
+        servers.back()->set("/hang", test::Page{200, {}, true});
+        list.add(u"Silent", servers.back()->url("/hang"), kOneMinuteIndex);
+    }
+    ScriptedServer& server = *servers.front();
+    const EntryId silent = list.at(0).id;
     list.add(u"Next", server.url("/hang"), kOneMinuteIndex);
+    const auto requested = [&] {
+        size_t count = 0;
+        for (const auto& each : servers) count += each->requests().size();
+        return count;
+    };
 
     auto runner = std::make_unique<CheckRunner>(list, notifier, clock);  // the full 15 s read wait
     showBusyCursor(*runner);
     runner->tick();
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(requested(), limits::kMaxParallelDownloads, kWaitMs);
+    QTest::qWait(200);  // no download beyond the bound starts meanwhile
+    QCOMPARE(requested(), limits::kMaxParallelDownloads);
+    QVERIFY(servers.back()->requests().empty());
     QVERIFY(busyCursorShown());
     QElapsedTimer ending;
     ending.start();
     runner.reset();
     const qint64 endedMs = ending.elapsed();
-    qInfo("destroyed during a hung download in %lld ms", endedMs);
+    qInfo("destroyed during %zu hung downloads in %lld ms", limits::kMaxParallelDownloads, endedMs);
     QVERIFY2(endedMs < kEndsWithinMs, qPrintable(QStringLiteral("%1 ms").arg(endedMs)));
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 
     // Nothing arrives afterwards: the entry keeps its state, no second download starts.
     QTest::qWait(300);
     QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(requested(), limits::kMaxParallelDownloads);
     QVERIFY(notifier.said.isEmpty());
     QVERIFY(list.find(silent)->stamp().empty());
 
