@@ -116,7 +116,7 @@ class TMonitorForm : public QWidget {
     void SortCheckBoxClick();
     void TimerTimer();
     void TrayIconClick();
-    // A click on the balloon that announced a change of the page labelled `label`.
+    // A click on the balloon that announced a change of the page `id`.
     void TrayIconBalloonClick(vantrel::EntryId id);
     void CheckNowActionExecute();
     void OpenInBrowserActionExecute();
