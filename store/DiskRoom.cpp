@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "store/HistoryStore.h"
 #include "store/PageListLocation.h"
+#include "store/StoreLimits.h"
 
 namespace vantrel {
 namespace {

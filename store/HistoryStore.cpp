@@ -147,6 +147,11 @@ void HistoryStore::setPause(const std::string& why) {
     pause_ = why;
 }
 
+HistoryStore::Attempt HistoryStore::pauseForLock() {
+    setPause("History is paused: " + path_ + " is locked by another program.");
+    return Attempt::Busy;
+}
+
 void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
     if (access_ != Access::ReadWrite || disabled()) return;
     {
@@ -216,10 +221,7 @@ HistoryStore::Attempt HistoryStore::openFile() {
         setPause({});
         return Attempt::Done;
     } catch (const SqliteError& error) {
-        if (error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED) {
-            setPause("History is paused: " + path_ + " is locked by another program.");
-            return Attempt::Busy;
-        }
+        if (error.busy()) return pauseForLock();
         const std::string damaged = error.code() == SQLITE_CORRUPT ? "it is damaged: " : "";
         disable("History is off: cannot use " + path_ + ": " + damaged + error.what());
     } catch (const std::exception& error) {
@@ -235,10 +237,7 @@ HistoryStore::Attempt HistoryStore::attempt(const Task& task) {
         task(*writer_);
         setPause({});
     } catch (const SqliteError& error) {
-        if (error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED) {
-            setPause("History is paused: " + path_ + " is locked by another program.");
-            return Attempt::Busy;
-        }
+        if (error.busy()) return pauseForLock();
         // Anything else (a full disk, a read-only or corrupt file) ends the history.
         disable("History is off: cannot write " + path_ + ": " + error.what());
     } catch (const std::exception&) {

@@ -98,6 +98,8 @@ class HistoryStore {
     Attempt attempt(const Task& task);
     bool roomToWrite();
     void setPause(const std::string& why);
+    // Another program holds the file's lock: the writes pause and are tried again.
+    Attempt pauseForLock();
     // Waits the retry pause (shorter when stopping); false when the stop's time is up.
     bool pauseBeforeRetry(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds& pause);
     void dropQueued(std::unique_lock<std::mutex>& lock);

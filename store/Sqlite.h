@@ -19,6 +19,8 @@ class SqliteError : public Error {
     SqliteError(const std::string& message, int code) : Error(message), code_(code) {}
     // The primary result code (SQLITE_BUSY, SQLITE_FULL, ...).
     int code() const { return code_ & 0xFF; }
+    // Another connection holds a lock this one needs: the work may succeed when tried again.
+    bool busy() const { return code() == SQLITE_BUSY || code() == SQLITE_LOCKED; }
 
   private:
     int code_;
@@ -78,21 +80,9 @@ class SqliteDb {
     std::unordered_map<std::string, sqlite3_stmt*> kept_;
 };
 
-// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws. Inside a transaction
-// already (a batch of writes) it runs inside a savepoint, so a failure undoes only its own part.
+// Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws.
 template <typename Body>
 void InTransaction(SqliteDb& db, Body&& body) {
-    if (!sqlite3_get_autocommit(db.handle())) {
-        db.exec("SAVEPOINT part");
-        try {
-            body();
-            db.exec("RELEASE part");
-        } catch (...) {
-            sqlite3_exec(db.handle(), "ROLLBACK TO part; RELEASE part", nullptr, nullptr, nullptr);
-            throw;
-        }
-        return;
-    }
     db.exec("BEGIN IMMEDIATE");
     try {
         body();

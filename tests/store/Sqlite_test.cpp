@@ -37,25 +37,5 @@ TEST(SqliteTest, KeptStatementsAreIndependentAndStartAfresh) {
     EXPECT_FALSE(unbound.step());
 }
 
-// Writes batched in one transaction: each part that fails is undone alone, the others stay.
-TEST(SqliteTest, PartOfABatchThatFailsIsUndoneAlone) {
-    SqliteDb db(":memory:", false);
-    db.exec("CREATE TABLE t(n INTEGER UNIQUE)");
-    const auto insert = [&](int n) { SqliteStatement(db, "INSERT INTO t VALUES(?1)").bind(1, n).run(); };
-    db.exec("BEGIN IMMEDIATE");
-    InTransaction(db, [&] { insert(1); });
-    EXPECT_THROW(InTransaction(db,
-                               [&] {
-                                   insert(2);
-                                   insert(1);  // breaks UNIQUE
-                               }),
-                 SqliteError);
-    InTransaction(db, [&] { insert(3); });
-    db.exec("COMMIT");
-    SqliteStatement rows(db, "SELECT group_concat(n) FROM t");
-    ASSERT_TRUE(rows.step());
-    EXPECT_EQ(rows.text(0), "1,3");
-}
-
 }  // namespace
 }  // namespace vantrel
