@@ -14,7 +14,7 @@
 #include "net/CookieStore.h"
 #include "net/LookupThreads.h"
 #include "net/Url.h"
-#include "store/HistoryTables.h"
+#include "store/StoreLimits.h"
 #include "ui/ErrorDisplay.h"
 
 namespace vantrel {

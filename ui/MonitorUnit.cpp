@@ -333,7 +333,7 @@ void TMonitorForm::TrayIconClick() {
 
 void TMonitorForm::TrayIconBalloonClick(EntryId id) {
     ErrorDisplay::guarded(this, [&] {
-        if (!pageWindows_->showAnnouncedChange(id)) TrayIconClick();
+        if (!pageWindows_->showChanges(id)) TrayIconClick();
     });
 }
 

@@ -47,8 +47,4 @@ ChangesWindow* PageWindows::showChanges(EntryId id) {
     return window;
 }
 
-bool PageWindows::showAnnouncedChange(EntryId id) {
-    return showChanges(id) != nullptr;
-}
-
 }  // namespace vantrel

@@ -24,9 +24,6 @@ class PageWindows {
     // The windows of page `id`, opened or brought to the front; null when the page is gone.
     DetailsWindow* showDetails(EntryId id);
     ChangesWindow* showChanges(EntryId id);
-    // The changes of the page `id`, whose change a balloon announced. False when the page is gone
-    // since.
-    bool showAnnouncedChange(EntryId id);
 
   private:
     Monitor& monitor_;
