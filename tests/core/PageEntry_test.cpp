@@ -77,9 +77,16 @@ TEST(SystemClockTest, CountsLocalWallClockTimeAsIfUtc) {
     setenv("TZ", "XST-3:30", 1);
     tzset();
     constexpr int64_t kOffsetSeconds = 3 * 3600 + 30 * 60;
-    std::time_t before = std::time(nullptr);
+    // The clock the program reads: time() may come from a coarser clock a tick behind it, and
+    // then reads the second before near a second's end.
+    const auto wallSeconds = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        return static_cast<int64_t>(ts.tv_sec);
+    };
+    const int64_t before = wallSeconds();
     LocalMillis now = SystemClock().now();
-    std::time_t after = std::time(nullptr);
+    const int64_t after = wallSeconds();
     if (saved) {
         setenv("TZ", savedZone.c_str(), 1);
     } else {
