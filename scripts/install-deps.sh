@@ -7,12 +7,16 @@ export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=300)
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev
       libsqlite3-dev libdtl-dev libxml2-dev libpcre2-dev
-      libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
+      libsecret-1-dev libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
 if [ "$mode" = test ]; then
   # clang-format checks the source format; zlib is the benchmarks' reference CRC-32.
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format
          zlib1g-dev git
          sqlite3)
+  # A real desktop for the window tests (panel with a status tray, notification daemon, window
+  # manager, dark theme, Wayland compositor), a real proxy, a secret service, network namespaces.
+  pkgs+=(xfwm4 xfce4-panel xfce4-notifyd xfce4-settings dbus-x11 dbus qt6-gtk-platformtheme
+         gnome-themes-extra weston qt6-wayland tinyproxy gnome-keyring libsecret-tools iproute2)
   # The packaging checks, and dpkg-shlibdeps for `cpack -G DEB`.
   pkgs+=(desktop-file-utils appstream man-db dpkg-dev)
 fi
