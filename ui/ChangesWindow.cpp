@@ -12,6 +12,7 @@
 #include "ui/DetailsWindow.h"
 #include "ui/Handover.h"
 #include "ui/Monitor.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -97,7 +98,10 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
     cursor.beginEditBlock();
     QTextCharFormat plain;
     QTextCharFormat folded;
-    folded.setForeground(QColor(110, 110, 110));
+    const QPalette& colours = view_->palette();
+    folded.setForeground(ThemeColours::readable(QColor(110, 110, 110), colours.color(QPalette::Base)));
+    const QColor removed = ThemeColours::tint(colours, kRemoved);
+    const QColor added = ThemeColours::tint(colours, kAdded);
     folded.setFontItalic(true);
     bool first = true;
     for (const DiffLine& line : diff.lines) {
@@ -106,11 +110,11 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
         QTextCharFormat format = plain;
         switch (line.kind) {
             case DiffLine::Kind::Removed:
-                block.setBackground(kRemoved);
+                block.setBackground(removed);
                 text = QStringLiteral("- ") + QString::fromStdU16String(line.text);
                 break;
             case DiffLine::Kind::Added:
-                block.setBackground(kAdded);
+                block.setBackground(added);
                 text = QStringLiteral("+ ") + QString::fromStdU16String(line.text);
                 break;
             case DiffLine::Kind::Context:

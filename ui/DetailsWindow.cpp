@@ -13,6 +13,7 @@
 #include "ui/Monitor.h"
 #include "ui/PageListModel.h"
 #include "ui/ResponseChart.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -103,7 +104,9 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     auto* layout = new QVBoxLayout(this);
     historyOff_ = new QLabel(this);
     historyOff_->setWordWrap(true);
-    historyOff_->setStyleSheet(QStringLiteral("color: #a03000"));
+    const QColor warning =
+        ThemeColours::readable(QColor(0xa0, 0x30, 0x00), palette().color(QPalette::Window));
+    historyOff_->setStyleSheet(QStringLiteral("color: ") + warning.name());
     historyOff_->hide();
     layout->addWidget(historyOff_);
     auto* fields = new QFormLayout;

@@ -18,6 +18,7 @@
 #include "ui/PageMenu.h"
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
+#include "ui/ThemeColours.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
 
@@ -77,10 +78,7 @@ void TMonitorForm::buildControls() {
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Vantrel " VANTREL_VERSION " - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, Qt::white);
-    setPalette(windowPalette);
-    setAutoFillBackground(true);
+    ThemeColours::fillWindow(this, Qt::white);
 
     scale_ = L::scaleFor(this);
     const qreal ratio = devicePixelRatioF();
@@ -194,7 +192,7 @@ void TMonitorForm::dressControls() {
     QLabel* const legendImages[] = {Image1, Image2, Image3};
     for (int i = 0; i < 3; ++i) legendImages[i]->setPixmap(Pictures::statusImage(i, legend, ratio));
     // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
-    QPixmap logo = Pictures::logo(ratio * scale_);
+    QPixmap logo = Pictures::logo(ratio * scale_, palette().color(QPalette::Window));
     logo.setDevicePixelRatio(ratio);
     LogoImage->setPixmap(logo);
 }
