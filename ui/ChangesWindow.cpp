@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QLabel>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -33,6 +34,8 @@ ChangesWindow::ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent)
     view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(view_, 1);
     resize(640, 480);
+    // Escape closes the window as its close button does.
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     const PageEntry* entry = monitor.list().find(id);
     setWindowTitle(QStringLiteral("Changes - ") +

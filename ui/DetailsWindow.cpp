@@ -1,9 +1,12 @@
 #include "ui/DetailsWindow.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -140,6 +143,8 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     }
     layout->addWidget(tabs, 1);
     resize(560, 640);
+    // Escape closes the window as its close button does.
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     readHistory();
     showEntry();
@@ -155,6 +160,22 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     connect(&model, &QAbstractItemModel::dataChanged, this, follow);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, follow);
     connect(&model, &QAbstractItemModel::modelReset, this, follow);
+}
+
+void DetailsWindow::closeEvent(QCloseEvent* event) {
+    // A page that was deleted takes its window with it: nothing is asked then.
+    if (!filters_ || !filters_->edited() || !monitor_.list().find(id_)) {
+        event->accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("The filters of this page were changed. Save the changes?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    // Settings that do not parse are refused with the parser's message, and the window stays.
+    const bool close = answer == QMessageBox::Discard || (answer == QMessageBox::Save && filters_->save());
+    event->setAccepted(close);
 }
 
 void DetailsWindow::readHistory() {

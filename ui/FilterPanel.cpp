@@ -193,6 +193,10 @@ bool FilterPanel::save() {
     return true;
 }
 
+bool FilterPanel::edited() const {
+    return !store_.disabled() && fieldSettings() != store_.settings(url_.toStdU16String());
+}
+
 void FilterPanel::preview() {
     if (previewing_) return;
     const PageFilterSettings settings = fieldSettings();
