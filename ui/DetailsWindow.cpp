@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -104,7 +105,16 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     setWindowTitle(QStringLiteral("Details"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* layout = new QVBoxLayout(this);
+    // The window may be smaller than what it holds (a small screen, a large scale): its content
+    // scrolls then, so that every field, the filters and their Preview stay within reach.
+    auto* content = new QWidget;
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    auto* layout = new QVBoxLayout(content);
     historyOff_ = new QLabel(this);
     historyOff_->setWordWrap(true);
     const QColor warning =
@@ -142,6 +152,7 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
         tabs->addTab(filters_, QStringLiteral("&Filters"));
     }
     layout->addWidget(tabs, 1);
+    scroll->setWidget(content);
     resize(560, 640);
     // Escape closes the window as its close button does.
     new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);

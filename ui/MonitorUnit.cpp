@@ -18,6 +18,7 @@
 #include "ui/PageMenu.h"
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
+#include "ui/ScreenFit.h"
 #include "ui/ThemeColours.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
@@ -180,6 +181,7 @@ void TMonitorForm::setVisible(bool visible) {
     if (visible && !dressed_) {
         dressed_ = true;
         dressControls();
+        ScreenFit::fit(this);
     }
     QWidget::setVisible(visible);
 }
