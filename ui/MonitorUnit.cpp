@@ -323,9 +323,10 @@ void TMonitorForm::TimerTimer() {
 
 void TMonitorForm::TrayIconClick() {
     ErrorDisplay::guarded(this, [this] {
-        show();
-        // Restores to the state before the minimize (normal or maximized).
+        // Restores to the state before the minimize (normal or maximized). Cleared before the
+        // show: the window then maps once, in that state, and the toolkit sends one show event.
         if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
         raise();
         activateWindow();
     });
@@ -372,11 +373,11 @@ void TMonitorForm::changeEvent(QEvent* event) {
     if (event->type() != QEvent::WindowStateChange || !minimizeHook_) return;
     if (!(windowState() & Qt::WindowMinimized)) return;
     // Hiding inside the state change races the window manager, which may minimize the window
-    // again after it was brought back; hiding from the event loop does not.
-    QTimer::singleShot(0, this, [this] {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        hide();
-    });
+    // again after it was brought back; hiding from the event loop does not. The minimized state
+    // is left for the tray click to clear: clearing it here asks the manager to map the window
+    // again, and a map it carries out after the hide leaves a window on the screen that the
+    // program believes hidden and never draws (a black window).
+    QTimer::singleShot(0, this, [this] { hide(); });
 }
 
 }  // namespace vantrel
