@@ -6,10 +6,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QtTest>
 
 #include "PageFormFixture.h"
+#include "support/WithXfwm4.h"
 #include "ui/TrayNotifier.h"
 
 using namespace vantrel;
@@ -18,10 +18,9 @@ namespace {
 
 constexpr char kChild[] = "VANTREL_TEST_WM_CHILD";
 constexpr int kTries = 50;
-constexpr int kLoopMs = 240000;   // fifty tries take about a minute; generous for a loaded machine
-constexpr int kChildMs = 300000;  // the loop, the display, the manager and the tray host
-constexpr int kStateMs = 5000;    // for the window manager to act on one request
-constexpr int kSettleMs = 300;    // for a late request of the manager to show
+constexpr int kLoopMs = 240000;  // fifty tries take about a minute; generous for a loaded machine
+constexpr int kStateMs = 5000;   // for the window manager to act on one request
+constexpr int kSettleMs = 300;   // for a late request of the manager to show
 
 // The X map state of `window` as xwininfo tells it: "IsViewable", "IsUnMapped" or "IsUnviewable".
 QString mapState(WId window) {
@@ -56,27 +55,16 @@ class MinimizeLoopTest : public QObject, test::PageFormFixture {
 
 void MinimizeLoopTest::minimizeUnderXfwm4() {
     if (qEnvironmentVariableIsSet(kChild)) QSKIP("in the child");
-    if (QStandardPaths::findExecutable("xfwm4").isEmpty())
-        QSKIP("xfwm4 is not installed (scripts/install-deps.sh)");
-    QProcess child;
+    if (!test::xfwm4Installed()) QSKIP("xfwm4 is not installed (scripts/install-deps.sh)");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(kChild, "1");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    // The manager first, then the test once it has taken the screen (bounded).
-    const QString run = R"(xfwm4 >/dev/null 2>&1 & wm=$!
-        for i in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.1; done
-        xprop -root _NET_SUPPORTING_WM_CHECK | grep -q '#' || { echo "xfwm4 did not start"; kill $wm; exit 77; }
-        "$@"; rc=$?; kill $wm; wait $wm; exit $rc)";
-    child.start(VANTREL_TEST_SOURCE_DIR "/../scripts/with-display.sh",
-                {"--size", "1280x720", "bash", "-c", run, "bash", QCoreApplication::applicationFilePath(),
-                 "minimizeLeavesNoBlackWindow"});
-    QVERIFY(child.waitForFinished(kChildMs));
-    const QByteArray output = child.readAll();
-    if (child.exitCode() == 77) QSKIP(output.constData());
-    QVERIFY2(
-        child.exitCode() == 0 && output.contains("PASS   : MinimizeLoopTest::minimizeLeavesNoBlackWindow"),
-        output.constData());
+    int exitCode = -1;
+    const QByteArray output = test::runOnDisplay(
+        "1280x720", {QCoreApplication::applicationFilePath(), "minimizeLeavesNoBlackWindow"}, true, exitCode,
+        environment);
+    if (exitCode == test::kNoWindowManager) QSKIP(output.constData());
+    QVERIFY2(exitCode == 0 && output.contains("PASS   : MinimizeLoopTest::minimizeLeavesNoBlackWindow"),
+             output.constData());
 }
 
 void MinimizeLoopTest::minimizeLeavesNoBlackWindow() {
