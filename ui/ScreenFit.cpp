@@ -27,7 +27,8 @@ void ScreenFit::fit(QWidget* window, const QScreen* screen, bool centre) {
                        : area.center() - QPoint(whole.width() / 2, whole.height() / 2);
     place.setX(std::clamp(place.x(), area.left(), std::max(area.left(), area.right() + 1 - whole.width())));
     place.setY(std::clamp(place.y(), area.top(), std::max(area.top(), area.bottom() + 1 - whole.height())));
-    window->move(place);
+    // A window placed inside already keeps its place as given (its client area's, by setGeometry).
+    if (!window->testAttribute(Qt::WA_Moved) || place != window->pos()) window->move(place);
 }
 
 }  // namespace vantrel
