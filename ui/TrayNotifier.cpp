@@ -27,9 +27,8 @@ QString appTitle() {
     return QStringLiteral("Vantrel");
 }
 
-// The keys of the notification's actions besides "default".
+// The keys of the notification's actions: a click on it, and its "Open Page" button.
 const QString kDefaultAction = QStringLiteral("default");
-const QString kChangesAction = QStringLiteral("changes");
 const QString kOpenAction = QStringLiteral("open");
 
 // Urgency levels of the notification specification ("urgency" hint, a byte).
@@ -145,11 +144,14 @@ bool TrayNotifier::notifyService(PageStatus status, EntryId id) {
     // The summary, not the body: every service shows it, and none reads it as markup, so a label
     // with "<" or "&" shows as it is.
     notice.summary = balloonText_;
-    notice.actions = {kDefaultAction,
-                      changed ? QStringLiteral("Show Changes") : QStringLiteral("Show Vantrel")};
+    // The default action is what a click on the notification does where the service acts on
+    // clicks (GNOME, KDE); others, such as XFCE's, close it on a click and show every action as a
+    // button instead, so its label names what it does. Buttons follow in the order given and the
+    // last is the one nearest the pointer's usual way in from the edge: "Show Changes" goes last.
+    const QString defaultLabel = changed ? QStringLiteral("Show Changes") : QStringLiteral("Show Vantrel");
     if (changed && capabilities->contains(QStringLiteral("actions")))
-        notice.actions << kChangesAction << QStringLiteral("Show Changes") << kOpenAction
-                       << QStringLiteral("Open Page");
+        notice.actions << kOpenAction << QStringLiteral("Open Page");
+    notice.actions << kDefaultAction << defaultLabel;
     notice.hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry));
     notice.hints.insert(
         QStringLiteral("urgency"),
@@ -176,7 +178,7 @@ void TrayNotifier::onNoticeAction(uint id, const QString& key) {
     const Sent notice = *found;
     if (key == kOpenAction)
         emit openPageClicked(notice.entry);
-    else if (key == kChangesAction || (key == kDefaultAction && notice.status == PageStatus::Changed))
+    else if (key == kDefaultAction && notice.status == PageStatus::Changed)
         emit changeBalloonClicked(notice.entry);
     else if (key == kDefaultAction)
         emit clicked();

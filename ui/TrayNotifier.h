@@ -63,8 +63,8 @@ class TrayNotifier : public QObject, public Notifier {
     // A left click or double-click on the icon (a double-click counts once), or a click on a
     // balloon or on a notification, unless it announced a change.
     void clicked();
-    // A click on the balloon or the notification that announced a change of the page `id`, or on
-    // the notification's "Show Changes".
+    // A click on the balloon or the notification that announced a change of the page `id` (its
+    // "Show Changes" where the service shows the click as a button).
     void changeBalloonClicked(vantrel::EntryId id);
     // A click on "Open Page" of the notification that announced a change of the page `id`.
     void openPageClicked(vantrel::EntryId id);

@@ -252,8 +252,7 @@ void TrayNotifierTest::serviceGetsTheProgramsNoticesAndItsClicksLeadToThePage() 
     QCOMPARE(changed.appIcon, QStringLiteral("io.github.vantrel.Vantrel"));
     QCOMPARE(changed.summary, QStringLiteral("\"News <b>&</b>\" is changed."));
     QCOMPARE(changed.body, QString());
-    QCOMPARE(changed.actions,
-             QStringList({"default", "Show Changes", "changes", "Show Changes", "open", "Open Page"}));
+    QCOMPARE(changed.actions, QStringList({"open", "Open Page", "default", "Show Changes"}));
     QCOMPARE(changed.hints.value("desktop-entry").toString(), QStringLiteral("io.github.vantrel.Vantrel"));
     QCOMPARE(changed.hints.value("urgency").value<uchar>(), uchar(1));
     QCOMPARE(changed.timeoutMs, 3000);
@@ -265,13 +264,11 @@ void TrayNotifierTest::serviceGetsTheProgramsNoticesAndItsClicksLeadToThePage() 
     QVERIFY(trayprobe::visibleBalloon() == nullptr);
 
     service.click(100, "default");
-    service.click(100, "changes");
     service.click(100, "open");
     service.click(101, "default");
     service.click(999, "default");  // another program's notification
-    QCOMPARE(changes.size(), 2);
+    QCOMPARE(changes.size(), 1);
     QCOMPARE(changes[0][0].value<vantrel::EntryId>(), vantrel::EntryId(7));
-    QCOMPARE(changes[1][0].value<vantrel::EntryId>(), vantrel::EntryId(7));
     QCOMPARE(opens.size(), 1);
     QCOMPARE(opens[0][0].value<vantrel::EntryId>(), vantrel::EntryId(7));
     QCOMPARE(clicks.size(), 1);
@@ -284,8 +281,8 @@ void TrayNotifierTest::serviceGetsTheProgramsNoticesAndItsClicksLeadToThePage() 
     tray.announce(PageStatus::Online, 20, u"More");  // the 33rd: 101 goes
     service.click(101, "default");
     service.click(102, "default");
-    QCOMPARE(changes.size(), 3);
-    QCOMPARE(changes[2][0].value<vantrel::EntryId>(), vantrel::EntryId(9));
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(changes[1][0].value<vantrel::EntryId>(), vantrel::EntryId(9));
     QCOMPARE(clicks.size(), 1);
 }
 
