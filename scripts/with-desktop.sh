@@ -141,8 +141,9 @@ dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR
 bus_pid=$!
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
 on_bus() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-            "string:$1" 2>/dev/null | grep -q 'boolean true'
+  local reply
+  reply=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+                    "string:$1" 2>/dev/null) && [[ $reply == *"boolean true"* ]]
 }
 await 100 dbus-send --session --dest=org.freedesktop.DBus --print-reply / org.freedesktop.DBus.GetId ||
   fail "the session bus did not start"
