@@ -57,6 +57,17 @@ mkdir -m 0700 "$work/run" "$work/home" "$work/config" "$work/cache" "$work/data"
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache \
        XDG_DATA_HOME=$work/data XDG_CURRENT_DESKTOP=XFCE LC_ALL=C.UTF-8
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME QT_SCALE_FACTOR
+# The program as if installed for this desktop's user: its launcher and its icons, which the
+# notification daemon shows for the program's icon name and desktop-entry hint.
+packaging=$(cd "$(dirname "$0")/../packaging" && pwd)
+mkdir -p "$XDG_DATA_HOME/applications" "$XDG_DATA_HOME/icons/hicolor/scalable/apps"
+cp "$packaging"/*.desktop "$XDG_DATA_HOME/applications/"
+cp "$packaging"/icons/*.svg "$XDG_DATA_HOME/icons/hicolor/scalable/apps/"
+for dir in "$packaging"/icons/*x*/; do
+  pixels=$(basename "$dir")
+  mkdir -p "$XDG_DATA_HOME/icons/hicolor/$pixels/apps"
+  cp "$dir"*.png "$XDG_DATA_HOME/icons/hicolor/$pixels/apps/"
+done
 # The daemons keep their own settings in a home folder of this desktop; the command keeps the
 # caller's HOME (only the XDG folders above are private to it).
 daemon_env=(env HOME="$work/home" GDK_BACKEND=x11 NO_AT_BRIDGE=1)
