@@ -60,6 +60,7 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
     connect(TrayIcon, &TrayNotifier::changeBalloonClicked, this, &TMonitorForm::TrayIconBalloonClick);
+    connect(TrayIcon, &TrayNotifier::openPageClicked, this, &TMonitorForm::TrayIconOpenPage);
     TrayIcon->show(monitor_->startHidden() ? settings.trayWaitMs : 0);
 
     FormCreate();
@@ -158,6 +159,10 @@ void TMonitorForm::createActions() {
                         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
                          DetailsAction, ShowChangesAction},
                         {AddAction, RecheckAllAction});
+    ShowAction = make("&Show Vantrel", &TMonitorForm::TrayIconClick);
+    ExitAction = make("E&xit", &TMonitorForm::ExitBitBtnClick);
+    // The icon's menu, built here alone: a new command of the icon joins this list.
+    TrayIcon->setMenu({ShowAction, RecheckAllAction, nullptr, ExitAction});
     // A reset of the model clears the selection without a word of it, and a removal may not say.
     connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMonitorForm::updateActions);
@@ -335,6 +340,12 @@ void TMonitorForm::TrayIconClick() {
 void TMonitorForm::TrayIconBalloonClick(EntryId id) {
     ErrorDisplay::guarded(this, [&] {
         if (!pageWindows_->showChanges(id)) TrayIconClick();
+    });
+}
+
+void TMonitorForm::TrayIconOpenPage(EntryId id) {
+    ErrorDisplay::guarded(this, [&] {
+        if (const PageEntry* entry = pageList().find(id)) TWebPageDlg::openInBrowser(toQString(entry->url()));
     });
 }
 

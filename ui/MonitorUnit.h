@@ -102,6 +102,9 @@ class TMonitorForm : public QWidget {
     QAction* ShowChangesAction = nullptr;
     QAction* AddAction = nullptr;
     QAction* RecheckAllAction = nullptr;
+    // The notification-area icon's menu has these two besides Recheck All.
+    QAction* ShowAction = nullptr;
+    QAction* ExitAction = nullptr;
     // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
 
@@ -118,6 +121,8 @@ class TMonitorForm : public QWidget {
     void TrayIconClick();
     // A click on the balloon that announced a change of the page `id`.
     void TrayIconBalloonClick(vantrel::EntryId id);
+    // "Open Page" on the notification that announced a change of the page `id`.
+    void TrayIconOpenPage(vantrel::EntryId id);
     void CheckNowActionExecute();
     void OpenInBrowserActionExecute();
     void DetailsActionExecute();
