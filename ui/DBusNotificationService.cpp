@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 
 namespace vantrel {
 
@@ -30,10 +31,18 @@ DBusNotificationService::DBusNotificationService(QObject* parent) : Notification
                              SLOT(onActionInvoked(uint, QString))) &&
                  bus.connect(QString(), kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                              SLOT(onClosed(uint, uint)));
+    // A daemon started, restarted or ended later is asked afresh at the next message.
+    auto* watcher = new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { known_.reset(); });
 }
 
 std::optional<QStringList> DBusNotificationService::capabilities() {
     if (!connected_) return std::nullopt;
+    if (!known_) known_ = askCapabilities();
+    return *known_;
+}
+
+std::optional<QStringList> DBusNotificationService::askCapabilities() const {
     // A service that the bus starts on demand counts as present: the call starts it.
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call(QStringLiteral("GetCapabilities")),
                                                                   QDBus::Block, kCallTimeoutMs);

@@ -21,7 +21,12 @@ class DBusNotificationService : public NotificationService {
     void onClosed(uint id, uint reason);
 
   private:
+    std::optional<QStringList> askCapabilities() const;
+
     bool connected_ = false;
+    // The last answer to GetCapabilities (nothing: no service), asked again only after the name
+    // changed owner, so that a hung or missing service costs one wait, not one per message.
+    std::optional<std::optional<QStringList>> known_;
 };
 
 }  // namespace vantrel
