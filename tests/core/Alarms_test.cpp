@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Attention.h"
 #include "core/BurstNotifier.h"
 #include "core/DoNotDisturb.h"
 #include "support/FakeClock.h"
@@ -156,6 +157,30 @@ TEST(DoNotDisturbTest, UntilTurnedOffOutlastsAnyTimeAndSaysWhenNothingHappened) 
     clock.time += 5000;
     quiet.announce(PageStatus::Changed, 1, u"Shop");
     EXPECT_EQ(out.log.back(), "Shop changed");
+}
+
+// Which badge when: offline for a checked, unpaused, offline page; changed from a change's
+// announcement until the window is opened, or until the page is deleted.
+TEST(AttentionTest, BadgesFollowTheListAndTheWindow) {
+    PageList list;
+    Attention attention;
+    const EntryId shop = list.add(u"Shop", u"http://a.test/", 2);
+    const EntryId news = list.add(u"News", u"http://b.test/", 2);
+    EXPECT_EQ(attention.badges(list), (Badges{false, false}));  // offline, but never checked
+    list.setColumn(shop, kStamp, u"1000");
+    EXPECT_EQ(attention.badges(list), (Badges{true, false}));
+    list.pause(shop, PageList::kPausedForGood);
+    EXPECT_EQ(attention.badges(list), (Badges{false, false}));
+    list.resume(shop);
+    list.setStatus(shop, PageStatus::Online);
+    attention.announced(PageStatus::Changed, news);
+    attention.announced(PageStatus::Online, shop);
+    EXPECT_EQ(attention.badges(list), (Badges{false, true}));
+    attention.windowOpened();
+    EXPECT_EQ(attention.badges(list), (Badges{false, false}));
+    attention.announced(PageStatus::Changed, news);
+    list.remove(news);
+    EXPECT_EQ(attention.badges(list), (Badges{false, false}));
 }
 
 }  // namespace
