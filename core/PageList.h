@@ -111,6 +111,8 @@ class PageList {
     // release(): changes to a taken entry do not bring it back, so a check in flight is never
     // handed out twice. Costs O(log n) per entry returned, O(1) when none is due.
     std::vector<EntryId> takeDue(LocalMillis now);
+    // Whether takeDue(now) would return an entry. O(1).
+    bool anyDue(LocalMillis now) const { return due_.anyDue(now); }
     // Puts a taken entry back into the due index by its current stamp and interval.
     void release(EntryId id);
 

@@ -7,16 +7,19 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <exception>
 
+#include "ui/Alarms.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
 #include "ui/PageWindows.h"
+#include "ui/PauseMenu.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
@@ -40,7 +43,9 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     // The icon is part of the window: without a notification area the window cannot be created.
     TrayIcon = new TrayNotifier(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
-    monitor_ = std::make_unique<Monitor>(settings, *TrayIcon);
+    // Every announcement passes the alarms first (command, badges, quiet, bursts).
+    alarms_ = new Alarms(*TrayIcon, this);
+    monitor_ = std::make_unique<Monitor>(settings, *alarms_);
     // A save after a user change is written in the background; its failure arrives here later.
     connect(monitor_.get(), &Monitor::saveFailed, this,
             [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
@@ -53,7 +58,9 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     });
     buildControls();
     pageWindows_ = std::make_unique<PageWindows>(*monitor_, *model_, this);
+    alarms_->attach(*monitor_, *model_);
     createActions();
+    buildTrayMenu();
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
@@ -70,6 +77,15 @@ TMonitorForm::~TMonitorForm() {
     ListView->setModel(nullptr);
     model_.reset();
     monitor_.reset();
+    // It reads the monitor's clock: it goes with it, not later with the window's children.
+    delete alarms_;
+    alarms_ = nullptr;
+}
+
+void TMonitorForm::buildTrayMenu() {
+    trayMenu_ = std::make_unique<QMenu>();
+    alarms_->addTrayActions(*trayMenu_);
+    TrayIcon->icon()->setContextMenu(trayMenu_.get());
 }
 
 void TMonitorForm::buildControls() {
@@ -155,10 +171,14 @@ void TMonitorForm::createActions() {
     ShowChangesAction = make("Show C&hanges\u2026", &TMonitorForm::ShowChangesActionExecute);
     AddAction = make("&Add Web Page\u2026", &TMonitorForm::AddBitBtnClick);
     RecheckAllAction = make("&Recheck All", &TMonitorForm::RecheckBitBtnClick);
-    Menu = new PageMenu(ListView,
-                        {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
-                         DetailsAction, ShowChangesAction},
-                        {AddAction, RecheckAllAction});
+    pauseMenu_ = new PauseMenu(
+        *monitor_, [this] { return selectedId(); }, this);
+    connect(monitor_.get(), &Monitor::pageNotesChanged, this, &TMonitorForm::updateActions);
+    Menu = new PageMenu(
+        ListView,
+        {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr, pauseMenu_->pauseAction(),
+         pauseMenu_->resumeAction(), nullptr, DetailsAction, ShowChangesAction},
+        {AddAction, RecheckAllAction});
     // A reset of the model clears the selection without a word of it, and a removal may not say.
     connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMonitorForm::updateActions);
@@ -172,6 +192,7 @@ void TMonitorForm::updateActions() {
     for (QAction* action :
          {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, DetailsAction, ShowChangesAction})
         action->setEnabled(page);
+    pauseMenu_->update();
 }
 
 void TMonitorForm::setVisible(bool visible) {
@@ -179,6 +200,8 @@ void TMonitorForm::setVisible(bool visible) {
     // the texts to it and drawing the logo and the legend wait until it is first shown, which
     // keeps the font database, the text shaping (about 3 MB) and the pictures out of memory while
     // hidden.
+    // The user looks at the list: the changes announced so far are seen.
+    if (visible && alarms_) alarms_->windowOpened();
     if (visible && !dressed_) {
         dressed_ = true;
         dressControls();

@@ -14,12 +14,15 @@ class QAction;
 class QCheckBox;
 class QLabel;
 class QListView;
+class QMenu;
 class QPushButton;
 class QTimer;
 
 namespace vantrel {
 
+class Alarms;
 class PageListModel;
+class PauseMenu;
 class PageMenu;
 class PageWindows;
 class TrayNotifier;
@@ -47,6 +50,8 @@ class TMonitorForm : public QWidget {
     Monitor& monitor() const { return *monitor_; }
     // The Details and Show Changes windows of the pages.
     PageWindows& pageWindows() const { return *pageWindows_; }
+    // The alarms between the checks and the notification-area icon.
+    Alarms& alarms() const { return *alarms_; }
     // The factor the design geometry is scaled by.
     qreal designScale() const { return scale_; }
 
@@ -130,6 +135,8 @@ class TMonitorForm : public QWidget {
   private:
     void buildControls();
     void createActions();
+    // The notification-area icon's menu.
+    void buildTrayMenu();
     void updateActions();
     void dressControls();
     void FormCreate();
@@ -144,6 +151,9 @@ class TMonitorForm : public QWidget {
     std::unique_ptr<PageWindows> pageWindows_;
     TWebPageDlg* dialog();
 
+    Alarms* alarms_ = nullptr;
+    PauseMenu* pauseMenu_ = nullptr;
+    std::unique_ptr<QMenu> trayMenu_;  // a top-level window of its own, not a child
     TWebPageDlg* dialog_ = nullptr;
     std::function<TWebPageDlg*()> makeDialog_;
     qreal scale_ = 1.0;

@@ -104,6 +104,17 @@ void TrayNotifier::announce(PageStatus newStatus, EntryId id, const std::u16stri
     icon_->setToolTip(hint_);
 }
 
+void TrayNotifier::tellAll(const QString& text, PageStatus gravest) {
+    balloonKind_ = balloonKindFor(gravest);
+    // Not about one page: its click is the icon's, whatever the statuses it counts.
+    balloonStatus_ = PageStatus::Online;
+    balloonEntry_ = 0;
+    balloonText_ = text.left(kBalloonMax);
+    icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
+    hint_ = balloonText_.left(kTooltipMax);
+    icon_->setToolTip(hint_);
+}
+
 void TrayNotifier::onMessageClicked() {
     // With the toolkit's own balloon a click on the icon reports the balloon's click first and the
     // icon's click right after, in the same event: wait for it, so that one click counts once (and

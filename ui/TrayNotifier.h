@@ -33,6 +33,11 @@ class TrayNotifier : public QObject, public Notifier {
     // then shows the same text cut to 127.
     void announce(PageStatus newStatus, EntryId id, const std::u16string& label) override;
 
+    // A balloon about several pages at once (a burst, or what was held while quiet), in the kind
+    // of its gravest status, cut to 255; the tooltip follows as for announce(). A click on it
+    // brings the main window back.
+    void tellAll(const QString& text, PageStatus gravest);
+
     static QString balloonTextFor(PageStatus status, const QString& label);
     static QSystemTrayIcon::MessageIcon balloonKindFor(PageStatus status);
     QString hint() const { return hint_; }
