@@ -147,7 +147,7 @@ void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
             lastTrigger_.invalidate();
             emit clicked();
             break;
-        default:  // right button (no menu is attached), middle button
+        default:  // right button (its menu opens by itself), middle button
             break;
     }
 }
