@@ -23,8 +23,10 @@ namespace vantrel {
 
 namespace {
 
-// How often the end of a burst window or of "Do not disturb" is looked for, while one waits.
+// How often the end of a burst window is looked for while one is open (it holds messages for two
+// seconds at most), and the end of "Do not disturb" while only that waits (a second late is fine).
 constexpr int kPollMs = 250;
+constexpr int kQuietPollMs = 1000;
 
 // The end of the chain: the icon's own balloon for one page.
 class TrayEnd : public Notifier {
@@ -48,6 +50,7 @@ Alarms::Alarms(TrayNotifier& tray, QObject* parent) : QObject(parent), tray_(tra
         quiet_->poll();
         updateQuietActions();
         if (!burst_->due() && !quiet_->on()) poll_->stop();
+        poll_->setInterval(burst_->due() ? kPollMs : kQuietPollMs);
     });
 }
 
@@ -92,7 +95,7 @@ void Alarms::announce(PageStatus newStatus, EntryId id, const std::u16string& la
         pending_ = std::move(event);
     }
     quiet_->announce(newStatus, id, label);
-    if (burst_->due() && !poll_->isActive()) poll_->start();
+    if (burst_->due() && (!poll_->isActive() || poll_->interval() != kPollMs)) poll_->start(kPollMs);
 }
 
 void Alarms::checkRecorded(const QString& url, const CheckRecord& check) {
@@ -154,7 +157,7 @@ void Alarms::addTrayActions(QMenu& menu) {
     const auto choice = [this, quiet](const QString& text, auto until) {
         connect(quiet->addAction(text), &QAction::triggered, this, [this, until] {
             quiet_->start(until(monitor_->clock().now()));
-            poll_->start();
+            if (!poll_->isActive()) poll_->start(kQuietPollMs);
             updateQuietActions();
         });
     };
