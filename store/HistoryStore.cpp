@@ -389,18 +389,4 @@ void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings se
             0);
 }
 
-void HistoryStore::savePause(const std::u16string& url, std::optional<int64_t> until) {
-    if (access_ != Access::ReadWrite || disabled()) return;
-    {
-        std::lock_guard lock(stateMutex_);
-        if (until)
-            pauses_[url] = *until;
-        else
-            pauses_.erase(url);
-    }
-    enqueue([url = ToUtf8(url),
-             until](SqliteDb& db) { InTransaction(db, [&] { history::WritePause(db, url, until); }); },
-            0);
-}
-
 }  // namespace vantrel

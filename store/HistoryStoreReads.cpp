@@ -11,11 +11,6 @@ PageFilterSettings HistoryStore::settings(const std::u16string& url) const {
     return found == settings_.end() ? PageFilterSettings{} : found->second;
 }
 
-std::map<std::u16string, int64_t> HistoryStore::pauses() const {
-    std::lock_guard lock(stateMutex_);
-    return pauses_;
-}
-
 template <typename Read>
 void HistoryStore::readSafely(Read&& read) const {
     std::lock_guard lock(readMutex_);

@@ -178,6 +178,12 @@ void Alarms::addTrayActions(QMenu& menu) {
     updateQuietActions();
 }
 
+void Alarms::installTrayMenu() {
+    trayMenu_ = std::make_unique<QMenu>();
+    addTrayActions(*trayMenu_);
+    tray_.icon()->setContextMenu(trayMenu_.get());
+}
+
 void Alarms::updateQuietActions() {
     if (!quietOff_ || !quiet_) return;
     quietOff_->setEnabled(quiet_->on());

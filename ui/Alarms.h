@@ -41,6 +41,8 @@ class Alarms : public QObject, public Notifier {
     // The tray menu's entries of this feature: "Do Not Disturb" with its choices, and "Alarm
     // Command…". Added to `menu`, so that they can join any tray menu.
     void addTrayActions(QMenu& menu);
+    // Gives the notification-area icon a menu of these entries alone.
+    void installTrayMenu();
     // The user opened the main window: the changes are seen and their badge goes.
     void windowOpened();
 
@@ -76,6 +78,7 @@ class Alarms : public QObject, public Notifier {
     std::optional<AlarmEvent> pending_;
     QTimer* poll_ = nullptr;  // runs while a burst window or "Do not disturb" waits for its end
     QAction* quietOff_ = nullptr;
+    std::unique_ptr<QMenu> trayMenu_;  // a top-level window of its own, not a child
 };
 
 }  // namespace vantrel

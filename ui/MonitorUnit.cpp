@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -59,8 +58,8 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     buildControls();
     pageWindows_ = std::make_unique<PageWindows>(*monitor_, *model_, this);
     alarms_->attach(*monitor_, *model_);
+    alarms_->installTrayMenu();
     createActions();
-    buildTrayMenu();
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
@@ -80,12 +79,6 @@ TMonitorForm::~TMonitorForm() {
     // It reads the monitor's clock: it goes with it, not later with the window's children.
     delete alarms_;
     alarms_ = nullptr;
-}
-
-void TMonitorForm::buildTrayMenu() {
-    trayMenu_ = std::make_unique<QMenu>();
-    alarms_->addTrayActions(*trayMenu_);
-    TrayIcon->icon()->setContextMenu(trayMenu_.get());
 }
 
 void TMonitorForm::buildControls() {

@@ -14,7 +14,6 @@ class QAction;
 class QCheckBox;
 class QLabel;
 class QListView;
-class QMenu;
 class QPushButton;
 class QTimer;
 
@@ -135,8 +134,6 @@ class TMonitorForm : public QWidget {
   private:
     void buildControls();
     void createActions();
-    // The notification-area icon's menu.
-    void buildTrayMenu();
     void updateActions();
     void dressControls();
     void FormCreate();
@@ -153,7 +150,6 @@ class TMonitorForm : public QWidget {
 
     Alarms* alarms_ = nullptr;
     PauseMenu* pauseMenu_ = nullptr;
-    std::unique_ptr<QMenu> trayMenu_;  // a top-level window of its own, not a child
     TWebPageDlg* dialog_ = nullptr;
     std::function<TWebPageDlg*()> makeDialog_;
     qreal scale_ = 1.0;
