@@ -1,8 +1,9 @@
 // The alarms as the program wires them: a paused page is not checked, also after a restart (the
-// pause is read from the history before the first check), until its pause ends by the clock; the
-// alarm command hears each announcement with the status before and after and the check's result,
-// and its failure is kept for the page's Details.
+// pause is read from the history before the first check), until its pause ends by the clock, and
+// Details and the list show it; the alarm command hears each announcement with the status before
+// and after and the check's result, and its failure is kept for the page's Details.
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "support/RecordingNotifier.h"
 #include "support/ScriptedServer.h"
 #include "ui/Alarms.h"
+#include "ui/DetailsWindow.h"
 #include "ui/Monitor.h"
 #include "ui/PageListModel.h"
 #include "ui/TrayNotifier.h"
@@ -72,9 +74,17 @@ void AlarmsTest::aPauseOutlastsARestartAndEndsByTheClock() {
     QTRY_VERIFY_WITH_TIMEOUT(!monitor.list().at(1).stamp().empty(), kWaitMs);
     QCOMPARE(server.requests(), (std::vector<std::string>{"/b", "/b"}));
     QCOMPARE(monitor.list().pausedUntil(a), kStart + 60 * 60000);
+    // Shown in Details and drawn grey in the list, until the pause ends.
+    PageListModel model(monitor.list(), 32);
+    DetailsWindow details(monitor, model, a);
+    QVERIFY2(details.notesLabel()->text().startsWith(QStringLiteral("Checks paused until 20")),
+             qPrintable(details.notesLabel()->text()));
+    QCOMPARE(model.data(model.indexOf(a), PageListModel::PausedRole), QVariant(true));
     clock.advanceMinutes(59);
     monitor.tick();
     QVERIFY(!monitor.list().pausedUntil(a));
+    QVERIFY(details.notesLabel()->isHidden());
+    QCOMPARE(model.data(model.indexOf(a), PageListModel::PausedRole), QVariant(false));
     QTRY_COMPARE_WITH_TIMEOUT(notifier.said, (QStringList{"B online", "A online"}), kWaitMs);
     monitor.history()->flush();
     QVERIFY(monitor.history()->pauses().empty());
