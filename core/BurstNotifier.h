@@ -4,7 +4,8 @@
 // and then told as one summary that counts the whole burst ("12 web pages are offline: Shop,
 // News, …"). While a burst goes on (announcements keep coming less than two seconds after the
 // last summary) everything is held from the start, so a long stream of results gives one message
-// every two seconds rather than three singles each time.
+// every two seconds rather than three singles each time. So a lone announcement is shown at once,
+// and one is held (two seconds at most) only from the fourth of a burst or just after one.
 #include <optional>
 
 #include "core/AlarmSummary.h"
