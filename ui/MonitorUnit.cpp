@@ -185,6 +185,8 @@ void TMonitorForm::updateActions() {
     for (QAction* action :
          {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, DetailsAction, ShowChangesAction})
         action->setEnabled(page);
+    // A paused page is not checked, not even now: resumed first.
+    CheckNowAction->setEnabled(page && !pageList().pausedUntil(selectedId()));
     pauseMenu_->update();
 }
 
@@ -193,7 +195,6 @@ void TMonitorForm::setVisible(bool visible) {
     // the texts to it and drawing the logo and the legend wait until it is first shown, which
     // keeps the font database, the text shaping (about 3 MB) and the pictures out of memory while
     // hidden.
-    // The user looks at the list: the changes announced so far are seen.
     if (visible && alarms_) alarms_->windowOpened();
     if (visible && !dressed_) {
         dressed_ = true;
