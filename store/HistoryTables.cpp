@@ -46,6 +46,9 @@ CREATE TABLE IF NOT EXISTS ignore_lines(
   position INTEGER NOT NULL,
   pattern TEXT NOT NULL,
   PRIMARY KEY(page, position));
+CREATE TABLE IF NOT EXISTS pauses(
+  page INTEGER PRIMARY KEY REFERENCES pages(id) ON DELETE CASCADE,
+  until INTEGER NOT NULL);
 )sql";
 
 // Cuts UTF-8 to at most `limit` bytes without splitting a character.
@@ -158,13 +161,21 @@ int64_t SchemaVersion(SqliteDb& db) {
 }
 
 std::string ForeignTables(SqliteDb& db) {
-    // Our tables and their columns, in order, as kSchema makes them.
-    static const std::pair<const char*, const char*> kColumns[] = {
-        {"pages", "id,url"},
-        {"checks", "id,page,time,duration,outcome,status,detail,size"},
-        {"texts", "page,slot,body,cut,first_seen,last_seen"},
-        {"settings", "page,selector_kind,selector,visible_only,failures"},
-        {"ignore_lines", "page,position,pattern"},
+    // Our tables and their columns, in order, as kSchema makes them, with the version that
+    // brought each: a file of an earlier version lacks the later tables until it is opened for
+    // writing, which adds them.
+    struct Table {
+        const char* name;
+        const char* columns;
+        int64_t since;
+    };
+    static const Table kColumns[] = {
+        {"pages", "id,url", 1},
+        {"checks", "id,page,time,duration,outcome,status,detail,size", 1},
+        {"texts", "page,slot,body,cut,first_seen,last_seen", 1},
+        {"settings", "page,selector_kind,selector,visible_only,failures", 1},
+        {"ignore_lines", "page,position,pattern", 1},
+        {"pauses", "page,until", 2},
     };
     // Counted before the version is read: our tables and our version come in one transaction,
     // so a file being created beside this read never looks foreign.
@@ -175,7 +186,8 @@ std::string ForeignTables(SqliteDb& db) {
         // A new file holds nothing; anything else in it belongs to another program.
         return objects.integer(0) == 0 ? std::string() : "it holds tables of another program";
     }
-    for (const auto& [table, columns] : kColumns) {
+    for (const auto& [table, columns, since] : kColumns) {
+        if (version < since) continue;
         std::string found;
         SqliteStatement info(db, "SELECT name FROM pragma_table_info(?1) ORDER BY cid");
         info.bind(1, table);
@@ -276,6 +288,27 @@ std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db) {
         "SELECT pages.url, pattern FROM ignore_lines JOIN pages ON pages.id = ignore_lines.page "
         "ORDER BY ignore_lines.page, position");
     while (lines.step()) all[FromUtf8(lines.text(0))].ignorePatterns.push_back(FromUtf8(lines.text(1)));
+    return all;
+}
+
+void WritePause(SqliteDb& db, const std::string& url, std::optional<int64_t> until) {
+    if (!until) {
+        SqliteStatement(db, "DELETE FROM pauses WHERE page = (SELECT id FROM pages WHERE url = ?1)")
+            .bind(1, url)
+            .run();
+        return;
+    }
+    SqliteStatement(db, "INSERT OR REPLACE INTO pauses VALUES(?1, ?2)")
+        .bind(1, EnsurePage(db, url))
+        .bind(2, *until)
+        .run();
+}
+
+std::map<std::u16string, int64_t> LoadPauses(SqliteDb& db) {
+    std::map<std::u16string, int64_t> all;
+    if (SchemaVersion(db) < 2) return all;
+    SqliteStatement rows(db, "SELECT pages.url, until FROM pauses JOIN pages ON pages.id = pauses.page");
+    while (rows.step()) all[FromUtf8(rows.text(0))] = rows.integer(1);
     return all;
 }
 
