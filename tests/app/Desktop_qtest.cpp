@@ -234,7 +234,9 @@ void DesktopTest::trayMenuShowsRechecksAndExits() {
         labels << text;
         ids[text] = match.captured(1);
     }
-    QCOMPARE(labels, QStringList({"Show Vantrel", "Recheck All", "Exit"}));
+    QCOMPARE(labels, QStringList({"Show Vantrel", "Recheck All", "Do Not Disturb", "For 1 Hour",
+                                  "Until Tomorrow Morning", "Until Turned Off", "Turn Off",
+                                  "Alarm Command\u2026", "Exit"}));
     const auto click = [&](const QString& text) {
         return !busCall({"--dest=" + item[0], menuPath, "com.canonical.dbusmenu.Event", "int32:" + ids[text],
                          "string:clicked", "variant:int32:0", "uint32:0"})

@@ -22,10 +22,14 @@ inline bool xfwm4Installed() {
 inline QByteArray runOnDisplay(const QString& size, QStringList command, bool withManager, int& exitCode,
                                const QProcessEnvironment& environment) {
     // The manager first, then the command once the manager has taken the screen (bounded).
-    const QString wrapper = QStringLiteral(R"(xfwm4 >/dev/null 2>&1 & wm=$!
+    // xfwm4 reads its settings over D-Bus and gives up without a session bus: it gets a private
+    // one of its own, ended with it.
+    const QString wrapper =
+        QStringLiteral(R"(bus=($(dbus-daemon --session --fork --print-address=1 --print-pid=1))
+        DBUS_SESSION_BUS_ADDRESS=${bus[0]} xfwm4 >/dev/null 2>&1 & wm=$!
         for i in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.1; done
-        xprop -root _NET_SUPPORTING_WM_CHECK | grep -q '#' || { echo "xfwm4 did not start"; kill $wm; exit 77; }
-        "$@"; rc=$?; kill $wm; wait $wm; exit $rc)");
+        xprop -root _NET_SUPPORTING_WM_CHECK | grep -q '#' || { echo "xfwm4 did not start"; kill $wm ${bus[1]}; exit 77; }
+        "$@"; rc=$?; kill $wm; wait $wm; kill ${bus[1]}; exit $rc)");
     if (withManager) command = QStringList{"bash", "-c", wrapper, "bash"} + command;
     QProcess child;
     child.setProcessEnvironment(environment);
