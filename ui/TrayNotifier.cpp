@@ -141,4 +141,9 @@ void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
     }
 }
 
+void TrayNotifier::setNetworkWaiting(bool waiting) {
+    networkWaiting_ = waiting;
+    icon_->setToolTip(waiting ? QStringLiteral("Waiting for the network") : hint_);
+}
+
 }  // namespace vantrel

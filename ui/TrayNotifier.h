@@ -33,6 +33,11 @@ class TrayNotifier : public QObject, public Notifier {
     // then shows the same text cut to 127.
     void announce(PageStatus newStatus, EntryId id, const std::u16string& label) override;
 
+    // While checks wait for the network the tooltip says "Waiting for the network"; afterwards it
+    // shows the last announcement again.
+    void setNetworkWaiting(bool waiting);
+    bool networkWaiting() const { return networkWaiting_; }
+
     static QString balloonTextFor(PageStatus status, const QString& label);
     static QSystemTrayIcon::MessageIcon balloonKindFor(PageStatus status);
     QString hint() const { return hint_; }
@@ -53,6 +58,7 @@ class TrayNotifier : public QObject, public Notifier {
 
     QSystemTrayIcon* icon_ = nullptr;
     QString hint_;
+    bool networkWaiting_ = false;
     QString balloonText_;
     QSystemTrayIcon::MessageIcon balloonKind_ = QSystemTrayIcon::Information;
     // What the last balloon was about, for a click on it.
