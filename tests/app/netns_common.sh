@@ -61,16 +61,17 @@ netns_now_stamp() {
   echo $(( $(date +%s) + off ))
 }
 
-# netns_write_list PAGES SERVERS DUE_IN: PAGES one-minute pages ("Page N", online, on server
-# 1 + (N - 1) % SERVERS) falling due DUE_IN seconds from now, and "Refused" on a port where no
-# server listens, due at once.
+# netns_write_list PAGES SERVERS DUE_IN [SPREAD]: PAGES one-minute pages ("Page N", online, on
+# server 1 + (N - 1) % SERVERS) falling due DUE_IN seconds from now, spread over SPREAD seconds
+# (0 by default), and "Refused" on a port where no server listens, due at once.
 netns_write_list() {
-  local pages=$1 servers=$2 due_in=$3
-  awk -v n="$pages" -v s="$servers" -v net="$net" -v port="$port" -v stamp=$(( $(netns_now_stamp) - 60 + due_in )) 'BEGIN {
+  local pages=$1 servers=$2 due_in=$3 spread=${4:-0}
+  awk -v n="$pages" -v s="$servers" -v net="$net" -v port="$port" -v spread="$spread" \
+      -v first=$(( $(netns_now_stamp) - 60 + due_in )) 'BEGIN {
     printf "[main]\r\ncount=%d\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n", n + 1
     for (i = 1; i <= n; i++) {
       printf "[web%d]\r\ncaption=Page %d\r\nstatus=0\r\nitem1=http://%s.%d:%d/page%d\r\n", i, i, net, 1 + (i - 1) % s, port, i
-      printf "item2=0\r\nitem3=%d\r\nitem4=\r\n", stamp
+      printf "item2=0\r\nitem3=%d\r\nitem4=\r\n", first + int((i - 1) * spread / n)
     }
     printf "[web%d]\r\ncaption=Refused\r\nstatus=0\r\nitem1=http://%s.1:%d/refused\r\nitem2=0\r\nitem3=\r\nitem4=\r\n", n + 1, net, port + 1
   }' > "$work/webpages.dat"
