@@ -2,8 +2,8 @@
 # The whole network-loss scenario on the Release program in a network namespace, read through
 # "--status" every two seconds: 40 one-minute pages on 8 servers (spread over the minute) and one
 # page on a refused port; 130 s without a route; the process stopped for 125 s (a suspend) and
-# 20 s without a route after it goes on; 130 s with the link down and its address kept (every
-# packet dropped, every connect times out). Prints the most watched pages shown Offline at once
+# 20 s without a route after it goes on; 130 s with the far end of the link down, the address and
+# route kept (every packet dropped, every connect times out). Prints the most watched pages shown Offline at once
 # in each phase, whether the refused page stayed Offline, and how long after each return every
 # page had been checked again. Root only; takes about nine minutes.
 # Usage: bench/network_loss.sh [path/to/vantrel]
@@ -68,7 +68,7 @@ phase "stopped 125 s, then 20 s without a route" "$r"
 
 netns_drop_packets; watch 130; netns_restore; back=$(date +%s)
 recheck "$back"; watch 20
-phase "link down, address kept (packets dropped) 130 s" "$r"
+phase "far end down, route kept (packets dropped) 130 s" "$r"
 
 kill -TERM "$program_pid" && wait "$program_pid" || true
 program_pid=""

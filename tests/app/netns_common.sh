@@ -15,9 +15,13 @@ netns_setup() {
   ip link add "$host_if" type veth peer name "$ns_if"
   ip link set "$ns_if" netns "$ns"
   for (( i = 1; i <= servers; i++ )); do ip addr add "$net.$i/24" dev "$host_if"; done
-  ip link set "$host_if" up
   ip netns exec "$ns" ip link set lo up
   netns_restore
+  # The pair's carrier comes a moment after both ends are up; until then the route is "linkdown".
+  for (( i = 0; i < 50; i++ )); do
+    ip netns exec "$ns" ip route | grep -q linkdown || break
+    sleep 0.1
+  done
   port=$(( 20000 + RANDOM % 20000 ))
   work=$(mktemp -d)
   mkdir -p -m 0700 "$work/run" "$work/home"
@@ -43,11 +47,14 @@ netns_no_route() {
   ip netns exec "$ns" ip addr flush dev "$ns_if"
   ip netns exec "$ns" ip link set "$ns_if" down
 }
-# The link down with its address kept: nothing goes out, every connect times out.
+# Packets dropped: the far end of the link goes down, so the namespace keeps its address and its
+# route (marked "linkdown") while nothing answers and every connect times out. (Setting the near
+# end down removes its route, which is the no-route case again.)
 netns_drop_packets() {
-  ip netns exec "$ns" ip link set "$ns_if" down
+  ip link set "$host_if" down
 }
 netns_restore() {
+  ip link set "$host_if" up
   ip netns exec "$ns" ip link set "$ns_if" up
   ip netns exec "$ns" ip addr replace "$net.100/24" dev "$ns_if"
 }
