@@ -3,9 +3,10 @@
 # "--status" every two seconds: 40 one-minute pages on 8 servers (spread over the minute) and one
 # page on a refused port; 130 s without a route; the process stopped for 125 s (a suspend) and
 # 20 s without a route after it goes on; 130 s with the far end of the link down, the address and
-# route kept (every packet dropped, every connect times out). Prints the most watched pages shown Offline at once
-# in each phase, whether the refused page stayed Offline, and how long after each return every
-# page had been checked again. Root only; takes about nine minutes.
+# route kept (every packet dropped, every connect times out). Prints the most watched pages shown
+# Offline at once in each phase, whether the refused page stayed Offline, and how long after each
+# return every page had been checked again. Root only; takes about nine minutes. With NETNS_KEEP
+# naming a folder, the program's output and history are kept there.
 # Usage: bench/network_loss.sh [path/to/vantrel]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -52,9 +53,11 @@ phase() {  # phase NAME: prints the phase's figures and starts the next count
   printf '%-58s most shown Offline: %2d of %d; refused page Offline throughout: %s; all rechecked %s s after the return\n' \
     "$1" "$most" "$kPages" "$([ $refused_ok = 1 ] && echo yes || echo NO)" "$2"
   most=0
+  kill -0 "$program_pid" || { echo "the program ended"; exit 1; }
 }
 
 watch 70
+kill -0 "$program_pid" || { echo "the program ended early"; exit 1; }
 echo "$(stamp): warmed up (every page checked once)"; most=0
 
 netns_no_route; watch 130; netns_restore; back=$(date +%s)

@@ -1,6 +1,7 @@
 #include "core/CheckCycle.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "text/Text.h"
@@ -216,7 +217,13 @@ std::vector<Download> CheckCycle::dispatch() {
                 host.turn = 0;
             }
             ++host.turn;
-            Download download{id, entry->revision, entry->url(), key, std::move(settings), watch_.answers()};
+            Download download{id,
+                              entry->revision,
+                              entry->url(),
+                              key,
+                              std::move(settings),
+                              watch_.answers(),
+                              watch_.outages()};
             inFlight_.emplace(id, download);
             started.push_back(std::move(download));
         }
@@ -297,6 +304,11 @@ bool CheckCycle::keepFailure(const Download& download, DownloadResult& result,
         // The system itself says there is no route or no address: no server was even asked.
         watch_.lost(now);
         putHeldOff();
+    } else if (!watch_.puttingOff() && download.outagesAtStart != watch_.outages()) {
+        // It began while the network was away (a connect sent into the void, finally timed out
+        // after the return): it says nothing about its page, which is checked again now.
+        enqueue(download.id, download.host);
+        return true;
     } else if (!watch_.puttingOff()) {
         if (!watch_.silent(download.host, download.answersAtStart, now)) {
             held_.push_back({download.id, download.revision, std::move(result), settings, now});
@@ -320,12 +332,10 @@ void CheckCycle::putHeldOff() {
 
 void CheckCycle::judgeHeld(LocalMillis olderThan) {
     if (held_.empty()) return;
-    std::vector<Held> judged;
-    std::erase_if(held_, [&](Held& item) {
-        if (item.since > olderThan) return false;
-        judged.push_back(std::move(item));
-        return true;
-    });
+    const auto due = std::stable_partition(held_.begin(), held_.end(),
+                                           [&](const Held& item) { return item.since > olderThan; });
+    std::vector<Held> judged(std::make_move_iterator(due), std::make_move_iterator(held_.end()));
+    held_.erase(due, held_.end());
     for (size_t i = 0; i < judged.size(); ++i) {
         Held& item = judged[i];
         // A notifier that throws leaves the rest in the due index, checked again at their time.

@@ -36,8 +36,9 @@ struct Download {
     // The page's settings as they were when the download was handed out, so a worker never
     // reads them while the user saves new ones.
     PageFilterSettings settings;
-    // How many answers the cycle had counted when it was handed out (NetworkWatch::answers()).
+    // NetworkWatch::answers() and outages() when it was handed out.
     uint64_t answersAtStart = 0;
+    uint64_t outagesAtStart = 0;
 };
 
 // What the download produced. `gotText` is false for a failure, for empty text and for a filter

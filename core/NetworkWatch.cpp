@@ -18,6 +18,7 @@ bool NetworkWatch::answered() {
 }
 
 void NetworkWatch::lost(LocalMillis now) {
+    ++outages_;
     if (state_ != State::Waiting) nextProbe_ = now + limits::kProbeEveryMs;
     state_ = State::Waiting;
     silentHosts_.clear();
@@ -45,6 +46,7 @@ bool NetworkWatch::silent(const std::u16string& host, uint64_t answersAtStart, L
 }
 
 void NetworkWatch::woke(LocalMillis now) {
+    ++outages_;
     silentHosts_.clear();
     // A network known to be gone stays so until an answer; otherwise the grace starts.
     if (state_ == State::Waiting) return;

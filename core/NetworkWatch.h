@@ -39,6 +39,9 @@ class NetworkWatch {
 
     // Answers counted so far; a check keeps the count it started with (see silent()).
     uint64_t answers() const { return answers_; }
+    // Times the network was found gone (or the computer woke) so far: a check that began before
+    // the latest of them and timed out after it ran while the network was away.
+    uint64_t outages() const { return outages_; }
 
     // A server answered (or failed in a way that proves the network works). Returns true when
     // this ends a wait: every put-off check is to run now.
@@ -62,6 +65,7 @@ class NetworkWatch {
   private:
     State state_ = State::Up;
     uint64_t answers_ = 0;
+    uint64_t outages_ = 0;
     LocalMillis nextProbe_ = 0;
     LocalMillis wakeEnds_ = 0;
     // Servers whose checks timed out with no answer from anyone since they began: the time of

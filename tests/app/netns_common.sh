@@ -34,7 +34,10 @@ netns_setup() {
   read -r -t 20 ready <&"${SERVERS[0]}" && [ "$ready" = ready ]
 }
 
+# Ends everything netns_setup started. With NETNS_KEEP naming a folder, the program's output and
+# its history are copied there first.
 netns_cleanup() {
+  [ -n "${NETNS_KEEP:-}" ] && [ -n "${work:-}" ] && cp "$work/program.log" "$work"/history.db* "$NETNS_KEEP" 2>/dev/null
   [ -n "${program_pid:-}" ] && { kill -CONT "$program_pid"; kill -KILL "$program_pid"; } 2>/dev/null || true
   [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null || true
   [ -n "${ns:-}" ] && ip netns del "$ns" 2>/dev/null || true

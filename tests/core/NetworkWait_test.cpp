@@ -165,6 +165,22 @@ TEST_F(NetworkWaitTest, ThreeServersSilentWithNoAnswerInBetweenMeanTheNetworkIsG
     EXPECT_EQ(notifier.said, (std::vector<std::string>{"b offline", "c offline", "d offline"}));
 }
 
+// A connect sent while the network was away may time out only after its return, when other
+// servers answer again: that says nothing about its page, which is checked again at once.
+TEST_F(NetworkWaitTest, ATimeOutOfACheckThatRanThroughTheOutageIsCheckedAgain) {
+    const EntryId c = (page("a"), page("b"), page("c"));
+    std::vector<Download> out = cycle.tick();
+    const Download throughOutage = out[2];
+    cycle.finish(out[0], kUnreachable);
+    cycle.finish(out[1], kUnreachable);
+    clock.time += limits::kProbeEveryMs;
+    out = cycle.tick();
+    ASSERT_EQ(names(cycle.finish(out[0], Page())), (std::vector<std::string>{"b"}));  // back
+    EXPECT_EQ(names(cycle.finish(throughOutage, kTimedOut)), (std::vector<std::string>{"c"}));
+    EXPECT_EQ(status(c), PageStatus::Online);
+    EXPECT_TRUE(notifier.said.empty());
+}
+
 TEST_F(NetworkWaitTest, AfterWakingFailuresArePutOffUntilAnAnswerOrTheGraceEnds) {
     EXPECT_FALSE(IsWakeGap(kStart, kStart + 2 * kSecond));
     EXPECT_TRUE(IsWakeGap(kStart, kStart + limits::kWakeGapMs));
