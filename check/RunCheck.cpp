@@ -1,9 +1,11 @@
 #include "check/RunCheck.h"
 
+#include <cerrno>
 #include <chrono>
 #include <exception>
 
 #include "filter/PageFilter.h"
+#include "net/FetchError.h"
 #include "net/PageFetcher.h"
 #include "text/Crc32.h"
 #include "text/Text.h"
@@ -28,6 +30,30 @@ void Keep(std::u16string& kept, std::u16string_view piece, size_t keptUnits) {
 }
 
 }  // namespace
+
+NetworkClue ClueOf(const FetchError& failure) {
+    switch (failure.kind()) {
+        case FetchErrorKind::ReadTimedOut:
+        case FetchErrorKind::NameLookupFailed:
+            return NetworkClue::NoAnswer;
+        case FetchErrorKind::Socket:
+            switch (failure.systemError()) {
+                case ENETUNREACH:
+                case ENETDOWN:
+                case EADDRNOTAVAIL:
+                case ENONET:
+                    return NetworkClue::NoNetwork;
+                case ETIMEDOUT:
+                case EHOSTUNREACH:
+                case EHOSTDOWN:
+                    return NetworkClue::NoAnswer;
+                default:
+                    return NetworkClue::Answered;
+            }
+        default:
+            return NetworkClue::Answered;
+    }
+}
 
 DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t keptTextBytes) {
     const auto started = std::chrono::steady_clock::now();
@@ -72,6 +98,10 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
                 result.detail = FromUtf8(filtered.reason);
             }
         }
+    } catch (const FetchError& error) {
+        result = DownloadResult{};
+        result.detail = FailureDetail(error.what());
+        result.clue = ClueOf(error);
     } catch (const std::exception& error) {
         // Every failure of a download makes the check a failed one.
         result = DownloadResult{};

@@ -1,6 +1,7 @@
 #include "core/CheckCycle.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "text/Text.h"
@@ -74,6 +75,8 @@ CheckCycle::CheckCycle(PageList& list, const Clock& clock, Notifier& notifier, C
 
 std::vector<Download> CheckCycle::tick() {
     const LocalMillis now = clock_.now();
+    if (watch_.wakeOver(now)) resumeAll();
+    judgeHeld(now - limits::kConfirmWindowMs);
     const std::vector<EntryId> due = list_.takeDue(now);
     // Counts of deleted entries go once they outnumber the entries.
     if (failures_.size() > list_.size())
@@ -92,9 +95,15 @@ std::vector<Download> CheckCycle::tick() {
             settle(id, NothingToDownload(), settingsFor(entry->url()));
             continue;
         }
-        enqueue(id, keyOf_(entry->url()));
+        // Without a network the check could only fail: it waits for the network instead.
+        if (watch_.puttingOff())
+            putOff(id);
+        else
+            enqueue(id, keyOf_(entry->url()));
     }
     releaseRest.dismiss();
+    if (watch_.probeDue(now)) probeOne();
+    reportNetwork();
     return dispatch();
 }
 
@@ -109,18 +118,36 @@ std::vector<Download> CheckCycle::finish(const Download& download, DownloadResul
     Host& host = hosts_[held.host];
     if (--host.handedOut == 0) --busyHosts_;
     markReady(held.host, host);
+    bool resume = false;
     {
         OnFailure release([&] { list_.release(held.id); });
         const PageEntry* entry = list_.find(held.id);
         // A deleted entry is gone; a reset one (new URL, "Recheck All") is due again by its
         // cleared stamp, so the answer for the old URL or the old request never lands on it.
-        if (entry && entry->revision == held.revision) settle(held.id, std::move(result), held.settings);
+        if (entry && entry->revision == held.revision) {
+            if (keepFailure(held, result, held.settings)) {
+                release.dismiss();
+            } else {
+                // An answer from any server: the network works, so the time-outs held meanwhile
+                // were their servers' own, and the checks put off can run.
+                resume = watch_.answered();
+                judgeHeld(clock_.now());
+                settle(held.id, std::move(result), held.settings);
+            }
+        }
     }
+    if (resume) resumeAll();
+    reportNetwork();
     if (host.queue.empty() && host.handedOut == 0 && !host.ready) hosts_.erase(held.host);
     return dispatch();
 }
 
 void CheckCycle::abandon() {
+    for (EntryId id : putOff_) list_.release(id);
+    for (const Held& item : held_) list_.release(item.id);
+    putOff_.clear();
+    putOffSet_.clear();
+    held_.clear();
     for (auto& [key, host] : hosts_) {
         for (EntryId id : host.queue) list_.release(id);
     }
@@ -190,7 +217,13 @@ std::vector<Download> CheckCycle::dispatch() {
                 host.turn = 0;
             }
             ++host.turn;
-            Download download{id, entry->revision, entry->url(), key, std::move(settings)};
+            Download download{id,
+                              entry->revision,
+                              entry->url(),
+                              key,
+                              std::move(settings),
+                              watch_.answers(),
+                              watch_.outages()};
             inFlight_.emplace(id, download);
             started.push_back(std::move(download));
         }
@@ -261,6 +294,106 @@ void CheckCycle::settle(EntryId id, DownloadResult result, const PageFilterSetti
     check.detail = std::move(result.detail);
     check.textBytes = result.gotText ? result.textBytes : 0;
     sink_(url, check, result.gotText ? std::move(result.text) : std::u16string());
+}
+
+bool CheckCycle::keepFailure(const Download& download, DownloadResult& result,
+                             const PageFilterSettings& settings) {
+    if (result.gotText || result.clue == NetworkClue::Answered) return false;
+    const LocalMillis now = clock_.now();
+    if (result.clue == NetworkClue::NoNetwork) {
+        // The system itself says there is no route or no address: no server was even asked.
+        watch_.lost(now);
+        putHeldOff();
+    } else if (!watch_.puttingOff() && download.outagesAtStart != watch_.outages()) {
+        // It began while the network was away (a connect sent into the void, finally timed out
+        // after the return): it says nothing about its page, which is checked again now.
+        enqueue(download.id, download.host);
+        return true;
+    } else if (!watch_.puttingOff()) {
+        if (!watch_.silent(download.host, download.answersAtStart, now)) {
+            held_.push_back({download.id, download.revision, std::move(result), settings, now});
+            return true;
+        }
+        putHeldOff();
+    }
+    putOff(download.id);
+    return true;
+}
+
+void CheckCycle::putOff(EntryId id) {
+    if (putOffSet_.insert(id).second) putOff_.push_back(id);
+}
+
+void CheckCycle::putHeldOff() {
+    std::vector<Held> held = std::move(held_);
+    held_.clear();
+    for (const Held& item : held) putOff(item.id);
+}
+
+void CheckCycle::judgeHeld(LocalMillis olderThan) {
+    if (held_.empty()) return;
+    const auto due = std::stable_partition(held_.begin(), held_.end(),
+                                           [&](const Held& item) { return item.since > olderThan; });
+    std::vector<Held> judged(std::make_move_iterator(due), std::make_move_iterator(held_.end()));
+    held_.erase(due, held_.end());
+    for (size_t i = 0; i < judged.size(); ++i) {
+        Held& item = judged[i];
+        // A notifier that throws leaves the rest in the due index, checked again at their time.
+        OnFailure releaseRest([&] {
+            for (size_t j = i; j < judged.size(); ++j) list_.release(judged[j].id);
+        });
+        const PageEntry* entry = list_.find(item.id);
+        if (entry && entry->revision == item.revision) settle(item.id, std::move(item.result), item.settings);
+        releaseRest.dismiss();
+        list_.release(item.id);
+    }
+}
+
+void CheckCycle::resumeAll() {
+    std::deque<EntryId> ids = std::move(putOff_);
+    putOff_.clear();
+    putOffSet_.clear();
+    for (EntryId id : ids) {
+        const PageEntry* entry = list_.find(id);
+        if (entry) enqueue(id, keyOf_(entry->url()));
+    }
+}
+
+void CheckCycle::probeOne() {
+    // The check put off longest: over the rounds every server is tried, not one that may be down.
+    while (!putOff_.empty()) {
+        const EntryId id = putOff_.front();
+        putOff_.pop_front();
+        putOffSet_.erase(id);
+        if (const PageEntry* entry = list_.find(id)) {
+            enqueue(id, keyOf_(entry->url()));
+            return;
+        }
+    }
+}
+
+void CheckCycle::wake() {
+    watch_.woke(clock_.now());
+    // Time-outs around the sleep say nothing about a server.
+    putHeldOff();
+    reportNetwork();
+}
+
+void CheckCycle::setDesktopOnline(bool online) {
+    if (!online) {
+        watch_.lost(clock_.now());
+        putHeldOff();
+    } else if (watch_.desktopOnline()) {
+        resumeAll();
+    }
+    reportNetwork();
+}
+
+void CheckCycle::reportNetwork() {
+    const bool waiting = watch_.puttingOff();
+    if (waiting == reportedWaiting_) return;
+    reportedWaiting_ = waiting;
+    if (networkListener_) networkListener_(waiting);
 }
 
 }  // namespace vantrel

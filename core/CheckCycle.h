@@ -12,12 +12,14 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/CheckReport.h"
 #include "core/Clock.h"
 #include "core/CoreLimits.h"
 #include "core/DueRule.h"
+#include "core/NetworkWatch.h"
 #include "core/Notifier.h"
 #include "core/PageList.h"
 #include "filter/FilterSettings.h"
@@ -34,6 +36,9 @@ struct Download {
     // The page's settings as they were when the download was handed out, so a worker never
     // reads them while the user saves new ones.
     PageFilterSettings settings;
+    // NetworkWatch::answers() and outages() when it was handed out.
+    uint64_t answersAtStart = 0;
+    uint64_t outagesAtStart = 0;
 };
 
 // What the download produced. `gotText` is false for a failure, for empty text and for a filter
@@ -47,6 +52,8 @@ struct DownloadResult {
     int64_t durationMs = 0;
     int64_t textBytes = 0;  // size of the (filtered) text in UTF-8
     std::u16string text;    // the (filtered) text for the history; may be cut short
+    // For a failure: what it says about this computer's network.
+    NetworkClue clue = NetworkClue::Answered;
 };
 
 // Where a page's settings come from: called on the cycle's thread when a page is handed out.
@@ -107,6 +114,22 @@ class CheckCycle {
     // Failed checks in a row of the entry since its last success (or since it started afresh).
     int failuresInRow(EntryId id) const;
 
+    // The computer woke from sleep (or the program was stopped): checks that fail within the
+    // wake grace are put off, and the put-off ones run at the first answer or when it ends.
+    void wake();
+    // The desktop's network status where it has one: offline puts every check off until it is
+    // online again or a server answers all the same; online runs the put-off checks at the next
+    // tick.
+    void setDesktopOnline(bool online);
+    // Checks are put off now: the network is gone, or the computer has just woken.
+    bool waitingForNetwork() const { return watch_.puttingOff(); }
+    // The entry's check is put off until the network is back.
+    bool isPutOff(EntryId id) const { return putOffSet_.count(id) != 0; }
+    // Hears every change of waitingForNetwork().
+    void setNetworkListener(std::function<void(bool waiting)> listener) {
+        networkListener_ = std::move(listener);
+    }
+
     // Handed out and not yet finished.
     size_t inFlight() const { return inFlight_.size(); }
     // Due and waiting for their host.
@@ -124,6 +147,13 @@ class CheckCycle {
     void markReady(const std::u16string& key, Host& host);
     bool turnOver(const Host& host) const;
     void settle(EntryId id, DownloadResult result, const PageFilterSettings& settings);
+    bool keepFailure(const Download& download, DownloadResult& result, const PageFilterSettings& settings);
+    void putOff(EntryId id);
+    void putHeldOff();
+    void judgeHeld(LocalMillis olderThan);
+    void resumeAll();
+    void probeOne();
+    void reportNetwork();
     PageFilterSettings settingsFor(const std::u16string& url) const;
 
     PageList& list_;
@@ -150,6 +180,25 @@ class CheckCycle {
         int count = 0;
     };
     std::unordered_map<EntryId, Failures> failures_;
+
+    NetworkWatch watch_;
+    // Checks put off until the network is back, in the order they were put off; they stay taken
+    // out of the due index meanwhile.
+    std::deque<EntryId> putOff_;
+    std::unordered_set<EntryId> putOffSet_;
+    // Checks that timed out and wait for a sign of whose fault it was: an answer from any server
+    // (their own), more servers timing out (the network's) or the end of the confirmation window
+    // (their own). Taken out of the due index meanwhile.
+    struct Held {
+        EntryId id = 0;
+        uint64_t revision = 0;
+        DownloadResult result;
+        PageFilterSettings settings;
+        LocalMillis since = 0;
+    };
+    std::vector<Held> held_;
+    std::function<void(bool)> networkListener_;
+    bool reportedWaiting_ = false;
 };
 
 }  // namespace vantrel

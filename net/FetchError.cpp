@@ -18,6 +18,8 @@ std::string_view to_string(FetchErrorKind kind) {
             return "Socket Error # ";
         case FetchErrorKind::HostNotFound:
             return "Socket Error # 11001\r\nHost not found.";
+        case FetchErrorKind::NameLookupFailed:
+            return "Socket Error # 11002\r\nTemporary failure in name resolution.";
         case FetchErrorKind::Cancelled:
             return "Cancelled";
         case FetchErrorKind::ResponseTooLarge:
@@ -74,7 +76,9 @@ FetchError FetchError::socket(int error) {
         default:
             text = std::strerror(error);
     }
-    return FetchError(FetchErrorKind::Socket, std::to_string(number) + "\r\n" + text);
+    FetchError failure(FetchErrorKind::Socket, std::to_string(number) + "\r\n" + text);
+    failure.systemError_ = error;
+    return failure;
 }
 
 FetchError FetchError::status(std::string_view statusLine, int code, std::u16string body) {

@@ -12,7 +12,8 @@ enum class FetchErrorKind {
     ReadTimedOut,      // a wait or the whole get passed its time
     ConnectionClosed,  // the peer closed before a response head, or inside a chunked body
     Socket,            // a socket call failed; detail: number, CR LF, text
-    HostNotFound,
+    HostNotFound,      // the name has no address (the name servers answered so)
+    NameLookupFailed,  // the name servers could not be asked or gave no answer now (EAI_AGAIN)
     Cancelled,
     ResponseTooLarge,
     LineTooLong,
@@ -45,6 +46,8 @@ class FetchError : public Error {
     FetchErrorKind kind() const { return kind_; }
     // For HttpStatus; 0 otherwise.
     int statusCode() const { return statusCode_; }
+    // For Socket: the errno value of the failed call; 0 otherwise.
+    int systemError() const { return systemError_; }
     const std::u16string& body() const { return body_; }
 
   private:
@@ -52,6 +55,7 @@ class FetchError : public Error {
 
     FetchErrorKind kind_;
     int statusCode_ = 0;
+    int systemError_ = 0;
     std::u16string body_;
 };
 

@@ -30,6 +30,7 @@ struct Lookup {
     std::condition_variable done;
     bool finished = false;
     bool found = false;
+    int rc = 0;  // getaddrinfo's
     sockaddr_storage address{};
     socklen_t length = 0;
 };
@@ -47,6 +48,7 @@ bool resolveName(const std::string& host, int family, sockaddr_storage& address,
         addrinfo* list = nullptr;
         const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
         std::lock_guard lock(lookup->mutex);
+        lookup->rc = rc;
         if (rc == 0 && list) {
             std::memcpy(&lookup->address, list->ai_addr, list->ai_addrlen);
             lookup->length = list->ai_addrlen;
@@ -63,6 +65,9 @@ bool resolveName(const std::string& host, int family, sockaddr_storage& address,
         if (std::chrono::steady_clock::now() >= end) throw FetchError::socket(ETIMEDOUT);
         lookup->done.wait_for(lock, std::chrono::milliseconds(limits::kCancelLatencyMs / 4));
     }
+    // EAI_AGAIN: no name server answered, or one said to try later; unlike "no such name" it
+    // tells nothing about the page (RFC 2308 section 7: a server failure is not a negative answer).
+    if (lookup->rc == EAI_AGAIN) throw FetchError(FetchErrorKind::NameLookupFailed);
     if (!lookup->found) return false;
     address = lookup->address;
     length = lookup->length;

@@ -13,7 +13,8 @@ class CancelSignal;
 class SocketStream : public ByteStream {
   public:
     // Resolves `host` (IPv4 unless `ipVersion` is 6) and connects within `waitMs`. Throws
-    // FetchError: HostNotFound, Socket (a connect that times out as ETIMEDOUT) or Cancelled.
+    // FetchError: HostNotFound, NameLookupFailed, Socket (a connect that times out as ETIMEDOUT)
+    // or Cancelled.
     static std::unique_ptr<SocketStream> connect(const std::string& host, int port, int ipVersion, int waitMs,
                                                  const CancelSignal* cancel);
     ~SocketStream() override;

@@ -166,10 +166,27 @@ CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock,
     d->cycle.setCheckSink([this](const std::u16string& url, const CheckRecord& check, std::u16string text) {
         emit checkFinished(QString::fromStdU16String(url), check, text);
     });
+    d->cycle.setNetworkListener([this](bool waiting) { emit networkWaitChanged(waiting); });
 }
 
 void CheckRunner::setSettingsProvider(SettingsProvider provider) {
     d->cycle.setSettingsProvider(std::move(provider));
+}
+
+void CheckRunner::wake() {
+    if (!d->shutDown) d->cycle.wake();
+}
+
+void CheckRunner::setDesktopOnline(bool online) {
+    if (!d->shutDown) d->cycle.setDesktopOnline(online);
+}
+
+bool CheckRunner::waitingForNetwork() const {
+    return d->cycle.waitingForNetwork();
+}
+
+bool CheckRunner::isPutOff(EntryId id) const {
+    return d->cycle.isPutOff(id);
 }
 
 CheckRunner::~CheckRunner() {

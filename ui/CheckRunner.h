@@ -35,7 +35,18 @@ class CheckRunner : public QObject {
     // download is handed out; the worker gets a copy). Without one no page has filters.
     void setSettingsProvider(SettingsProvider provider);
 
+    // The network: the computer woke from sleep, or the desktop's status changed (see
+    // CheckCycle::wake and CheckCycle::setDesktopOnline).
+    void wake();
+    void setDesktopOnline(bool online);
+    // Checks are put off now because the network is gone or the computer has just woken.
+    bool waitingForNetwork() const;
+    // The page's check is put off until the network is back.
+    bool isPutOff(EntryId id) const;
+
   signals:
+    // waitingForNetwork() changed.
+    void networkWaitChanged(bool waiting);
     // Downloads are running (true) or the last of them has ended (false): the window shows the
     // busy cursor meanwhile.
     void busyChanged(bool busy);

@@ -50,6 +50,7 @@ QString intervalInWords(const std::u16string& intervalText) {
 
 const char* const kCaptions[] = {"Label:",      "URL:",    "Interval:",           "Status:",
                                  "Last check:", "Result:", "Last status change:", "Last content change:"};
+constexpr int kStatusRow = 3;
 
 }  // namespace
 
@@ -168,6 +169,7 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     showChecks();
     connect(&monitor_, &Monitor::checkRecorded, this, &DetailsWindow::checkRecorded);
     connect(&monitor_, &Monitor::pageNotesChanged, this, &DetailsWindow::showNotes);
+    connect(&monitor_, &Monitor::networkWaitChanged, this, &DetailsWindow::showEntry);
     // The list's own changes: status, label, URL, interval; a deleted page closes the window.
     const auto follow = [this] {
         if (monitor_.list().find(id_))
@@ -221,7 +223,9 @@ QList<DetailsWindow::Row> DetailsWindow::rows() const {
 void DetailsWindow::showEntry() {
     const PageEntry* entry = monitor_.list().find(id_);
     if (!entry) return;
-    const QList<Row> shown = rowsFor(*entry, summary_);
+    QList<Row> shown = rowsFor(*entry, summary_);
+    // A check put off for the network leaves the status as it was; the reason shows beside it.
+    if (monitor_.isPutOff(id_)) shown[kStatusRow].value += QStringLiteral(" \u2014 Waiting for the network");
     for (int i = 0; i < shown.size() && i < values_.size(); ++i) values_[i]->setText(shown[i].value);
     setWindowTitle(QStringLiteral("Details - ") + toQString(entry->label));
     showNotes();

@@ -12,6 +12,7 @@
 #include "ui/CheckRunner.h"
 #include "ui/LabelCollator.h"
 #include "ui/ListSaver.h"
+#include "ui/NetworkStatus.h"
 
 namespace vantrel {
 
@@ -54,6 +55,11 @@ QString Monitor::filePath() const {
 void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     runner_ = std::make_unique<CheckRunner>(list_, notifier_, clock_, settings_.fetcher);
     connect(runner_.get(), &CheckRunner::busyChanged, this, &Monitor::busyChanged);
+    connect(runner_.get(), &CheckRunner::networkWaitChanged, this, &Monitor::networkWaitChanged);
+    if (!network_) network_ = new NetworkStatus(this);
+    connect(network_, &NetworkStatus::woke, runner_.get(), &CheckRunner::wake);
+    connect(network_, &NetworkStatus::desktopOnlineChanged, runner_.get(), &CheckRunner::setDesktopOnline);
+    if (network_->desktopOffline()) runner_->setDesktopOnline(false);
     file_.emplace(filePath().toStdString());
     saver_ = std::make_unique<ListSaver>(
         [file = &*file_](const PageListSnapshot& snapshot) { file->save(snapshot); },
@@ -157,6 +163,14 @@ void Monitor::openHistory() {
     history_->prune(urls);
 }
 
+bool Monitor::waitingForNetwork() const {
+    return runner_ && runner_->waitingForNetwork();
+}
+
+bool Monitor::isPutOff(EntryId id) const {
+    return runner_ && runner_->isPutOff(id);
+}
+
 void Monitor::tick() {
     if (!runner_) return;
     const LocalMillis now = clock_.now();
@@ -166,6 +180,8 @@ void Monitor::tick() {
     // The pauses kept in the history must be in the list before anything is handed out; read
     // only once something is due, so that an idle run never loads the history.
     if (!pausesApplied_ && historyWanted_ && list_.anyDue(now)) history();
+    // The system's clock, not the checks' own: a sleep is a fact of this computer.
+    network_->tick(SystemClock().now());
     // The history opens on its own thread. When it could not read the pages' filters at once,
     // a check must not judge a text without them (a filtered page would seem changed): the
     // ticks wait for them, polled rather than waited for, so the window never waits.

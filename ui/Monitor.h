@@ -23,6 +23,7 @@ class HistoryStore;
 class CheckRunner;
 class Clock;
 class ListSaver;
+class NetworkStatus;
 class Notifier;
 
 struct MonitorSettings {
@@ -65,6 +66,10 @@ class Monitor : public QObject {
 
     // A tick of the window's timer: runs the check cycle.
     void tick();
+    // Checks are put off now because the network is gone or the computer has just woken.
+    bool waitingForNetwork() const;
+    // The page's check is put off until the network is back.
+    bool isPutOff(EntryId id) const;
 
     // The user's commands. Each changes the list, then saves the file at once (see save()), so
     // that a crash or a kill later in the run loses nothing.
@@ -128,6 +133,8 @@ class Monitor : public QObject {
     void pageNotesChanged();
     // A save after a user change failed; emitted on the window's thread.
     void saveFailed(const std::exception_ptr& error);
+    // waitingForNetwork() changed: the tray's tooltip and the details windows follow it.
+    void networkWaitChanged(bool waiting);
 
   private:
     void openHistory();
@@ -159,6 +166,7 @@ class Monitor : public QObject {
     // Declared before the runner, so that no check is recorded into a closed history.
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<CheckRunner> runner_;
+    NetworkStatus* network_ = nullptr;  // a child, made by open()
 };
 
 }  // namespace vantrel

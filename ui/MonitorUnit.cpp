@@ -58,6 +58,8 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
         else
             QGuiApplication::restoreOverrideCursor();
     });
+    // While the network is gone the icon's tooltip says so.
+    connect(monitor_.get(), &Monitor::networkWaitChanged, TrayIcon, &TrayNotifier::setNetworkWaiting);
     buildControls();
     pageWindows_ = std::make_unique<PageWindows>(*monitor_, *model_, this);
     alarms_->attach(*monitor_, *model_);

@@ -128,7 +128,7 @@ void TrayNotifier::announce(PageStatus newStatus, EntryId id, const std::u16stri
     // Shown every time, also when the text is the one of the previous announcement.
     if (!notifyService(newStatus, id)) showBalloon();
     hint_ = balloonText_.left(kTooltipMax);
-    icon_->setToolTip(hint_);
+    showToolTip();
 }
 
 void TrayNotifier::showBalloon() {
@@ -198,7 +198,7 @@ void TrayNotifier::tellAll(const QString& text, PageStatus gravest) {
     balloonText_ = text.left(kBalloonMax);
     if (!notifyService(PageStatus::Online, 0)) showBalloon();
     hint_ = balloonText_.left(kTooltipMax);
-    icon_->setToolTip(hint_);
+    showToolTip();
 }
 
 void TrayNotifier::onMessageClicked() {
@@ -236,6 +236,16 @@ void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
         default:  // right button (its menu opens by itself), middle button
             break;
     }
+}
+
+void TrayNotifier::setNetworkWaiting(bool waiting) {
+    networkWaiting_ = waiting;
+    showToolTip();
+}
+
+void TrayNotifier::showToolTip() {
+    // The wait for the network is the news while it lasts; the last announcement comes back after.
+    icon_->setToolTip(networkWaiting_ ? QStringLiteral("Waiting for the network") : hint_);
 }
 
 }  // namespace vantrel

@@ -55,6 +55,10 @@ class TrayNotifier : public QObject, public Notifier {
     // of its gravest status, cut to 255; the tooltip follows as for announce(). A click on it
     // brings the main window back.
     void tellAll(const QString& text, PageStatus gravest);
+    // While checks wait for the network the tooltip says "Waiting for the network"; afterwards it
+    // shows the last announcement again.
+    void setNetworkWaiting(bool waiting);
+    bool networkWaiting() const { return networkWaiting_; }
 
     static QString balloonTextFor(PageStatus status, const QString& label);
     static QSystemTrayIcon::MessageIcon balloonKindFor(PageStatus status);
@@ -80,6 +84,7 @@ class TrayNotifier : public QObject, public Notifier {
         PageStatus status;
         EntryId entry;
     };
+    void showToolTip();
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void onMessageClicked();
     // Sends the announcement to the notification service; false when there is none.
@@ -94,6 +99,7 @@ class TrayNotifier : public QObject, public Notifier {
 
     QSystemTrayIcon* icon_ = nullptr;
     QString hint_;
+    bool networkWaiting_ = false;
     QString balloonText_;
     QSystemTrayIcon::MessageIcon balloonKind_ = QSystemTrayIcon::Information;
     // What the last balloon was about, for a click on it.

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "filter/FilterLimits.h"
+#include "net/FetchError.h"
 #include "net/FetcherTestSupport.h"
 #include "text/Crc32.h"
 #include "text/Text.h"
@@ -90,6 +92,41 @@ TEST(RunCheckTest, FailuresAreResultsWithTheUsersWords) {
                      PageAt(u"http://big.test/", ignore));
     EXPECT_FALSE(large.gotText);
     EXPECT_EQ(large.detail, u"Page too large to filter (over 16 MiB)");
+}
+
+// Only what the system says about its own network puts a check off; what a server said, or the
+// silence of one server, is left to the cycle to weigh.
+TEST(RunCheckTest, FailuresTellWhetherTheNetworkIsThere) {
+    const struct {
+        FetchError failure;
+        NetworkClue clue;
+    } rows[] = {
+        {FetchError::socket(ENETUNREACH), NetworkClue::NoNetwork},
+        {FetchError::socket(EADDRNOTAVAIL), NetworkClue::NoNetwork},
+        {FetchError::socket(ENETDOWN), NetworkClue::NoNetwork},
+        {FetchError::socket(ETIMEDOUT), NetworkClue::NoAnswer},
+        {FetchError::socket(EHOSTUNREACH), NetworkClue::NoAnswer},
+        {FetchError(FetchErrorKind::ReadTimedOut), NetworkClue::NoAnswer},
+        {FetchError(FetchErrorKind::NameLookupFailed), NetworkClue::NoAnswer},
+        {FetchError::socket(ECONNREFUSED), NetworkClue::Answered},
+        {FetchError::socket(ECONNRESET), NetworkClue::Answered},
+        {FetchError(FetchErrorKind::HostNotFound), NetworkClue::Answered},
+        {FetchError(FetchErrorKind::ConnectionClosed), NetworkClue::Answered},
+        {FetchError(FetchErrorKind::TlsHandshake, "bad certificate"), NetworkClue::Answered},
+        {FetchError::status("HTTP/1.1 503 Service Unavailable", 503, u""), NetworkClue::Answered},
+    };
+    for (const auto& row : rows) EXPECT_EQ(ClueOf(row.failure), row.clue) << row.failure.what();
+
+    // The clue reaches the result, beside the user's words.
+    FetcherOptions options;
+    options.connect = [](const std::string&, int, int, bool) -> std::unique_ptr<ByteStream> {
+        throw FetchError::socket(ENETUNREACH);
+    };
+    PageFetcher fetcher(options);
+    const DownloadResult r = RunCheck(fetcher, PageAt(u"http://away.test/"), kHistoryCap);
+    EXPECT_FALSE(r.gotText);
+    EXPECT_EQ(r.clue, NetworkClue::NoNetwork);
+    EXPECT_EQ(r.detail, u"Network is unreachable");
 }
 
 }  // namespace

@@ -101,6 +101,11 @@ void TrayNotifierTest::balloonPerStatusAndTooltipFollowsIt() {
     tray.announce(PageStatus::Offline, 1, u"  \"Qu\u00e9bec\" <b>news</b>  ");
     QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
                               QString::fromUtf16(u"\"  \"Qu\u00e9bec\" <b>news</b>  \" is offline."), 5000);
+    // While checks wait for the network the tooltip says so, then shows the last message again.
+    tray.setNetworkWaiting(true);
+    QCOMPARE(tray.icon()->toolTip(), QStringLiteral("Waiting for the network"));
+    tray.setNetworkWaiting(false);
+    QCOMPARE(tray.icon()->toolTip(), tray.hint());
 }
 
 void TrayNotifierTest::textsAreCutAtTheirLimits() {
