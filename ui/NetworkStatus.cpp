@@ -8,9 +8,12 @@
 namespace vantrel {
 
 NetworkStatus::NetworkStatus(QObject* parent) : QObject(parent) {
-    // Only a back end that knows reachability tells anything; without one (no NetworkManager) the
+    // NetworkManager's own state alone: it tells a network of the local link only from none at
+    // all. The toolkit's other back end (GLib's monitor without NetworkManager) says
+    // "disconnected" whenever there is no default route, which a computer on a LAN without a
+    // gateway never has while it reaches every page it watches. Without NetworkManager the
     // failures of the checks alone show a network that is gone.
-    if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+    if (QNetworkInformation::loadBackendByName(u"networkmanager")) {
         if (QNetworkInformation* info = QNetworkInformation::instance()) {
             desktop_ = true;
             connect(info, &QNetworkInformation::reachabilityChanged, this,
