@@ -11,10 +11,6 @@ bool EndsWith(std::string_view name, std::string_view suffix) {
            EqualsIgnoreAsciiCase(name.substr(name.size() - suffix.size()), suffix);
 }
 
-bool StartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix) {
-    return text.size() >= prefix.size() && EqualsIgnoreAsciiCase(text.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 ListFormat ListFormatFor(std::string_view fileName, std::string_view bytes) {
@@ -27,20 +23,6 @@ ListFormat ListFormatFor(std::string_view fileName, std::string_view bytes) {
         bytes.find("\nurl:") != std::string_view::npos)
         return ListFormat::Urlwatch;
     return ListFormat::Text;
-}
-
-bool IsWebAddress(std::u16string_view url) {
-    size_t hostStart = 0;
-    if (StartsWithIgnoreCase(url, u"http://"))
-        hostStart = 7;
-    else if (StartsWithIgnoreCase(url, u"https://"))
-        hostStart = 8;
-    else
-        return false;
-    if (url.size() == hostStart || url[hostStart] == u'/') return false;
-    for (const char16_t c : url)
-        if (c <= u' ' || c == 0x7F) return false;
-    return true;
 }
 
 ImportResult ImportFailure(int line, const std::string& message) {

@@ -7,13 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/PageImport.h"
+
 namespace vantrel {
 
-struct ImportedPage {
-    std::u16string label;
-    std::u16string url;
-    bool operator==(const ImportedPage&) const = default;
-};
+using ImportedPage = NewPage;
 
 struct ImportResult {
     std::vector<ImportedPage> pages;  // in input order; empty when `error` is set
@@ -42,10 +40,6 @@ ImportResult ImportOpml(std::string_view bytes);
 // its "name". Jobs with "command" or "navigate" or another kind of URL are skipped.
 ImportResult ImportUrlwatchJobs(std::string_view utf8);
 ImportResult ImportList(ListFormat format, std::string_view bytes);
-
-// Whether `url` is an address the program can watch: http:// or https:// (any case), a host, and
-// no blanks or control characters.
-bool IsWebAddress(std::u16string_view url);
 
 // The result for malformed input at `line`.
 ImportResult ImportFailure(int line, const std::string& message);
