@@ -16,6 +16,7 @@
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
+#include "ui/PageViews.h"
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
@@ -68,6 +69,7 @@ TMonitorForm::~TMonitorForm() {
     Timer->stop();
     FormDestroy();
     ListView->setModel(nullptr);
+    delete Views;
     model_.reset();
     monitor_.reset();
 }
@@ -104,7 +106,8 @@ void TMonitorForm::buildControls() {
 
     model_ =
         std::make_unique<PageListModel>(monitor_->list(), layout->length(IconListView::kIconSize), ratio);
-    ListView = new IconListView(scale_, this);
+    auto* icons = new IconListView(scale_, this);
+    ListView = icons;
     ListView->setModel(model_.get());
     layout->add(ListView, at("ListView"));
     connect(ListView, &QListView::doubleClicked, this, [this](const QModelIndex&) { ListViewDblClick(); });
@@ -130,6 +133,7 @@ void TMonitorForm::buildControls() {
                            SortCheckBox, RecheckCheckBox, RecheckBitBtn, ExitBitBtn};
     for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
+    Views = new PageViews(*this, *layout, at("ListView"), *icons, *model_, *monitor_);
     resize(layout->scaledDesignSize());
 }
 
@@ -159,6 +163,7 @@ void TMonitorForm::createActions() {
                         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
                          DetailsAction, ShowChangesAction},
                         {AddAction, RecheckAllAction});
+    Views->attachCommands(*Menu, [this] { ListViewDblClick(); });
     // A reset of the model clears the selection without a word of it, and a removal may not say.
     connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMonitorForm::updateActions);

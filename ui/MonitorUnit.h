@@ -21,6 +21,7 @@ namespace vantrel {
 
 class PageListModel;
 class PageMenu;
+class PageViews;
 class PageWindows;
 class TrayNotifier;
 class TWebPageDlg;
@@ -104,6 +105,8 @@ class TMonitorForm : public QWidget {
     QAction* RecheckAllAction = nullptr;
     // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
+    // The details view beside the icon view, and the find bar over both.
+    PageViews* Views = nullptr;
 
   public slots:
     void AddBitBtnClick();
