@@ -102,11 +102,8 @@ std::string AnswerRequest(const std::string& request, ListTarget& target) {
         }
         if (head.starts_with(kExportVerb)) {
             const int format = IntFromText(FromUtf8(head.substr(sizeof kExportVerb - 1)), -1);
-            std::vector<ExportedPage> pages;
-            for (const PageEntry& entry : target.list().entries())
-                pages.push_back({entry.label, entry.url(), IntervalMinutes(entry.interval()),
-                                 StatusInWords(entry.status, ReadStamp(entry.stamp()) != 0)});
-            return "ok\n" + ExportList(static_cast<ListFormat>(std::clamp(format, 0, 3)), pages);
+            return "ok\n" + ExportList(static_cast<ListFormat>(std::clamp(format, 0, 3)),
+                                       ExportedPagesOf(target.list()));
         }
         return "error\nunknown request\n";
     } catch (const std::exception& error) {

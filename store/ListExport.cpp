@@ -1,5 +1,6 @@
 #include "store/ListExport.h"
 
+#include "core/CheckReport.h"
 #include "text/Text.h"
 
 namespace vantrel {
@@ -61,6 +62,15 @@ std::string OneLine(std::u16string_view text) {
 }
 
 }  // namespace
+
+std::vector<ExportedPage> ExportedPagesOf(const PageList& list) {
+    std::vector<ExportedPage> pages;
+    pages.reserve(list.size());
+    for (const PageEntry& entry : list.entries())
+        pages.push_back({entry.label, entry.url(), IntervalMinutes(entry.interval()),
+                         StatusInWords(entry.status, ReadStamp(entry.stamp()) != 0)});
+    return pages;
+}
 
 std::string ExportList(ListFormat format, const std::vector<ExportedPage>& pages) {
     std::string out;

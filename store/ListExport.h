@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PageList.h"
 #include "store/ListImport.h"
 
 namespace vantrel {
@@ -14,6 +15,9 @@ struct ExportedPage {
     int intervalMinutes = 0;
     std::u16string status;  // in words: "Online", "Offline", "Not checked yet"
 };
+
+// The pages of `list` in its order, their status in the status listing's words.
+std::vector<ExportedPage> ExportedPagesOf(const PageList& list);
 
 // UTF-8 text in `format` (Text, Opml or Csv; Urlwatch writes the text form too).
 std::string ExportList(ListFormat format, const std::vector<ExportedPage>& pages);

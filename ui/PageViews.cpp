@@ -14,6 +14,7 @@
 #include "ui/DetailsListView.h"
 #include "ui/FindBar.h"
 #include "ui/IconListView.h"
+#include "ui/ListTransfer.h"
 #include "ui/Monitor.h"
 #include "ui/PageFilterProxy.h"
 #include "ui/PageListModel.h"
@@ -108,6 +109,8 @@ PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& li
     viewButton_->setAutoRaise(true);
     layout.add(viewButton_, kViewButton);
 
+    transfer_ = new ListTransfer(window, monitor);
+
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
     refreshTimer_->setInterval(0);
@@ -142,6 +145,9 @@ void PageViews::attachCommands(const PageMenu& menu, std::function<void()> open)
         list->addSeparator();
         list->addAction(findAction_);
         list->addAction(detailsAction_);
+        list->addSeparator();
+        list->addAction(transfer_->importAction());
+        list->addAction(transfer_->exportAction());
     }
     connect(tree_, &QAbstractItemView::doubleClicked, this, [open](const QModelIndex&) { open(); });
 }

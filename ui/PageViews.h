@@ -20,6 +20,7 @@ namespace vantrel {
 class DetailsListView;
 class FindBar;
 class IconListView;
+class ListTransfer;
 class Monitor;
 class PageFilterProxy;
 class PageListModel;
@@ -42,7 +43,8 @@ class PageViews : public QObject {
     ~PageViews() override;
 
     // Gives the details view the icon view's page commands (its actions and their keys) and
-    // menus, and `open` for a double-click on a row.
+    // menus, and `open` for a double-click on a row; adds find, the view switch, import and
+    // export to the menus of both lists.
     void attachCommands(const PageMenu& menu, std::function<void()> open);
 
     bool detailsShown() const { return detailsShown_; }
@@ -57,6 +59,7 @@ class PageViews : public QObject {
     PageTableModel* table() const { return table_; }
     QAction* findAction() const { return findAction_; }
     QAction* detailsAction() const { return detailsAction_; }
+    ListTransfer* transfer() const { return transfer_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -81,6 +84,7 @@ class PageViews : public QObject {
     QAction* findAction_ = nullptr;
     QAction* detailsAction_ = nullptr;
     PageMenu* treeMenu_ = nullptr;
+    ListTransfer* transfer_ = nullptr;
     QTimer* refreshTimer_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     bool detailsShown_ = false;

@@ -3,8 +3,12 @@
 // window both views share one selection and the search narrows the icon view too.
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include "MonitorFormFixture.h"
@@ -12,6 +16,8 @@
 #include "ui/DetailsListView.h"
 #include "ui/FindBar.h"
 #include "ui/IconListView.h"
+#include "ui/ImportDialog.h"
+#include "ui/ListTransfer.h"
 #include "ui/PageFilterProxy.h"
 #include "ui/PageTableModel.h"
 #include "ui/PageViews.h"
@@ -37,6 +43,7 @@ class PageViewsTest : public QObject, test::MonitorFormFixture {
     void tableAndProxyFollowTheListWithCountsSortAndSearch();
     void bothViewsShareTheSelectionAndTheSearchNarrowsTheIcons();
     void viewColumnsAndSortAreRememberedPerUser();
+    void importPreviewsThenAddsFiveHundredPagesInOneStep();
 };
 
 void PageViewsTest::tableAndProxyFollowTheListWithCountsSortAndSearch() {
@@ -170,6 +177,51 @@ void PageViewsTest::viewColumnsAndSortAreRememberedPerUser() {
     QVERIFY(QFile::exists(settingsFile));
     QVERIFY(!test::iniValue(fileBytes(), "main", "count").isNull());
     QVERIFY(!fileBytes().contains("View"));
+}
+
+void PageViewsTest::importPreviewsThenAddsFiveHundredPagesInOneStep() {
+    TMonitorForm& form = open(test::pageFile({{"Known", "0", "https://known.example/"}}));
+    {
+        ImportDialog dialog(form.pageList());
+        QFile jobs(VANTREL_TEST_SOURCE_DIR "/store/lists/urls.yaml");
+        QVERIFY(jobs.open(QIODevice::ReadOnly));
+        dialog.setInput(jobs.readAll(), "urls.yaml");
+        QCOMPARE(dialog.preview()->topLevelItemCount(), 3);
+        QCOMPARE(dialog.summary()->text(), QString("3 pages to add; 3 entries that are no web pages."));
+        QCOMPARE(dialog.addButton()->text(), QString("Add 3 Pages"));
+        // A hand edit is text: one bad line names itself and nothing is added.
+        dialog.input()->setPlainText("https://known.example/\nhttps://new.example/\nnot a page\n");
+        QCOMPARE(dialog.summary()->text(),
+                 QString("line 3: not a web address: not a page. Nothing will be added."));
+        QVERIFY(!dialog.addButton()->isEnabled());
+        QVERIFY(dialog.pages().empty());
+    }
+
+    QByteArray many = "https://known.example/\n";
+    for (int i = 0; i < 500; ++i)
+        many += "https://page" + QByteArray::number(i) + ".example/\tPage " + QByteArray::number(i) + "\n";
+    test::ModalWatcher driver([&](QWidget* modal) {
+        auto* dialog = qobject_cast<ImportDialog*>(modal);
+        if (!dialog) return;
+        dialog->setInput(many);
+        QCOMPARE(dialog->summary()->text(), QString("500 pages to add; 1 already in the list (skipped)."));
+        dialog->addButton()->click();
+    });
+    QSignalSpy resets(form.model(), &QAbstractItemModel::modelReset);
+    form.Views->transfer()->importPages();
+    QCOMPARE(driver.seen, 1);
+    QCOMPARE(form.pageList().size(), size_t(501));
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(saved("main", "count"), QString("501"));
+
+    const QString csv = exeDir_->filePath("out.csv");
+    form.Views->transfer()->exportTo(csv);
+    QFile written(csv);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readLine(), QByteArray("label,url,interval,status\r\n"));
+    QCOMPARE(written.readLine(), QByteArray("Known,https://known.example/,1440,Online\r\n"));
+    QVERIFY_THROWS_EXCEPTION(std::exception,
+                             form.Views->transfer()->exportTo(exeDir_->filePath("no/such/dir.csv")));
 }
 
 QTEST_MAIN(PageViewsTest)
