@@ -97,15 +97,18 @@ PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& li
     connect(detailsAction_, &QAction::toggled, this, &PageViews::showDetails);
 
     findButton_ = new QToolButton(&window);
+    findButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     findButton_->setIcon(buttonPicture(true, ratio));
     findButton_->setToolTip(QStringLiteral("Find pages and show them by status (Ctrl+F)"));
     findButton_->setAutoRaise(true);
     connect(findButton_, &QToolButton::clicked, this, &PageViews::find);
     layout.add(findButton_, kFindButton);
+    // The button shows the action's picture and state; the action's text is for the menus.
+    detailsAction_->setIcon(buttonPicture(false, ratio));
+    detailsAction_->setToolTip(QStringLiteral("Details view: the pages in a table"));
     viewButton_ = new QToolButton(&window);
     viewButton_->setDefaultAction(detailsAction_);
-    viewButton_->setIcon(buttonPicture(false, ratio));
-    viewButton_->setToolTip(QStringLiteral("Details view: the pages in a table"));
+    viewButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     viewButton_->setAutoRaise(true);
     layout.add(viewButton_, kViewButton);
 
