@@ -11,6 +11,7 @@
 #include "store/FileIo.h"
 #include "store/ListExport.h"
 #include "store/PageListFile.h"
+#include "store/StoreLimits.h"
 #include "text/Text.h"
 #include "ui/Monitor.h"
 
@@ -20,8 +21,6 @@ namespace {
 
 constexpr char kAddVerb[] = "vantrel-add ";
 constexpr char kExportVerb[] = "vantrel-export ";
-// An import file larger than this is refused: no list of pages comes near it.
-constexpr int64_t kMaxImportBytes = 64 * 1024 * 1024;
 // How long a start waits for the running instance to answer (it may be starting up itself).
 constexpr int kAnswerWaitMs = 30000;
 constexpr auto kRetryPause = std::chrono::milliseconds(200);
@@ -124,7 +123,7 @@ int RunListCommand(const ListCommand& command, const std::string& listPath, cons
     if (command.kind == ListCommand::Kind::Add) {
         request = AddRequest({{command.label, command.url}}, command.intervalIndex);
     } else if (command.kind == ListCommand::Kind::Import) {
-        const FileRead file = ReadWholeFile(path, kMaxImportBytes);
+        const FileRead file = ReadWholeFile(path, limits::kMaxImportFileBytes);
         if (file.outcome != FileRead::Outcome::Read) return Fail("cannot read " + path);
         const ImportResult read = ImportList(ListFormatFor(path, file.bytes), file.bytes);
         if (!read.error.empty()) return Fail(path + ": " + read.error);

@@ -1,5 +1,6 @@
 #include "store/ListImport.h"
 
+#include "store/StoreLimits.h"
 #include "text/Text.h"
 
 namespace vantrel {
@@ -63,6 +64,9 @@ ImportResult ImportTextList(std::string_view utf8) {
 }
 
 ImportResult ImportList(ListFormat format, std::string_view bytes) {
+    if (bytes.size() > static_cast<size_t>(limits::kMaxImportFileBytes))
+        return ImportFailure(
+            1, "the list is larger than " + std::to_string(limits::kMaxImportFileBytes) + " bytes");
     switch (format) {
         case ListFormat::Opml:
             return ImportOpml(bytes);

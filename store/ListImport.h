@@ -39,6 +39,7 @@ ImportResult ImportOpml(std::string_view bytes);
 // Each YAML document of the file is one job; a job with an http(s) "url" is a page labelled by
 // its "name". Jobs with "command" or "navigate" or another kind of URL are skipped.
 ImportResult ImportUrlwatchJobs(std::string_view utf8);
+// Any of the above by `format`; input larger than limits::kMaxImportFileBytes is refused.
 ImportResult ImportList(ListFormat format, std::string_view bytes);
 
 // The result for malformed input at `line`.

@@ -13,13 +13,11 @@
 
 #include "core/PageList.h"
 #include "store/ListImport.h"
+#include "store/StoreLimits.h"
 
 namespace vantrel {
 
 namespace {
-
-// No list of pages comes near this; a bigger file is not one.
-constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 
 QString toQString(const std::u16string& text) {
     return QString::fromStdU16String(text);
@@ -102,7 +100,7 @@ void ImportDialog::openFile() {
         QStringLiteral("Lists of pages (*.txt *.opml *.xml *.yaml *.yml);;All files (*)"));
     if (path.isEmpty()) return;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) {
+    if (!file.open(QIODevice::ReadOnly) || file.size() > limits::kMaxImportFileBytes) {
         summary_->setText(QStringLiteral("Cannot read ") + path);
         return;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "store/ListExport.h"
+#include "store/StoreLimits.h"
 #include "store/StoreTestSupport.h"
 
 namespace vantrel {
@@ -94,6 +95,12 @@ TEST(ListImportTest, MalformedUrlwatchJobsNameTheirLineAndAddNothing) {
     EXPECT_EQ(ImportUrlwatchJobs("name: x\nurl: [a, b]\n").error, "line 2: the url is not a text");
     EXPECT_EQ(ImportUrlwatchJobs("name: only a name\n").error,
               "line 1: a job without url, command or navigate");
+}
+
+TEST(ListImportTest, AListPastTheSizeLimitIsRefusedWhole) {
+    const std::string huge(static_cast<size_t>(limits::kMaxImportFileBytes) + 1, '\n');
+    EXPECT_EQ(ImportList(ListFormat::Text, huge).error, "line 1: the list is larger than 67108864 bytes");
+    EXPECT_EQ(ImportList(ListFormat::Text, std::string_view(huge).substr(1)).error, "");
 }
 
 TEST(ListImportTest, FormatFromTheNameOrElseTheContent) {
