@@ -22,10 +22,10 @@ DetailsListView::DetailsListView(qreal scale, QWidget* parent) : QTreeView(paren
     top->setSectionsMovable(false);
     top->setStretchLastSection(true);
     top->setSectionResizeMode(QHeaderView::Interactive);
-    // No sort until the user asks for one: the rows keep the list's order.
+    // No sort until the user asks for one: the rows keep the list's order. Sorting is switched on
+    // by the first showing of the view (see PageViews).
     top->setSortIndicator(-1, Qt::AscendingOrder);
     top->setSortIndicatorClearable(true);
-    setSortingEnabled(true);
 }
 
 }  // namespace vantrel

@@ -117,7 +117,10 @@ void PageViewsTest::bothViewsShareTheSelectionAndTheSearchNarrowsTheIcons() {
                                               {"Weather", "2", "http://127.0.0.1:1/weather"}}));
     showForm();
     PageViews& views = *form.Views;
+    // Nothing sorts (and reads the history for it) before the details view is first shown.
+    QVERIFY(!views.details()->isSortingEnabled());
     views.showDetails(true);
+    QVERIFY(views.details()->isSortingEnabled());
     QVERIFY(views.details()->isVisible());
     QVERIFY(!form.ListView->isVisible());
     views.details()->setCurrentIndex(views.proxy()->index(1, 0));
