@@ -19,6 +19,8 @@
 #include "ui/PageViews.h"
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
+#include "ui/ScreenFit.h"
+#include "ui/ThemeColours.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
 
@@ -79,10 +81,7 @@ void TMonitorForm::buildControls() {
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Vantrel " VANTREL_VERSION " - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, Qt::white);
-    setPalette(windowPalette);
-    setAutoFillBackground(true);
+    ThemeColours::fillWindow(this, Qt::white);
 
     scale_ = L::scaleFor(this);
     const qreal ratio = devicePixelRatioF();
@@ -187,6 +186,7 @@ void TMonitorForm::setVisible(bool visible) {
     if (visible && !dressed_) {
         dressed_ = true;
         dressControls();
+        ScreenFit::fit(this);
     }
     QWidget::setVisible(visible);
 }
@@ -199,7 +199,7 @@ void TMonitorForm::dressControls() {
     QLabel* const legendImages[] = {Image1, Image2, Image3};
     for (int i = 0; i < 3; ++i) legendImages[i]->setPixmap(Pictures::statusImage(i, legend, ratio));
     // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
-    QPixmap logo = Pictures::logo(ratio * scale_);
+    QPixmap logo = Pictures::logo(ratio * scale_, palette().color(QPalette::Window));
     logo.setDevicePixelRatio(ratio);
     LogoImage->setPixmap(logo);
 }
@@ -328,9 +328,10 @@ void TMonitorForm::TimerTimer() {
 
 void TMonitorForm::TrayIconClick() {
     ErrorDisplay::guarded(this, [this] {
-        show();
-        // Restores to the state before the minimize (normal or maximized).
+        // Restores to the state before the minimize (normal or maximized). Cleared before the
+        // show: the window then maps once, in that state, and the toolkit sends one show event.
         if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
         raise();
         activateWindow();
     });
@@ -377,11 +378,11 @@ void TMonitorForm::changeEvent(QEvent* event) {
     if (event->type() != QEvent::WindowStateChange || !minimizeHook_) return;
     if (!(windowState() & Qt::WindowMinimized)) return;
     // Hiding inside the state change races the window manager, which may minimize the window
-    // again after it was brought back; hiding from the event loop does not.
-    QTimer::singleShot(0, this, [this] {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        hide();
-    });
+    // again after it was brought back; hiding from the event loop does not. The minimized state
+    // is left for the tray click to clear: clearing it here asks the manager to map the window
+    // again, and a map it carries out after the hide leaves a window on the screen that the
+    // program believes hidden and never draws (a black window).
+    QTimer::singleShot(0, this, [this] { hide(); });
 }
 
 }  // namespace vantrel

@@ -20,23 +20,26 @@
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
 #include "ui/PageTableModel.h"
+#include "ui/ThemeColours.h"
 #include "ui/UserSettings.h"
 
 namespace vantrel {
 
 namespace {
 
-// A magnifying glass, or three rows of a table: drawn, so they look alike in every theme.
-QIcon buttonPicture(bool magnifier, qreal ratio) {
+// A magnifying glass, or three rows of a table: drawn, so they look alike in every theme, in the
+// designed navy or, on a dark theme, as much lighter as it takes to read on `ground`.
+QIcon buttonPicture(bool magnifier, const QColor& ground, qreal ratio) {
+    const QColor ink = ThemeColours::readable(QColor(40, 60, 110), ground);
     QPixmap picture(QSize(16, 16) * ratio);
     picture.setDevicePixelRatio(ratio);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(40, 60, 110), 1.6));
+    painter.setPen(QPen(ink, 1.6));
     if (magnifier) {
         painter.drawEllipse(QRectF(2, 2, 8.5, 8.5));
-        painter.setPen(QPen(QColor(40, 60, 110), 2.4, Qt::SolidLine, Qt::RoundCap));
+        painter.setPen(QPen(ink, 2.4, Qt::SolidLine, Qt::RoundCap));
         painter.drawLine(QPointF(10, 10), QPointF(14, 14));
     } else {
         for (const qreal y : {3.5, 8.0, 12.5}) {
@@ -98,13 +101,13 @@ PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& li
 
     findButton_ = new QToolButton(&window);
     findButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    findButton_->setIcon(buttonPicture(true, ratio));
+    findButton_->setIcon(buttonPicture(true, window.palette().color(QPalette::Window), ratio));
     findButton_->setToolTip(QStringLiteral("Find pages and show them by status (Ctrl+F)"));
     findButton_->setAutoRaise(true);
     connect(findButton_, &QToolButton::clicked, this, &PageViews::find);
     layout.add(findButton_, kFindButton);
     // The button shows the action's picture and state; the action's text is for the menus.
-    detailsAction_->setIcon(buttonPicture(false, ratio));
+    detailsAction_->setIcon(buttonPicture(false, window.palette().color(QPalette::Window), ratio));
     detailsAction_->setToolTip(QStringLiteral("Details view: the pages in a table"));
     viewButton_ = new QToolButton(&window);
     viewButton_->setDefaultAction(detailsAction_);
