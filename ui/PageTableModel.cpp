@@ -85,7 +85,15 @@ QVariant PageTableModel::headerData(int section, Qt::Orientation orientation, in
     return QString::fromLatin1(kHeaders[section]);
 }
 
+void PageTableModel::askHistory() {
+    if (askHistory_) return;
+    askHistory_ = true;
+    if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
 const PageSummary& PageTableModel::summaryOf(const std::u16string& url) const {
+    static const PageSummary kNothingKnown;
+    if (!askHistory_) return kNothingKnown;
     const QString key = QString::fromStdU16String(url);
     auto found = summaries_.find(key);
     if (found == summaries_.end()) found = summaries_.insert(key, history_ ? history_(url) : PageSummary{});

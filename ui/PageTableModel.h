@@ -37,6 +37,11 @@ class PageTableModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // Whether the history is asked at all: not until the details view is first shown, since a
+    // hidden view still measures its first row, and a run that never shows the view must not
+    // load the history for it. Until then the columns show what the list alone knows.
+    void askHistory();
+
     // A check of `url` ended: the rows of that page show it.
     void checkRecorded(const QString& url, const vantrel::CheckRecord& check);
 
@@ -47,6 +52,7 @@ class PageTableModel : public QAbstractTableModel {
     PageListModel& rows_;
     const PageList& list_;
     HistoryLookup history_;
+    bool askHistory_ = false;
     int iconSize_;
     qreal devicePixelRatio_;
     mutable QHash<QString, PageSummary> summaries_;

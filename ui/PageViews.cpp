@@ -165,7 +165,10 @@ void PageViews::showDetails(bool on) {
     const bool hadFocus = icons_.hasFocus() || tree_->hasFocus();
     // A sort by a column of the history reads the history of every page: that waits until the
     // view is first shown, so a run that never shows it never loads the history for it.
-    if (on && !tree_->isSortingEnabled()) tree_->setSortingEnabled(true);
+    if (on && !tree_->isSortingEnabled()) {
+        table_->askHistory();
+        tree_->setSortingEnabled(true);
+    }
     tree_->setVisible(on);
     icons_.setVisible(!on);
     // A hidden view is not laid out: the one shown now takes its place at the window's size.
