@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/CommandChannel.h"
 #include "app/DisplayCheck.h"
 #include "app/ExePath.h"
+#include "app/ListRequests.h"
 #include "app/MemoryUse.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "core/ListCommand.h"
 #include "store/HistoryStore.h"
 #include "store/PageListLocation.h"
 #include "store/StatusListing.h"
@@ -54,11 +57,16 @@ void PrintHelp() {
     const std::string autostartDir = XdgAutostart::userDirectory(UserEnvironment::current());
     std::printf(
         "Usage: vantrel [-s]\n"
+        "       vantrel --add URL [--label TEXT] [--interval MINUTES]\n"
+        "       vantrel --import FILE | --export FILE | --status [--json]\n"
         "Watches a list of web pages and tells from its notification-area icon when a page goes\n"
         "offline, comes back online, or changes.\n"
         "\n"
         "  -s         start hidden: only the notification-area icon shows\n"
-        "  --status   print each page's status and last check, and exit\n"
+        "  --status   print each page's status and last check, and exit (--json: as JSON)\n"
+        "  --add      add a page (to the running program, else to the page list file)\n"
+        "  --import   add the pages of a text, OPML (.opml) or urlwatch (.yaml) file\n"
+        "  --export   write the list as text, OPML (.opml) or CSV (.csv)\n"
         "  --help     show this help and exit\n"
         "  --version  show the version and exit\n"
         "\n"
@@ -71,9 +79,9 @@ void PrintHelp() {
 
 // "--status": the page list with what the history knows. Takes no lock and needs no display, so it
 // works while the program runs.
-int PrintStatus() {
+int PrintStatus(bool json) {
     const std::string pageList = PageListPathFor(ExePath::dir());
-    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList));
+    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList), json);
     std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
     std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
     return std::fflush(stdout) == 0 ? listing.exitCode : 2;
@@ -92,8 +100,17 @@ int main(int argc, char** argv) {
             PrintHelp();
             return 0;
         }
-        if (std::strcmp(argv[i], "--status") == 0) return PrintStatus();
     }
+    std::vector<std::u16string> words;
+    for (int i = 1; i < argc; ++i) words.push_back(QFile::decodeName(argv[i]).toStdU16String());
+    const ListCommand command = ParseListCommand(words);
+    if (!command.error.empty()) {
+        std::fprintf(stderr, "vantrel: %s\n", command.error.c_str());
+        return 2;
+    }
+    if (command.kind == ListCommand::Kind::Status) return PrintStatus(command.json);
+    if (command.kind != ListCommand::Kind::None)
+        return RunListCommand(command, PageListPathFor(ExePath::dir()), "Vantrel");
 
     SetMemoryPolicy();
 
@@ -168,6 +185,9 @@ int main(int argc, char** argv) {
         dialog = std::make_unique<TWebPageDlg>();
         return dialog.get();
     });
+    // List commands of later starts ("--add", "--import", "--export") come to this list.
+    CommandChannel channel("Vantrel", RequestHandlerFor(form->monitor()));
+    if (!channel.failure().empty()) std::fprintf(stderr, "Vantrel: %s.\n", channel.failure().c_str());
     if (!form->startHidden()) form->show();
     // What reading the list and starting up freed goes back to the system before the long idle,
     // and what downloads freed a little after each busy spell (never while nothing happens).

@@ -10,9 +10,34 @@
 
 namespace vantrel {
 
+namespace {
+
 constexpr int64_t kSameCheckSlackMs = 2000;
 
-StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath) {
+// A JSON string (RFC 8259, section 7), or null for an empty text.
+std::string JsonString(std::u16string_view text, bool emptyIsNull = false) {
+    if (text.empty() && emptyIsNull) return "null";
+    std::string out = "\"";
+    for (const char c : ToUtf8(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath, bool json) {
     StatusListing listing;
     const FileRead file = ReadWholeFile(pageListPath, limits::kMaxPageListFileBytes);
     if (file.outcome == FileRead::Outcome::Unreadable) {
@@ -20,7 +45,10 @@ StatusListing BuildStatusListing(const std::string& pageListPath, const std::str
         listing.errors = "vantrel: cannot read " + pageListPath + "\n";
         return listing;
     }
-    if (file.outcome == FileRead::Outcome::Missing) return listing;
+    if (file.outcome == FileRead::Outcome::Missing) {
+        if (json) listing.output = "[]\n";
+        return listing;
+    }
 
     const HistoryStore history(historyPath, HistoryStore::Access::ReadOnly);
     if (history.disabled()) listing.errors = ToUtf8(history.disabledReason()) + "\n";
@@ -51,8 +79,16 @@ StatusListing BuildStatusListing(const std::string& pageListPath, const std::str
             status = StatusInWords(fileStatus, stamp != 0);
             if (stamp != 0) time = LocalIsoTime(stampUtcMs);
         }
-        listing.output += ToUtf8(StatusListingLine(label, status, time, result)) + "\n";
+        if (json)
+            listing.output += std::string(listing.output.empty() ? "[\n" : ",\n") +
+                              "  {\"label\": " + JsonString(label) + ", \"url\": " + JsonString(url) +
+                              ", \"status\": " + JsonString(status) +
+                              ", \"lastCheck\": " + JsonString(time, true) +
+                              ", \"result\": " + JsonString(result, true) + "}";
+        else
+            listing.output += ToUtf8(StatusListingLine(label, status, time, result)) + "\n";
     }
+    if (json) listing.output += listing.output.empty() ? "[]\n" : "\n]\n";
     return listing;
 }
 

@@ -14,7 +14,9 @@ struct StatusListing {
 };
 
 // The page list file at `pageListPath` (a missing file is an empty list) and the history at
-// `historyPath` (a missing one is no history).
-StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath);
+// `historyPath` (a missing one is no history). With `json` the output is one JSON array (RFC 8259)
+// of objects with "label", "url", "status", "lastCheck" and "result" (null when unknown).
+StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath,
+                                 bool json = false);
 
 }  // namespace vantrel

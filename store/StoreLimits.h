@@ -11,6 +11,8 @@ namespace vantrel::limits {
 inline constexpr size_t kMaxValueLength = 2047;
 // A page list file larger than this is treated as unreadable (and is never replaced).
 inline constexpr int64_t kMaxPageListFileBytes = 256 * 1024 * 1024;
+// A list of pages to import (text, OPML, urlwatch jobs): no real list comes near it.
+inline constexpr int64_t kMaxImportFileBytes = 64 * 1024 * 1024;
 // Most checks the history keeps per page; the oldest go first.
 inline constexpr int kMaxChecksPerPage = 1000;
 // A text the history keeps is cut to this many bytes of UTF-8, at a character boundary.

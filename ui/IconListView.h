@@ -20,6 +20,8 @@ class IconListView : public QListView {
     // and from its top, at most the whole cell (longer labels are elided after three lines).
     QRect visualRect(const QModelIndex& index) const override;
     QModelIndex indexAt(const QPoint& point) const override;
+    // Keeps `pixels` at the bottom of the list free of items (for the find bar over it).
+    void setBottomRoom(int pixels) { setViewportMargins(0, 0, 0, pixels); }
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;

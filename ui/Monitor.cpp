@@ -206,6 +206,14 @@ EntryId Monitor::addPage(const QString& label, const QString& url, int intervalI
     return id;
 }
 
+ImportSelection Monitor::addPages(const std::vector<NewPage>& pages, int intervalIndex) {
+    ImportSelection selection = SelectNewPages(list_, pages);
+    if (selection.fresh.empty()) return selection;
+    AddPages(list_, selection.fresh, intervalIndex);
+    save();
+    return selection;
+}
+
 void Monitor::editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
                        bool changedBoxShown, bool changedBoxTicked) {
     const PageEntry* entry = list_.find(id);

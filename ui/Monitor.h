@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "core/CheckReport.h"
+#include "core/PageImport.h"
 #include "core/PageList.h"
 #include "net/PageFetcher.h"
 #include "store/PageListFile.h"
@@ -74,6 +75,9 @@ class Monitor : public QObject {
     // The user's commands. Each changes the list, then saves the file at once (see save()), so
     // that a crash or a kill later in the run loses nothing.
     EntryId addPage(const QString& label, const QString& url, int intervalIndex);
+    // An import: the pages whose URL the list does not have yet, added in one batch with
+    // `intervalIndex` and saved once. Returns which were added and how many were duplicates.
+    ImportSelection addPages(const std::vector<NewPage>& pages, int intervalIndex);
     // Does nothing when the entry is gone (a modal dialog was open while it was deleted).
     void editPage(EntryId id, const QString& label, const QString& url, int intervalIndex,
                   bool changedBoxShown, bool changedBoxTicked);

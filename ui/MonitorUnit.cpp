@@ -18,6 +18,7 @@
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
+#include "ui/PageViews.h"
 #include "ui/PageWindows.h"
 #include "ui/PauseMenu.h"
 #include "ui/Pictures.h"
@@ -79,6 +80,7 @@ TMonitorForm::~TMonitorForm() {
     Timer->stop();
     FormDestroy();
     ListView->setModel(nullptr);
+    delete Views;
     model_.reset();
     monitor_.reset();
     // It reads the monitor's clock: it goes with it, not later with the window's children.
@@ -115,7 +117,8 @@ void TMonitorForm::buildControls() {
 
     model_ =
         std::make_unique<PageListModel>(monitor_->list(), layout->length(IconListView::kIconSize), ratio);
-    ListView = new IconListView(scale_, this);
+    auto* icons = new IconListView(scale_, this);
+    ListView = icons;
     ListView->setModel(model_.get());
     layout->add(ListView, at("ListView"));
     connect(ListView, &QListView::doubleClicked, this, [this](const QModelIndex&) { ListViewDblClick(); });
@@ -141,6 +144,7 @@ void TMonitorForm::buildControls() {
                            SortCheckBox, RecheckCheckBox, RecheckBitBtn, ExitBitBtn};
     for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
+    Views = new PageViews(*this, *layout, at("ListView"), *icons, *model_, *monitor_);
     resize(layout->scaledDesignSize());
 }
 
@@ -174,6 +178,7 @@ void TMonitorForm::createActions() {
         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr, pauseMenu_->pauseAction(),
          pauseMenu_->resumeAction(), nullptr, DetailsAction, ShowChangesAction},
         {AddAction, RecheckAllAction});
+    Views->attachCommands(*Menu, [this] { ListViewDblClick(); });
     ShowAction = make("&Show Vantrel", &TMonitorForm::TrayIconClick);
     ExitAction = make("E&xit", &TMonitorForm::ExitBitBtnClick);
     // The icon's menu, built here alone: a new command of the icon joins this list.

@@ -23,6 +23,7 @@ class Alarms;
 class PageListModel;
 class PauseMenu;
 class PageMenu;
+class PageViews;
 class PageWindows;
 class TrayNotifier;
 class TWebPageDlg;
@@ -111,6 +112,8 @@ class TMonitorForm : public QWidget {
     QAction* ExitAction = nullptr;
     // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
+    // The details view beside the icon view, and the find bar over both.
+    PageViews* Views = nullptr;
 
   public slots:
     void AddBitBtnClick();

@@ -52,6 +52,9 @@ QVariant PageListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
             return toQString(entry.label);
+        case Qt::ToolTipRole:
+            // The icon view cuts long labels after three lines: the whole label and the URL.
+            return toQString(entry.label) + QLatin1Char('\n') + toQString(entry.url());
         case Qt::DecorationRole: {
             // Drawn when a view first asks (a hidden window's view never does), then kept.
             int status = static_cast<int>(entry.status);

@@ -1,7 +1,7 @@
 #include "ui/PageMenu.h"
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
-#include <QListView>
 #include <QMenu>
 
 namespace vantrel {
@@ -19,7 +19,8 @@ void fill(QMenu& menu, const QList<QAction*>& actions) {
 
 }  // namespace
 
-PageMenu::PageMenu(QListView* list, const QList<QAction*>& pageActions, const QList<QAction*>& listActions)
+PageMenu::PageMenu(QAbstractItemView* list, const QList<QAction*>& pageActions,
+                   const QList<QAction*>& listActions)
     : QObject(list), list_(list), pageMenu_(std::make_unique<QMenu>()), listMenu_(std::make_unique<QMenu>()) {
     setObjectName(QStringLiteral("PageMenu"));
     fill(*pageMenu_, pageActions);

@@ -7,7 +7,7 @@
 #include <memory>
 
 class QAction;
-class QListView;
+class QAbstractItemView;
 class QMenu;
 class QPoint;
 
@@ -18,7 +18,7 @@ class PageMenu : public QObject {
   public:
     // Attaches to `list` and lives as long as it. `pageActions` fill the page menu and
     // `listActions` the list's menu, in order; a null entry stands for a separator.
-    PageMenu(QListView* list, const QList<QAction*>& pageActions, const QList<QAction*>& listActions);
+    PageMenu(QAbstractItemView* list, const QList<QAction*>& pageActions, const QList<QAction*>& listActions);
     ~PageMenu() override;
 
     QMenu* pageMenu() const { return pageMenu_.get(); }
@@ -33,7 +33,7 @@ class PageMenu : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    QListView* list_;
+    QAbstractItemView* list_;
     // Not children of the list: they are top-level windows of their own.
     std::unique_ptr<QMenu> pageMenu_;
     std::unique_ptr<QMenu> listMenu_;

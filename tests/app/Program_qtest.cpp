@@ -79,6 +79,50 @@ class ProgramTest : public QObject {
         QCOMPARE(errors, "vantrel: cannot read " + QFile::encodeName(program.dataFile()) + "\n");
     }
 
+    // "--add" reaches the running program over its command channel (so its own save at the end
+    // keeps the page) and a stopped one's list file directly; either way the page is there once.
+    void addReachesTheRunningProgramAndTheFileOnce() {
+        Program program;
+        QVERIFY(program.valid());
+        QVERIFY(program.writeDataFile(threeEntries()));
+        const auto command = [&](const QStringList& args, QByteArray* errors = nullptr) {
+            QProcess process;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("XDG_RUNTIME_DIR", program.runtimeDir());
+            process.setProcessEnvironment(env);
+            process.start(program.exe(), args);
+            if (!process.waitForFinished(timeoutMs())) return -1;
+            if (errors) *errors = process.readAllStandardError();
+            return process.exitCode();
+        };
+        const auto count = [&](const QString& url) {
+            int found = 0;
+            const auto sections = readSections(program.dataFile());
+            for (const Section& section : sections) found += section.contains({"item1", url}) ? 1 : 0;
+            return found;
+        };
+        QProcess* running = program.start({"-s"});
+        QVERIFY(waitRunning(running));
+        const QStringList add{"--add", "https://added.example/", "--label", "Added", "--interval", "60"};
+        QCOMPARE(command(add), 0);
+        QCOMPARE(command(add), 0);
+        QVERIFY(endsWithZero(running, SIGTERM));
+        QCOMPARE(count("https://added.example/"), 1);
+        QCOMPARE(readSections(program.dataFile())["main"].value(0),
+                 qMakePair(QString("count"), QString("4")));
+
+        QCOMPARE(command({"--add", "https://stopped.example/"}), 0);
+        QCOMPARE(command({"--add", "https://stopped.example/"}), 0);
+        QCOMPARE(count("https://stopped.example/"), 1);
+        QCOMPARE(count("https://added.example/"), 1);
+        QByteArray errors;
+        QCOMPARE(command({"--add", "https://x.example/", "--interval", "7"}, &errors), 2);
+        QVERIFY2(errors.startsWith("vantrel: --interval: 7 is not one of 1, 5,"), errors.constData());
+        QCOMPARE(command({"--import", program.dataFile() + ".missing"}, &errors), 2);
+        QCOMPARE(errors, "vantrel: cannot read " + QFile::encodeName(program.dataFile()) + ".missing\n");
+        QCOMPARE(count("https://x.example/"), 0);
+    }
+
     void entriesSurviveARun() {
         Program program;
         QVERIFY(program.valid());

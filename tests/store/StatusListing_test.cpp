@@ -73,6 +73,16 @@ TEST_F(StatusListingTest, OneLinePerPageFromTheListAndTheHistory) {
     EXPECT_EQ(listing.errors, "");
     EXPECT_EQ(listing.output, expected);
 
+    // The same for scripts, as JSON.
+    const std::string json = BuildStatusListing(listPath, historyPath, true).output;
+    EXPECT_EQ(json.substr(0, json.find("\n  {\"label\": \"Moved\"")),
+              "[\n  {\"label\": \"Up\", \"url\": \"http://up/\", \"status\": \"Online\", \"lastCheck\": "
+              "\"2026-12-08T11:49:48+00:00\", \"result\": \"200 OK \u2014 12.3 KB in 140 ms\"},");
+    EXPECT_NE(json.find("{\"label\": \"New\", \"url\": \"http://new/\", \"status\": \"Not checked yet\", "
+                        "\"lastCheck\": null, \"result\": null},\n"),
+              std::string::npos)
+        << json;
+
     // Another user, who may write neither the folder nor the files, reads the same.
     EXPECT_EQ(test::RunUnprivileged([&] { return BuildStatusListing(listPath, historyPath).output; }),
               expected);
@@ -93,6 +103,7 @@ TEST_F(StatusListingTest, AnUnreadableListFails) {
     EXPECT_EQ(listing.errors, "vantrel: cannot read " + listPath + "\n");
     EXPECT_EQ(listing.output, "");
     EXPECT_EQ(BuildStatusListing(dir.file("missing.dat"), historyPath).exitCode, 0);
+    EXPECT_EQ(BuildStatusListing(dir.file("missing.dat"), historyPath, true).output, "[]\n");
 }
 
 }  // namespace

@@ -110,6 +110,8 @@ void PageListModelTest::rowsShowLabelAndStatusPicture() {
 
     const QModelIndex first = model.index(0);
     QCOMPARE(first.data(Qt::DisplayRole).toString(), QStringLiteral("Page"));
+    QCOMPARE(first.data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Page\n") + QString::fromStdU16String(list.at(0).url()));
     QCOMPARE(first.data(PageListModel::StatusRole).toInt(), 0);
     QCOMPARE(first.data(PageListModel::IdRole).value<quint64>(), list.at(0).id);
     QCOMPARE(model.idAt(first), list.at(0).id);

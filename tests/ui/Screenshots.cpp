@@ -1,19 +1,22 @@
 // Pictures of the program's windows for people to look at: the main window with entries in every
-// status, the web page dialog open for an edit, and the details and changes windows of a page with
-// a history of mixed results, written to <build>/screenshots/ (or the folder
-// given as the argument; with --dark, the pictures of a desktop in a dark theme). scripts/screenshots.sh runs
-// it on a virtual display with a tray host. Each picture is one entry of kShots: a new window gets a function
-// that brings it up and saves it with save().
+// status, the web page dialog open for an edit, the details and changes windows of a page with
+// a history of mixed results, and the details view of 300 pages with a search and a status filter,
+// written to <build>/screenshots/ (or the folder given as the argument; with --dark, the pictures
+// of a desktop in a dark theme). scripts/screenshots.sh runs it on a virtual display with a tray
+// host. Each picture is one entry of kShots: a new window gets a function that brings it up and
+// saves it with save().
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QListView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <cstdio>
 #include <memory>
 
@@ -21,9 +24,13 @@
 #include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
 #include "ui/ChangesWindow.h"
+#include "ui/DetailsListView.h"
 #include "ui/DetailsWindow.h"
 #include "ui/FilterPanel.h"
+#include "ui/FindBar.h"
 #include "ui/MonitorUnit.h"
+#include "ui/PageTableModel.h"
+#include "ui/PageViews.h"
 #include "ui/PageWindows.h"
 #include "ui/ThemeColours.h"
 #include "ui/WebPageUnit.h"
@@ -208,6 +215,80 @@ bool filterPanel(Scene& scene) {
     return save(scene, panel, "filter-panel");
 }
 
+// A list of 300 pages as a user who watches many has it: 250 online, 29 changed and 21 offline,
+// each with one check in the history, shown in the details view; then the same narrowed by a
+// search, and by the Offline choice.
+bool detailsViewOf300Pages(Scene& scene) {
+    using namespace vantrel;
+    static const char* const kSubjects[] = {
+        "Weather forecast for", "Town council agenda of", "Bus timetable for",  "Library opening hours in",
+        "Job offers in",        "Flat rentals in",        "School news from",   "Road works around",
+        "Events this week in",  "Swimming pool of",       "Farmers market in",  "Recycling dates for",
+        "Harbour news of",      "Cinema programme in",    "Police reports from"};
+    static const char* const kPlaces[] = {"the coast", "Northfield",  "Eastbrook", "Westmoor",  "Southport",
+                                          "Lakeside",  "Hillcrest",   "Riverton",  "Oakdale",   "Brookhaven",
+                                          "Fairview",  "Kingsbridge", "Marston",   "Ashford",   "Redcliff",
+                                          "Elmwood",   "Stonebridge", "Greenvale", "Millbrook", "Seaton"};
+    QTemporaryDir dir;
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 stamp = now.toSecsSinceEpoch() + now.offsetFromUtc();
+    QByteArray text = "[main]\r\ncount=300\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n";
+    {
+        HistoryStore store(dir.filePath(QStringLiteral("history.db")).toStdString());
+        for (int i = 0; i < 300; ++i) {
+            const int status = i % 14 == 3 ? 2 : i % 10 == 7 ? 1 : 0;
+            const QByteArray label = QByteArray(kSubjects[i % std::size(kSubjects)]) + " " +
+                                     kPlaces[(i / 15) % std::size(kPlaces)];
+            const QByteArray url =
+                "https://" + QByteArray(kPlaces[(i / 15) % std::size(kPlaces)]).toLower().replace(' ', '-') +
+                ".example/page/" + QByteArray::number(i);
+            text += "[web" + QByteArray::number(i + 1) + "]\r\ncaption=" + label +
+                    "\r\nstatus=" + QByteArray::number(status) + "\r\nitem1=" + url +
+                    "\r\nitem2=" + QByteArray::number(2 + i % 5) +
+                    "\r\nitem3=" + QByteArray::number(stamp - i * 7) + "\r\nitem4=1A2B3C4D\r\n";
+            CheckRecord check;
+            check.timeMs = QDateTime::currentMSecsSinceEpoch() - int64_t(i) * 7000;
+            check.durationMs = 90 + (i * 53) % 400;
+            check.outcome = check.status = static_cast<PageStatus>(status);
+            check.detail = status == 2
+                               ? (i % 3 == 0 ? u"Connection refused" : u"HTTP/1.1 503 Service Unavailable")
+                               : u"HTTP/1.1 200 OK";
+            check.textBytes = status == 2 ? 0 : 4000 + (i * 797) % 60000;
+            store.record(QString::fromLatin1(url).toStdU16String(), check,
+                         status == 2 ? std::nullopt : std::optional<std::u16string>(u"text"));
+        }
+    }
+    QFile file(dir.filePath(QStringLiteral("webpages.dat")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0) return false;
+    file.close();
+    MonitorSettings settings;
+    settings.exeDir = dir.path() + QLatin1Char('/');
+    settings.exePath = dir.filePath(QStringLiteral("vantrel"));
+    settings.autostartDir = dir.filePath(QStringLiteral("no-autostart"));
+    settings.trayWaitMs = 0;
+    TMonitorForm form(settings);
+    form.Timer->stop();
+    form.resize(form.width() * 3 / 2, form.height() * 5 / 4);
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) return false;
+    PageViews& views = *form.Views;
+    views.showDetails(true);
+    views.details()->sortByColumn(PageTableModel::Status, Qt::DescendingOrder);
+    settle();
+    bool saved = save(scene, form, "details-view");
+    views.find();
+    views.findBar()->searchField()->setText(QStringLiteral("coast"));
+    settle();
+    saved = save(scene, form, "details-view-search") && saved;
+    views.findBar()->searchField()->clear();
+    views.findBar()->choice(3)->click();
+    settle();
+    saved = save(scene, form, "details-view-offline") && saved;
+    views.showDetails(false);
+    settle();
+    return save(scene, form, "icon-view-offline") && saved;
+}
+
 struct Shot {
     const char* name;
     bool (*take)(Scene&);
@@ -219,6 +300,7 @@ const Shot kShots[] = {
     {"details window", detailsWindow},
     {"changes window", changesWindow},
     {"filters with a preview", filterPanel},
+    {"details view of 300 pages with search and filters", detailsViewOf300Pages},
 };
 
 }  // namespace
