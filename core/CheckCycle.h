@@ -47,6 +47,10 @@ struct DownloadResult {
     int64_t durationMs = 0;
     int64_t textBytes = 0;  // size of the (filtered) text in UTF-8
     std::u16string text;    // the (filtered) text for the history; may be cut short
+    // The head of the last request sent, credentials and cookie values masked, and the proxy it
+    // went through ("host:port"; empty when direct): for the user's eyes only.
+    std::u16string requestHead;
+    std::u16string proxy;
 };
 
 // Where a page's settings come from: called on the cycle's thread when a page is handed out.
