@@ -12,6 +12,8 @@
 #include "ui/CheckRunner.h"
 #include "ui/LabelCollator.h"
 #include "ui/ListSaver.h"
+#include "ui/RequestSupply.h"
+#include "ui/UserSettings.h"
 
 namespace vantrel {
 
@@ -54,6 +56,8 @@ QString Monitor::filePath() const {
 void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     runner_ = std::make_unique<CheckRunner>(list_, notifier_, clock_, settings_.fetcher);
     connect(runner_.get(), &CheckRunner::busyChanged, this, &Monitor::busyChanged);
+    requests_ = std::make_unique<RequestSupply>(UserSettingsPath(filePath()), settings_.secrets);
+    requests_->attach(*runner_);
     file_.emplace(filePath().toStdString());
     saver_ = std::make_unique<ListSaver>(
         [file = &*file_](const PageListSnapshot& snapshot) { file->save(snapshot); },
@@ -74,7 +78,7 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     // Each download takes its page's filters along; each check lands in the history.
     runner_->setSettingsProvider([this](const std::u16string& url) {
         HistoryStore* store = history();
-        return store ? store->settings(url) : PageFilterSettings{};
+        return requests_->complete(url, store ? store->settings(url) : PageFilterSettings{});
     });
     connect(runner_.get(), &CheckRunner::checkFinished, this,
             [this](const QString& url, const CheckRecord& check, const std::u16string& text) {

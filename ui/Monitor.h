@@ -23,6 +23,8 @@ class CheckRunner;
 class Clock;
 class ListSaver;
 class Notifier;
+class RequestSupply;
+class SecretStore;
 
 struct MonitorSettings {
     QStringList args;      // the program's arguments, without the program path
@@ -34,6 +36,7 @@ struct MonitorSettings {
     QString autostartDir;
     int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
     FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
+    std::shared_ptr<SecretStore> secrets;  // the passwords; null for the desktop's secret store
     const Clock* clock = nullptr;  // the time of the checks; null for the system's clock
     // The list is saved also after checks changed it, at most this often, so that a crash or a
     // power cut loses no more than this of what the checks learned.
@@ -103,6 +106,8 @@ class Monitor : public QObject {
     // Opened at the first call after open(), which also forgets the pages no longer listed then:
     // an idle run that checks nothing never loads the database at all. Call on this object's thread.
     HistoryStore* history();
+    // The network settings, passwords, cookies and last requests of the checks; null before open().
+    RequestSupply* requests() const { return requests_.get(); }
 
   signals:
     // Downloads are running (true) or the last has ended (false): the window shows the busy
@@ -137,6 +142,8 @@ class Monitor : public QObject {
     // Declared before the runner, so that no check is recorded into a closed history.
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<CheckRunner> runner_;
+    // After the runner it feeds, so it goes first.
+    std::unique_ptr<RequestSupply> requests_;
 };
 
 }  // namespace vantrel

@@ -16,6 +16,8 @@
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
+#include "ui/RequestSupply.h"
+#include "ui/SettingsWindow.h"
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
 #include "ui/TrayNotifier.h"
@@ -155,10 +157,12 @@ void TMonitorForm::createActions() {
     ShowChangesAction = make("Show C&hanges\u2026", &TMonitorForm::ShowChangesActionExecute);
     AddAction = make("&Add Web Page\u2026", &TMonitorForm::AddBitBtnClick);
     RecheckAllAction = make("&Recheck All", &TMonitorForm::RecheckBitBtnClick);
+    SettingsAction = make("&Settings\u2026", &TMonitorForm::SettingsActionExecute);
+    SettingsAction->setObjectName(QStringLiteral("SettingsAction"));
     Menu = new PageMenu(ListView,
                         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
-                         DetailsAction, ShowChangesAction},
-                        {AddAction, RecheckAllAction});
+                         DetailsAction, ShowChangesAction, nullptr, SettingsAction},
+                        {AddAction, RecheckAllAction, nullptr, SettingsAction});
     // A reset of the model clears the selection without a word of it, and a removal may not say.
     connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMonitorForm::updateActions);
@@ -355,6 +359,12 @@ void TMonitorForm::DetailsActionExecute() {
 
 void TMonitorForm::ShowChangesActionExecute() {
     ErrorDisplay::guarded(this, [this] { pageWindows_->showChanges(selectedId()); });
+}
+
+void TMonitorForm::SettingsActionExecute() {
+    ErrorDisplay::guarded(this, [this] {
+        if (RequestSupply* requests = monitor_->requests()) ShowSettings(*requests, this);
+    });
 }
 
 void TMonitorForm::keyPressEvent(QKeyEvent* event) {

@@ -102,6 +102,8 @@ class TMonitorForm : public QWidget {
     QAction* ShowChangesAction = nullptr;
     QAction* AddAction = nullptr;
     QAction* RecheckAllAction = nullptr;
+    // Opens the settings window; in the list's menus and for the notification area's menu.
+    QAction* SettingsAction = nullptr;
     // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
 
@@ -122,6 +124,7 @@ class TMonitorForm : public QWidget {
     void OpenInBrowserActionExecute();
     void DetailsActionExecute();
     void ShowChangesActionExecute();
+    void SettingsActionExecute();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
