@@ -35,7 +35,8 @@ std::unique_ptr<test::NginxServer> FetcherProxyTest::server_;
 
 TEST_F(FetcherProxyTest, PlainAndTlsPagesThroughTheProxy) {
     test::TinyproxyServer proxy;
-    if (!proxy.error.empty()) GTEST_SKIP() << proxy.error;
+    if (!proxy.installed) GTEST_SKIP() << proxy.error;
+    ASSERT_EQ(proxy.error, "");
     PageFetcher fetcher(through(proxy.port));
     EXPECT_EQ(fetcher.get(server_->url("http", "127.0.0.1", server_->plainPort, "/plain.html")), u"plain page");
     EXPECT_EQ(fetcher.lastProxy(), "127.0.0.1:" + std::to_string(proxy.port));
@@ -51,7 +52,8 @@ TEST_F(FetcherProxyTest, PlainAndTlsPagesThroughTheProxy) {
 
 TEST_F(FetcherProxyTest, ProxyAuthentication) {
     test::TinyproxyServer proxy("watcher", "s3cret");
-    if (!proxy.error.empty()) GTEST_SKIP() << proxy.error;
+    if (!proxy.installed) GTEST_SKIP() << proxy.error;
+    ASSERT_EQ(proxy.error, "");
     const std::u16string plain = server_->url("http", "127.0.0.1", server_->plainPort, "/plain.html");
     const std::u16string tls = server_->url("https", "localhost", server_->tlsPort, "/plain.html");
     PageFetcher without(through(proxy.port));

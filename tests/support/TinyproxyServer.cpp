@@ -25,6 +25,7 @@ constexpr auto kStep = std::chrono::milliseconds(10);
 TinyproxyServer::TinyproxyServer(const std::string& user, const std::string& password) {
     if (::access(kTinyproxy, X_OK) != 0) {
         error = "tinyproxy is not installed (Debian package tinyproxy)";
+        installed = false;
         return;
     }
     temp_ = std::make_unique<TempDir>("vantrel-proxy");

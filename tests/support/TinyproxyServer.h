@@ -12,14 +12,15 @@ namespace vantrel::test {
 
 class TinyproxyServer {
   public:
-    // With a user, the proxy asks for Basic authentication (407 without it). Leaves `error` set
-    // (and nothing running) when the proxy cannot start; tests skip with it when it is missing.
+    // With a user, the proxy asks for Basic authentication (407 without it); neither may hold a
+    // blank. Leaves `error` set (and nothing running) when the proxy cannot start.
     explicit TinyproxyServer(const std::string& user = "", const std::string& password = "");
     ~TinyproxyServer();
     TinyproxyServer(const TinyproxyServer&) = delete;
     TinyproxyServer& operator=(const TinyproxyServer&) = delete;
 
     std::string error;
+    bool installed = true;  // false: `error` says so, and tests skip
     int port = 0;
     // Lines of the proxy's log that name a request it forwarded ("CONNECT" or "GET").
     int requestsLogged(const std::string& method) const;
