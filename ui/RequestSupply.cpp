@@ -153,9 +153,9 @@ QString ImportReportText(const RequestSupply::Import& import) {
             ++taken;
             lines << QStringLiteral("Taken: %1").arg(who);
         } else {
-            lines << QStringLiteral("Refused, line %1: %2: %3")
-                         .arg(line.line)
-                         .arg(who, QString::fromStdString(line.refused));
+            // A line that is no cookie at all has no name to show.
+            const QString what = line.name.empty() && line.domain.empty() ? QString() : who + QStringLiteral(": ");
+            lines << QStringLiteral("Refused, line %1: %2%3").arg(line.line).arg(what, QString::fromStdString(line.refused));
         }
     }
     lines.prepend(QStringLiteral("%1 of %2 cookies taken.").arg(taken).arg(import.lines.size()));
