@@ -14,7 +14,9 @@ struct PageRequestSettings {
     // Never stored: the password, filled in from the secret store when the page is handed out.
     std::u16string authPassword;
 
-    bool empty() const { return headers.empty() && userAgent.empty() && authUser.empty() && cookieFile.empty(); }
+    bool empty() const {
+        return headers.empty() && userAgent.empty() && authUser.empty() && cookieFile.empty();
+    }
     friend bool operator==(const PageRequestSettings&, const PageRequestSettings&) = default;
 };
 

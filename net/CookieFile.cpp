@@ -24,8 +24,8 @@ int flag(std::string_view text) {
     return -1;
 }
 
-std::string checkLine(std::string_view line, long long now, std::u16string_view onlyHost, StoredCookie& cookie,
-                      CookieLine& told) {
+std::string checkLine(std::string_view line, long long now, std::u16string_view onlyHost,
+                      StoredCookie& cookie, CookieLine& told) {
     const std::vector<std::string_view> fields = splitTabs(line);
     // Six fields: a cookie with an empty value, which some writers leave without its tab.
     if (fields.size() != 7 && fields.size() != 6) return "not seven fields separated by tabs";

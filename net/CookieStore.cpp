@@ -173,7 +173,8 @@ std::string CookieStore::insert(StoredCookie cookie) {
     if (hasControlCharacter(cookie.name) || hasControlCharacter(cookie.value))
         return "its name or value holds a control character";
     if (cookie.name.size() + cookie.value.size() > kMaxCookieNameValueChars)
-        return "its name and value are longer than " + std::to_string(kMaxCookieNameValueChars) + " characters";
+        return "its name and value are longer than " + std::to_string(kMaxCookieNameValueChars) +
+               " characters";
 
     auto findEntry = [&] {
         return std::find_if(domains_.begin(), domains_.end(),
@@ -238,7 +239,8 @@ std::u16string CookieStore::cookieHeaderFor(std::u16string_view host, std::u16st
     for (const Domain& entry : domains_) {
         if (!domainMatch(host, entry.domain)) continue;
         for (auto it = entry.cookies.rbegin(); it != entry.cookies.rend(); ++it) {
-            if (path.starts_with(it->path) && (!it->secure || secureChannel) && !it->value.empty()) chosen.push_back(&*it);
+            if (path.starts_with(it->path) && (!it->secure || secureChannel) && !it->value.empty())
+                chosen.push_back(&*it);
         }
     }
     std::u16string header;

@@ -40,7 +40,8 @@ class CookieStore {
 
     // Drops expired cookies, then returns the "Cookie" value for a request (empty when none).
     // A cookie marked secure goes only over a secure connection (`secureChannel`).
-    std::u16string cookieHeaderFor(std::u16string_view host, std::u16string_view path, bool secureChannel = false);
+    std::u16string cookieHeaderFor(std::u16string_view host, std::u16string_view path,
+                                   bool secureChannel = false);
 
     // A cookie from outside (a browser's cookies file) under the same bounds as a server's,
     // without a host to match: its domain says where it goes. Returns why it was refused, or

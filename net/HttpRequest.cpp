@@ -50,22 +50,23 @@ std::string HttpRequest::head(std::u16string_view target, std::u16string_view ho
     return head(target, host, cookie, RequestOptions{}, {}, {});
 }
 
-std::string HttpRequest::head(std::u16string_view target, std::u16string_view host, std::u16string_view cookie,
-                              const RequestOptions& options, std::string_view authorization,
-                              std::string_view proxyAuthorization) {
+std::string HttpRequest::head(std::u16string_view target, std::u16string_view host,
+                              std::u16string_view cookie, const RequestOptions& options,
+                              std::string_view authorization, std::string_view proxyAuthorization) {
     std::vector<std::pair<std::string, std::string>> fixed = {
         {"Content-Type", "text/html"},
         {"Host", {}},
         {"Accept", "*/*"},
         {"Accept-Encoding", "identity"},
-        {"User-Agent", options.userAgent.empty() ? "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"
-                                                 : options.userAgent},
+        {"User-Agent",
+         options.userAgent.empty() ? "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)" : options.userAgent},
     };
     std::string cookieValue = ToUtf8(cookie);
     std::vector<const std::pair<std::string, std::string>*> extra;
     for (const auto& header : options.headers) {
-        auto same = std::find_if(fixed.begin(), fixed.end(),
-                                 [&](const auto& line) { return EqualsIgnoreAsciiCase(line.first, header.first); });
+        auto same = std::find_if(fixed.begin(), fixed.end(), [&](const auto& line) {
+            return EqualsIgnoreAsciiCase(line.first, header.first);
+        });
         if (same != fixed.end() && same->first != "Host") {
             same->second = header.second;
         } else if (EqualsIgnoreAsciiCase(header.first, "Cookie")) {
@@ -105,8 +106,10 @@ std::string HttpRequest::head(std::u16string_view target, std::u16string_view ho
 
 std::string HttpRequest::connect(std::string_view authority, std::string_view proxyAuthorization) {
     // RFC 9110 section 9.3.6: the request target is the authority form, and Host names it too.
-    std::string out = "CONNECT " + std::string(authority) + " HTTP/1.1\r\nHost: " + std::string(authority) + "\r\n";
-    if (!proxyAuthorization.empty()) out += "Proxy-Authorization: " + std::string(proxyAuthorization) + "\r\n";
+    std::string out =
+        "CONNECT " + std::string(authority) + " HTTP/1.1\r\nHost: " + std::string(authority) + "\r\n";
+    if (!proxyAuthorization.empty())
+        out += "Proxy-Authorization: " + std::string(proxyAuthorization) + "\r\n";
     return out + "\r\n";
 }
 
@@ -117,14 +120,17 @@ std::string HttpRequest::masked(std::string_view head) {
         std::string_view line = head.substr(0, end == std::string_view::npos ? head.size() : end + 1);
         head.remove_prefix(line.size());
         const size_t colon = line.find(':');
-        const std::string_view name = colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
-        if (EqualsIgnoreAsciiCase(name, "Authorization") || EqualsIgnoreAsciiCase(name, "Proxy-Authorization")) {
+        const std::string_view name =
+            colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+        if (EqualsIgnoreAsciiCase(name, "Authorization") ||
+            EqualsIgnoreAsciiCase(name, "Proxy-Authorization")) {
             // The scheme stays readable; the credentials do not.
             const std::string_view value = TrimBytes(line.substr(colon + 1));
             const size_t space = value.find(' ');
-            out += std::string(name) + ": " +
-                   (space == std::string_view::npos ? std::string() : std::string(value.substr(0, space + 1))) +
-                   "****\r\n";
+            out +=
+                std::string(name) + ": " +
+                (space == std::string_view::npos ? std::string() : std::string(value.substr(0, space + 1))) +
+                "****\r\n";
         } else if (EqualsIgnoreAsciiCase(name, "Cookie")) {
             std::string value = std::string(TrimBytes(line.substr(colon + 1)));
             std::string shown;

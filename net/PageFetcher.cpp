@@ -80,9 +80,9 @@ struct PageFetcher::Impl {
     std::string finalContentType;
     bool decoderUsed = false;  // the last get's text came from the decoder
     RequestOptions request;
-    UrlParts origin;                // the first URL of the get: its credentials go there alone
+    UrlParts origin;                   // the first URL of the get: its credentials go there alone
     const ProxyServer* via = nullptr;  // the proxy of the current connection
-    std::string sentHead;           // masked
+    std::string sentHead;              // masked
     std::string sentProxy;
     Clock::time_point deadline;
 };
@@ -167,21 +167,25 @@ std::unique_ptr<ByteStream> PageFetcher::Impl::openStream(const std::string& hos
     return TlsStream::open(tls, std::move(socket), host, waitLeft(options.connectTimeoutMs));
 }
 
-std::unique_ptr<ByteStream> PageFetcher::Impl::openThroughProxy(const ProxyServer& proxy, bool secure, int port) {
+std::unique_ptr<ByteStream> PageFetcher::Impl::openThroughProxy(const ProxyServer& proxy, bool secure,
+                                                                int port) {
     const bool literal6 = proxy.host.find(':') != std::string::npos;
     std::unique_ptr<ByteStream> stream;
     try {
-        stream = openStream(literal6 ? "[" + proxy.host + "]" : proxy.host, proxy.port, literal6 ? 6 : 4, false);
+        stream =
+            openStream(literal6 ? "[" + proxy.host + "]" : proxy.host, proxy.port, literal6 ? 6 : 4, false);
     } catch (const FetchError& error) {
         throw ProxyTunnel::failure(error);
     }
     if (!secure) return stream;
-    const std::string credentials = proxy.user.empty() ? std::string() : BasicCredentials(proxy.user, proxy.password);
+    const std::string credentials =
+        proxy.user.empty() ? std::string() : BasicCredentials(proxy.user, proxy.password);
     {
         Connection answer(std::make_unique<BorrowedStream>(*stream), {}, &cancel);
         answer.setWaits(options.readTimeoutMs, deadline);
         const std::string host = ToUtf8(current.host);
-        ProxyTunnel::open(answer, (current.ipVersion == 6 ? "[" + host + "]" : host) + ":" + std::to_string(port),
+        ProxyTunnel::open(answer,
+                          (current.ipVersion == 6 ? "[" + host + "]" : host) + ":" + std::to_string(port),
                           credentials);
     }
     // TLS runs over the proxy's socket; a test's memory stream has none.
@@ -233,7 +237,8 @@ std::string PageFetcher::Impl::requestHead() {
         target = u"http://" + Url::hostValue(current) + target;
         if (!via->user.empty()) proxyAuthorization = BasicCredentials(via->user, via->password);
     }
-    return HttpRequest::head(target, Url::hostValue(current), cookie, request, authorization, proxyAuthorization);
+    return HttpRequest::head(target, Url::hostValue(current), cookie, request, authorization,
+                             proxyAuthorization);
 }
 
 ResponseHead PageFetcher::Impl::readHeads() {

@@ -84,7 +84,8 @@ std::string ProxySettings::parseServer(std::string_view text, ProxyServer& serve
 ProxySettings ProxySettings::fromEnvironment(const Getenv& getenv) {
     ProxySettings settings;
     const char* all = firstSet(getenv, {"all_proxy", "ALL_PROXY"});
-    if (const char* http = firstSet(getenv, {"http_proxy"}); http || all) parseServer(http ? http : all, settings.http);
+    if (const char* http = firstSet(getenv, {"http_proxy"}); http || all)
+        parseServer(http ? http : all, settings.http);
     if (const char* https = firstSet(getenv, {"https_proxy", "HTTPS_PROXY"}); https || all)
         parseServer(https ? https : all, settings.https);
     if (const char* no = firstSet(getenv, {"no_proxy", "NO_PROXY"})) settings.noProxy = no;
@@ -131,7 +132,8 @@ bool ProxySettings::bypassed(std::string_view noProxy, std::string_view host, in
         }
         if (entry.front() == '.') entry.erase(0, 1);
         if (name == entry) return true;
-        if (name.size() > entry.size() && name.ends_with(entry) && name[name.size() - entry.size() - 1] == '.')
+        if (name.size() > entry.size() && name.ends_with(entry) &&
+            name[name.size() - entry.size() - 1] == '.')
             return true;
     }
     return false;

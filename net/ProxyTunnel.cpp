@@ -40,7 +40,8 @@ FetchError ProxyTunnel::failure(const FetchError& error) {
 FetchError ProxyTunnel::refusal(std::string_view statusLine) {
     // "HTTP/1.1 407 Proxy Authentication Required" -> "407 Proxy Authentication Required".
     const size_t space = statusLine.find(' ');
-    const std::string_view status = space == std::string_view::npos ? statusLine : statusLine.substr(space + 1);
+    const std::string_view status =
+        space == std::string_view::npos ? statusLine : statusLine.substr(space + 1);
     return FetchError(FetchErrorKind::Proxy, ToUtf8(FromLatin1(status)));
 }
 

@@ -28,7 +28,8 @@ std::string HeaderProblem(std::string_view name, std::string_view value) {
         if (!isTokenChar(c)) return "\"" + std::string(name) + "\" is not a valid header name";
     for (unsigned char c : value) {
         if (c == '\r' || c == '\n') return "the value of " + std::string(name) + " holds a line break";
-        if ((c < 32 && c != '\t') || c == 127) return "the value of " + std::string(name) + " holds a control character";
+        if ((c < 32 && c != '\t') || c == 127)
+            return "the value of " + std::string(name) + " holds a control character";
     }
     if (EqualsIgnoreAsciiCase(name, "Host")) return "Host is always the page's own";
     if (EqualsIgnoreAsciiCase(name, "Content-Length")) return "a GET request has no Content-Length";
@@ -37,7 +38,8 @@ std::string HeaderProblem(std::string_view name, std::string_view value) {
     return {};
 }
 
-std::string ParseHeaderLines(std::string_view lines, std::vector<std::pair<std::string, std::string>>& headers) {
+std::string ParseHeaderLines(std::string_view lines,
+                             std::vector<std::pair<std::string, std::string>>& headers) {
     headers.clear();
     std::vector<std::pair<std::string, std::string>> found;
     int number = 0;
@@ -67,7 +69,8 @@ std::string BasicCredentials(std::string_view user, std::string_view password) {
     size_t i = 0;
     for (; i + 2 < plain.size(); i += 3) {
         const unsigned v = (static_cast<unsigned char>(plain[i]) << 16) |
-                           (static_cast<unsigned char>(plain[i + 1]) << 8) | static_cast<unsigned char>(plain[i + 2]);
+                           (static_cast<unsigned char>(plain[i + 1]) << 8) |
+                           static_cast<unsigned char>(plain[i + 2]);
         for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[(v >> shift) & 63];
     }
     if (const size_t rest = plain.size() - i; rest > 0) {

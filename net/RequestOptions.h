@@ -28,7 +28,8 @@ std::string HeaderProblem(std::string_view name, std::string_view value);
 
 // "Name: value" lines (LF or CR LF ends a line; blank lines are skipped) as header pairs, both
 // parts trimmed. Returns the first problem as "Line N: ..." and leaves `headers` empty then.
-std::string ParseHeaderLines(std::string_view lines, std::vector<std::pair<std::string, std::string>>& headers);
+std::string ParseHeaderLines(std::string_view lines,
+                             std::vector<std::pair<std::string, std::string>>& headers);
 
 // The value of an Authorization or Proxy-Authorization header for Basic credentials:
 // "Basic " + base64(user ":" password), RFC 7617 section 2.

@@ -83,7 +83,8 @@ bool HistoryStore::loadSettingsAtOnce() {
         // The window's reads never wait for a lock.
         sqlite3_busy_timeout(db->handle(), 0);
         if (!history::ForeignTables(*db).empty()) return false;
-        if (const int64_t version = history::SchemaVersion(*db); version >= 1 && version <= history::kSchemaVersion) {
+        if (const int64_t version = history::SchemaVersion(*db);
+            version >= 1 && version <= history::kSchemaVersion) {
             settings_ = history::LoadSettings(*db);
             // Kept as the reader: the history reads at once, while the writer still opens.
             reader_ = std::move(db);

@@ -10,17 +10,18 @@ namespace vantrel {
 namespace {
 
 const SecretSchema* Schema() {
-    static const SecretSchema schema = {"org.vantrel.Password",
-                                        SECRET_SCHEMA_NONE,
-                                        {{"key", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                        0,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr};
+    static const SecretSchema schema = {
+        "org.vantrel.Password",
+        SECRET_SCHEMA_NONE,
+        {{"key", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr};
     return &schema;
 }
 
@@ -45,8 +46,8 @@ class LibSecretStore : public SecretStore {
     std::string save(const std::string& key, const std::string& label, const std::string& secret) override {
         if (std::string why = unavailable(); !why.empty()) return why;
         GError* error = nullptr;
-        if (!secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(), nullptr,
-                                        &error, "key", key.c_str(), nullptr))
+        if (!secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(),
+                                        nullptr, &error, "key", key.c_str(), nullptr))
             return "The secret service did not keep the password (" + Message(error) + ")";
         return {};
     }

@@ -37,7 +37,7 @@ struct CheckRunner::Channel {
         std::unique_ptr<PageFetcher> fetcher;
         std::condition_variable wake;  // a job or the stop request arrived
         std::thread thread;
-        bool running = false;  // the thread runs and takes jobs
+        bool running = false;     // the thread runs and takes jobs
         uint64_t generation = 0;  // of the options its fetcher was made with
     };
 
@@ -252,7 +252,8 @@ void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadR
     --d->outstanding;
     if (--d->pending[slot] == 0) d->hostWorker.erase(download.host);
     const QString url = QString::fromStdU16String(download.url);
-    emit requestSent(url, QString::fromStdU16String(result.requestHead), QString::fromStdU16String(result.proxy));
+    emit requestSent(url, QString::fromStdU16String(result.requestHead),
+                     QString::fromStdU16String(result.proxy));
     if (d->shutDown) return;
     std::vector<Download> next;
     try {

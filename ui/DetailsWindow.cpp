@@ -10,10 +10,10 @@
 
 #include "store/HistoryStore.h"
 #include "ui/FilterPanel.h"
-#include "ui/RequestPanel.h"
-#include "ui/RequestSupply.h"
 #include "ui/Monitor.h"
 #include "ui/PageListModel.h"
+#include "ui/RequestPanel.h"
+#include "ui/RequestSupply.h"
 #include "ui/ResponseChart.h"
 
 namespace vantrel {
@@ -137,7 +137,8 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
             *monitor_.history(), url, [&monitor, url] { monitor.startAfresh(url); }, {}, tabs);
         tabs->addTab(filters_, QStringLiteral("&Filters"));
         if (RequestSupply* requests = monitor_.requests())
-            tabs->addTab(new RequestPanel(*monitor_.history(), *requests, url, tabs), QStringLiteral("&Request"));
+            tabs->addTab(new RequestPanel(*monitor_.history(), *requests, url, tabs),
+                         QStringLiteral("&Request"));
     }
     layout->addWidget(tabs, 1);
     resize(560, 640);

@@ -34,10 +34,10 @@ struct MonitorSettings {
     // The autostart folder; empty: the user's own (<config home>/autostart). Never a machine-wide
     // one: the entry starts this user's copy, and only for this user.
     QString autostartDir;
-    int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
-    FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
+    int trayWaitMs = 60000;                // how long a start with "-s" waits for a notification area
+    FetcherOptions fetcher;                // read time-out and extra CA certificates of the page fetcher
     std::shared_ptr<SecretStore> secrets;  // the passwords; null for the desktop's secret store
-    const Clock* clock = nullptr;  // the time of the checks; null for the system's clock
+    const Clock* clock = nullptr;          // the time of the checks; null for the system's clock
     // The list is saved also after checks changed it, at most this often, so that a crash or a
     // power cut loses no more than this of what the checks learned.
     int resultsSaveMs = 3 * 60 * 1000;

@@ -16,10 +16,10 @@
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
-#include "ui/RequestSupply.h"
-#include "ui/SettingsWindow.h"
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
+#include "ui/RequestSupply.h"
+#include "ui/SettingsWindow.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
 

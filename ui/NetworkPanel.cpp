@@ -22,7 +22,8 @@ NetworkPanel::NetworkPanel(RequestSupply& requests, QWidget* parent) : QWidget(p
     auto* layout = new QVBoxLayout(this);
     auto* proxyBox = new QGroupBox(QStringLiteral("Proxy"), this);
     auto* proxyLayout = new QVBoxLayout(proxyBox);
-    environment_ = new QRadioButton(QStringLiteral("As the &environment says (http_proxy, https_proxy, no_proxy)"), proxyBox);
+    environment_ = new QRadioButton(
+        QStringLiteral("As the &environment says (http_proxy, https_proxy, no_proxy)"), proxyBox);
     direct_ = new QRadioButton(QStringLiteral("&Direct connection, no proxy"), proxyBox);
     manual_ = new QRadioButton(QStringLiteral("&This proxy:"), proxyBox);
     proxyLayout->addWidget(environment_);
@@ -89,8 +90,9 @@ NetworkPanel::NetworkPanel(RequestSupply& requests, QWidget* parent) : QWidget(p
         connect(button, &QRadioButton::toggled, this, &NetworkPanel::updateEnabled);
     connect(importNow, &QPushButton::clicked, this, &NetworkPanel::importCookies);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Cookies File"), cookieFile_->text(),
-                                                          QStringLiteral("Cookies files (*.txt);;All files (*)"));
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Cookies File"), cookieFile_->text(),
+                                         QStringLiteral("Cookies files (*.txt);;All files (*)"));
         if (!file.isEmpty()) cookieFile_->setText(file);
     });
     updateEnabled();
@@ -132,7 +134,8 @@ bool NetworkPanel::apply() {
     password_->setModified(false);
     if (newFile) importCookies();
     if (!why.isEmpty()) {
-        showMessage(QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why), true);
+        showMessage(QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why),
+                    true);
         return false;
     }
     return true;

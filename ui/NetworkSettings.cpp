@@ -29,9 +29,10 @@ NetworkSettings NetworkSettings::load(QSettings& file) {
 
 void NetworkSettings::save(QSettings& file) const {
     file.beginGroup(kGroup);
-    file.setValue(QStringLiteral("proxyMode"), proxyMode == ProxyMode::Direct   ? QStringLiteral("none")
-                                               : proxyMode == ProxyMode::Manual ? QStringLiteral("manual")
-                                                                                : QStringLiteral("environment"));
+    file.setValue(QStringLiteral("proxyMode"), proxyMode == ProxyMode::Direct ? QStringLiteral("none")
+                                               : proxyMode == ProxyMode::Manual
+                                                   ? QStringLiteral("manual")
+                                                   : QStringLiteral("environment"));
     file.setValue(QStringLiteral("proxyHost"), proxyHost);
     file.setValue(QStringLiteral("proxyPort"), proxyPort);
     file.setValue(QStringLiteral("proxyUser"), proxyUser);
@@ -48,7 +49,8 @@ ProxySettings NetworkSettings::proxy(const std::string& password, const ProxySet
             return {};
         case ProxyMode::Manual: {
             if (proxyHost.trimmed().isEmpty()) return {};
-            ProxyServer server{proxyHost.trimmed().toStdString(), proxyPort, proxyUser.toStdString(), password};
+            ProxyServer server{proxyHost.trimmed().toStdString(), proxyPort, proxyUser.toStdString(),
+                               password};
             return ProxySettings::single(server, noProxy.toStdString());
         }
         case ProxyMode::Environment:

@@ -77,8 +77,9 @@ RequestPanel::RequestPanel(HistoryStore& store, RequestSupply& supply, const QSt
     connect(saveButton, &QPushButton::clicked, this, &RequestPanel::save);
     connect(importNow, &QPushButton::clicked, this, &RequestPanel::importCookies);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Cookies File"), cookieFile_->text(),
-                                                          QStringLiteral("Cookies files (*.txt);;All files (*)"));
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Cookies File"), cookieFile_->text(),
+                                         QStringLiteral("Cookies files (*.txt);;All files (*)"));
         if (!file.isEmpty()) cookieFile_->setText(file);
     });
     connect(&supply_, &RequestSupply::requestRecorded, this, [this](const QString& recorded) {
@@ -93,7 +94,8 @@ bool RequestPanel::save() {
         return false;
     }
     std::vector<std::pair<std::string, std::string>> parsed;
-    if (const std::string problem = ParseHeaderLines(headers_->toPlainText().toStdString(), parsed); !problem.empty()) {
+    if (const std::string problem = ParseHeaderLines(headers_->toPlainText().toStdString(), parsed);
+        !problem.empty()) {
         showMessage(QString::fromStdString(problem), true);
         headers_->setFocus();
         return false;
@@ -118,7 +120,8 @@ bool RequestPanel::save() {
     if (why.isEmpty()) {
         showMessage(QStringLiteral("Saved."), false);
     } else {
-        showMessage(QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why), true);
+        showMessage(QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why),
+                    true);
     }
     emit saved();
     return why.isEmpty();
@@ -127,7 +130,8 @@ bool RequestPanel::save() {
 void RequestPanel::importCookies() {
     const QString file = cookieFile_->text().trimmed();
     if (file.isEmpty()) return;
-    report_->setPlainText(ImportReportText(supply_.importCookies(file, Url::split(url_.toStdU16String()).host)));
+    report_->setPlainText(
+        ImportReportText(supply_.importCookies(file, Url::split(url_.toStdU16String()).host)));
 }
 
 void RequestPanel::showLastRequest() {
@@ -138,8 +142,9 @@ void RequestPanel::showLastRequest() {
     }
     QString head = last.head;
     head.remove(QLatin1Char('\r'));
-    lastRequest_->setPlainText((last.proxy.isEmpty() ? QStringLiteral("Direct connection.\n\n")
-                                                     : QStringLiteral("Through the proxy %1.\n\n").arg(last.proxy)) +
+    lastRequest_->setPlainText((last.proxy.isEmpty()
+                                    ? QStringLiteral("Direct connection.\n\n")
+                                    : QStringLiteral("Through the proxy %1.\n\n").arg(last.proxy)) +
                                head.trimmed());
 }
 

@@ -18,13 +18,15 @@ namespace {
 constexpr qint64 kMaxCookieFileBytes = 16 * 1024 * 1024;
 
 long long NowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
 }  // namespace
 
-RequestSupply::RequestSupply(const QString& settingsPath, std::shared_ptr<SecretStore> secrets, QObject* parent)
+RequestSupply::RequestSupply(const QString& settingsPath, std::shared_ptr<SecretStore> secrets,
+                             QObject* parent)
     : QObject(parent),
       settingsPath_(settingsPath),
       secrets_(secrets ? std::move(secrets) : std::shared_ptr<SecretStore>(MakeDesktopSecretStore())) {
@@ -72,7 +74,8 @@ QString RequestSupply::setNetwork(const NetworkSettings& settings, const std::op
         if (secret->isEmpty()) {
             secrets_->remove(kProxySecretKey);
             passwords_[kProxySecretKey] = std::nullopt;
-        } else if (const std::string failed = secrets_->save(kProxySecretKey, "Vantrel: proxy password", secret->toStdString());
+        } else if (const std::string failed =
+                       secrets_->save(kProxySecretKey, "Vantrel: proxy password", secret->toStdString());
                    !failed.empty()) {
             why = QString::fromStdString(failed);
         } else {
@@ -91,7 +94,8 @@ bool RequestSupply::hasProxyPassword() {
 PageFilterSettings RequestSupply::complete(const std::u16string& url, PageFilterSettings settings) {
     PageRequestSettings& request = settings.request;
     if (!request.authUser.empty()) {
-        if (const auto found = password(PageSecretKey(url))) request.authPassword = QString::fromStdString(*found).toStdU16String();
+        if (const auto found = password(PageSecretKey(url)))
+            request.authPassword = QString::fromStdString(*found).toStdU16String();
     }
     if (request.userAgent.empty()) request.userAgent = network_.userAgent.toStdU16String();
     if (!request.cookieFile.empty() && runner_) {
@@ -133,7 +137,9 @@ RequestSupply::Import RequestSupply::importCookies(const QString& path, const st
     }
     const QByteArray bytes = file.readAll();
     if (!runner_) {
-        result.lines = CookieFile::parse(std::string_view(bytes.constData(), bytes.size()), NowSeconds(), onlyHost).lines;
+        result.lines =
+            CookieFile::parse(std::string_view(bytes.constData(), bytes.size()), NowSeconds(), onlyHost)
+                .lines;
         return result;
     }
     result.lines = CookieFile::import(*runner_->cookies(), std::string_view(bytes.constData(), bytes.size()),
@@ -148,14 +154,17 @@ QString ImportReportText(const RequestSupply::Import& import) {
     int taken = 0;
     for (const CookieLine& line : import.lines) {
         const QString who = QStringLiteral("%1 (%2)").arg(QString::fromStdString(line.name),
-                                                         QString::fromStdString(line.domain));
+                                                          QString::fromStdString(line.domain));
         if (line.refused.empty()) {
             ++taken;
             lines << QStringLiteral("Taken: %1").arg(who);
         } else {
             // A line that is no cookie at all has no name to show.
-            const QString what = line.name.empty() && line.domain.empty() ? QString() : who + QStringLiteral(": ");
-            lines << QStringLiteral("Refused, line %1: %2%3").arg(line.line).arg(what, QString::fromStdString(line.refused));
+            const QString what =
+                line.name.empty() && line.domain.empty() ? QString() : who + QStringLiteral(": ");
+            lines << QStringLiteral("Refused, line %1: %2%3")
+                         .arg(line.line)
+                         .arg(what, QString::fromStdString(line.refused));
         }
     }
     lines.prepend(QStringLiteral("%1 of %2 cookies taken.").arg(taken).arg(import.lines.size()));

@@ -26,7 +26,8 @@ class RequestSupply : public QObject {
     Q_OBJECT
   public:
     // `settingsPath` is the settings file; `secrets` null for the desktop's secret store.
-    RequestSupply(const QString& settingsPath, std::shared_ptr<SecretStore> secrets, QObject* parent = nullptr);
+    RequestSupply(const QString& settingsPath, std::shared_ptr<SecretStore> secrets,
+                  QObject* parent = nullptr);
     ~RequestSupply() override;
 
     // Hands the proxies and the program-wide cookies file to `runner` and hears its requests.

@@ -32,7 +32,8 @@ class KeyringBus {
             error = "dbus-daemon did not start: " + bus.readAllStandardError();
             return;
         }
-        const QStringList lines = QString::fromUtf8(bus.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromUtf8(bus.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         if (lines.size() < 2) {
             error = "dbus-daemon said no address";
             return;
@@ -57,7 +58,8 @@ class KeyringBus {
     bool store(const QString& key, const QString& secret) const {
         QProcess tool;
         tool.setProcessEnvironment(env_);
-        tool.start("secret-tool", {"store", "--label=test", "xdg:schema", "org.vantrel.Password", "key", key});
+        tool.start("secret-tool",
+                   {"store", "--label=test", "xdg:schema", "org.vantrel.Password", "key", key});
         tool.write(secret.toUtf8());
         tool.closeWriteChannel();
         return tool.waitForFinished(timeoutMs()) && tool.exitCode() == 0;
@@ -77,7 +79,8 @@ class ProgramReachTest : public QObject {
   private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display with a notification area");
-        for (const char* tool : {"/usr/bin/dbus-daemon", "/usr/bin/gnome-keyring-daemon", "/usr/bin/secret-tool"})
+        for (const char* tool :
+             {"/usr/bin/dbus-daemon", "/usr/bin/gnome-keyring-daemon", "/usr/bin/secret-tool"})
             if (!QFileInfo(tool).isExecutable()) QSKIP(qPrintable(QString(tool) + " is missing"));
     }
 
@@ -95,7 +98,8 @@ class ProgramReachTest : public QObject {
 
         const QString privatePage = QString::fromStdString(nginx.plainUrl("/private.html"));
         const QString membersPage = QString::fromStdString(nginx.plainUrl("/members"));
-        const QString tlsPage = QString::fromStdU16String(nginx.url("https", "localhost", nginx.tlsPort, "/plain.html"));
+        const QString tlsPage =
+            QString::fromStdU16String(nginx.url("https", "localhost", nginx.tlsPort, "/plain.html"));
         QByteArray list = "[main]\r\ncount=3\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n";
         int n = 0;
         for (const QString& url : {privatePage, membersPage, tlsPage}) {
@@ -107,7 +111,8 @@ class ProgramReachTest : public QObject {
         {
             QFile cookies(dir + "/cookies.txt");
             QVERIFY(cookies.open(QIODevice::WriteOnly));
-            cookies.write("# Netscape HTTP Cookie File\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cret\n");
+            cookies.write(
+                "# Netscape HTTP Cookie File\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cret\n");
         }
         {
             // The plain pages are exempt from the proxy; the https page goes through it.

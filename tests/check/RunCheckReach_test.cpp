@@ -64,9 +64,9 @@ TEST_F(RunCheckReachTest, PageThatNeedsASessionCookie) {
     PageFetcher fetcher(o);
     const std::u16string url = server_->url("http", "127.0.0.1", server_->plainPort, "/members");
     EXPECT_EQ(RunCheck(fetcher, page(url), kHistoryCap).detail, u"HTTP/1.1 403 Forbidden");
-    const std::vector<CookieLine> lines =
-        CookieFile::import(*o.cookies, "# Netscape HTTP Cookie File\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cret\n",
-                           0, u"127.0.0.1");
+    const std::vector<CookieLine> lines = CookieFile::import(
+        *o.cookies, "# Netscape HTTP Cookie File\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cret\n",
+        0, u"127.0.0.1");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].refused, "");
     const DownloadResult result = RunCheck(fetcher, page(url), kHistoryCap);

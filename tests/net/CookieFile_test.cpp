@@ -29,7 +29,8 @@ TEST(CookieFileTest, RealFileLinesTakenAndRefused) {
     const CookieFileContents read = CookieFile::parse(kFile, kNow);
     std::vector<std::string> told;
     for (const CookieLine& line : read.lines)
-        told.push_back(std::to_string(line.line) + " " + line.name + ": " + (line.refused.empty() ? "taken" : line.refused));
+        told.push_back(std::to_string(line.line) + " " + line.name + ": " +
+                       (line.refused.empty() ? "taken" : line.refused));
     EXPECT_EQ(told, (std::vector<std::string>{
                         "5 session: taken",
                         "6 lang: taken",

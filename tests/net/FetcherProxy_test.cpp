@@ -38,14 +38,17 @@ TEST_F(FetcherProxyTest, PlainAndTlsPagesThroughTheProxy) {
     if (!proxy.installed) GTEST_SKIP() << proxy.error;
     ASSERT_EQ(proxy.error, "");
     PageFetcher fetcher(through(proxy.port));
-    EXPECT_EQ(fetcher.get(server_->url("http", "127.0.0.1", server_->plainPort, "/plain.html")), u"plain page");
+    EXPECT_EQ(fetcher.get(server_->url("http", "127.0.0.1", server_->plainPort, "/plain.html")),
+              u"plain page");
     EXPECT_EQ(fetcher.lastProxy(), "127.0.0.1:" + std::to_string(proxy.port));
     if (!TlsStream::supported()) GTEST_SKIP() << "no TLS in this build";
     // The certificate names localhost: TLS inside the tunnel checks the page's host, not the proxy's.
-    EXPECT_EQ(fetcher.get(server_->url("https", "localhost", server_->tlsPort, "/plain.html")), u"plain page");
-    EXPECT_EQ(test::failureOf(fetcher, server_->url("https", "localhost", server_->wrongNamePort, "/plain.html"))
-                  .rfind("TLS handshake failed: ", 0),
-              0u);
+    EXPECT_EQ(fetcher.get(server_->url("https", "localhost", server_->tlsPort, "/plain.html")),
+              u"plain page");
+    EXPECT_EQ(
+        test::failureOf(fetcher, server_->url("https", "localhost", server_->wrongNamePort, "/plain.html"))
+            .rfind("TLS handshake failed: ", 0),
+        0u);
     EXPECT_EQ(proxy.requestsLogged("GET"), 1);
     EXPECT_EQ(proxy.requestsLogged("CONNECT"), 2);
 }

@@ -29,7 +29,8 @@ int RunInside(const std::string& environment, const std::string& wrapper, const 
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string command = "env " + environment + " " + kInside + "=1 " + wrapper + " '" + self +
-                                "' --gtest_filter=SecretStoreTest." + test + " > '" + dir.file("log") + "' 2>&1";
+                                "' --gtest_filter=SecretStoreTest." + test + " > '" + dir.file("log") +
+                                "' 2>&1";
     const int status = std::system(command.c_str());
     std::ifstream in(dir.file("log"));
     std::stringstream text;
@@ -55,12 +56,14 @@ TEST(SecretStoreTest, RoundTripWithGnomeKeyring) {
         return;
     }
     for (const char* tool : {"/usr/bin/dbus-run-session", "/usr/bin/gnome-keyring-daemon"})
-        if (::access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is missing (Debian packages dbus, gnome-keyring)";
+        if (::access(tool, X_OK) != 0)
+            GTEST_SKIP() << tool << " is missing (Debian packages dbus, gnome-keyring)";
     // A home of its own: the keyring's files go there, made with a password the test knows and
     // unlocked with it from standard input, so no prompt is ever needed.
     test::TempDir home;
-    const std::string environment = "-u DISPLAY -u WAYLAND_DISPLAY HOME='" + home.path() + "' XDG_DATA_HOME='" +
-                                    home.path() + "/data' XDG_RUNTIME_DIR='" + home.path() + "'";
+    const std::string environment = "-u DISPLAY -u WAYLAND_DISPLAY HOME='" + home.path() +
+                                    "' XDG_DATA_HOME='" + home.path() + "/data' XDG_RUNTIME_DIR='" +
+                                    home.path() + "'";
     const std::string wrapper =
         "dbus-run-session -- sh -c 'printf known | gnome-keyring-daemon --unlock --components=secrets "
         ">/dev/null 2>&1; exec \"$0\" \"$@\"'";
@@ -80,9 +83,10 @@ TEST(SecretStoreTest, WithoutAServiceNothingIsKept) {
     // A session bus address where no bus listens.
     test::TempDir dir;
     std::string log;
-    EXPECT_EQ(RunInside("-u DISPLAY -u WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.file("no-bus"), "",
-                        dir, log),
-              0)
+    EXPECT_EQ(
+        RunInside("-u DISPLAY -u WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.file("no-bus"),
+                  "", dir, log),
+        0)
         << log;
 }
 

@@ -111,7 +111,8 @@ std::string NginxServer::config() const {
           << "; Path=/\"; return 200 set; }\n"
           << "    location = /echo-cookie { return 200 \"$http_cookie\"; }\n"
           // A page behind Basic authentication, and one that needs the session cookie of a login.
-          << "    location = /private.html { auth_basic \"Members\"; auth_basic_user_file " << d << "/htpasswd; }\n"
+          << "    location = /private.html { auth_basic \"Members\"; auth_basic_user_file " << d
+          << "/htpasswd; }\n"
           << "    location = /members { if ($cookie_session != \"s3cret\") { return 403 \"log in first\"; }"
           << " return 200 \"members only\"; }\n"
           << "    location /chunked/ { sub_filter 'x' 'y'; sub_filter_once off; }\n"

@@ -72,7 +72,8 @@ int TinyproxyServer::requestsLogged(const std::string& method) const {
     std::string line;
     int count = 0;
     while (std::getline(log, line))
-        if (line.find("Request (file descriptor") != std::string::npos && line.find("): " + method + " ") != std::string::npos)
+        if (line.find("Request (file descriptor") != std::string::npos &&
+            line.find("): " + method + " ") != std::string::npos)
             ++count;
     return count;
 }

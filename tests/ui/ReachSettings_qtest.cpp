@@ -68,8 +68,9 @@ void ReachSettingsTest::requestTabSavesWhatCanBeSentAndKeepsThePasswordApart() {
         panel.userAgentEdit()->clear();
         QTest::keyClicks(panel.passwordEdit(), QStringLiteral("other"));
         QVERIFY(!panel.save());
-        QCOMPARE(panel.message(), QStringLiteral("No secret service is running (no bus): the password was not "
-                                                 "kept; the other settings were saved."));
+        QCOMPARE(panel.message(),
+                 QStringLiteral("No secret service is running (no bus): the password was not "
+                                "kept; the other settings were saved."));
         QCOMPARE(store.settings(url).request.userAgent, std::u16string());
         QCOMPARE(secrets->secrets.at(PageSecretKey(url)), std::string("s3cret"));
     }
@@ -77,16 +78,18 @@ void ReachSettingsTest::requestTabSavesWhatCanBeSentAndKeepsThePasswordApart() {
         // A cookies file: what was taken and what refused, and why.
         QFile file(dir.filePath("cookies.txt"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("# Netscape HTTP Cookie File\n.example.test\tTRUE\t/\tTRUE\t0\tsid\tx\n"
-                   "other.test\tFALSE\t/\tFALSE\t0\tid\t7\nbroken\n");
+        file.write(
+            "# Netscape HTTP Cookie File\n.example.test\tTRUE\t/\tTRUE\t0\tsid\tx\n"
+            "other.test\tFALSE\t/\tFALSE\t0\tid\t7\nbroken\n");
         file.close();
         RequestPanel panel(store, supply, kPageUrl);
         panel.cookieFileEdit()->setText(file.fileName());
         panel.importCookies();
-        QCOMPARE(panel.importReport(), QStringLiteral("1 of 3 cookies taken.\n"
-                                                      "Taken: sid (.example.test)\n"
-                                                      "Refused, line 3: id (other.test): it is not for shop.example.test\n"
-                                                      "Refused, line 4: not seven fields separated by tabs"));
+        QCOMPARE(panel.importReport(),
+                 QStringLiteral("1 of 3 cookies taken.\n"
+                                "Taken: sid (.example.test)\n"
+                                "Refused, line 3: id (other.test): it is not for shop.example.test\n"
+                                "Refused, line 4: not seven fields separated by tabs"));
         QCOMPARE(panel.lastRequestText(), QStringLiteral("No check has sent a request in this run yet."));
     }
 }
@@ -122,16 +125,19 @@ void ReachSettingsTest::networkSectionKeepsItsGroupAndTheProxyPasswordApart() {
     QCOMPARE(file.value("proxyPort").toInt(), 8080);
     QCOMPARE(file.value("noProxy").toString(), QStringLiteral("localhost, .intranet.test"));
     QVERIFY(!file.allKeys().join(',').contains(QStringLiteral("ass")));  // no password key
-    const ProxySettings proxy = supply.network().proxy("pw", [](const char*) -> const char* { return nullptr; });
+    const ProxySettings proxy =
+        supply.network().proxy("pw", [](const char*) -> const char* { return nullptr; });
     QCOMPARE(proxy.proxyFor(false, "www.intranet.test", 80), nullptr);
     QCOMPARE(proxy.proxyFor(true, "example.test", 443)->authority(), std::string("proxy.example.test:8080"));
     // The program-wide User-Agent stands in for a page without its own.
-    QCOMPARE(supply.complete(u"http://a.test/", {}).request.userAgent, std::u16string(u"Mozilla/5.0 everywhere"));
+    QCOMPARE(supply.complete(u"http://a.test/", {}).request.userAgent,
+             std::u16string(u"Mozilla/5.0 everywhere"));
 
     // Without a service the section says so at once, and a new password is refused.
     secrets->why = "No secret service is running (no bus)";
     NetworkPanel again(supply);
-    QCOMPARE(again.message(), QStringLiteral("No secret service is running (no bus): passwords cannot be kept."));
+    QCOMPARE(again.message(),
+             QStringLiteral("No secret service is running (no bus): passwords cannot be kept."));
     QTest::keyClicks(again.passwordEdit(), QStringLiteral("new"));
     QVERIFY(!again.apply());
     QCOMPARE(secrets->secrets.at(kProxySecretKey), std::string("pw"));
