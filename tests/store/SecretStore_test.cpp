@@ -28,9 +28,11 @@ int RunInside(const std::string& environment, const std::string& wrapper, const 
               std::string& log) {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::string command = "env " + environment + " " + kInside + "=1 " + wrapper + " '" + self +
-                                "' --gtest_filter=SecretStoreTest." + test + " > '" + dir.file("log") +
-                                "' 2>&1";
+    // GLib keeps its type system and the bus connection to the end of the process: the leak check
+    // of a sanitized build would judge GLib, not the store.
+    const std::string command = "env " + environment + " ASAN_OPTIONS=detect_leaks=0 " + kInside + "=1 " +
+                                wrapper + " '" + self + "' --gtest_filter=SecretStoreTest." + test + " > '" +
+                                dir.file("log") + "' 2>&1";
     const int status = std::system(command.c_str());
     std::ifstream in(dir.file("log"));
     std::stringstream text;
