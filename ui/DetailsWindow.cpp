@@ -133,10 +133,17 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     tabs->addTab(checksTab, QStringLiteral("&Checks"));
     if (const PageEntry* entry = monitor_.list().find(id_); entry && monitor_.history()) {
         const QString url = toQString(entry->url());
+        RequestSupply* requests = monitor_.requests();
         filters_ = new FilterPanel(
-            *monitor_.history(), url, [&monitor, url] { monitor.startAfresh(url); }, {}, tabs);
+            *monitor_.history(), url, [&monitor, url] { monitor.startAfresh(url); },
+            requests ? requests->fetcherOptions() : FetcherOptions{}, tabs);
+        if (requests)
+            filters_->setRequestCompletion(
+                [requests, page = url.toStdU16String()](PageFilterSettings settings) {
+                    return requests->complete(page, std::move(settings));
+                });
         tabs->addTab(filters_, QStringLiteral("&Filters"));
-        if (RequestSupply* requests = monitor_.requests())
+        if (requests)
             tabs->addTab(new RequestPanel(*monitor_.history(), *requests, url, tabs),
                          QStringLiteral("&Request"));
     }

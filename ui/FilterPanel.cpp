@@ -210,6 +210,9 @@ void FilterPanel::preview() {
     Download download;
     download.url = url_.toStdU16String();
     download.settings = settings;
+    // The page is asked for as its checks ask: with its headers, login and cookies.
+    download.settings.request = store_.settings(download.url).request;
+    if (completeRequest_) download.settings = completeRequest_(std::move(download.settings));
     std::thread([job = job_, download = std::move(download)] {
         job->result.post(RunCheck(job->fetcher, download, size_t{kMaxShownUnits}));
     }).detach();

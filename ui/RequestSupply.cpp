@@ -59,7 +59,8 @@ void RequestSupply::applyProxy() {
         network_.proxyMode == NetworkSettings::ProxyMode::Manual && !network_.proxyUser.isEmpty()
             ? password(kProxySecretKey).value_or(std::string())
             : std::string();
-    runner_->setProxy(network_.proxy(secret, [](const char* name) { return std::getenv(name); }));
+    proxy_ = network_.proxy(secret, [](const char* name) { return std::getenv(name); });
+    runner_->setProxy(proxy_);
 }
 
 QString RequestSupply::setNetwork(const NetworkSettings& settings, const std::optional<QString>& secret) {
@@ -169,6 +170,13 @@ QString ImportReportText(const RequestSupply::Import& import) {
     }
     lines.prepend(QStringLiteral("%1 of %2 cookies taken.").arg(taken).arg(import.lines.size()));
     return lines.join(QLatin1Char('\n'));
+}
+
+FetcherOptions RequestSupply::fetcherOptions() const {
+    FetcherOptions options;
+    options.proxy = proxy_;
+    if (runner_) options.cookies = runner_->cookies();
+    return options;
 }
 
 RequestSupply::LastRequest RequestSupply::lastRequest(const QString& url) const {

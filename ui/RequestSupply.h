@@ -15,6 +15,7 @@
 
 #include "filter/FilterSettings.h"
 #include "net/CookieFile.h"
+#include "net/PageFetcher.h"
 #include "ui/NetworkSettings.h"
 
 namespace vantrel {
@@ -63,6 +64,8 @@ class RequestSupply : public QObject {
     LastRequest lastRequest(const QString& url) const;
 
     SecretStore& secrets() { return *secrets_; }
+    // The proxies and cookies of the checks, for a fetch of the user's own (a filter preview).
+    FetcherOptions fetcherOptions() const;
 
   signals:
     void requestRecorded(const QString& url);
@@ -75,6 +78,7 @@ class RequestSupply : public QObject {
     std::shared_ptr<SecretStore> secrets_;
     NetworkSettings network_;
     CheckRunner* runner_ = nullptr;
+    ProxySettings proxy_;                                          // as handed to the runner
     std::map<std::string, std::optional<std::string>> passwords_;  // looked up this run
     std::set<std::pair<QString, std::u16string>> imported_;        // page cookie files read in
     std::map<QString, LastRequest> last_;
