@@ -37,14 +37,21 @@ NetworkPanel::NetworkPanel(RequestSupply& requests, QWidget* parent) : QWidget(p
     port_->setRange(1, 65535);
     port_->setValue(s.proxyPort);
     hostRow->addWidget(host_, 1);
-    hostRow->addWidget(new QLabel(QStringLiteral("P&ort:"), proxyBox));
+    auto* portLabel = new QLabel(QStringLiteral("P&ort:"), proxyBox);
+    portLabel->setBuddy(port_);
+    hostRow->addWidget(portLabel);
     hostRow->addWidget(port_);
-    form->addRow(QStringLiteral("&Host:"), hostRow);
+    // A row holding a layout has no buddy of its own: the label is given one, or its "&" shows.
+    auto* hostLabel = new QLabel(QStringLiteral("&Host:"), proxyBox);
+    hostLabel->setBuddy(host_);
+    form->addRow(hostLabel, hostRow);
     user_ = new QLineEdit(s.proxyUser, proxyBox);
     form->addRow(QStringLiteral("&User:"), user_);
     password_ = new QLineEdit(proxyBox);
     password_->setEchoMode(QLineEdit::Password);
-    password_->setPlaceholderText(QStringLiteral("Kept in the secret store, never on disk"));
+    password_->setPlaceholderText(requests_.network().proxyUser.isEmpty() || !requests_.hasProxyPassword()
+                                      ? QStringLiteral("Kept in the secret store, never on disk")
+                                      : QStringLiteral("Kept in the secret store; type to replace it"));
     form->addRow(QStringLiteral("&Password:"), password_);
     noProxy_ = new QLineEdit(s.noProxy, proxyBox);
     noProxy_->setPlaceholderText(QStringLiteral("localhost, .intranet.example, 10.0.0.1"));
@@ -64,7 +71,9 @@ NetworkPanel::NetworkPanel(RequestSupply& requests, QWidget* parent) : QWidget(p
     fileRow->addWidget(cookieFile_, 1);
     fileRow->addWidget(browse);
     fileRow->addWidget(importNow);
-    pages->addRow(QStringLiteral("&Cookies for every page:"), fileRow);
+    auto* fileLabel = new QLabel(QStringLiteral("&Cookies for every page:"), this);
+    fileLabel->setBuddy(cookieFile_);
+    pages->addRow(fileLabel, fileRow);
     layout->addLayout(pages);
     report_ = new QPlainTextEdit(this);
     report_->setReadOnly(true);

@@ -47,7 +47,7 @@ RequestPanel::RequestPanel(HistoryStore& store, RequestSupply& supply, const QSt
     password_ = new QLineEdit(this);
     password_->setEchoMode(QLineEdit::Password);
     password_->setPlaceholderText(!request.authUser.empty() && supply_.hasPagePassword(url_.toStdU16String())
-                                      ? QStringLiteral("Kept in the secret store")
+                                      ? QStringLiteral("Kept in the secret store; type to replace it")
                                       : QStringLiteral("Kept in the secret store, never on disk"));
     form->addRow(QStringLiteral("&Password:"), password_);
     auto* fileRow = new QHBoxLayout;
@@ -58,7 +58,10 @@ RequestPanel::RequestPanel(HistoryStore& store, RequestSupply& supply, const QSt
     fileRow->addWidget(cookieFile_, 1);
     fileRow->addWidget(browse);
     fileRow->addWidget(importNow);
-    form->addRow(QStringLiteral("&Cookies file:"), fileRow);
+    // A row holding a layout has no buddy of its own: the label is given one, or its "&" shows.
+    auto* fileLabel = new QLabel(QStringLiteral("&Cookies file:"), this);
+    fileLabel->setBuddy(cookieFile_);
+    form->addRow(fileLabel, fileRow);
     layout->addLayout(form);
     report_ = ReadOnlyText(this);
     report_->setPlaceholderText(QStringLiteral("What an import took and refused"));

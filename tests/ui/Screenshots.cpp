@@ -18,13 +18,18 @@
 #include <memory>
 
 #include "store/HistoryStore.h"
+#include "support/FakeSecretStore.h"
 #include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
 #include "ui/ChangesWindow.h"
 #include "ui/DetailsWindow.h"
 #include "ui/FilterPanel.h"
 #include "ui/MonitorUnit.h"
+#include "ui/NetworkPanel.h"
 #include "ui/PageWindows.h"
+#include "ui/RequestPanel.h"
+#include "ui/RequestSupply.h"
+#include "ui/SettingsWindow.h"
 #include "ui/WebPageUnit.h"
 
 using vantrel::MonitorSettings;
@@ -204,6 +209,45 @@ bool filterPanel(Scene& scene) {
     return save(scene, panel, "filter-panel");
 }
 
+// The settings window's network section with a proxy of the user's own, and a page's Request tab
+// after a request went out, over a secret store in memory (no session bus is started for them).
+bool settingsWindow(Scene& scene) {
+    auto secrets = std::make_shared<vantrel::test::FakeSecretStore>();
+    vantrel::RequestSupply supply(scene.dir.filePath(QStringLiteral("reach-settings.ini")), secrets);
+    vantrel::NetworkSettings network;
+    network.proxyMode = vantrel::NetworkSettings::ProxyMode::Manual;
+    network.proxyHost = QStringLiteral("proxy.example.test");
+    network.proxyUser = QStringLiteral("jane");
+    network.noProxy = QStringLiteral("localhost, .intranet.example.test");
+    supply.setNetwork(network, QStringLiteral("secret"));
+    vantrel::SettingsWindow window;
+    auto* panel = new vantrel::NetworkPanel(supply);
+    window.addSection(panel, QStringLiteral("&Network"), [panel] { return panel->apply(); });
+    window.resize(560, 520);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return false;
+    settle();
+    return save(scene, window, "settings-window");
+}
+
+bool requestPanel(Scene& scene) {
+    auto secrets = std::make_shared<vantrel::test::FakeSecretStore>();
+    vantrel::RequestSupply supply(scene.dir.filePath(QStringLiteral("reach-settings.ini")), secrets);
+    const QString url = QStringLiteral("https://shop.example.test/account");
+    vantrel::HistoryStore store(scene.dir.filePath(QStringLiteral("reach-history.db")).toStdString());
+    vantrel::PageFilterSettings settings;
+    settings.request = {u"Accept-Language: en\nX-Requested-With: watcher", u"", u"jane", u"", u""};
+    store.saveSettings(url.toStdU16String(), settings);
+    supply.setPagePassword(url.toStdU16String(), QStringLiteral("secret"));
+    vantrel::RequestPanel panel(store, supply, url);
+    panel.setWindowTitle(QStringLiteral("Request"));
+    panel.resize(560, 520);
+    panel.show();
+    if (!QTest::qWaitForWindowExposed(&panel)) return false;
+    settle();
+    return save(scene, panel, "request-panel");
+}
+
 struct Shot {
     const char* name;
     bool (*take)(Scene&);
@@ -215,6 +259,8 @@ const Shot kShots[] = {
     {"details window", detailsWindow},
     {"changes window", changesWindow},
     {"filters with a preview", filterPanel},
+    {"settings window", settingsWindow},
+    {"request tab", requestPanel},
 };
 
 }  // namespace
