@@ -172,8 +172,7 @@ std::unique_ptr<ByteStream> PageFetcher::Impl::openThroughProxy(const ProxyServe
     const bool literal6 = proxy.host.find(':') != std::string::npos;
     std::unique_ptr<ByteStream> stream;
     try {
-        stream =
-            openStream(literal6 ? "[" + proxy.host + "]" : proxy.host, proxy.port, literal6 ? 6 : 4, false);
+        stream = openStream(proxy.host, proxy.port, literal6 ? 6 : 4, false);
     } catch (const FetchError& error) {
         throw ProxyTunnel::failure(error);
     }

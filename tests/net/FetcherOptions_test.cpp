@@ -137,6 +137,19 @@ TEST(FetcherOptionsTest, ProxiedConnectionIsNeverUsedForADirectOne) {
     EXPECT_EQ(fetcher.lastProxy(), "");
 }
 
+TEST(FetcherOptionsTest, ProxyAtAnIpv6Literal) {
+    test::MemoryPeers peers;
+    peers.add()->feed(kPage);
+    FetcherOptions options = peers.options();
+    options.proxy = ProxySettings::single(ProxyServer{"::1", 3128, "", ""}, "");
+    PageFetcher fetcher(options);
+    EXPECT_EQ(fetcher.get(u"http://h/"), u"ok");
+    ASSERT_EQ(peers.opened.size(), 1u);
+    EXPECT_EQ(peers.opened[0].host, "::1");
+    EXPECT_EQ(peers.opened[0].ipVersion, 6);
+    EXPECT_EQ(fetcher.lastProxy(), "[::1]:3128");
+}
+
 TEST(FetcherOptionsTest, ProxyRefusalsAreTheProxys) {
     {
         // A 407 on a plain request can only come from the proxy.
