@@ -11,6 +11,9 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // The display name then reads "Vantrel" too. It is deliberately not set on its own: Qt would
     // append it to every window caption ("... - Vantrel"), and the captions are fixed texts.
     setApplicationName(QStringLiteral("Vantrel"));
+    // The launcher's name: a Wayland compositor (the window's app id) and the notification-area
+    // host find the program's icon and name through it.
+    setDesktopFileName(QString::fromLatin1(TrayNotifier::kDesktopEntry));
     // Only the main window's close ends the program; an error box that closes while the main
     // window sits hidden in the notification area must not.
     setQuitOnLastWindowClosed(false);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/DisplayCheck.h"
 #include "app/ExePath.h"
 #include "app/MemoryUse.h"
 #include "app/SignalBridge.h"
@@ -114,7 +115,24 @@ int main(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i) args << QFile::decodeName(argv[i]);
 
-    Application app(argc, argv);
+    // The toolkit aborts without a display; say so in one line instead. Where only the other
+    // window system can be reached than the one the toolkit would pick, ask for that one.
+    const DisplayCheck::Outcome display = DisplayCheck::check(
+        DisplayCheck::current(argc, argv), DisplayCheck::canOpenX, DisplayCheck::canOpenWayland);
+    if (!display.problem.empty()) {
+        std::fprintf(stderr, "%s\n", display.problem.c_str());
+        return 1;
+    }
+    std::vector<char*> appArgs(argv, argv + argc);
+    std::string platformOption = "-platform";
+    std::string platform = display.platform;
+    if (!platform.empty()) {
+        appArgs.push_back(platformOption.data());
+        appArgs.push_back(platform.data());
+    }
+    appArgs.push_back(nullptr);
+    int appArgc = int(appArgs.size()) - 1;
+    Application app(appArgc, appArgs.data());
     std::unique_ptr<SignalBridge> bridge;
     try {
         bridge = std::make_unique<SignalBridge>(kEndSignals);

@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=300)
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libssl-dev
       libsqlite3-dev libdtl-dev libxml2-dev libpcre2-dev
-      libsecret-1-dev libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
+      libsecret-1-dev libxcb1-dev libgtest-dev libgmock-dev googletest xdg-utils fonts-dejavu-core fonts-dejavu-extra)
 if [ "$mode" = test ]; then
   # clang-format checks the source format; zlib is the benchmarks' reference CRC-32.
   pkgs+=(xvfb xauth trayer xdotool nginx-light openssl imagemagick hyperfine curl clang-format

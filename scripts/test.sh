@@ -3,8 +3,9 @@
 # format; the library tests under AddressSanitizer and UndefinedBehaviorSanitizer; the tests of
 # the threaded code under ThreadSanitizer; a short fuzz run of every fuzz target side by side; then
 # every test of a Release build on a virtual display with a real tray host
-# (scripts/with-display.sh). Network tests start their own servers on 127.0.0.1. Each stage prints
-# its time.
+# (scripts/with-display.sh); among them, the desktop tests start a real desktop of their own
+# (scripts/with-desktop.sh, on X11 and on Wayland). Network tests start their own servers on
+# 127.0.0.1. Each stage prints its time.
 # VANTREL_SKIP_SANITIZE=1 skips the ASan and TSan stages; VANTREL_FUZZ_SECONDS=0 the fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -2,8 +2,8 @@
 # Runs a command on a virtual X display of its own (Xvfb) with a notification-area host (trayer),
 # as the widget tests, the screenshots and the measurements need, then stops both. The command's
 # exit code is this script's. Also sets what a headless run needs: no session bus (with a
-# StatusNotifier watcher on it the toolkit would never show its own balloons), a private runtime
-# directory and a UTF-8 C locale.
+# StatusNotifier watcher or a notification service on it the toolkit's own balloons would never
+# show), a private runtime directory and a UTF-8 C locale.
 # Usage: scripts/with-display.sh [--size WxH] [--no-tray] COMMAND [ARGS...]
 set -euo pipefail
 size=1024x768
@@ -23,7 +23,10 @@ done
 
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
-unset DBUS_SESSION_BUS_ADDRESS
+# An address where no bus listens, rather than none: without an address the D-Bus library starts
+# a bus of its own for the display (autolaunch), which then starts the desktop's notification
+# service on demand and outlives the run.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/no-session-bus
 export LC_ALL=C.UTF-8
 
 xvfb_pid=

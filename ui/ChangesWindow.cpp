@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QLabel>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -12,6 +13,7 @@
 #include "ui/DetailsWindow.h"
 #include "ui/Handover.h"
 #include "ui/Monitor.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -32,6 +34,8 @@ ChangesWindow::ChangesWindow(Monitor& monitor, EntryId id, QWidget* parent)
     view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(view_, 1);
     resize(640, 480);
+    // Escape closes the window as its close button does.
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     const PageEntry* entry = monitor.list().find(id);
     setWindowTitle(QStringLiteral("Changes - ") +
@@ -97,7 +101,10 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
     cursor.beginEditBlock();
     QTextCharFormat plain;
     QTextCharFormat folded;
-    folded.setForeground(QColor(110, 110, 110));
+    const QPalette& colours = view_->palette();
+    folded.setForeground(ThemeColours::readable(QColor(110, 110, 110), colours.color(QPalette::Base)));
+    const QColor removed = ThemeColours::tint(colours, kRemoved);
+    const QColor added = ThemeColours::tint(colours, kAdded);
     folded.setFontItalic(true);
     bool first = true;
     for (const DiffLine& line : diff.lines) {
@@ -106,11 +113,11 @@ void ChangesWindow::showDiff(const LineDiffResult& diff) {
         QTextCharFormat format = plain;
         switch (line.kind) {
             case DiffLine::Kind::Removed:
-                block.setBackground(kRemoved);
+                block.setBackground(removed);
                 text = QStringLiteral("- ") + QString::fromStdU16String(line.text);
                 break;
             case DiffLine::Kind::Added:
-                block.setBackground(kAdded);
+                block.setBackground(added);
                 text = QStringLiteral("+ ") + QString::fromStdU16String(line.text);
                 break;
             case DiffLine::Kind::Context:

@@ -31,7 +31,7 @@ class ChangesWindow : public QWidget {
     QTextEdit* view() const { return view_; }
     bool diffShown() const { return shown_; }
 
-    // Background colours of removed and added lines.
+    // Background colours of removed and added lines on a light theme.
     static const QColor kRemoved;
     static const QColor kAdded;
 

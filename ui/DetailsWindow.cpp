@@ -1,9 +1,13 @@
 #include "ui/DetailsWindow.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -15,6 +19,7 @@
 #include "ui/RequestPanel.h"
 #include "ui/RequestSupply.h"
 #include "ui/ResponseChart.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -102,10 +107,21 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     setWindowTitle(QStringLiteral("Details"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* layout = new QVBoxLayout(this);
+    // The window may be smaller than what it holds (a small screen, a large scale): its content
+    // scrolls then, so that every field, the filters and their Preview stay within reach.
+    auto* content = new QWidget;
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    auto* layout = new QVBoxLayout(content);
     historyOff_ = new QLabel(this);
     historyOff_->setWordWrap(true);
-    historyOff_->setStyleSheet(QStringLiteral("color: #a03000"));
+    const QColor warning =
+        ThemeColours::readable(QColor(0xa0, 0x30, 0x00), palette().color(QPalette::Window));
+    historyOff_->setStyleSheet(QStringLiteral("color: ") + warning.name());
     historyOff_->hide();
     layout->addWidget(historyOff_);
     auto* fields = new QFormLayout;
@@ -148,7 +164,10 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
                          QStringLiteral("&Request"));
     }
     layout->addWidget(tabs, 1);
+    scroll->setWidget(content);
     resize(560, 640);
+    // Escape closes the window as its close button does.
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     readHistory();
     showEntry();
@@ -164,6 +183,22 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     connect(&model, &QAbstractItemModel::dataChanged, this, follow);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, follow);
     connect(&model, &QAbstractItemModel::modelReset, this, follow);
+}
+
+void DetailsWindow::closeEvent(QCloseEvent* event) {
+    // A page that was deleted takes its window with it: nothing is asked then.
+    if (!filters_ || !filters_->edited() || !monitor_.list().find(id_)) {
+        event->accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("The filters of this page were changed. Save the changes?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    // Settings that do not parse are refused with the parser's message, and the window stays.
+    const bool close = answer == QMessageBox::Discard || (answer == QMessageBox::Save && filters_->save());
+    event->setAccepted(close);
 }
 
 void DetailsWindow::readHistory() {

@@ -48,6 +48,10 @@ class DetailsWindow : public QWidget {
     // The page's filters; null when the page has no history store.
     FilterPanel* filterPanel() const { return filters_; }
 
+  protected:
+    // With filter edits not yet saved, asks whether to save them first; Cancel keeps it open.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void readHistory();
     void showEntry();

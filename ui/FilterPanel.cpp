@@ -17,6 +17,7 @@
 #include "core/CheckReport.h"
 #include "store/HistoryStore.h"
 #include "ui/Handover.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -194,6 +195,10 @@ bool FilterPanel::save() {
     return true;
 }
 
+bool FilterPanel::edited() const {
+    return !store_.disabled() && fieldSettings() != store_.settings(url_.toStdU16String());
+}
+
 void FilterPanel::preview() {
     if (previewing_) return;
     const PageFilterSettings settings = fieldSettings();
@@ -248,7 +253,8 @@ void FilterPanel::showPreview(const DownloadResult& result) {
 void FilterPanel::showMessage(const QString& text, bool error) {
     message_->setText(text);
     message_->setVisible(!text.isEmpty());
-    message_->setStyleSheet(error ? QStringLiteral("color: #b00020;") : QString());
+    const QColor red = ThemeColours::readable(QColor(0xb0, 0x00, 0x20), palette().color(QPalette::Window));
+    message_->setStyleSheet(error ? QStringLiteral("color: %1;").arg(red.name()) : QString());
 }
 
 }  // namespace vantrel

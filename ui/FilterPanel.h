@@ -41,6 +41,8 @@ class FilterPanel : public QWidget {
     // Refuses settings that do not parse, with the parser's message in the panel (returns false,
     // nothing saved); otherwise saves them and returns true.
     bool save();
+    // Whether the fields hold settings other than the saved ones (never while saving is off).
+    bool edited() const;
     // Fetches the page once on a thread of its own and shows the text a check would judge, with
     // its checksum. Does nothing while a preview loads; refuses settings that do not parse.
     void preview();

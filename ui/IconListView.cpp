@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/ThemeColours.h"
+
 namespace vantrel {
 
 namespace {
@@ -53,9 +55,10 @@ IconListView::IconListView(qreal scale, QWidget* parent) : QListView(parent) {
     setDragEnabled(false);
 
     QPalette ground = palette();
-    ground.setColor(QPalette::Base, kGround);
+    const QColor base = ThemeColours::ground(ground, QPalette::Base, kGround);
+    ground.setColor(QPalette::Base, base);
     // The selection is not shown while the list does not have the focus.
-    ground.setColor(QPalette::Inactive, QPalette::Highlight, kGround);
+    ground.setColor(QPalette::Inactive, QPalette::Highlight, base);
     ground.setColor(QPalette::Inactive, QPalette::HighlightedText,
                     ground.color(QPalette::Active, QPalette::Text));
     setPalette(ground);

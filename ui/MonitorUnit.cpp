@@ -19,7 +19,9 @@
 #include "ui/PageWindows.h"
 #include "ui/Pictures.h"
 #include "ui/RequestSupply.h"
+#include "ui/ScreenFit.h"
 #include "ui/SettingsWindow.h"
+#include "ui/ThemeColours.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
 
@@ -60,6 +62,7 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     Timer->start();
     connect(TrayIcon, &TrayNotifier::clicked, this, &TMonitorForm::TrayIconClick);
     connect(TrayIcon, &TrayNotifier::changeBalloonClicked, this, &TMonitorForm::TrayIconBalloonClick);
+    connect(TrayIcon, &TrayNotifier::openPageClicked, this, &TMonitorForm::TrayIconOpenPage);
     TrayIcon->show(monitor_->startHidden() ? settings.trayWaitMs : 0);
 
     FormCreate();
@@ -79,10 +82,7 @@ void TMonitorForm::buildControls() {
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Vantrel " VANTREL_VERSION " - vantrel.example"));
     setWindowIcon(Pictures::appIcon());
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, Qt::white);
-    setPalette(windowPalette);
-    setAutoFillBackground(true);
+    ThemeColours::fillWindow(this, Qt::white);
 
     scale_ = L::scaleFor(this);
     const qreal ratio = devicePixelRatioF();
@@ -163,6 +163,10 @@ void TMonitorForm::createActions() {
                         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
                          DetailsAction, ShowChangesAction, nullptr, SettingsAction},
                         {AddAction, RecheckAllAction, nullptr, SettingsAction});
+    ShowAction = make("&Show Vantrel", &TMonitorForm::TrayIconClick);
+    ExitAction = make("E&xit", &TMonitorForm::ExitBitBtnClick);
+    // The icon's menu, built here alone: a new command of the icon joins this list.
+    TrayIcon->setMenu({ShowAction, RecheckAllAction, nullptr, ExitAction});
     // A reset of the model clears the selection without a word of it, and a removal may not say.
     connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMonitorForm::updateActions);
@@ -186,6 +190,7 @@ void TMonitorForm::setVisible(bool visible) {
     if (visible && !dressed_) {
         dressed_ = true;
         dressControls();
+        ScreenFit::fit(this);
     }
     QWidget::setVisible(visible);
 }
@@ -198,7 +203,7 @@ void TMonitorForm::dressControls() {
     QLabel* const legendImages[] = {Image1, Image2, Image3};
     for (int i = 0; i < 3; ++i) legendImages[i]->setPixmap(Pictures::statusImage(i, legend, ratio));
     // The logo is drawn unscaled from its top-left corner; its blank right edge falls outside.
-    QPixmap logo = Pictures::logo(ratio * scale_);
+    QPixmap logo = Pictures::logo(ratio * scale_, palette().color(QPalette::Window));
     logo.setDevicePixelRatio(ratio);
     LogoImage->setPixmap(logo);
 }
@@ -327,9 +332,10 @@ void TMonitorForm::TimerTimer() {
 
 void TMonitorForm::TrayIconClick() {
     ErrorDisplay::guarded(this, [this] {
-        show();
-        // Restores to the state before the minimize (normal or maximized).
+        // Restores to the state before the minimize (normal or maximized). Cleared before the
+        // show: the window then maps once, in that state, and the toolkit sends one show event.
         if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
         raise();
         activateWindow();
     });
@@ -338,6 +344,12 @@ void TMonitorForm::TrayIconClick() {
 void TMonitorForm::TrayIconBalloonClick(EntryId id) {
     ErrorDisplay::guarded(this, [&] {
         if (!pageWindows_->showChanges(id)) TrayIconClick();
+    });
+}
+
+void TMonitorForm::TrayIconOpenPage(EntryId id) {
+    ErrorDisplay::guarded(this, [&] {
+        if (const PageEntry* entry = pageList().find(id)) TWebPageDlg::openInBrowser(toQString(entry->url()));
     });
 }
 
@@ -382,11 +394,11 @@ void TMonitorForm::changeEvent(QEvent* event) {
     if (event->type() != QEvent::WindowStateChange || !minimizeHook_) return;
     if (!(windowState() & Qt::WindowMinimized)) return;
     // Hiding inside the state change races the window manager, which may minimize the window
-    // again after it was brought back; hiding from the event loop does not.
-    QTimer::singleShot(0, this, [this] {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        hide();
-    });
+    // again after it was brought back; hiding from the event loop does not. The minimized state
+    // is left for the tray click to clear: clearing it here asks the manager to map the window
+    // again, and a map it carries out after the hide leaves a window on the screen that the
+    // program believes hidden and never draws (a black window).
+    QTimer::singleShot(0, this, [this] { hide(); });
 }
 
 }  // namespace vantrel

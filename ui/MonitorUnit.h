@@ -102,7 +102,10 @@ class TMonitorForm : public QWidget {
     QAction* ShowChangesAction = nullptr;
     QAction* AddAction = nullptr;
     QAction* RecheckAllAction = nullptr;
-    // Opens the settings window; in the list's menus and for the notification area's menu.
+    // The notification-area icon's menu has these two besides Recheck All.
+    QAction* ShowAction = nullptr;
+    QAction* ExitAction = nullptr;
+    // Opens the settings window: in the list's menus, and ready for the icon's menu.
     QAction* SettingsAction = nullptr;
     // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
@@ -120,6 +123,8 @@ class TMonitorForm : public QWidget {
     void TrayIconClick();
     // A click on the balloon that announced a change of the page `id`.
     void TrayIconBalloonClick(vantrel::EntryId id);
+    // "Open Page" on the notification that announced a change of the page `id`.
+    void TrayIconOpenPage(vantrel::EntryId id);
     void CheckNowActionExecute();
     void OpenInBrowserActionExecute();
     void DetailsActionExecute();

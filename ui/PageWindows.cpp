@@ -5,14 +5,17 @@
 #include "ui/ChangesWindow.h"
 #include "ui/DetailsWindow.h"
 #include "ui/Monitor.h"
+#include "ui/ScreenFit.h"
 
 namespace vantrel {
 
 namespace {
 
-// Brings a window that is already open to the front, or shows a new one.
-void present(QWidget* window) {
+// Brings a window that is already open to the front, or shows a new one, whole on the screen
+// of the main window.
+void present(QWidget* window, const QWidget* owner) {
     if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    if (!window->isVisible()) ScreenFit::fit(window, owner ? owner->screen() : nullptr);
     window->show();
     window->raise();
     window->activateWindow();
@@ -27,7 +30,7 @@ DetailsWindow* PageWindows::showDetails(EntryId id) {
     if (!monitor_.list().find(id)) return nullptr;
     QPointer<DetailsWindow>& window = details_[id];
     if (!window) window = new DetailsWindow(monitor_, model_, id, owner_);
-    present(window.data());
+    present(window.data(), owner_);
     return window;
 }
 
@@ -43,7 +46,7 @@ ChangesWindow* PageWindows::showChanges(EntryId id) {
     }
     window = new ChangesWindow(monitor_, id, owner_);
     if (place.isValid()) window->setGeometry(place);
-    present(window.data());
+    present(window.data(), owner_);
     return window;
 }
 

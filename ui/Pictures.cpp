@@ -12,6 +12,8 @@
 #include <iterator>
 #include <utility>
 
+#include "ui/ThemeColours.h"
+
 // The pictures live in a resource compiled into the static `ui` library; a static library's
 // resources are only registered when someone asks for them, and the macro must be used outside
 // any namespace.
@@ -148,13 +150,13 @@ QPixmap Pictures::statusImage(int index, int size, qreal devicePixelRatio) {
                      devicePixelRatio);
 }
 
-QPixmap Pictures::logo(qreal devicePixelRatio) {
+QPixmap Pictures::logo(qreal devicePixelRatio, const QColor& ground) {
     const QPixmap mark = renderSvg(picturePath("logo-mark"), kLogoMarkSize, devicePixelRatio);
     if (mark.isNull()) return {};
     QPixmap pixmap(QSize(static_cast<int>(std::ceil(kLogoSize.width() * devicePixelRatio)),
                          static_cast<int>(std::ceil(kLogoSize.height() * devicePixelRatio))));
     pixmap.setDevicePixelRatio(devicePixelRatio);
-    pixmap.fill(Qt::white);
+    pixmap.fill(ground);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
@@ -164,7 +166,7 @@ QPixmap Pictures::logo(qreal devicePixelRatio) {
     font.setPixelSize(kLogoTextPixelSize);
     font.setWeight(QFont::Bold);
     painter.setFont(font);
-    painter.setPen(kLogoTextColor);
+    painter.setPen(ThemeColours::readable(kLogoTextColor, ground));
     // The text stays clear of the rightmost columns, which the main window does not show.
     painter.drawText(QRect(kLogoTextLeft, 0, kLogoSize.width() - kLogoTextLeft - 12, kLogoSize.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Vantrel"));

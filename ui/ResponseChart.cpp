@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <algorithm>
 
+#include "ui/ThemeColours.h"
+
 namespace vantrel {
 
 namespace {
@@ -59,7 +61,10 @@ int64_t ResponseChart::axisTop(int64_t longestMs) {
 void ResponseChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(rect(), Qt::white);
+    // White with dark text as designed on a light theme; the theme's base and text on a dark one.
+    const QColor ground = ThemeColours::ground(palette(), QPalette::Base, Qt::white);
+    const QColor text = ThemeColours::readable(palette().color(QPalette::Text), ground);
+    painter.fillRect(rect(), ground);
     const QFontMetrics metrics(font());
     const int64_t longest =
         checks_.empty() ? 0
@@ -72,12 +77,12 @@ void ResponseChart::paintEvent(QPaintEvent*) {
     const QRectF plot(metrics.horizontalAdvance(topText) + 8.0, metrics.height() / 2.0 + 2,
                       width() - metrics.horizontalAdvance(topText) - 16.0,
                       height() - metrics.height() * 2.0 - 6);
-    painter.setPen(kGrid);
+    painter.setPen(ThemeColours::dark(palette()) ? palette().color(QPalette::Mid) : kGrid);
     for (int i = 0; i <= 4; ++i) {
         const qreal y = plot.bottom() - plot.height() * i / 4;
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     }
-    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setPen(text);
     painter.drawText(QRectF(0, plot.top() - metrics.height() / 2.0, plot.left() - 4, metrics.height()),
                      Qt::AlignRight | Qt::AlignVCenter, topText);
     painter.drawText(QRectF(0, plot.bottom() - metrics.height() / 2.0, plot.left() - 4, metrics.height()),

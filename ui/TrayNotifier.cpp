@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QMenu>
 #include <QPixmapCache>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -10,6 +11,7 @@
 #include <algorithm>
 
 #include "text/Error.h"
+#include "ui/DBusNotificationService.h"
 #include "ui/Pictures.h"
 
 namespace vantrel {
@@ -25,9 +27,21 @@ QString appTitle() {
     return QStringLiteral("Vantrel");
 }
 
+// The keys of the notification's actions: a click on it, and its "Open Page" button.
+const QString kDefaultAction = QStringLiteral("default");
+const QString kOpenAction = QStringLiteral("open");
+
+// Urgency levels of the notification specification ("urgency" hint, a byte).
+constexpr uchar kLowUrgency = 0;
+constexpr uchar kNormalUrgency = 1;
+
 }  // namespace
 
-TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(this)) {
+TrayNotifier::TrayNotifier(QObject* parent, std::unique_ptr<NotificationService> service)
+    : QObject(parent), icon_(new QSystemTrayIcon(this)) {
+    service_ = service ? std::move(service) : std::make_unique<DBusNotificationService>();
+    connect(service_.get(), &NotificationService::actionInvoked, this, &TrayNotifier::onNoticeAction);
+    connect(service_.get(), &NotificationService::closed, this, [this](uint id, uint) { forget(id); });
     // Without a desktop notification service Qt shows a balloon of its own: a new widget each
     // time, whose close button and kind picture its style caches in QPixmapCache under keys that
     // name that one widget's palette and picture, so no later balloon ever finds them. Each
@@ -47,6 +61,18 @@ TrayNotifier::TrayNotifier(QObject* parent) : QObject(parent), icon_(new QSystem
 
 TrayNotifier::~TrayNotifier() {
     if (icon_) icon_->hide();
+}
+
+void TrayNotifier::setMenu(const QList<QAction*>& items) {
+    auto menu = std::make_unique<QMenu>();
+    for (QAction* item : items) {
+        if (item)
+            menu->addAction(item);
+        else
+            menu->addSeparator();
+    }
+    icon_->setContextMenu(menu.get());
+    menu_ = std::move(menu);
 }
 
 void TrayNotifier::show(int waitMs) {
@@ -98,10 +124,69 @@ void TrayNotifier::announce(PageStatus newStatus, EntryId id, const std::u16stri
     balloonStatus_ = newStatus;
     balloonEntry_ = id;
     balloonText_ = balloonTextFor(newStatus, QString::fromUtf16(label.data(), qsizetype(label.size())));
-    // Shown every time, also when the text is the one of the previous balloon.
-    icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
+    // Shown every time, also when the text is the one of the previous announcement.
+    if (!notifyService(newStatus, id)) showBalloon();
     hint_ = balloonText_.left(kTooltipMax);
     icon_->setToolTip(hint_);
+}
+
+void TrayNotifier::showBalloon() {
+    icon_->showMessage(QString(), balloonText_, balloonKind_, kBalloonMs);
+}
+
+bool TrayNotifier::notifyService(PageStatus status, EntryId id) {
+    const std::optional<QStringList> capabilities = service_->capabilities();
+    if (!capabilities) return false;
+    const bool changed = status == PageStatus::Changed;
+    NotificationService::Notice notice;
+    notice.appName = appTitle();
+    notice.appIcon = QString::fromLatin1(kDesktopEntry);
+    // The summary, not the body: every service shows it, and none reads it as markup, so a label
+    // with "<" or "&" shows as it is.
+    notice.summary = balloonText_;
+    // The default action is what a click on the notification does where the service acts on
+    // clicks (GNOME, KDE); others, such as XFCE's, close it on a click and show every action as a
+    // button instead, so its label names what it does. Buttons follow in the order given and the
+    // last is the one nearest the pointer's usual way in from the edge: "Show Changes" goes last.
+    const QString defaultLabel = changed ? QStringLiteral("Show Changes") : QStringLiteral("Show Vantrel");
+    if (changed && capabilities->contains(QStringLiteral("actions")))
+        notice.actions << kOpenAction << QStringLiteral("Open Page");
+    notice.actions << kDefaultAction << defaultLabel;
+    notice.hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry));
+    notice.hints.insert(
+        QStringLiteral("urgency"),
+        QVariant::fromValue(balloonKind_ == QSystemTrayIcon::Information ? kLowUrgency : kNormalUrgency));
+    notice.timeoutMs = kBalloonMs;
+    // A service that fails the call (it went away, or refuses) leaves the balloon to show it.
+    const QString text = balloonText_;
+    const QSystemTrayIcon::MessageIcon kind = balloonKind_;
+    service_->notify(notice, [this, status, id, text, kind](std::optional<uint> noticeId) {
+        if (!noticeId) {
+            icon_->showMessage(QString(), text, kind, kBalloonMs);
+            return;
+        }
+        forget(*noticeId);
+        if (sent_.size() >= size_t(kRememberedNotices)) sent_.pop_front();
+        sent_.push_back({*noticeId, status, id});
+    });
+    return true;
+}
+
+void TrayNotifier::onNoticeAction(uint id, const QString& key) {
+    const auto found = std::find_if(sent_.begin(), sent_.end(), [id](const Sent& s) { return s.id == id; });
+    if (found == sent_.end()) return;  // another program's notification, or one long forgotten
+    const Sent notice = *found;
+    if (key == kOpenAction)
+        emit openPageClicked(notice.entry);
+    else if (key == kDefaultAction && notice.status == PageStatus::Changed)
+        emit changeBalloonClicked(notice.entry);
+    else if (key == kDefaultAction)
+        emit clicked();
+}
+
+void TrayNotifier::forget(uint id) {
+    sent_.erase(std::remove_if(sent_.begin(), sent_.end(), [id](const Sent& s) { return s.id == id; }),
+                sent_.end());
 }
 
 void TrayNotifier::onMessageClicked() {

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QToolButton>
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "core/PageEntry.h"
 #include "text/Text.h"
 #include "ui/Pictures.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -44,6 +46,16 @@ void setTextKeepingLimit(QLineEdit* field, int typedLimit, const QString& text) 
 // After the user shortens an over-long text the limit shrinks with it, never below the typing
 // limit and never below the text (QLineEdit would cut the text otherwise): typing into a field
 // that holds more than the limit stays blocked until it is back under the limit.
+// The field starts with "http://"; a whole URL pasted behind it ("http://https://example.org/")
+// would be saved with two schemes and fail as "Host not found". A scheme (RFC 3986, section 3.1)
+// and "://" right after the starting text mean the user pasted over it: the starting text goes.
+QString withoutPastedOverScheme(const QString& url) {
+    static const QRegularExpression kScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    const QString start = QLatin1String(kEmptyUrl);
+    if (!url.startsWith(start) || !kScheme.match(url.mid(start.size())).hasMatch()) return url;
+    return url.mid(start.size());
+}
+
 void followTypedLimit(QLineEdit* field, int typedLimit) {
     QObject::connect(field, &QLineEdit::textEdited, field, [field, typedLimit](const QString& text) {
         field->setMaxLength(std::max<int>(typedLimit, static_cast<int>(text.size())));
@@ -60,10 +72,7 @@ TWebPageDlg::TWebPageDlg(QWidget* parent)
     QFont dialogFont = QApplication::font("QDialog");
     dialogFont.setPointSize(8);
     setFont(dialogFont);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    ThemeColours::fillWindow(this, Qt::white);
     buildControls();
 }
 
@@ -209,7 +218,8 @@ void TWebPageDlg::complain(const QString& text, QLineEdit* field) {
 
 void TWebPageDlg::OKBtnClick() {
     setTextKeepingLimit(LabelLabeledEdit, kLabelMaxTyped, trimmed(LabelLabeledEdit->text()));
-    setTextKeepingLimit(WebPageLabeledEdit, kUrlMaxTyped, trimmed(WebPageLabeledEdit->text()));
+    setTextKeepingLimit(WebPageLabeledEdit, kUrlMaxTyped,
+                        withoutPastedOverScheme(trimmed(WebPageLabeledEdit->text())));
     if (LabelLabeledEdit->text().isEmpty()) {
         complain(QStringLiteral("Please input the Label."), LabelLabeledEdit);
         return;

@@ -138,6 +138,8 @@ class Program {
     QString exe() const { return dir_.filePath("vantrel"); }
     QString runtimeDir() const { return dir_.filePath("run"); }
     QString dataFile() const { return dir_.filePath("webpages.dat"); }
+    // Whether the program starts on the caller's session bus (a desktop's test), else on none.
+    bool keepSessionBus = false;
 
     bool writeDataFile(const QByteArray& bytes) const {
         QFile file(dataFile());
@@ -153,7 +155,9 @@ class Program {
         auto* process = new QProcess;
         processes_ << process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DBUS_SESSION_BUS_ADDRESS");
+        // Without a bus address the D-Bus library would start a bus of its own (autolaunch);
+        // an address where none listens keeps the program off any bus unless the test wants one.
+        if (!keepSessionBus) env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtimeDir() + "/no-bus");
         if (withRuntimeDir)
             env.insert("XDG_RUNTIME_DIR", runtimeDir());
         else

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "ProgramFixture.h"
+#include "app/DisplayCheck.h"
 
 using namespace vantrel::test;
 
@@ -267,6 +268,89 @@ class ProgramStartTest : public QObject {
         shell.waitForFinished(timeoutMs());
         QVERIFY(ms >= 0);  // within 2 s; a busy wait of 5 s per check took minutes
         QCOMPARE(process->exitCode(), 0);
+    }
+
+    // Without a display the toolkit would abort (exit code 134): one line and exit code 1 instead.
+    void withoutADisplayItSaysSoInOneLineAndEndsWithOne_data() {
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("platform");
+        QTest::addColumn<QString>("line");
+        int free = 5990;  // a display number no server owns
+        while (free < 6090 && QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(free))) ++free;
+        const QByteArray unused = ':' + QByteArray::number(free);
+        QTest::newRow("X server gone")
+            << unused << QByteArray() << QString("vantrel: cannot open display " + unused);
+        QTest::newRow("no display at all")
+            << QByteArray() << QByteArray()
+            << QString("vantrel: no display (DISPLAY and WAYLAND_DISPLAY unset)");
+        QTest::newRow("Wayland asked for") << unused << QByteArray("wayland")
+                                           << QString("vantrel: cannot open display /nonexistent/wayland-9");
+    }
+    void withoutADisplayItSaysSoInOneLineAndEndsWithOne() {
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, platform);
+        QFETCH(QString, line);
+        const QByteArray savedDisplay = qgetenv("DISPLAY");
+        qputenv("DISPLAY", display);
+        if (display.isEmpty()) qunsetenv("DISPLAY");
+        qputenv("QT_QPA_PLATFORM", platform);
+        qputenv("WAYLAND_DISPLAY", "/nonexistent/wayland-9");
+        if (platform.isEmpty()) {
+            qunsetenv("QT_QPA_PLATFORM");
+            qunsetenv("WAYLAND_DISPLAY");
+        }
+        Program program;
+        QProcess* process = program.start({"-s"});
+        qputenv("DISPLAY", savedDisplay);
+        qunsetenv("QT_QPA_PLATFORM");
+        qunsetenv("WAYLAND_DISPLAY");
+        QVERIFY(process->waitForFinished(timeoutMs()));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(process->readAll()), line + '\n');
+    }
+
+    // The check asks for the platform the toolkit would try, and for the other one only when the
+    // user named none and the first cannot be reached.
+    void theDisplayCheckTriesThePlatformsAsTheToolkitWould() {
+        using vantrel::DisplayCheck;
+        QStringList tried;
+        const auto x = [&](bool up) {
+            return [&tried, up](const std::string& name) {
+                tried << "x " + QString::fromStdString(name);
+                return up;
+            };
+        };
+        const auto wayland = [&](bool up) {
+            return [&tried, up](const std::string& path) {
+                tried << "wayland " + QString::fromStdString(path);
+                return up;
+            };
+        };
+        DisplayCheck::Environment env;
+        env.display = ":5";
+        env.runtimeDir = "/run/user/7";
+        DisplayCheck::Outcome outcome = DisplayCheck::check(env, x(false), wayland(true));
+        QCOMPARE(outcome.platform, std::string("wayland"));  // X gone, Wayland there
+        QCOMPARE(tried, QStringList({"x :5", "wayland /run/user/7/wayland-0"}));
+        tried.clear();
+        env.sessionType = "wayland";
+        env.waylandDisplay = "wayland-1";
+        outcome = DisplayCheck::check(env, x(true), wayland(true));
+        QCOMPARE(outcome.platform, std::string());  // the toolkit's own pick works
+        QCOMPARE(tried, QStringList({"wayland /run/user/7/wayland-1"}));
+        tried.clear();
+        env.qpaPlatform = "xcb";  // the user's choice is never replaced
+        outcome = DisplayCheck::check(env, x(false), wayland(true));
+        QCOMPARE(outcome.problem, std::string("vantrel: cannot open display :5"));
+        QCOMPARE(tried, QStringList({"x :5"}));
+        env.platformArgument = "offscreen";  // a platform without a display is not checked
+        QVERIFY(DisplayCheck::check(env, x(false), wayland(false)).problem.empty());
+        env = {};
+        env.display = ":5";
+        env.waylandDisplay = "/tmp/w";
+        QCOMPARE(DisplayCheck::check(env, x(false), wayland(false)).problem,
+                 std::string("vantrel: cannot open display :5 nor /tmp/w"));
     }
 };
 

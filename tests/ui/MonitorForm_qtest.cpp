@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyleOptionButton>
@@ -42,6 +43,7 @@ class MonitorFormTest : public QObject, MonitorFormFixture {
     void escapeWithoutModifiersOpensTheAddDialog();
     void editAppliesTheDialogToTheDoubleClickedEntry();
     void deleteAndRecheckAllAskFirst();
+    void trayMenuShowsRechecksAndExits();
 };
 
 void MonitorFormTest::windowHasItsControlsTextsPlacesAndTabOrder() {
@@ -306,5 +308,25 @@ void MonitorFormTest::deleteAndRecheckAllAskFirst() {
     QCOMPARE(nothing.seen, 0);
     QCOMPARE(saved("main", "count"), QStringLiteral("0"));
 }
+// The icon's menu holds the window's own commands: Recheck All asks as the button does.
+void MonitorFormTest::trayMenuShowsRechecksAndExits() {
+    TMonitorForm& form = open(pageFile({{"First"}}));
+    QMenu* menu = form.TrayIcon->menu();
+    QVERIFY(menu);
+    QCOMPARE(form.TrayIcon->icon()->contextMenu(), menu);
+    QStringList texts;
+    for (const QAction* action : menu->actions()) texts << (action->isSeparator() ? "-" : action->text());
+    QCOMPARE(texts, QStringList({"&Show Vantrel", "&Recheck All", "-", "E&xit"}));
+    QVERIFY(!form.isVisible());
+    menu->actions()[0]->trigger();
+    QTRY_VERIFY(form.isVisible());
+    Question asked;
+    auto keep = answer(QMessageBox::No, &asked);
+    menu->actions()[1]->trigger();
+    QCOMPARE(asked.text, QStringLiteral("Do you sure to recheck all web pages ?"));
+    menu->actions()[3]->trigger();
+    QTRY_VERIFY(!form.isVisible());
+}
+
 QTEST_MAIN(MonitorFormTest)
 #include "MonitorForm_qtest.moc"

@@ -1,6 +1,9 @@
 // The windows of a page: the details window's texts and its live following of new checks, the
 // changes window's diff, and the history kept beside the page list file that both read.
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QThreadPool>
@@ -13,6 +16,7 @@
 #include "support/TrayProbe.h"
 #include "ui/ChangesWindow.h"
 #include "ui/DetailsWindow.h"
+#include "ui/FilterPanel.h"
 #include "ui/MonitorUnit.h"
 #include "ui/PageWindows.h"
 
@@ -33,6 +37,21 @@ QString value(const QList<Row>& rows, const QString& caption) {
     for (const Row& row : rows)
         if (row.caption == caption) return row.value;
     return QStringLiteral("(no row)");
+}
+
+// Answers the next modal message box with `button` once it shows; bounded by the timer's count.
+void answerNextBox(QMessageBox::StandardButton button, QStringList* asked) {
+    auto* poll = new QTimer(qApp);
+    auto polls = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box) {
+            asked->append(box->text());
+            box->button(button)->click();
+        }
+        if (box || ++*polls > 300) poll->deleteLater();
+    });
+    poll->start(50);
 }
 
 std::u16string urlOf(const char* label) {
@@ -58,6 +77,7 @@ class PageWindowsTest : public QObject, test::PageFormFixture {
     void historyThatCannotBeOpenedIsSaidInTheWindows();
     void detailsWindowFollowsNewChecksLive();
     void changesWindowShowsTheLineDiffOfTheLatestChange();
+    void escapeClosesAndUnsavedFilterEditsAreAskedAbout();
 };
 
 void PageWindowsTest::detailsTextForEachResult() {
@@ -215,6 +235,45 @@ void PageWindowsTest::changesWindowShowsTheLineDiffOfTheLatestChange() {
     QVERIFY(QThreadPool::globalInstance()->waitForDone(kDiffEndsMs));
     QCoreApplication::processEvents();
     QCOMPARE(closingReady.size(), 0);
+}
+
+void PageWindowsTest::escapeClosesAndUnsavedFilterEditsAreAskedAbout() {
+    TMonitorForm& form = open({"News"});
+    QPointer<ChangesWindow> changes = form.pageWindows().showChanges(idAt(0));
+    QVERIFY(QTest::qWaitForWindowActive(changes));
+    QTest::keyClick(changes->windowHandle(), Qt::Key_Escape);
+    QTRY_VERIFY(!changes);
+
+    QPointer<DetailsWindow> details = form.pageWindows().showDetails(idAt(0));
+    QVERIFY(QTest::qWaitForWindowActive(details));
+    HistoryStore& store = *form.monitor().history();
+    auto* selector = details->filterPanel()->findChild<QLineEdit*>("selector");
+    selector->setText("#news");
+    QStringList asked;
+    // Escape with an edit: Cancel keeps the window and the edit.
+    answerNextBox(QMessageBox::Cancel, &asked);
+    QTest::keyClick(details->windowHandle(), Qt::Key_Escape);
+    QCOMPARE(asked, QStringList{"The filters of this page were changed. Save the changes?"});
+    QVERIFY(details && details->isVisible());
+    QCOMPARE(selector->text(), QStringLiteral("#news"));
+    // The window's close: Save saves as the Save button does.
+    answerNextBox(QMessageBox::Save, &asked);
+    details->close();
+    QTRY_VERIFY(!details);
+    QCOMPARE(store.settings(urlOf("News")).selector, u"#news");
+
+    // Discard closes without saving; with nothing edited nothing is asked.
+    details = form.pageWindows().showDetails(idAt(0));
+    details->filterPanel()->findChild<QLineEdit*>("selector")->setText("#other");
+    answerNextBox(QMessageBox::Discard, &asked);
+    details->close();
+    QTRY_VERIFY(!details);
+    QCOMPARE(store.settings(urlOf("News")).selector, u"#news");
+    QCOMPARE(asked.size(), 3);
+    details = form.pageWindows().showDetails(idAt(0));
+    details->close();
+    QTRY_VERIFY(!details);
+    QCOMPARE(asked.size(), 3);
 }
 
 QTEST_MAIN(PageWindowsTest)

@@ -1,9 +1,9 @@
 // Pictures of the program's windows for people to look at: the main window with entries in every
 // status, the web page dialog open for an edit, and the details and changes windows of a page with
 // a history of mixed results, written to <build>/screenshots/ (or the folder
-// given as the first argument). scripts/screenshots.sh runs it on a virtual display with a tray
-// host. Each picture is one entry of kShots: a new window gets a function that brings it up and
-// saves it with save().
+// given as the argument; with --dark, the pictures of a desktop in a dark theme). scripts/screenshots.sh runs
+// it on a virtual display with a tray host. Each picture is one entry of kShots: a new window gets a function
+// that brings it up and saves it with save().
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
@@ -30,6 +30,7 @@
 #include "ui/RequestPanel.h"
 #include "ui/RequestSupply.h"
 #include "ui/SettingsWindow.h"
+#include "ui/ThemeColours.h"
 #include "ui/WebPageUnit.h"
 
 using vantrel::MonitorSettings;
@@ -126,14 +127,17 @@ void settle() {
 struct Scene {
     QTemporaryDir dir;
     QString outDir;
+    bool dark = false;
     std::unique_ptr<TMonitorForm> form;
     std::unique_ptr<TWebPageDlg> dialog;
 };
 
 // Saves `widget` as <stem>.png; on a scaled display as <stem>@2x.png and the like, so that a run
 // with QT_SCALE_FACTOR=2 gives the pictures for a high-density screen beside the plain ones.
+// In a dark theme the pictures are dark-main.png, dark-details.png and so on.
 bool save(const Scene& scene, QWidget& widget, const char* stem) {
     QString name = QLatin1String(stem);
+    if (scene.dark) name = QStringLiteral("dark-") + name.remove(QStringLiteral("-window"));
     const qreal ratio = widget.devicePixelRatioF();
     if (ratio != 1.0) name += QLatin1Char('@') + QString::number(ratio) + QLatin1Char('x');
     const QString path = scene.outDir + QLatin1Char('/') + name + QStringLiteral(".png");
@@ -274,8 +278,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     Scene scene;
-    scene.outDir =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VANTREL_BINARY_DIR "/screenshots");
+    QStringList args = app.arguments().mid(1);
+    // "--dark": the desktop is in a dark theme, which the pictures are named after.
+    if (args.removeAll(QStringLiteral("--dark")) > 0) {
+        if (!vantrel::ThemeColours::dark(QApplication::palette())) {
+            std::fprintf(stderr, "--dark, but the desktop's theme is not dark\n");
+            return 1;
+        }
+        scene.dark = true;
+    }
+    scene.outDir = args.isEmpty() ? QStringLiteral(VANTREL_BINARY_DIR "/screenshots") : args.first();
     QFile file(scene.dir.filePath(QStringLiteral("webpages.dat")));
     if (!scene.dir.isValid() || !QDir().mkpath(scene.outDir) || !file.open(QIODevice::WriteOnly) ||
         file.write(pageListFile()) < 0) {

@@ -12,10 +12,28 @@
 #include "text/Error.h"
 #include "ui/TrayNotifier.h"
 
+using vantrel::NotificationService;
 using vantrel::PageStatus;
 using vantrel::TrayNotifier;
 
 namespace {
+
+// A notification service that records what it is sent and answers with ids counted from 100.
+class FakeService : public NotificationService {
+  public:
+    std::optional<QStringList> caps = QStringList{QStringLiteral("actions"), QStringLiteral("body")};
+    bool refuse = false;
+    QList<Notice> notices;
+    uint nextId = 100;
+
+    std::optional<QStringList> capabilities() override { return caps; }
+    void notify(const Notice& notice, Sent sent) override {
+        notices << notice;
+        sent(refuse ? std::nullopt : std::optional<uint>(nextId++));
+    }
+    void click(uint id, const QString& key) { emit actionInvoked(id, key); }
+    void close(uint id) { emit closed(id, 2); }
+};
 
 using trayprobe::kNoTrayChild;
 const char kLateTrayChild[] = "VANTREL_TEST_LATE_TRAY_CHILD";  // holds a directory for its signal file
@@ -36,6 +54,8 @@ class TrayNotifierTest : public QObject {
     void manyBalloonsLeaveNothingBehind();
     void clickOnTheIconIsReportedOnce();
     void showWithoutNotificationAreaThrows();
+    void serviceGetsTheProgramsNoticesAndItsClicksLeadToThePage();
+    void withoutAWorkingServiceTheBalloonShows();
     void showWaitsForALateNotificationAreaAndReturnsAfterItsRestart();
 
   private:
@@ -208,6 +228,82 @@ void TrayNotifierTest::clickOnTheIconIsReportedOnce() {
     QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 4, 5000);
     trayprobe::settleClicks();
     QCOMPARE(clicks.size(), 4);
+}
+
+// With a notification service the announcement is a notification of the program's own, and a
+// click on it or on its buttons leads where the balloon's click leads, or to the page itself.
+void TrayNotifierTest::serviceGetsTheProgramsNoticesAndItsClicksLeadToThePage() {
+    if (child_) QSKIP("not in the child");
+    auto owned = std::make_unique<FakeService>();
+    FakeService& service = *owned;
+    TrayNotifier tray(nullptr, std::move(owned));
+    tray.show(0);
+    QSignalSpy clicks(&tray, &TrayNotifier::clicked);
+    QSignalSpy changes(&tray, &TrayNotifier::changeBalloonClicked);
+    QSignalSpy opens(&tray, &TrayNotifier::openPageClicked);
+
+    tray.announce(PageStatus::Changed, 7, u"News <b>&</b>");  // id 100
+    tray.announce(PageStatus::Online, 8, u"Home");            // id 101
+    service.caps = QStringList{QStringLiteral("body")};
+    tray.announce(PageStatus::Changed, 9, u"Plain");  // id 102
+    QCOMPARE(service.notices.size(), 3);
+    const NotificationService::Notice& changed = service.notices[0];
+    QCOMPARE(changed.appName, QStringLiteral("Vantrel"));
+    QCOMPARE(changed.appIcon, QStringLiteral("io.github.vantrel.Vantrel"));
+    QCOMPARE(changed.summary, QStringLiteral("\"News <b>&</b>\" is changed."));
+    QCOMPARE(changed.body, QString());
+    QCOMPARE(changed.actions, QStringList({"open", "Open Page", "default", "Show Changes"}));
+    QCOMPARE(changed.hints.value("desktop-entry").toString(), QStringLiteral("io.github.vantrel.Vantrel"));
+    QCOMPARE(changed.hints.value("urgency").value<uchar>(), uchar(1));
+    QCOMPARE(changed.timeoutMs, 3000);
+    QCOMPARE(service.notices[1].summary, QStringLiteral("\"Home\" is online."));
+    QCOMPARE(service.notices[1].actions, QStringList({"default", "Show Vantrel"}));
+    QCOMPARE(service.notices[1].hints.value("urgency").value<uchar>(), uchar(0));
+    QCOMPARE(service.notices[2].actions, QStringList({"default", "Show Changes"}));  // no buttons offered
+    QCOMPARE(tray.hint(), QStringLiteral("\"Plain\" is changed."));
+    QVERIFY(trayprobe::visibleBalloon() == nullptr);
+
+    service.click(100, "default");
+    service.click(100, "open");
+    service.click(101, "default");
+    service.click(999, "default");  // another program's notification
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes[0][0].value<vantrel::EntryId>(), vantrel::EntryId(7));
+    QCOMPARE(opens.size(), 1);
+    QCOMPARE(opens[0][0].value<vantrel::EntryId>(), vantrel::EntryId(7));
+    QCOMPARE(clicks.size(), 1);
+
+    // A closed notification is forgotten, and so is the oldest past the limit.
+    service.close(100);
+    service.click(100, "default");
+    for (int i = 0; i < TrayNotifier::kRememberedNotices - 2; ++i)
+        tray.announce(PageStatus::Online, 20, u"More");
+    tray.announce(PageStatus::Online, 20, u"More");  // the 33rd: 101 goes
+    service.click(101, "default");
+    service.click(102, "default");
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(changes[1][0].value<vantrel::EntryId>(), vantrel::EntryId(9));
+    QCOMPARE(clicks.size(), 1);
+}
+
+void TrayNotifierTest::withoutAWorkingServiceTheBalloonShows() {
+    if (child_) QSKIP("not in the child");
+    auto owned = std::make_unique<FakeService>();
+    FakeService& service = *owned;
+    service.caps.reset();  // no service on the bus
+    TrayNotifier tray(nullptr, std::move(owned));
+    tray.show(0);
+    tray.announce(PageStatus::Offline, 1, u"Absent");
+    QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                              QStringLiteral("\"Absent\" is offline."), 5000);
+    QVERIFY(service.notices.isEmpty());
+    // A service that refuses the call leaves it to the balloon too.
+    service.caps = QStringList();
+    service.refuse = true;
+    tray.announce(PageStatus::Online, 1, u"Refused");
+    QTRY_COMPARE_WITH_TIMEOUT(trayprobe::balloonText(trayprobe::visibleBalloon()),
+                              QStringLiteral("\"Refused\" is online."), 5000);
+    QCOMPARE(service.notices.size(), 1);
 }
 
 // Without a notification area (the offscreen platform has none) showing the icon fails. Run in

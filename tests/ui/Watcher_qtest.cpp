@@ -67,7 +67,9 @@ class ShowCounter : public QObject {
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Show) ++shown;
+        // The program's own shows: the toolkit adds a spontaneous one whenever a window leaves the
+        // minimized state, also one that is hidden.
+        if (event->type() == QEvent::Show && !event->spontaneous()) ++shown;
         return false;
     }
 };

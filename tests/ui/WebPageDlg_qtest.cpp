@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QtTest>
 #include <functional>
+#include <utility>
 
 #include "ui/WebPageUnit.h"
 
@@ -222,18 +223,29 @@ class WebPageDlgTest : public QObject {
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
     }
 
+    // A whole URL pasted behind the starting "http://" loses that start; nothing else changes.
     void okAcceptsAnyOtherUrlAndTrimsOnlyControlsAndBlanks() {
         BoxAnswerer boxes;
         TWebPageDlg dlg;
         const QString nbsp(QChar(0x00A0));
-        for (const QString& url :
-             {QStringLiteral("HTTP://"), QStringLiteral("intranet"), QStringLiteral("http://x")}) {
+        const std::pair<const char*, const char*> kUrls[] = {
+            {"HTTP://", "HTTP://"},
+            {"intranet", "intranet"},
+            {"http://x", "http://x"},
+            {"http://https://example.org/", "https://example.org/"},
+            {"http://http://x", "http://x"},
+            {"http://svn+ssh://host/a", "svn+ssh://host/a"},
+            {"HTTP://http://x", "HTTP://http://x"},
+            {"http://x.org/?u=http://y", "http://x.org/?u=http://y"},
+            {"http://1a://x", "http://1a://x"},
+        };
+        for (const auto& [typed, kept] : kUrls) {
             dlg.setLabelText(nbsp + QStringLiteral(" Page "));
-            dlg.setUrlText(QStringLiteral(" ") + url + QStringLiteral("\x1f"));
+            dlg.setUrlText(QStringLiteral(" ") + QLatin1String(typed) + QStringLiteral("\x1f"));
             RunOutcome run = runWith(dlg, [&] { dlg.OKBitBtn->click(); });
             QCOMPARE(run.result, int(QDialog::Accepted));
             QVERIFY(!run.openAfterActions);
-            QCOMPARE(dlg.urlText(), url);
+            QCOMPARE(dlg.urlText(), QLatin1String(kept));
             // A no-break space is not a blank.
             QCOMPARE(dlg.labelText(), nbsp + QStringLiteral(" Page"));
         }
