@@ -172,8 +172,8 @@ std::vector<Download> CheckCycle::dispatch() {
             const PageEntry* entry = list_.find(id);
             if (!entry) continue;
             OnFailure release([&] { list_.release(id); });
-            // The entry may have been edited while it waited.
-            if (!DecideDue(*entry, now).due) continue;
+            // The entry may have been edited or paused while it waited.
+            if (!DecideDue(*entry, now).due || list_.pausedUntil(id)) continue;
             if (!ShouldDownload(entry->url())) {
                 settle(id, NothingToDownload(), settingsFor(entry->url()));
                 continue;

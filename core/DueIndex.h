@@ -39,6 +39,10 @@ class DueIndex {
     // The entries due at `now`, in no particular order, each marked taken: changes to a taken
     // entry do not bring it back until giveBack(). Costs O(log n) per entry, O(1) when none is due.
     std::vector<EntryId> take(LocalMillis now);
+    // Whether take(now) would hand out an entry, without taking any. O(1).
+    bool anyDue(LocalMillis now) const {
+        return (!from_.empty() && from_.top().key <= now) || (!until_.empty() && until_.top().key >= now);
+    }
     // Files a taken entry again by its bounds now; does nothing for one not taken.
     void giveBack(Place& place, const PageEntry& entry);
 

@@ -133,6 +133,7 @@ void PageList::remove(EntryId id) {
     if (observer_) observer_->aboutToRemove(*position);
     const auto slot = slots_.find(id);
     due_.remove(slot->second.due);
+    paused_.erase(id);
     slots_.erase(slot);
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(*position));
     renumber(*position);
@@ -206,7 +207,11 @@ void PageList::notifyChanged(EntryId id) {
 }
 
 void PageList::indexDue(const PageEntry& entry) {
-    due_.update(slots_.at(entry.id).due, entry);
+    Slot& slot = slots_.at(entry.id);
+    if (slot.pausedUntil)
+        due_.remove(slot.due);
+    else
+        due_.update(slot.due, entry);
 }
 
 std::vector<EntryId> PageList::takeDue(LocalMillis now) {
@@ -224,6 +229,39 @@ void PageList::release(EntryId id) {
     const auto slot = slots_.find(id);
     if (slot == slots_.end()) return;
     due_.giveBack(slot->second.due, entries_[slot->second.position]);
+    // Paused while its check ran: it stays out.
+    if (slot->second.pausedUntil) due_.remove(slot->second.due);
+}
+
+void PageList::pause(EntryId id, LocalMillis until) {
+    const auto slot = slots_.find(id);
+    if (slot == slots_.end()) return;
+    slot->second.pausedUntil = until;
+    paused_[id] = until;
+    due_.remove(slot->second.due);
+    notifyChanged(id);
+}
+
+void PageList::resume(EntryId id) {
+    const auto slot = slots_.find(id);
+    if (slot == slots_.end() || !slot->second.pausedUntil) return;
+    slot->second.pausedUntil.reset();
+    paused_.erase(id);
+    indexDue(entries_[slot->second.position]);
+    notifyChanged(id);
+}
+
+std::optional<LocalMillis> PageList::pausedUntil(EntryId id) const {
+    const auto slot = slots_.find(id);
+    return slot == slots_.end() ? std::nullopt : slot->second.pausedUntil;
+}
+
+std::vector<EntryId> PageList::resumeExpired(LocalMillis now) {
+    std::vector<EntryId> over;
+    for (const auto& [id, until] : paused_)
+        if (until != kPausedForGood && now >= until) over.push_back(id);
+    for (const EntryId id : over) resume(id);
+    return over;
 }
 
 }  // namespace vantrel

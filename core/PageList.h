@@ -111,14 +111,28 @@ class PageList {
     // release(): changes to a taken entry do not bring it back, so a check in flight is never
     // handed out twice. Costs O(log n) per entry returned, O(1) when none is due.
     std::vector<EntryId> takeDue(LocalMillis now);
+    // Whether takeDue(now) would return an entry. O(1).
+    bool anyDue(LocalMillis now) const { return due_.anyDue(now); }
     // Puts a taken entry back into the due index by its current stamp and interval.
     void release(EntryId id);
+
+    // The user's "Pause checks": the entry leaves the due index until `until` (local time;
+    // kPausedForGood: until resumed); a check in flight still lands. resume() files it again by
+    // its stamp. Both do nothing for an id that no longer exists.
+    static constexpr LocalMillis kPausedForGood = INT64_MAX;
+    void pause(EntryId id, LocalMillis until);
+    void resume(EntryId id);
+    // When the entry's pause ends; nullopt when it is not paused.
+    std::optional<LocalMillis> pausedUntil(EntryId id) const;
+    // Resumes the entries whose pause is over at `now` and returns them. O(1) when none is paused.
+    std::vector<EntryId> resumeExpired(LocalMillis now);
 
   private:
     // Per entry: its position and its place in the due index.
     struct Slot {
         size_t position = 0;
         DueIndex::Place due;
+        std::optional<LocalMillis> pausedUntil;
     };
 
     PageEntry* findMutable(EntryId id);
@@ -131,6 +145,7 @@ class PageList {
     std::vector<PageEntry> entries_;
     std::unordered_map<EntryId, Slot> slots_;
     DueIndex due_;
+    std::unordered_map<EntryId, LocalMillis> paused_;  // the paused entries, for resumeExpired()
     LabelCompare compare_;
     PageListObserver* observer_ = nullptr;
     bool sorted_ = false;

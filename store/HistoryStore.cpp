@@ -83,9 +83,11 @@ bool HistoryStore::loadSettingsAtOnce() {
         // The window's reads never wait for a lock.
         sqlite3_busy_timeout(db->handle(), 0);
         if (!history::ForeignTables(*db).empty()) return false;
+        // A file of an earlier version is read as it is; the writer adds what it lacks.
         if (const int64_t version = history::SchemaVersion(*db);
             version >= 1 && version <= history::kSchemaVersion) {
             settings_ = history::LoadSettings(*db);
+            pauses_ = history::LoadPauses(*db);
             // Kept as the reader: the history reads at once, while the writer still opens.
             reader_ = std::move(db);
         }
@@ -197,8 +199,10 @@ HistoryStore::Attempt HistoryStore::openFile() {
         if (unusable.empty() && settingsPending_ && history::SchemaVersion(*writer) != 0) {
             // Read beside another program's lock: the checks wait for the settings, not for it.
             auto loaded = history::LoadSettings(*writer);
+            auto paused = history::LoadPauses(*writer);
             std::lock_guard lock(stateMutex_);
             settings_.merge(loaded);  // a setting saved meanwhile stays
+            pauses_.merge(paused);
         }
         if (unusable.empty()) unusable = history::DamagedPages(*writer);
         if (!unusable.empty()) {
@@ -363,6 +367,7 @@ void HistoryStore::prune(const std::set<std::u16string>& urls) {
     {
         std::lock_guard lock(stateMutex_);
         std::erase_if(settings_, [&](const auto& item) { return !urls.count(item.first); });
+        std::erase_if(pauses_, [&](const auto& item) { return !urls.count(item.first); });
     }
     std::vector<std::string> keep;
     keep.reserve(urls.size());

@@ -72,6 +72,9 @@ class HistoryStore {
     void prune(const std::set<std::u16string>& urls);
     // Takes effect for settings() at once; written like the rest. Values out of range are clamped.
     void saveSettings(const std::u16string& url, PageFilterSettings settings);
+    // Pauses a page's checks until `until` (local wall-clock milliseconds, as the list's stamps),
+    // or resumes them (nullopt). Takes effect for pauses() at once; written like the rest.
+    void savePause(const std::u16string& url, std::optional<int64_t> until);
     // Returns once the file is open and everything queued before the call is written (or
     // dropped). Waits as long as a lock or a full disk pauses the writes.
     void flush();
@@ -82,6 +85,8 @@ class HistoryStore {
     PageTexts texts(const std::u16string& url) const;
     // Defaults for a page without settings.
     PageFilterSettings settings(const std::u16string& url) const;
+    // The paused pages and the end of each pause, by URL; known when settings() are.
+    std::map<std::u16string, int64_t> pauses() const;
 
   private:
     using Task = std::function<void(SqliteDb&)>;
@@ -118,6 +123,7 @@ class HistoryStore {
     uint64_t dropped_ = 0;         // this run's checks dropped
     uint64_t droppedEarlier_ = 0;  // the last run's, read from the file beside
     std::map<std::u16string, PageFilterSettings> settings_;
+    std::map<std::u16string, int64_t> pauses_;
 
     mutable std::mutex readMutex_;
     std::unique_ptr<SqliteDb> reader_;

@@ -52,6 +52,9 @@ CREATE TABLE IF NOT EXISTS ignore_lines(
   position INTEGER NOT NULL,
   pattern TEXT NOT NULL,
   PRIMARY KEY(page, position));
+CREATE TABLE IF NOT EXISTS pauses(
+  page INTEGER PRIMARY KEY REFERENCES pages(id) ON DELETE CASCADE,
+  until INTEGER NOT NULL);
 )sql";
 
 // Cuts UTF-8 to at most `limit` bytes without splitting a character.
@@ -165,8 +168,9 @@ int64_t SchemaVersion(SqliteDb& db) {
 }
 
 std::string ForeignTables(SqliteDb& db) {
-    // Our tables and their columns, in order, as kSchema makes them, and the version that
-    // brought each table.
+    // Our tables and their columns, in order, as kSchema makes them, with the version that
+    // brought each: a file of an earlier version lacks the later tables until it is opened for
+    // writing, which adds them.
     struct Table {
         const char* name;
         const char* columns;
@@ -178,7 +182,8 @@ std::string ForeignTables(SqliteDb& db) {
         {"texts", "page,slot,body,cut,first_seen,last_seen", 1},
         {"settings", "page,selector_kind,selector,visible_only,failures", 1},
         {"ignore_lines", "page,position,pattern", 1},
-        {"requests", "page,headers,user_agent,auth_user,cookie_file", 2},
+        {"pauses", "page,until", 2},
+        {"requests", "page,headers,user_agent,auth_user,cookie_file", 3},
     };
     // Counted before the version is read: our tables and our version come in one transaction,
     // so a file being created beside this read never looks foreign.
@@ -190,7 +195,7 @@ std::string ForeignTables(SqliteDb& db) {
         return objects.integer(0) == 0 ? std::string() : "it holds tables of another program";
     }
     for (const auto& [table, columns, since] : kColumns) {
-        if (since > version) continue;
+        if (version < since) continue;
         std::string found;
         SqliteStatement info(db, "SELECT name FROM pragma_table_info(?1) ORDER BY cid");
         info.bind(1, table);
@@ -304,8 +309,8 @@ std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db) {
         "SELECT pages.url, pattern FROM ignore_lines JOIN pages ON pages.id = ignore_lines.page "
         "ORDER BY ignore_lines.page, position");
     while (lines.step()) all[FromUtf8(lines.text(0))].ignorePatterns.push_back(FromUtf8(lines.text(1)));
-    // A file of version 1 has no request settings yet.
-    if (SchemaVersion(db) < 2) return all;
+    // A file before version 3 has no request settings yet.
+    if (SchemaVersion(db) < 3) return all;
     SqliteStatement requests(db,
                              "SELECT pages.url, headers, user_agent, auth_user, cookie_file "
                              "FROM requests JOIN pages ON pages.id = requests.page");
@@ -316,6 +321,27 @@ std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db) {
         request.authUser = FromUtf8(requests.text(3));
         request.cookieFile = FromUtf8(requests.text(4));
     }
+    return all;
+}
+
+void WritePause(SqliteDb& db, const std::string& url, std::optional<int64_t> until) {
+    if (!until) {
+        SqliteStatement(db, "DELETE FROM pauses WHERE page = (SELECT id FROM pages WHERE url = ?1)")
+            .bind(1, url)
+            .run();
+        return;
+    }
+    SqliteStatement(db, "INSERT OR REPLACE INTO pauses VALUES(?1, ?2)")
+        .bind(1, EnsurePage(db, url))
+        .bind(2, *until)
+        .run();
+}
+
+std::map<std::u16string, int64_t> LoadPauses(SqliteDb& db) {
+    std::map<std::u16string, int64_t> all;
+    if (SchemaVersion(db) < 2) return all;
+    SqliteStatement rows(db, "SELECT pages.url, until FROM pauses JOIN pages ON pages.id = pauses.page");
+    while (rows.step()) all[FromUtf8(rows.text(0))] = rows.integer(1);
     return all;
 }
 

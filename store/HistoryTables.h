@@ -40,9 +40,10 @@ struct PageSummary {
 
 namespace history {
 
-// The version of the tables this program writes. Version 2 added the pages' request settings; a
-// file of version 1 is still read as it is and gets the new table at its first write.
-constexpr int kSchemaVersion = 2;
+// The version of the tables this program writes. Version 2 added the table of paused pages,
+// version 3 the pages' request settings; a file of an earlier version is read as it is and gains
+// the tables it lacks when it is next opened for writing.
+constexpr int kSchemaVersion = 3;
 
 // The file's table version, 0 for a new file.
 int64_t SchemaVersion(SqliteDb& db);
@@ -65,6 +66,11 @@ void RenameUrl(SqliteDb& db, const std::string& from, const std::string& to, boo
 void Prune(SqliteDb& db, const std::vector<std::string>& keep);
 void WriteSettings(SqliteDb& db, const std::string& url, const PageFilterSettings& settings);
 std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db);
+// A page's checks paused until `until` (local wall-clock milliseconds, as the list's stamps);
+// nullopt resumes them.
+void WritePause(SqliteDb& db, const std::string& url, std::optional<int64_t> until);
+// Every paused page's end of pause, by URL; none in a file of version 1.
+std::map<std::u16string, int64_t> LoadPauses(SqliteDb& db);
 
 std::vector<CheckRecord> RecentChecks(SqliteDb& db, const std::string& url, int limit);
 PageSummary Summary(SqliteDb& db, const std::string& url);

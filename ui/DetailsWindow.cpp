@@ -124,6 +124,12 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     historyOff_->setStyleSheet(QStringLiteral("color: ") + warning.name());
     historyOff_->hide();
     layout->addWidget(historyOff_);
+    notes_ = new QLabel(this);
+    notes_->setObjectName(QStringLiteral("DetailsNotes"));
+    notes_->setWordWrap(true);
+    notes_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    notes_->hide();
+    layout->addWidget(notes_);
     auto* fields = new QFormLayout;
     for (const char* caption : kCaptions) {
         auto* value = new QLabel(this);
@@ -173,6 +179,7 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     showEntry();
     showChecks();
     connect(&monitor_, &Monitor::checkRecorded, this, &DetailsWindow::checkRecorded);
+    connect(&monitor_, &Monitor::pageNotesChanged, this, &DetailsWindow::showNotes);
     // The list's own changes: status, label, URL, interval; a deleted page closes the window.
     const auto follow = [this] {
         if (monitor_.list().find(id_))
@@ -229,6 +236,23 @@ void DetailsWindow::showEntry() {
     const QList<Row> shown = rowsFor(*entry, summary_);
     for (int i = 0; i < shown.size() && i < values_.size(); ++i) values_[i]->setText(shown[i].value);
     setWindowTitle(QStringLiteral("Details - ") + toQString(entry->label));
+    showNotes();
+}
+
+void DetailsWindow::showNotes() {
+    const PageEntry* entry = monitor_.list().find(id_);
+    if (!entry) return;
+    QStringList notes;
+    if (const auto until = monitor_.list().pausedUntil(id_)) {
+        notes << (*until == PageList::kPausedForGood
+                      ? QStringLiteral("Checks paused until resumed.")
+                      : QStringLiteral("Checks paused until ") + localTime(LocalToUtcMs(*until)) +
+                            QLatin1Char('.'));
+    }
+    const QString failed = monitor_.commandNote(toQString(entry->url()));
+    if (!failed.isEmpty()) notes << QStringLiteral("Alarm command failed at ") + failed;
+    notes_->setText(notes.join(QLatin1Char('\n')));
+    notes_->setVisible(!notes.isEmpty());
 }
 
 void DetailsWindow::showChecks() {

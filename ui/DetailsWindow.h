@@ -45,6 +45,8 @@ class DetailsWindow : public QWidget {
 
     QTreeWidget* checksList() const { return checks_; }
     QLabel* historyOffLabel() const { return historyOff_; }
+    // Whether the page's checks are paused and how the alarm command last failed for it.
+    QLabel* notesLabel() const { return notes_; }
     // The page's filters; null when the page has no history store.
     FilterPanel* filterPanel() const { return filters_; }
 
@@ -56,6 +58,7 @@ class DetailsWindow : public QWidget {
     void readHistory();
     void showEntry();
     void showChecks();
+    void showNotes();
     void checkRecorded(const QString& url, const CheckRecord& check);
 
     Monitor& monitor_;
@@ -64,6 +67,7 @@ class DetailsWindow : public QWidget {
     std::vector<CheckRecord> recent_;  // newest first
     QList<QLabel*> values_;
     QLabel* historyOff_ = nullptr;
+    QLabel* notes_ = nullptr;
     QTreeWidget* checks_ = nullptr;
     ResponseChart* chart_ = nullptr;
     FilterPanel* filters_ = nullptr;

@@ -91,7 +91,59 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
 
 HistoryStore* Monitor::history() {
     if (!history_ && historyWanted_) openHistory();
+    if (history_ && !pausesApplied_ && !history_->settingsPending()) applyStoredPauses();
     return history_.get();
+}
+
+void Monitor::applyStoredPauses() {
+    pausesApplied_ = true;
+    const std::map<std::u16string, int64_t> pauses = history_->pauses();
+    if (pauses.empty()) return;
+    std::vector<std::pair<EntryId, LocalMillis>> paused;
+    for (const PageEntry& entry : list_.entries()) {
+        const auto found = pauses.find(entry.url());
+        if (found != pauses.end()) paused.emplace_back(entry.id, found->second);
+    }
+    // A pause whose time ran out while the program was not running ends at the next tick.
+    for (const auto& [id, until] : paused) list_.pause(id, until);
+    emit pageNotesChanged();
+}
+
+void Monitor::storePause(const std::u16string& url, std::optional<LocalMillis> until) {
+    if (HistoryStore* store = history()) store->savePause(url, until);
+    emit pageNotesChanged();
+}
+
+void Monitor::pausePage(EntryId id, std::optional<LocalMillis> until) {
+    const PageEntry* entry = list_.find(id);
+    if (!entry) return;
+    const std::u16string url = entry->url();
+    const LocalMillis end = until.value_or(PageList::kPausedForGood);
+    std::vector<EntryId> ids;
+    for (const PageEntry& other : list_.entries())
+        if (other.url() == url) ids.push_back(other.id);
+    for (const EntryId same : ids) list_.pause(same, end);
+    storePause(url, end);
+}
+
+void Monitor::resumePage(EntryId id) {
+    const PageEntry* entry = list_.find(id);
+    if (!entry) return;
+    const std::u16string url = entry->url();
+    std::vector<EntryId> ids;
+    for (const PageEntry& other : list_.entries())
+        if (other.url() == url) ids.push_back(other.id);
+    for (const EntryId same : ids) list_.resume(same);
+    storePause(url, std::nullopt);
+}
+
+void Monitor::setCommandNote(const QString& url, const QString& note) {
+    if (commandNote(url) == note) return;
+    if (note.isEmpty())
+        commandNotes_.remove(url);
+    else
+        commandNotes_.insert(url, note);
+    emit pageNotesChanged();
 }
 
 void Monitor::openHistory() {
@@ -111,6 +163,13 @@ void Monitor::openHistory() {
 
 void Monitor::tick() {
     if (!runner_) return;
+    const LocalMillis now = clock_.now();
+    for (const EntryId id : list_.resumeExpired(now)) {
+        if (const PageEntry* entry = list_.find(id)) storePause(entry->url(), std::nullopt);
+    }
+    // The pauses kept in the history must be in the list before anything is handed out; read
+    // only once something is due, so that an idle run never loads the history.
+    if (!pausesApplied_ && historyWanted_ && list_.anyDue(now)) history();
     // The history opens on its own thread. When it could not read the pages' filters at once,
     // a check must not judge a text without them (a filtered page would seem changed): the
     // ticks wait for them, polled rather than waited for, so the window never waits.
@@ -124,6 +183,7 @@ void Monitor::tick() {
         }
         return;
     }
+    if (history_ && !pausesApplied_) applyStoredPauses();
     runner_->tick();
 }
 
@@ -152,6 +212,8 @@ void Monitor::editPage(EntryId id, const QString& label, const QString& url, int
         for (const PageEntry& other : list_.entries())
             oldStillListed = oldStillListed || other.url() == oldUrl;
         history_->renameUrl(oldUrl, newUrl, oldStillListed);
+        // A paused page stays paused under its new URL.
+        if (const auto until = list_.pausedUntil(id)) history_->savePause(newUrl, *until);
     }
     save();
 }

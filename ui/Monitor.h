@@ -2,6 +2,7 @@
 // What runs behind the main window for the whole run: the page list, the check cycle, the page
 // list file, the history of the checks beside it and the start-with-the-system entry. The window shows the
 // list and turns the user's commands into calls here; it never touches the file or the runner itself.
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -80,6 +81,19 @@ class Monitor : public QObject {
     void checkNow(EntryId id);
     // A page's filters changed: every entry with this URL starts afresh (PageList::startAfresh).
     void startAfresh(const QString& url);
+    // "Pause checks": every entry with this entry's URL is not checked until `until` (local time)
+    // or, with nullopt, until resumed; kept in the history, by URL, for the next runs. resumePage()
+    // ends it. Both do nothing when the entry is gone.
+    void pausePage(EntryId id, std::optional<LocalMillis> until);
+    void resumePage(EntryId id);
+    // The time the checks run by.
+    const Clock& clock() const { return clock_; }
+
+    // The last failure of the alarm command for a page, by URL, for the details window; an empty
+    // note clears it.
+    void setCommandNote(const QString& url, const QString& note);
+    QString commandNote(const QString& url) const { return commandNotes_.value(url); }
+
     // Records the three options and runs the action of each one that changed (start: the
     // autostart entry; sort: the list's sort mode; recheck has none until the next start), then
     // saves. Options keep their new state when an action fails; its failure is thrown.
@@ -115,11 +129,16 @@ class Monitor : public QObject {
     void busyChanged(bool busy);
     // After recordCheck(): the details window of that page follows it live.
     void checkRecorded(const QString& url, const vantrel::CheckRecord& check);
+    // A page's pause or command note changed (the details window shows both).
+    void pageNotesChanged();
     // A save after a user change failed; emitted on the window's thread.
     void saveFailed(const std::exception_ptr& error);
 
   private:
     void openHistory();
+    // Pauses the entries whose URL the history keeps a pause for, once its settings are read.
+    void applyStoredPauses();
+    void storePause(const std::u16string& url, std::optional<LocalMillis> until);
 
     MonitorSettings settings_;
     std::unique_ptr<Clock> ownClock_;
@@ -136,6 +155,9 @@ class Monitor : public QObject {
     bool historyWanted_ = false;
     // A tick put off until the history's settings are read is due again.
     bool retickPending_ = false;
+    // The history's pauses were applied to the list (or there was no history to read them from).
+    bool pausesApplied_ = false;
+    QHash<QString, QString> commandNotes_;
     // Checks changed the list since the last save; a save of them is planned.
     bool resultsUnsaved_ = false;
     bool resultsSavePlanned_ = false;

@@ -7,16 +7,19 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <exception>
 
+#include "ui/Alarms.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/IconListView.h"
 #include "ui/PageListModel.h"
 #include "ui/PageMenu.h"
 #include "ui/PageWindows.h"
+#include "ui/PauseMenu.h"
 #include "ui/Pictures.h"
 #include "ui/RequestSupply.h"
 #include "ui/ScreenFit.h"
@@ -44,7 +47,9 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     // The icon is part of the window: without a notification area the window cannot be created.
     TrayIcon = new TrayNotifier(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
-    monitor_ = std::make_unique<Monitor>(settings, *TrayIcon);
+    // Every announcement passes the alarms first (command, badges, quiet, bursts).
+    alarms_ = new Alarms(*TrayIcon, this);
+    monitor_ = std::make_unique<Monitor>(settings, *alarms_);
     // A save after a user change is written in the background; its failure arrives here later.
     connect(monitor_.get(), &Monitor::saveFailed, this,
             [this](const std::exception_ptr& error) { ErrorDisplay::show(error, this); });
@@ -57,6 +62,7 @@ TMonitorForm::TMonitorForm(const MonitorSettings& settings, QWidget* parent) : Q
     });
     buildControls();
     pageWindows_ = std::make_unique<PageWindows>(*monitor_, *model_, this);
+    alarms_->attach(*monitor_, *model_);
     createActions();
     connect(Timer, &QTimer::timeout, this, &TMonitorForm::TimerTimer);
     Timer->start();
@@ -75,6 +81,9 @@ TMonitorForm::~TMonitorForm() {
     ListView->setModel(nullptr);
     model_.reset();
     monitor_.reset();
+    // It reads the monitor's clock: it goes with it, not later with the window's children.
+    delete alarms_;
+    alarms_ = nullptr;
 }
 
 void TMonitorForm::buildControls() {
@@ -159,14 +168,21 @@ void TMonitorForm::createActions() {
     RecheckAllAction = make("&Recheck All", &TMonitorForm::RecheckBitBtnClick);
     SettingsAction = make("&Settings\u2026", &TMonitorForm::SettingsActionExecute);
     SettingsAction->setObjectName(QStringLiteral("SettingsAction"));
-    Menu = new PageMenu(ListView,
-                        {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr,
-                         DetailsAction, ShowChangesAction, nullptr, SettingsAction},
-                        {AddAction, RecheckAllAction, nullptr, SettingsAction});
+    pauseMenu_ = new PauseMenu(
+        *monitor_, [this] { return selectedId(); }, this);
+    connect(monitor_.get(), &Monitor::pageNotesChanged, this, &TMonitorForm::updateActions);
+    Menu = new PageMenu(
+        ListView,
+        {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr, pauseMenu_->pauseAction(),
+         pauseMenu_->resumeAction(), nullptr, DetailsAction, ShowChangesAction, nullptr, SettingsAction},
+        {AddAction, RecheckAllAction, nullptr, SettingsAction});
     ShowAction = make("&Show Vantrel", &TMonitorForm::TrayIconClick);
     ExitAction = make("E&xit", &TMonitorForm::ExitBitBtnClick);
     // The icon's menu, built here alone: a new command of the icon joins this list.
-    TrayIcon->setMenu({ShowAction, RecheckAllAction, nullptr, ExitAction});
+    QMenu* trayMenu = TrayIcon->setMenu({ShowAction, RecheckAllAction, nullptr});
+    alarms_->addTrayActions(*trayMenu);
+    trayMenu->addSeparator();
+    trayMenu->addAction(ExitAction);
     // A reset of the model clears the selection without a word of it, and a removal may not say.
     connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMonitorForm::updateActions);
@@ -180,6 +196,9 @@ void TMonitorForm::updateActions() {
     for (QAction* action :
          {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, DetailsAction, ShowChangesAction})
         action->setEnabled(page);
+    // A paused page is not checked, not even now: resumed first.
+    CheckNowAction->setEnabled(page && !pageList().pausedUntil(selectedId()));
+    pauseMenu_->update();
 }
 
 void TMonitorForm::setVisible(bool visible) {
@@ -187,6 +206,7 @@ void TMonitorForm::setVisible(bool visible) {
     // the texts to it and drawing the logo and the legend wait until it is first shown, which
     // keeps the font database, the text shaping (about 3 MB) and the pictures out of memory while
     // hidden.
+    if (visible && alarms_) alarms_->windowOpened();
     if (visible && !dressed_) {
         dressed_ = true;
         dressControls();

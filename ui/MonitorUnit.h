@@ -19,7 +19,9 @@ class QTimer;
 
 namespace vantrel {
 
+class Alarms;
 class PageListModel;
+class PauseMenu;
 class PageMenu;
 class PageWindows;
 class TrayNotifier;
@@ -47,6 +49,8 @@ class TMonitorForm : public QWidget {
     Monitor& monitor() const { return *monitor_; }
     // The Details and Show Changes windows of the pages.
     PageWindows& pageWindows() const { return *pageWindows_; }
+    // The alarms between the checks and the notification-area icon.
+    Alarms& alarms() const { return *alarms_; }
     // The factor the design geometry is scaled by.
     qreal designScale() const { return scale_; }
 
@@ -152,6 +156,8 @@ class TMonitorForm : public QWidget {
     std::unique_ptr<PageWindows> pageWindows_;
     TWebPageDlg* dialog();
 
+    Alarms* alarms_ = nullptr;
+    PauseMenu* pauseMenu_ = nullptr;
     TWebPageDlg* dialog_ = nullptr;
     std::function<TWebPageDlg*()> makeDialog_;
     qreal scale_ = 1.0;

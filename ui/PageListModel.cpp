@@ -1,10 +1,31 @@
 #include "ui/PageListModel.h"
 
+#include <QColor>
+#include <QImage>
 #include <QString>
 
 #include "ui/Pictures.h"
 
 namespace vantrel {
+
+namespace {
+
+// A picture washed out to grey at half its opacity, for a page that is not watched for now.
+QPixmap greyedCopy(const QPixmap& image) {
+    QImage picture = image.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            const int grey = qGray(line[x]);
+            line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) / 2);
+        }
+    }
+    QPixmap grey = QPixmap::fromImage(picture);
+    grey.setDevicePixelRatio(image.devicePixelRatio());
+    return grey;
+}
+
+}  // namespace
 
 namespace {
 QString toQString(const std::u16string& text) {
@@ -45,8 +66,16 @@ QVariant PageListModel::data(const QModelIndex& index, int role) const {
                     image.setDevicePixelRatio(devicePixelRatio_);
                 }
             }
-            return image;
+            if (!shown || !list_.pausedUntil(entry.id)) return image;
+            QPixmap& grey = greyed_[status];
+            if (grey.isNull()) grey = greyedCopy(image);
+            return grey;
         }
+        case Qt::ForegroundRole:
+            if (list_.pausedUntil(entry.id)) return QColor(Qt::gray);
+            return {};
+        case PausedRole:
+            return list_.pausedUntil(entry.id).has_value();
         case IdRole:
             return QVariant::fromValue<quint64>(entry.id);
         case StatusRole:
@@ -105,12 +134,13 @@ void PageListModel::reordered() {
 
 void PageListModel::changed(size_t position) {
     QModelIndex at = index(static_cast<int>(position));
-    emit dataChanged(at, at, {Qt::DisplayRole, Qt::DecorationRole, StatusRole});
+    emit dataChanged(at, at,
+                     {Qt::DisplayRole, Qt::DecorationRole, Qt::ForegroundRole, StatusRole, PausedRole});
 }
 
 void PageListModel::changedRange(size_t first, size_t last) {
     emit dataChanged(index(static_cast<int>(first)), index(static_cast<int>(last)),
-                     {Qt::DisplayRole, Qt::DecorationRole, StatusRole});
+                     {Qt::DisplayRole, Qt::DecorationRole, Qt::ForegroundRole, StatusRole, PausedRole});
 }
 
 void PageListModel::aboutToReset() {

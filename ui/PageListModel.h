@@ -18,6 +18,8 @@ class PageListModel : public QAbstractListModel, private PageListObserver {
     static constexpr int IdRole = Qt::UserRole + 1;
     // The status code (int) under this role.
     static constexpr int StatusRole = Qt::UserRole + 2;
+    // Whether the page's checks are paused (bool); its picture and label are then drawn grey.
+    static constexpr int PausedRole = Qt::UserRole + 3;
 
     // Observes `list` for its lifetime; `iconSize` is the side of the status images in logical
     // pixels, drawn for `devicePixelRatio`.
@@ -53,6 +55,7 @@ class PageListModel : public QAbstractListModel, private PageListObserver {
     const int iconSize_;
     const qreal devicePixelRatio_;
     mutable QPixmap images_[kStatusImageCount];
+    mutable QPixmap greyed_[kStatusImageCount];  // the same for paused pages
     mutable QPixmap blank_;
     // Persistent indexes and the entries they pointed at while the list is being reordered.
     QList<std::pair<QModelIndex, EntryId>> reorderMarks_;

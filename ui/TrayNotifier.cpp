@@ -63,7 +63,7 @@ TrayNotifier::~TrayNotifier() {
     if (icon_) icon_->hide();
 }
 
-void TrayNotifier::setMenu(const QList<QAction*>& items) {
+QMenu* TrayNotifier::setMenu(const QList<QAction*>& items) {
     auto menu = std::make_unique<QMenu>();
     for (QAction* item : items) {
         if (item)
@@ -73,6 +73,7 @@ void TrayNotifier::setMenu(const QList<QAction*>& items) {
     }
     icon_->setContextMenu(menu.get());
     menu_ = std::move(menu);
+    return menu_.get();
 }
 
 void TrayNotifier::show(int waitMs) {
@@ -189,6 +190,17 @@ void TrayNotifier::forget(uint id) {
                 sent_.end());
 }
 
+void TrayNotifier::tellAll(const QString& text, PageStatus gravest) {
+    balloonKind_ = balloonKindFor(gravest);
+    // Not about one page: its click is the icon's, whatever the statuses it counts.
+    balloonStatus_ = PageStatus::Online;
+    balloonEntry_ = 0;
+    balloonText_ = text.left(kBalloonMax);
+    if (!notifyService(PageStatus::Online, 0)) showBalloon();
+    hint_ = balloonText_.left(kTooltipMax);
+    icon_->setToolTip(hint_);
+}
+
 void TrayNotifier::onMessageClicked() {
     // With the toolkit's own balloon a click on the icon reports the balloon's click first and the
     // icon's click right after, in the same event: wait for it, so that one click counts once (and
@@ -221,7 +233,7 @@ void TrayNotifier::onActivated(QSystemTrayIcon::ActivationReason reason) {
             lastTrigger_.invalidate();
             emit clicked();
             break;
-        default:  // right button (no menu is attached), middle button
+        default:  // right button (its menu opens by itself), middle button
             break;
     }
 }

@@ -42,7 +42,7 @@ class TrayNotifier : public QObject, public Notifier {
     static void stopWaiting();
 
     // The icon's menu (a right click): `items` in order, a null item as a separator.
-    void setMenu(const QList<QAction*>& items);
+    QMenu* setMenu(const QList<QAction*>& items);
 
     // Text: '"' + label + '"' + " is offline." / " is changed." / " is online.", cut to 255;
     // Warning for offline and changed, Information for online; 3000 ms. The tooltip then shows
@@ -50,6 +50,11 @@ class TrayNotifier : public QObject, public Notifier {
     // notification's summary, which every service shows and none reads as markup; else it is the
     // text of a balloon with an empty title.
     void announce(PageStatus newStatus, EntryId id, const std::u16string& label) override;
+
+    // A balloon about several pages at once (a burst, or what was held while quiet), in the kind
+    // of its gravest status, cut to 255; the tooltip follows as for announce(). A click on it
+    // brings the main window back.
+    void tellAll(const QString& text, PageStatus gravest);
 
     static QString balloonTextFor(PageStatus status, const QString& label);
     static QSystemTrayIcon::MessageIcon balloonKindFor(PageStatus status);

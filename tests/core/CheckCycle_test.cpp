@@ -574,5 +574,50 @@ TEST_F(ToleranceTest, NewFiltersStartThePageAfresh) {
     EXPECT_EQ(notifier.log, (std::vector<std::string>{"online Flaky"}));
 }
 
+// A paused page is never handed out: not when due, not when paused while it waited for its
+// host, and not again after a check that was in flight when it was paused. Its pause ends by
+// the clock, and it is due again by its stamp.
+TEST_F(CheckCycleTest, APausedPageIsNotCheckedUntilItsPauseEnds) {
+    const EntryId shop = list.add(u"Shop", u"http://a.test/shop", 8);
+    const EntryId news = list.add(u"News", u"http://a.test/news", 8);
+    const EntryId mail = list.add(u"Mail", u"http://b.test/mail", 8);
+    list.pause(shop, clock.time + 60 * kMinute);
+    std::vector<Download> started = cycle.tick();  // news waits behind nothing; mail on its own host
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[0].id, news);
+    list.pause(mail, PageList::kPausedForGood);
+    EXPECT_TRUE(cycle.finish(started[1], Text(u"m")).empty());
+    EXPECT_EQ(entry(mail).status, PageStatus::Online);  // the check in flight landed
+    EXPECT_TRUE(cycle.finish(started[0], Text(u"n")).empty());
+    clock.advanceMinutes(59);
+    EXPECT_TRUE(list.resumeExpired(clock.time).empty());
+    EXPECT_TRUE(runCycle([](const Download&) { return Text(u"x"); }).empty());
+    clock.advanceMinutes(1);
+    EXPECT_EQ(list.resumeExpired(clock.time), std::vector<EntryId>{shop});
+    EXPECT_FALSE(list.pausedUntil(shop));
+    EXPECT_EQ(list.pausedUntil(mail), PageList::kPausedForGood);
+    EXPECT_EQ(runCycle([](const Download&) { return Text(u"x"); }),
+              std::vector<std::u16string>{u"http://a.test/shop"});
+    // Resumed, a page is due by its stamp: the check that landed an hour ago counts.
+    list.resume(mail);
+    EXPECT_TRUE(runCycle([](const Download&) { return Text(u"x"); }).empty());
+    clock.advanceMinutes(24 * 60);
+    EXPECT_EQ(runCycle([](const Download&) { return Text(u"x"); }).size(), 3u);
+}
+
+// Paused while queued behind another page of its host: skipped when its turn comes.
+TEST_F(CheckCycleTest, APagePausedWhileItWaitsForItsHostIsSkipped) {
+    list.add(u"Shop", u"http://a.test/shop", 0);
+    const EntryId news = list.add(u"News", u"http://a.test/news", 0);
+    CheckCycle oneAhead{list, clock, notifier, AuthorityKey, 4, 1};
+    std::vector<Download> started = oneAhead.tick();
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(oneAhead.waiting(), 1u);
+    list.pause(news, PageList::kPausedForGood);
+    EXPECT_TRUE(oneAhead.finish(started[0], Text(u"s")).empty());
+    EXPECT_EQ(oneAhead.waiting(), 0u);
+    EXPECT_TRUE(entry(news).stamp().empty());
+}
+
 }  // namespace
 }  // namespace vantrel

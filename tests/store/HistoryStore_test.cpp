@@ -163,7 +163,7 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     EXPECT_EQ(reopened.settings(u"http://b/"), PageFilterSettings{});
 }
 
-TEST_F(HistoryStoreTest, AFileOfTheFirstVersionKeepsItsSettingsAndGainsRequestSettings) {
+TEST_F(HistoryStoreTest, AFileOfTheVersionBeforeKeepsItsSettingsAndGainsRequestSettings) {
     PageFilterSettings filters;
     filters.selector = u"#price";
     {
@@ -172,9 +172,9 @@ TEST_F(HistoryStoreTest, AFileOfTheFirstVersionKeepsItsSettingsAndGainsRequestSe
         store.flush();
     }
     {
-        // The file as the first version left it.
+        // The file as version 2 left it.
         SqliteDb db(path, false);
-        db.exec("DROP TABLE requests; PRAGMA user_version=1;");
+        db.exec("DROP TABLE requests; PRAGMA user_version=2;");
     }
     HistoryStore store(path);
     EXPECT_FALSE(store.disabled());
@@ -314,6 +314,44 @@ TEST_F(HistoryStoreTest, AReaderSeesConsistentHistoryWhileTheWriterWrites) {
     writing.join();
     EXPECT_EQ(seen, 300);
     EXPECT_GT(reads, 1);
+}
+
+// A file of the first version (before pauses were kept) is read with its settings, gains the
+// table of pauses at its first write and keeps a pause for the next run; prune drops it with its
+// page.
+TEST_F(HistoryStoreTest, AFileOfTheFirstVersionKeepsWorkingAndKeepsPauses) {
+    PageFilterSettings kept;
+    kept.selector = u"#main";
+    {
+        HistoryStore store(path);
+        store.saveSettings(url, kept);
+        store.record(url, Check(1000, PageStatus::Online), u"a");
+    }
+    {
+        SqliteDb db(path, false);
+        db.exec("DROP TABLE pauses; PRAGMA user_version=1;");
+    }
+    {
+        HistoryStore store(path);
+        EXPECT_EQ(store.settings(url).selector, u"#main");
+        EXPECT_TRUE(store.pauses().empty());
+        store.savePause(url, 5000);
+        store.savePause(u"http://other.test/", INT64_MAX);
+        store.savePause(u"http://other.test/", std::nullopt);
+        store.flush();
+        ASSERT_FALSE(store.disabled()) << ToUtf8(store.disabledReason());
+    }
+    HistoryStore store(path);
+    EXPECT_EQ(store.pauses(), (std::map<std::u16string, int64_t>{{url, 5000}}));
+    EXPECT_EQ(store.summary(url).checkCount, 1);
+    store.prune({u"http://other.test/"});
+    store.flush();
+    EXPECT_TRUE(store.pauses().empty());
+    SqliteDb db(path, true);
+    EXPECT_EQ(history::SchemaVersion(db), history::kSchemaVersion);
+    SqliteStatement rows(db, "SELECT count(*) FROM pauses");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.integer(0), 0);
 }
 
 }  // namespace

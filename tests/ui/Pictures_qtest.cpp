@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "ui/Pictures.h"
+#include "ui/TrayBadge.h"
 
 using vantrel::ButtonPicture;
 using vantrel::Pictures;
@@ -118,6 +119,47 @@ class PicturesTest : public QObject {
             QCOMPARE(icon.actualSize(QSize(22, 30)), QSize(22, 22));
             QVERIFY(coverageOf(odd).opaque > 20 * 20 / 3);
             QVERIFY(icon.pixmap(QSize(20, 20), 1.0, QIcon::Disabled).toImage() != odd.toImage());
+        }
+    }
+
+    // The badges sit in their corners in their colours at every size of the tray icon, at one and
+    // two device pixels per pixel; without a badge the icon is the plain one itself.
+    void trayBadgesSitInTheirCornersAtEverySizeAndRatio() {
+        using vantrel::Badges;
+        using vantrel::TrayBadge;
+        const QIcon plain = Pictures::trayIcon();
+        QCOMPARE(TrayBadge::badged(plain, Badges{}).cacheKey(), plain.cacheKey());
+        // The point of a disc between its rim and the sign painted in its middle, as a share of
+        // the side: below the middle of the lower disc, below the middle of the upper one.
+        const auto colourAt = [](const QPixmap& pixmap, qreal x, qreal y) {
+            const QImage image = pixmap.toImage();
+            return QColor(image.pixel(int(x * image.width()), int(y * image.height())));
+        };
+        const auto near = [](QColor c, QRgb want) {
+            const QColor w = QColor::fromRgba(want);
+            return std::abs(c.red() - w.red()) < 60 && std::abs(c.green() - w.green()) < 60 &&
+                   std::abs(c.blue() - w.blue()) < 60;
+        };
+        for (const Badges badges : {Badges{true, false}, Badges{false, true}, Badges{true, true}}) {
+            const QIcon icon = TrayBadge::badged(plain, badges);
+            for (const int size : TrayBadge::sizes()) {
+                for (const qreal ratio : {1.0, 2.0}) {
+                    const QPixmap pixmap = icon.pixmap(QSize(size, size), ratio);
+                    const QPixmap base = plain.pixmap(QSize(size, size), ratio);
+                    QCOMPARE(pixmap.width(), int(size * ratio));
+                    const QColor lower = colourAt(pixmap, 0.75, 0.75 + 0.5 * 0.3);
+                    const QColor upper = colourAt(pixmap, 0.75, 0.25 + 0.5 * 0.3);
+                    QVERIFY2(
+                        near(lower, TrayBadge::kOfflineColor) == badges.offline,
+                        qPrintable(
+                            QStringLiteral("size %1 x%2 lower %3").arg(size).arg(ratio).arg(lower.name())));
+                    QVERIFY2(
+                        near(upper, TrayBadge::kChangedColor) == badges.changed,
+                        qPrintable(
+                            QStringLiteral("size %1 x%2 upper %3").arg(size).arg(ratio).arg(upper.name())));
+                    if (!badges.changed) QCOMPARE(upper, colourAt(base, 0.75, 0.25 + 0.5 * 0.3));
+                }
+            }
         }
     }
 };

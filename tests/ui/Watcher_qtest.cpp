@@ -152,14 +152,19 @@ void WatcherTest::hiddenWatcherChecksAnnouncesAndKeepsTheResults() {
         QStringLiteral("\"Nginx\" is online."),
     };
     // Servers are checked side by side: the pages of one server are announced in list order,
-    // those of nginx whenever it answers.
+    // those of nginx whenever it answers. Four announcements within two seconds are a burst: the
+    // first three have balloons of their own, then one message counts all four. Nginx answering
+    // more than two seconds later leaves four balloons of their own.
     QTRY_COMPARE_WITH_TIMEOUT(balloons.texts.size(), announced.size(), 5000);
-    QStringList scripted = balloons.texts, sorted = balloons.texts, sortedAnnounced = announced;
+    QStringList singles = balloons.texts;
+    const bool burst = singles.back().startsWith(
+        QStringLiteral("4 web pages changed status: 1 offline (Missing), 1 changed (Changing), 2 online ("));
+    if (burst) singles.removeLast();
+    QStringList scripted = singles;
     scripted.removeAll(announced.back());
-    QCOMPARE(scripted, announced.mid(0, 3));
-    sorted.sort();
-    sortedAnnounced.sort();
-    QCOMPARE(sorted, sortedAnnounced);
+    QCOMPARE(scripted, announced.mid(0, scripted.size()));
+    for (const QString& single : singles) QVERIFY2(announced.contains(single), qPrintable(single));
+    QCOMPARE(singles.size(), burst ? 3 : 4);
     QCOMPARE(form->TrayIcon->hint(), balloons.texts.back());
     QCOMPARE(form->TrayIcon->icon()->toolTip(), balloons.texts.back());
     QVERIFY(!form->isVisible());  // balloons appear while the window stays hidden

@@ -1,0 +1,141 @@
+// The alarms as the program wires them: a paused page is not checked, also after a restart (the
+// pause is read from the history before the first check), until its pause ends by the clock, and
+// Details and the list show it; the alarm command hears each announcement with the status before
+// and after and the check's result, and its failure is kept for the page's Details.
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "store/HistoryStore.h"
+#include "support/FakeClock.h"
+#include "support/RecordingNotifier.h"
+#include "support/ScriptedServer.h"
+#include "ui/Alarms.h"
+#include "ui/DetailsWindow.h"
+#include "ui/Monitor.h"
+#include "ui/PageListModel.h"
+#include "ui/TrayNotifier.h"
+
+using namespace vantrel;
+using test::FakeClock;
+using test::RecordingNotifier;
+using test::ScriptedServer;
+
+namespace {
+
+constexpr LocalMillis kStart = 1'750'000'000'250;
+constexpr int kOneMinuteIndex = 0;
+constexpr int kWaitMs = 10000;
+
+MonitorSettings settingsIn(const QTemporaryDir& dir, const FakeClock& clock) {
+    MonitorSettings settings;
+    settings.exeDir = dir.path();
+    settings.autostartDir = dir.filePath("autostart");
+    settings.clock = &clock;
+    settings.fetcher.readTimeoutMs = 5000;
+    return settings;
+}
+
+}  // namespace
+
+class AlarmsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void aPauseOutlastsARestartAndEndsByTheClock();
+    void theCommandHearsEachAnnouncementAndItsFailureIsKept();
+};
+
+void AlarmsTest::aPauseOutlastsARestartAndEndsByTheClock() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/a", "<html>a</html>");
+    server.setBody("/b", "<html>b</html>");
+    QTemporaryDir dir;
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    {
+        Monitor monitor(settingsIn(dir, clock), notifier);
+        monitor.open([](Option, bool) {});
+        const EntryId a = monitor.addPage("A", QString::fromStdU16String(server.url("/a")), kOneMinuteIndex);
+        monitor.addPage("B", QString::fromStdU16String(server.url("/b")), kOneMinuteIndex);
+        monitor.pausePage(a, clock.time + 60 * 60000);
+        monitor.tick();
+        QTRY_COMPARE_WITH_TIMEOUT(notifier.said, QStringList{"B online"}, kWaitMs);
+        monitor.close();
+    }
+    Monitor monitor(settingsIn(dir, clock), notifier);
+    monitor.open([](Option, bool) {});
+    const EntryId a = monitor.list().at(0).id;
+    clock.advanceMinutes(1);  // B is due again; A would be, but for its pause
+    monitor.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), size_t{2}, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!monitor.list().at(1).stamp().empty(), kWaitMs);
+    QCOMPARE(server.requests(), (std::vector<std::string>{"/b", "/b"}));
+    QCOMPARE(monitor.list().pausedUntil(a), kStart + 60 * 60000);
+    // Shown in Details and drawn grey in the list, until the pause ends.
+    PageListModel model(monitor.list(), 32);
+    DetailsWindow details(monitor, model, a);
+    QVERIFY2(details.notesLabel()->text().startsWith(QStringLiteral("Checks paused until 20")),
+             qPrintable(details.notesLabel()->text()));
+    QCOMPARE(model.data(model.indexOf(a), PageListModel::PausedRole), QVariant(true));
+    clock.advanceMinutes(59);
+    monitor.tick();
+    QVERIFY(!monitor.list().pausedUntil(a));
+    QVERIFY(details.notesLabel()->isHidden());
+    QCOMPARE(model.data(model.indexOf(a), PageListModel::PausedRole), QVariant(false));
+    QTRY_COMPARE_WITH_TIMEOUT(notifier.said, (QStringList{"B online", "A online"}), kWaitMs);
+    monitor.history()->flush();
+    QVERIFY(monitor.history()->pauses().empty());
+    monitor.close();
+}
+
+void AlarmsTest::theCommandHearsEachAnnouncementAndItsFailureIsKept() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/shop", "<html>first</html>");
+    QTemporaryDir dir;
+    FakeClock clock{kStart};
+    TrayNotifier tray;
+    Alarms alarms(tray);
+    Monitor monitor(settingsIn(dir, clock), alarms);
+    PageListModel model(monitor.list(), 32);
+    alarms.attach(monitor, model);
+    const QString out = dir.filePath("said.txt");
+    QCOMPARE(alarms.setCommandLine(
+                 QStringLiteral("/bin/sh -c 'printf \"%s|%s|%s|%s|%s\\n\" \"$VANTREL_LABEL\" "
+                                "\"$VANTREL_URL\" \"$VANTREL_OLD_STATUS\" \"$VANTREL_NEW_STATUS\" "
+                                "\"$VANTREL_RESULT\" >> \"$0\"' ") +
+                 out),
+             QString());
+    QCOMPARE(alarms.setCommandLine(QStringLiteral("echo 'open")),
+             QStringLiteral("Unterminated single quote"));
+    monitor.open([](Option, bool) {});
+    const QString url = QString::fromStdU16String(server.url("/shop"));
+    monitor.addPage("Shop", url, kOneMinuteIndex);
+    monitor.tick();
+    const auto said = [&] {
+        QFile file(out);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(said().endsWith('\n'), kWaitMs);
+    QVERIFY2(said().startsWith("Shop|" + url + "|offline|online|200 OK \u2014 "), qPrintable(said()));
+    QCOMPARE(tray.balloonText(), QStringLiteral("\"Shop\" is online."));
+    QVERIFY(monitor.commandNote(url).isEmpty());
+
+    // A failing command: its failure is kept for the page's Details.
+    QCOMPARE(alarms.setCommandLine(QStringLiteral("/bin/sh -c 'exit 4'")), QString());
+    server.setBody("/shop", "<html>second</html>");
+    clock.advanceMinutes(1);
+    monitor.tick();
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.commandNote(url).endsWith(QStringLiteral(": Exited with code 4")),
+                             kWaitMs);
+    QCOMPARE(alarms.badges(), (Badges{false, true}));
+    alarms.windowOpened();
+    QTRY_COMPARE(alarms.badges(), (Badges{false, false}));
+    monitor.close();
+}
+
+QTEST_MAIN(AlarmsTest)
+#include "Alarms_qtest.moc"

@@ -1,0 +1,33 @@
+#pragma once
+// The alarm command's setting: a command line run on each announcement, with help on what it
+// receives. A widget of its own, so that it can sit in a window of its own or in a section of a
+// settings window; kept in the settings file's "Alarms" group.
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+
+namespace vantrel {
+
+class Alarms;
+
+class AlarmSettings : public QWidget {
+    Q_OBJECT
+  public:
+    // `settingsPath` is the settings file (UserSettingsPath).
+    AlarmSettings(Alarms& alarms, QString settingsPath, QWidget* parent = nullptr);
+
+    QLineEdit* commandEdit() const { return edit_; }
+    QLabel* errorLabel() const { return error_; }
+    // Applies the line edited and stores it when it can be split; else says why and keeps the old.
+    void apply();
+
+  private:
+    Alarms& alarms_;
+    QString settingsPath_;
+    QLineEdit* edit_ = nullptr;
+    QLabel* error_ = nullptr;
+};
+
+}  // namespace vantrel
