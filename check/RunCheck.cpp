@@ -8,6 +8,7 @@
 #include "net/FetchError.h"
 #include "net/PageFetcher.h"
 #include "text/Crc32.h"
+#include "text/Error.h"
 #include "text/Text.h"
 #include "text/Utf8.h"
 
@@ -27,6 +28,18 @@ std::u16string FailureDetail(std::string_view message) {
 // Appends to `kept` no more of `piece` than fills it to `keptUnits`.
 void Keep(std::u16string& kept, std::u16string_view piece, size_t keptUnits) {
     if (kept.size() < keptUnits) kept.append(piece.substr(0, keptUnits - kept.size()));
+}
+
+// The page's request settings as the fetcher takes them; throws Error when its header lines
+// cannot be sent (they are checked when saved, so only a file edited by hand gets here).
+RequestOptions OptionsOf(const PageRequestSettings& settings) {
+    RequestOptions options;
+    if (std::string problem = ParseHeaderLines(ToUtf8(settings.headers), options.headers); !problem.empty())
+        throw Error("Request headers: " + problem);
+    options.userAgent = ToUtf8(settings.userAgent);
+    options.user = ToUtf8(settings.authUser);
+    options.password = ToUtf8(settings.authPassword);
+    return options;
 }
 
 }  // namespace
@@ -62,6 +75,7 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
     const size_t keptUnits = keptTextBytes + 1;
     DownloadResult result;
     try {
+        fetcher.setRequestOptions(OptionsOf(download.settings.request));
         if (!download.settings.filtersText()) {
             // A page without filters is judged by its whole text, summed as it is decoded: it is
             // never held whole, so a large page costs neither its memory nor fresh memory's faults.
@@ -110,6 +124,8 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
         result = DownloadResult{};
         result.detail = u"Unknown failure";
     }
+    result.requestHead = FromUtf8(fetcher.lastRequestHead());
+    result.proxy = FromUtf8(fetcher.lastProxy());
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
             .count();

@@ -54,6 +54,10 @@ struct DownloadResult {
     std::u16string text;    // the (filtered) text for the history; may be cut short
     // For a failure: what it says about this computer's network.
     NetworkClue clue = NetworkClue::Answered;
+    // The head of the last request sent, credentials and cookie values masked, and the proxy it
+    // went through ("host:port"; empty when direct): for the user's eyes only.
+    std::u16string requestHead;
+    std::u16string proxy;
 };
 
 // Where a page's settings come from: called on the cycle's thread when a page is handed out.

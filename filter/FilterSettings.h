@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/RequestSettings.h"
+
 namespace vantrel {
 
 // "Report offline after N failed checks in a row": the range of N.
@@ -21,6 +23,8 @@ struct PageFilterSettings {
     // "Report offline after N failed checks in a row": kept with the filters, applied by the
     // check cycle, not by the filters.
     int failuresBeforeOffline = kMinFailuresBeforeOffline;
+    // How the page is asked for: kept and passed on with the filters, never used by them.
+    PageRequestSettings request;
 
     // True when any of the three text filters is set.
     bool filtersText() const { return !selector.empty() || visibleTextOnly || !ignorePatterns.empty(); }

@@ -25,6 +25,10 @@ class Connection {
         int port = 0;
         int ipVersion = 4;
         bool tls = false;
+        // The proxy it goes through ("host:port"), empty for a direct one: a connection made for
+        // one way to a server is never used for another.
+        std::string proxy;
+        friend bool operator==(const Key&, const Key&) = default;
     };
 
     Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel = nullptr);

@@ -160,8 +160,21 @@ void CookieStore::storeFrom(const std::vector<std::u16string>& setCookie,
 void CookieStore::accept(StoredCookie cookie, std::u16string_view host) {
     if (cookie.domain.empty()) cookie.domain = host;
     if (!domainMatch(host, cookie.domain)) return;
-    if (hasControlCharacter(cookie.name) || hasControlCharacter(cookie.value)) return;
-    if (cookie.name.size() + cookie.value.size() > kMaxCookieNameValueChars) return;
+    insert(std::move(cookie));
+}
+
+std::string CookieStore::add(StoredCookie cookie) {
+    std::lock_guard lock(mutex_);
+    if (cookie.domain.empty()) return "it has no domain";
+    return insert(std::move(cookie));
+}
+
+std::string CookieStore::insert(StoredCookie cookie) {
+    if (hasControlCharacter(cookie.name) || hasControlCharacter(cookie.value))
+        return "its name or value holds a control character";
+    if (cookie.name.size() + cookie.value.size() > kMaxCookieNameValueChars)
+        return "its name and value are longer than " + std::to_string(kMaxCookieNameValueChars) +
+               " characters";
 
     auto findEntry = [&] {
         return std::find_if(domains_.begin(), domains_.end(),
@@ -174,7 +187,7 @@ void CookieStore::accept(StoredCookie cookie, std::u16string_view host) {
         });
         if (same != entry->cookies.end()) {
             *same = std::move(cookie);
-            return;
+            return {};
         }
         if (entry->cookies.size() >= kMaxCookiesPerDomain) {
             entry->cookies.erase(entry->cookies.begin());
@@ -191,6 +204,7 @@ void CookieStore::accept(StoredCookie cookie, std::u16string_view host) {
     }
     entry->cookies.push_back(std::move(cookie));
     ++count_;
+    return {};
 }
 
 void CookieStore::evictOldestOfFullest() {
@@ -203,7 +217,8 @@ void CookieStore::evictOldestOfFullest() {
     if (fullest->cookies.empty()) domains_.erase(fullest);
 }
 
-std::u16string CookieStore::cookieHeaderFor(std::u16string_view host, std::u16string_view path) {
+std::u16string CookieStore::cookieHeaderFor(std::u16string_view host, std::u16string_view path,
+                                            bool secureChannel) {
     std::lock_guard lock(mutex_);
     // A cookie whose expiry is readable and not after this second is gone; an expiry that cannot
     // be read as a date never expires within the run.
@@ -224,7 +239,8 @@ std::u16string CookieStore::cookieHeaderFor(std::u16string_view host, std::u16st
     for (const Domain& entry : domains_) {
         if (!domainMatch(host, entry.domain)) continue;
         for (auto it = entry.cookies.rbegin(); it != entry.cookies.rend(); ++it) {
-            if (path.starts_with(it->path) && !it->secure && !it->value.empty()) chosen.push_back(&*it);
+            if (path.starts_with(it->path) && (!it->secure || secureChannel) && !it->value.empty())
+                chosen.push_back(&*it);
         }
     }
     std::u16string header;

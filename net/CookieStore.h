@@ -39,7 +39,14 @@ class CookieStore {
                    const std::vector<std::u16string>& setCookie2, std::u16string_view host);
 
     // Drops expired cookies, then returns the "Cookie" value for a request (empty when none).
-    std::u16string cookieHeaderFor(std::u16string_view host, std::u16string_view path);
+    // A cookie marked secure goes only over a secure connection (`secureChannel`).
+    std::u16string cookieHeaderFor(std::u16string_view host, std::u16string_view path,
+                                   bool secureChannel = false);
+
+    // A cookie from outside (a browser's cookies file) under the same bounds as a server's,
+    // without a host to match: its domain says where it goes. Returns why it was refused, or
+    // empty when it was stored.
+    std::string add(StoredCookie cookie);
 
     struct Domain {
         std::u16string domain;
@@ -54,6 +61,7 @@ class CookieStore {
 
   private:
     void accept(StoredCookie cookie, std::u16string_view host);
+    std::string insert(StoredCookie cookie);
     void evictOldestOfFullest();
     std::mutex mutex_;
     std::size_t count_ = 0;

@@ -46,6 +46,8 @@ std::string_view to_string(FetchErrorKind kind) {
             return "TLS error: ";
         case FetchErrorKind::HttpStatus:
             return "";
+        case FetchErrorKind::Proxy:
+            return "Proxy: ";
     }
     return "";
 }

@@ -27,6 +27,7 @@ enum class FetchErrorKind {
     TlsHandshake,    // detail: the reason
     Tls,             // a TLS session failed after its handshake; detail: the reason
     HttpStatus,      // detail: the status line as received
+    Proxy,           // the proxy refused or could not be reached; detail: its reason
 };
 
 // The text of `kind`: the whole message, or for kinds with a detail the text before it.

@@ -10,6 +10,7 @@
 #include "net/HttpLimits.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponseReader.h"
+#include "net/ProxyTunnel.h"
 #include "net/SocketStream.h"
 #include "net/TextDecoder.h"
 #include "net/TlsStream.h"
@@ -32,6 +33,20 @@ std::u16string locationText(std::string_view bytes) {
     return IsValidUtf8(bytes) ? FromUtf8(bytes) : FromLatin1(bytes);
 }
 
+// The proxy's socket, lent to a Connection that reads the tunnel's answer and handed on to TLS.
+class BorrowedStream : public ByteStream {
+  public:
+    explicit BorrowedStream(ByteStream& stream) : stream_(stream) {}
+    ReadResult read(char* buffer, size_t capacity, int waitMs) override {
+        return stream_.read(buffer, capacity, waitMs);
+    }
+    void writeAll(std::string_view bytes, int waitMs) override { stream_.writeAll(bytes, waitMs); }
+    void close() override {}
+
+  private:
+    ByteStream& stream_;
+};
+
 }  // namespace
 
 struct PageFetcher::Impl {
@@ -47,6 +62,8 @@ struct PageFetcher::Impl {
     void discardBody(const ResponseHead& head, int quickWaitMs);
     void endResponse(const ResponseHead& head, bool exactEnd);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
+    std::unique_ptr<ByteStream> openThroughProxy(const ProxyServer& proxy, bool secure, int port);
+    std::string requestHead();
     int waitLeft(int wanted) const;
     void takeLargeTurn();
 
@@ -62,6 +79,11 @@ struct PageFetcher::Impl {
     std::string finalStatusLine;  // of the last get's final response
     std::string finalContentType;
     bool decoderUsed = false;  // the last get's text came from the decoder
+    RequestOptions request;
+    UrlParts origin;                   // the first URL of the get: its credentials go there alone
+    const ProxyServer* via = nullptr;  // the proxy of the current connection
+    std::string sentHead;              // masked
+    std::string sentProxy;
     Clock::time_point deadline;
 };
 
@@ -104,6 +126,18 @@ size_t PageFetcher::fetchInPieces(const std::u16string& url,
     return impl_->decoderUsed ? impl_->decoder.units() : 0;
 }
 
+void PageFetcher::setRequestOptions(RequestOptions options) {
+    impl_->request = std::move(options);
+}
+
+const std::string& PageFetcher::lastRequestHead() const {
+    return impl_->sentHead;
+}
+
+const std::string& PageFetcher::lastProxy() const {
+    return impl_->sentProxy;
+}
+
 void PageFetcher::cancel() {
     impl_->cancel.raise();
 }
@@ -133,13 +167,44 @@ std::unique_ptr<ByteStream> PageFetcher::Impl::openStream(const std::string& hos
     return TlsStream::open(tls, std::move(socket), host, waitLeft(options.connectTimeoutMs));
 }
 
+std::unique_ptr<ByteStream> PageFetcher::Impl::openThroughProxy(const ProxyServer& proxy, bool secure,
+                                                                int port) {
+    const bool literal6 = proxy.host.find(':') != std::string::npos;
+    std::unique_ptr<ByteStream> stream;
+    try {
+        stream = openStream(proxy.host, proxy.port, literal6 ? 6 : 4, false);
+    } catch (const FetchError& error) {
+        throw ProxyTunnel::failure(error);
+    }
+    if (!secure) return stream;
+    const std::string credentials =
+        proxy.user.empty() ? std::string() : BasicCredentials(proxy.user, proxy.password);
+    {
+        Connection answer(std::make_unique<BorrowedStream>(*stream), {}, &cancel);
+        answer.setWaits(options.readTimeoutMs, deadline);
+        const std::string host = ToUtf8(current.host);
+        ProxyTunnel::open(answer,
+                          (current.ipVersion == 6 ? "[" + host + "]" : host) + ":" + std::to_string(port),
+                          credentials);
+    }
+    // TLS runs over the proxy's socket; a test's memory stream has none.
+    auto* socket = dynamic_cast<SocketStream*>(stream.get());
+    if (!socket) throw FetchError(FetchErrorKind::TlsUnavailable);
+    stream.release();
+    if (!tls) tls = TlsStream::makeContext(options.caFile);
+    return TlsStream::open(tls, std::unique_ptr<SocketStream>(socket), ToUtf8(current.host),
+                           waitLeft(options.connectTimeoutMs));
+}
+
 bool PageFetcher::Impl::prepareConnection() {
     const bool secure = EqualsIgnoreAsciiCase(current.scheme, u"https");
     const int port = IntFromText(Trim(current.port), 80);
+    via = options.proxy.proxyFor(secure, ToUtf8(current.host), port);
+    const Connection::Key wanted{current.host, port, current.ipVersion, secure, via ? via->authority() : ""};
     if (connection) {
         const Connection::Key& key = connection->key();
-        if (key.ipVersion != current.ipVersion || !EqualsIgnoreAsciiCase(key.host, current.host) ||
-            key.port != port || key.tls != secure)
+        if (key.ipVersion != wanted.ipVersion || !EqualsIgnoreAsciiCase(key.host, wanted.host) ||
+            key.port != port || key.tls != secure || key.proxy != wanted.proxy)
             connection.reset();
     }
     if (secure && !TlsStream::supported()) throw FetchError(FetchErrorKind::TlsUnavailable);
@@ -148,12 +213,31 @@ bool PageFetcher::Impl::prepareConnection() {
     bool reused = true;
     if (!connection) {
         reused = false;
-        auto stream = openStream(ToUtf8(current.host), port, current.ipVersion, secure);
-        connection = std::make_unique<Connection>(
-            std::move(stream), Connection::Key{current.host, port, current.ipVersion, secure}, &cancel);
+        auto stream = via ? openThroughProxy(*via, secure, port)
+                          : openStream(ToUtf8(current.host), port, current.ipVersion, secure);
+        connection = std::make_unique<Connection>(std::move(stream), wanted, &cancel);
     }
     connection->setWaits(options.readTimeoutMs, deadline);
     return reused;
+}
+
+std::string PageFetcher::Impl::requestHead() {
+    const bool secure = EqualsIgnoreAsciiCase(current.scheme, u"https");
+    const std::u16string cookie = cookies->cookieHeaderFor(current.host, current.path, secure);
+    const bool toOrigin = EqualsIgnoreAsciiCase(current.host, origin.host) && current.port == origin.port &&
+                          EqualsIgnoreAsciiCase(current.scheme, origin.scheme);
+    const std::string authorization =
+        toOrigin && !request.user.empty() ? BasicCredentials(request.user, request.password) : std::string();
+    // RFC 9112 section 3.2.2: a request to a proxy names the whole URL. Inside a tunnel the
+    // request is the server's, as on a direct connection.
+    std::u16string target = Url::requestTarget(current);
+    std::string proxyAuthorization;
+    if (via && !secure) {
+        target = u"http://" + Url::hostValue(current) + target;
+        if (!via->user.empty()) proxyAuthorization = BasicCredentials(via->user, via->password);
+    }
+    return HttpRequest::head(target, Url::hostValue(current), cookie, request, authorization,
+                             proxyAuthorization);
 }
 
 ResponseHead PageFetcher::Impl::readHeads() {
@@ -171,11 +255,12 @@ ResponseHead PageFetcher::Impl::readHeads() {
 ResponseHead PageFetcher::Impl::exchange() {
     for (int attempt = 0;; ++attempt) {
         const bool reused = prepareConnection();
-        const std::string request = HttpRequest::head(Url::requestTarget(current), Url::hostValue(current),
-                                                      cookies->cookieHeaderFor(current.host, current.path));
+        const std::string head = requestHead();
+        sentHead = HttpRequest::masked(head);
+        sentProxy = via ? via->authority() : std::string();
         const uint64_t before = connection->received();
         try {
-            connection->send(request);
+            connection->send(head);
             return readHeads();
         } catch (const FetchError& e) {
             // RFC 7230 section 6.3.1: a server may close an idle kept connection just as a request
@@ -229,6 +314,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
     decoderUsed = false;
     finalStatusLine.clear();
     finalContentType.clear();
+    sentHead.clear();
+    sentProxy.clear();
     // A failure by status ends the exchange with the whole response read, so the connection may
     // be kept (when that response ended exactly); it is thrown once that is decided.
     std::optional<FetchError> statusFailure;
@@ -239,7 +326,11 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
         for (;;) {
             if (HttpRequest::hasControlCharacter(target)) throw FetchError(FetchErrorKind::InvalidUrl);
             current = Url::resolve(current, target);
+            if (redirects == 0) origin = current;
             const ResponseHead head = exchange();
+            // Through a proxy without a tunnel a 407 can only be the proxy's own answer.
+            if (via && head.statusCode == 407 && !EqualsIgnoreAsciiCase(current.scheme, u"https"))
+                throw ProxyTunnel::refusal(head.statusLine);
             finalStatusLine = head.statusLine;
             finalContentType = head.value("Content-Type");
             const int code = head.statusCode;

@@ -10,6 +10,8 @@
 
 #include "net/FetchError.h"
 #include "net/HttpLimits.h"
+#include "net/ProxySettings.h"
+#include "net/RequestOptions.h"
 
 namespace vantrel {
 
@@ -34,6 +36,10 @@ struct FetcherOptions {
     // Shared by fetchers that run side by side: a get holds it from the moment its body grows past
     // BodyRead::largeBytes until the get ends, so at most one such body is read at a time.
     std::shared_ptr<std::timed_mutex> largeBodyTurn;
+    // The proxies to go through; none set (the default) connects directly. Plain pages go as
+    // absolute-form requests to the proxy (RFC 9112 section 3.2.2), https pages through a CONNECT
+    // tunnel whose TLS still names and checks the page's own host.
+    ProxySettings proxy;
 };
 
 class PageFetcher {
@@ -70,6 +76,13 @@ class PageFetcher {
     // response came.
     const std::string& lastStatusLine() const;
     const std::string& lastContentType() const;
+
+    // What every later get adds to its requests (see RequestOptions), until set again.
+    void setRequestOptions(RequestOptions options);
+    // The head of the last request the last get sent, as the user may see it (credentials and
+    // cookie values masked), and the proxy it went through ("host:port", empty when direct).
+    const std::string& lastRequestHead() const;
+    const std::string& lastProxy() const;
 
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.

@@ -5,7 +5,7 @@
 # A crash, a sanitizer report or a time-out fails the run; the input that caused it stays in the
 # target's folder under the build folder (VANTREL_FUZZ_BUILD_DIR, default build-fuzz).
 # A longer search: VANTREL_FUZZ_SECONDS=600 scripts/fuzz-smoke.sh text
-# Usage: scripts/fuzz-smoke.sh [target...]   (targets: cookie ini list_import page_filter response text url)
+# Usage: scripts/fuzz-smoke.sh [target...]   (targets: cookie cookie_file ini list_import page_filter response text url)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${VANTREL_FUZZ_SECONDS:-20}
@@ -15,7 +15,7 @@ if [ "$seconds" = 0 ]; then
 fi
 build=${VANTREL_FUZZ_BUILD_DIR:-build-fuzz}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(cookie ini list_import page_filter response text url)
+[ ${#targets[@]} -gt 0 ] || targets=(cookie cookie_file ini list_import page_filter response text url)
 jobs=${VANTREL_FUZZ_JOBS:-$(nproc)}
 
 echo "== Fuzz smoke: ${targets[*]}, side by side, $seconds s each"

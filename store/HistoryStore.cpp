@@ -380,6 +380,7 @@ void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings se
     if (disabled()) return;
     settings.failuresBeforeOffline =
         std::clamp(settings.failuresBeforeOffline, kMinFailuresBeforeOffline, kMaxFailuresBeforeOffline);
+    settings.request.authPassword.clear();
     {
         std::lock_guard lock(stateMutex_);
         settings_[url] = settings;

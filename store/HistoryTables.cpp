@@ -41,6 +41,12 @@ CREATE TABLE IF NOT EXISTS settings(
   selector TEXT NOT NULL,
   visible_only INTEGER NOT NULL,
   failures INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS requests(
+  page INTEGER PRIMARY KEY REFERENCES pages(id) ON DELETE CASCADE,
+  headers TEXT NOT NULL,
+  user_agent TEXT NOT NULL,
+  auth_user TEXT NOT NULL,
+  cookie_file TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS ignore_lines(
   page INTEGER NOT NULL REFERENCES pages(id) ON DELETE CASCADE,
   position INTEGER NOT NULL,
@@ -132,6 +138,7 @@ void CarryOver(SqliteDb& db, int64_t from, int64_t to, bool copy) {
     if (!Exists(db, "settings", to)) {
         carry("settings", "selector_kind, selector, visible_only, failures", "page");
         carry("ignore_lines", "position, pattern", "position");
+        carry("requests", "headers, user_agent, auth_user, cookie_file", "page");
     }
 }
 
@@ -176,6 +183,7 @@ std::string ForeignTables(SqliteDb& db) {
         {"settings", "page,selector_kind,selector,visible_only,failures", 1},
         {"ignore_lines", "page,position,pattern", 1},
         {"pauses", "page,until", 2},
+        {"requests", "page,headers,user_agent,auth_user,cookie_file", 3},
     };
     // Counted before the version is read: our tables and our version come in one transaction,
     // so a file being created beside this read never looks foreign.
@@ -259,6 +267,19 @@ void WriteSettings(SqliteDb& db, const std::string& url, const PageFilterSetting
         .bind(4, settings.visibleTextOnly ? 1 : 0)
         .bind(5, settings.failuresBeforeOffline)
         .run();
+    const PageRequestSettings& request = settings.request;
+    if (request.empty()) {
+        SqliteStatement(db, "DELETE FROM requests WHERE page = ?1").bind(1, page).run();
+    } else {
+        // The password never comes here: it is in the secret store.
+        SqliteStatement(db, "INSERT OR REPLACE INTO requests VALUES(?1, ?2, ?3, ?4, ?5)")
+            .bind(1, page)
+            .bind(2, ToUtf8(request.headers))
+            .bind(3, ToUtf8(request.userAgent))
+            .bind(4, ToUtf8(request.authUser))
+            .bind(5, ToUtf8(request.cookieFile))
+            .run();
+    }
     int64_t position = 0;
     for (const auto& pattern : settings.ignorePatterns) {
         SqliteStatement(db, "INSERT INTO ignore_lines VALUES(?1, ?2, ?3)")
@@ -288,6 +309,18 @@ std::map<std::u16string, PageFilterSettings> LoadSettings(SqliteDb& db) {
         "SELECT pages.url, pattern FROM ignore_lines JOIN pages ON pages.id = ignore_lines.page "
         "ORDER BY ignore_lines.page, position");
     while (lines.step()) all[FromUtf8(lines.text(0))].ignorePatterns.push_back(FromUtf8(lines.text(1)));
+    // A file before version 3 has no request settings yet.
+    if (SchemaVersion(db) < 3) return all;
+    SqliteStatement requests(db,
+                             "SELECT pages.url, headers, user_agent, auth_user, cookie_file "
+                             "FROM requests JOIN pages ON pages.id = requests.page");
+    while (requests.step()) {
+        PageRequestSettings& request = all[FromUtf8(requests.text(0))].request;
+        request.headers = FromUtf8(requests.text(1));
+        request.userAgent = FromUtf8(requests.text(2));
+        request.authUser = FromUtf8(requests.text(3));
+        request.cookieFile = FromUtf8(requests.text(4));
+    }
     return all;
 }
 

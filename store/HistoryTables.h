@@ -40,9 +40,10 @@ struct PageSummary {
 
 namespace history {
 
-// The version of the tables this program writes. Version 2 added the table of paused pages; a
-// file of version 1 is read as it is and gains that table when it is next opened for writing.
-constexpr int kSchemaVersion = 2;
+// The version of the tables this program writes. Version 2 added the table of paused pages,
+// version 3 the pages' request settings; a file of an earlier version is read as it is and gains
+// the tables it lacks when it is next opened for writing.
+constexpr int kSchemaVersion = 3;
 
 // The file's table version, 0 for a new file.
 int64_t SchemaVersion(SqliteDb& db);
@@ -53,7 +54,8 @@ std::string ForeignTables(SqliteDb& db);
 // The first damage SQLite finds in the file's pages, in the same words; empty when sound. Reads
 // the whole file.
 std::string DamagedPages(SqliteDb& db);
-// Creates what is missing and stamps the version.
+// Creates what is missing (the tables a file of an earlier version lacks among them) and stamps
+// the version.
 void CreateTables(SqliteDb& db);
 
 // Adds the check, drops the page's checks past limits::kMaxChecksPerPage and, when a text came,

@@ -37,7 +37,8 @@ struct CheckRunner::Channel {
         std::unique_ptr<PageFetcher> fetcher;
         std::condition_variable wake;  // a job or the stop request arrived
         std::thread thread;
-        bool running = false;  // the thread runs and takes jobs
+        bool running = false;     // the thread runs and takes jobs
+        uint64_t generation = 0;  // of the options its fetcher was made with
     };
 
     explicit Channel(FetcherOptions given) : options(std::move(given)) {
@@ -55,6 +56,7 @@ struct CheckRunner::Channel {
     };
 
     FetcherOptions options;
+    uint64_t generation = 0;  // counts changes of `options`
     std::mutex mutex;
     std::deque<Finished> finished;  // under `mutex`
     std::vector<std::unique_ptr<Worker>> workers;
@@ -113,6 +115,11 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         if (channel->stop || !woken) break;
         const Download download = std::move(worker.jobs.front());
         worker.jobs.pop_front();
+        if (worker.generation != channel->generation) {
+            // New proxies: the connection kept for the old way goes with its fetcher.
+            worker.fetcher = std::make_unique<PageFetcher>(channel->options);
+            worker.generation = channel->generation;
+        }
         PageFetcher& fetcher = *worker.fetcher;
         lock.unlock();
         // The next job of this host starts right after this one, whenever the result is applied.
@@ -189,6 +196,16 @@ bool CheckRunner::isPutOff(EntryId id) const {
     return d->cycle.isPutOff(id);
 }
 
+void CheckRunner::setProxy(ProxySettings proxy) {
+    std::lock_guard lock(d->channel->mutex);
+    d->channel->options.proxy = std::move(proxy);
+    ++d->channel->generation;
+}
+
+std::shared_ptr<CookieStore> CheckRunner::cookies() const {
+    return d->channel->options.cookies;
+}
+
 CheckRunner::~CheckRunner() {
     shutdown();
 }
@@ -231,6 +248,7 @@ void CheckRunner::start(std::vector<Download> downloads) {
                 // when idle. One that has just ended has left its loop: the join is brief.
                 if (worker.thread.joinable()) worker.thread.join();
                 worker.fetcher = std::make_unique<PageFetcher>(channel.options);
+                worker.generation = channel.generation;
                 worker.running = true;
                 worker.thread = std::thread(workerLoop, d->channel, slot);
             }
@@ -250,6 +268,10 @@ void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadR
     if (d->shutDown) return;
     --d->outstanding;
     if (--d->pending[slot] == 0) d->hostWorker.erase(download.host);
+    const QString url = QString::fromStdU16String(download.url);
+    emit requestSent(url, QString::fromStdU16String(result.requestHead),
+                     QString::fromStdU16String(result.proxy));
+    if (d->shutDown) return;
     std::vector<Download> next;
     try {
         next = d->cycle.finish(download, std::move(result));

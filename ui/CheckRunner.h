@@ -34,6 +34,11 @@ class CheckRunner : public QObject {
     // Where each page's filters and failure count come from (called on this thread when its
     // download is handed out; the worker gets a copy). Without one no page has filters.
     void setSettingsProvider(SettingsProvider provider);
+    // The proxies of every check handed out from now on; a worker's kept connection goes with
+    // the old ones.
+    void setProxy(ProxySettings proxy);
+    // The cookies every check sends and stores, for cookies brought in from a browser's file.
+    std::shared_ptr<CookieStore> cookies() const;
 
     // The network: the computer woke from sleep, or the desktop's status changed (see
     // CheckCycle::wake and CheckCycle::setDesktopOnline).
@@ -56,6 +61,9 @@ class CheckRunner : public QObject {
     // the entry's URL, the check as the history keeps it, the text it judged (filtered when the
     // page has filters; empty when it got none). Emitted on this object's thread.
     void checkFinished(const QString& url, const vantrel::CheckRecord& check, const std::u16string& text);
+    // Before checkFinished: the head of the check's last request as sent (credentials masked) and
+    // the proxy it went through (empty when direct).
+    void requestSent(const QString& url, const QString& head, const QString& proxy);
 
   private:
     // Applies the results the workers left in the channel (posted by a worker, by name).

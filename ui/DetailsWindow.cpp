@@ -16,6 +16,8 @@
 #include "ui/FilterPanel.h"
 #include "ui/Monitor.h"
 #include "ui/PageListModel.h"
+#include "ui/RequestPanel.h"
+#include "ui/RequestSupply.h"
 #include "ui/ResponseChart.h"
 #include "ui/ThemeColours.h"
 
@@ -154,9 +156,19 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     tabs->addTab(checksTab, QStringLiteral("&Checks"));
     if (const PageEntry* entry = monitor_.list().find(id_); entry && monitor_.history()) {
         const QString url = toQString(entry->url());
+        RequestSupply* requests = monitor_.requests();
         filters_ = new FilterPanel(
-            *monitor_.history(), url, [&monitor, url] { monitor.startAfresh(url); }, {}, tabs);
+            *monitor_.history(), url, [&monitor, url] { monitor.startAfresh(url); },
+            requests ? requests->fetcherOptions() : FetcherOptions{}, tabs);
+        if (requests)
+            filters_->setRequestCompletion(
+                [requests, page = url.toStdU16String()](PageFilterSettings settings) {
+                    return requests->complete(page, std::move(settings));
+                });
         tabs->addTab(filters_, QStringLiteral("&Filters"));
+        if (requests)
+            tabs->addTab(new RequestPanel(*monitor_.history(), *requests, url, tabs),
+                         QStringLiteral("&Request"));
     }
     layout->addWidget(tabs, 1);
     scroll->setWidget(content);

@@ -181,9 +181,11 @@ bool FilterPanel::refuseInvalid(const PageFilterSettings& settings) {
 
 bool FilterPanel::save() {
     if (store_.disabled()) return false;
-    const PageFilterSettings settings = fieldSettings();
+    PageFilterSettings settings = fieldSettings();
     if (refuseInvalid(settings)) return false;
     const std::u16string url = url_.toStdU16String();
+    // The Request tab's part of the page's settings is not this panel's to change.
+    settings.request = store_.settings(url).request;
     const bool textFiltersChanged = !SameTextFilters(store_.settings(url), settings);
     store_.saveSettings(url, settings);
     // The stored checksum was taken over other text: the next check would call the page changed.
@@ -213,6 +215,9 @@ void FilterPanel::preview() {
     Download download;
     download.url = url_.toStdU16String();
     download.settings = settings;
+    // The page is asked for as its checks ask: with its headers, login and cookies.
+    download.settings.request = store_.settings(download.url).request;
+    if (completeRequest_) download.settings = completeRequest_(std::move(download.settings));
     std::thread([job = job_, download = std::move(download)] {
         job->result.post(RunCheck(job->fetcher, download, size_t{kMaxShownUnits}));
     }).detach();

@@ -47,6 +47,11 @@ class FilterPanel : public QWidget {
     // its checksum. Does nothing while a preview loads; refuses settings that do not parse.
     void preview();
     bool previewing() const { return previewing_; }
+    // Completes the page's request settings for a preview (its password, the program's
+    // User-Agent), as for a check; without it the preview asks as the stored settings say.
+    void setRequestCompletion(std::function<PageFilterSettings(PageFilterSettings)> complete) {
+        completeRequest_ = std::move(complete);
+    }
 
   signals:
     void saved();
@@ -60,6 +65,7 @@ class FilterPanel : public QWidget {
     bool refuseInvalid(const PageFilterSettings& settings);
     void showMessage(const QString& text, bool error);
     void showPreview(const DownloadResult& result);
+    std::function<PageFilterSettings(PageFilterSettings)> completeRequest_;
 
     HistoryStore& store_;
     const QString url_;

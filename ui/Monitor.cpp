@@ -13,6 +13,8 @@
 #include "ui/LabelCollator.h"
 #include "ui/ListSaver.h"
 #include "ui/NetworkStatus.h"
+#include "ui/RequestSupply.h"
+#include "ui/UserSettings.h"
 
 namespace vantrel {
 
@@ -60,6 +62,8 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     connect(network_, &NetworkStatus::woke, runner_.get(), &CheckRunner::wake);
     connect(network_, &NetworkStatus::desktopOnlineChanged, runner_.get(), &CheckRunner::setDesktopOnline);
     if (network_->desktopOffline()) runner_->setDesktopOnline(false);
+    requests_ = std::make_unique<RequestSupply>(UserSettingsPath(filePath()), settings_.secrets);
+    requests_->attach(*runner_);
     file_.emplace(filePath().toStdString());
     saver_ = std::make_unique<ListSaver>(
         [file = &*file_](const PageListSnapshot& snapshot) { file->save(snapshot); },
@@ -80,7 +84,7 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
     // Each download takes its page's filters along; each check lands in the history.
     runner_->setSettingsProvider([this](const std::u16string& url) {
         HistoryStore* store = history();
-        return store ? store->settings(url) : PageFilterSettings{};
+        return requests_->complete(url, store ? store->settings(url) : PageFilterSettings{});
     });
     connect(runner_.get(), &CheckRunner::checkFinished, this,
             [this](const QString& url, const CheckRecord& check, const std::u16string& text) {

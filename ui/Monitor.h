@@ -26,6 +26,8 @@ class Clock;
 class ListSaver;
 class NetworkStatus;
 class Notifier;
+class RequestSupply;
+class SecretStore;
 
 struct MonitorSettings {
     QStringList args;      // the program's arguments, without the program path
@@ -35,9 +37,10 @@ struct MonitorSettings {
     // The autostart folder; empty: the user's own (<config home>/autostart). Never a machine-wide
     // one: the entry starts this user's copy, and only for this user.
     QString autostartDir;
-    int trayWaitMs = 60000;        // how long a start with "-s" waits for a notification area
-    FetcherOptions fetcher;        // read time-out and extra CA certificates of the page fetcher
-    const Clock* clock = nullptr;  // the time of the checks; null for the system's clock
+    int trayWaitMs = 60000;                // how long a start with "-s" waits for a notification area
+    FetcherOptions fetcher;                // read time-out and extra CA certificates of the page fetcher
+    std::shared_ptr<SecretStore> secrets;  // the passwords; null for the desktop's secret store
+    const Clock* clock = nullptr;          // the time of the checks; null for the system's clock
     // The list is saved also after checks changed it, at most this often, so that a crash or a
     // power cut loses no more than this of what the checks learned.
     int resultsSaveMs = 3 * 60 * 1000;
@@ -126,6 +129,8 @@ class Monitor : public QObject {
     // Opened at the first call after open(), which also forgets the pages no longer listed then:
     // an idle run that checks nothing never loads the database at all. Call on this object's thread.
     HistoryStore* history();
+    // The network settings, passwords, cookies and last requests of the checks; null before open().
+    RequestSupply* requests() const { return requests_.get(); }
 
   signals:
     // Downloads are running (true) or the last has ended (false): the window shows the busy
@@ -171,6 +176,8 @@ class Monitor : public QObject {
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<CheckRunner> runner_;
     NetworkStatus* network_ = nullptr;  // a child, made by open()
+    // After the runner it feeds, so it goes first.
+    std::unique_ptr<RequestSupply> requests_;
 };
 
 }  // namespace vantrel

@@ -22,7 +22,9 @@
 #include "ui/PageWindows.h"
 #include "ui/PauseMenu.h"
 #include "ui/Pictures.h"
+#include "ui/RequestSupply.h"
 #include "ui/ScreenFit.h"
+#include "ui/SettingsWindow.h"
 #include "ui/ThemeColours.h"
 #include "ui/TrayNotifier.h"
 #include "ui/WebPageUnit.h"
@@ -170,20 +172,23 @@ void TMonitorForm::createActions() {
     ShowChangesAction = make("Show C&hanges\u2026", &TMonitorForm::ShowChangesActionExecute);
     AddAction = make("&Add Web Page\u2026", &TMonitorForm::AddBitBtnClick);
     RecheckAllAction = make("&Recheck All", &TMonitorForm::RecheckBitBtnClick);
+    SettingsAction = make("&Settings\u2026", &TMonitorForm::SettingsActionExecute);
+    SettingsAction->setObjectName(QStringLiteral("SettingsAction"));
     pauseMenu_ = new PauseMenu(
         *monitor_, [this] { return selectedId(); }, this);
     connect(monitor_.get(), &Monitor::pageNotesChanged, this, &TMonitorForm::updateActions);
     Menu = new PageMenu(
         ListView,
         {CheckNowAction, OpenInBrowserAction, EditAction, DeleteAction, nullptr, pauseMenu_->pauseAction(),
-         pauseMenu_->resumeAction(), nullptr, DetailsAction, ShowChangesAction},
-        {AddAction, RecheckAllAction});
+         pauseMenu_->resumeAction(), nullptr, DetailsAction, ShowChangesAction, nullptr, SettingsAction},
+        {AddAction, RecheckAllAction, nullptr, SettingsAction});
     Views->attachCommands(*Menu, [this] { ListViewDblClick(); });
     ShowAction = make("&Show Vantrel", &TMonitorForm::TrayIconClick);
     ExitAction = make("E&xit", &TMonitorForm::ExitBitBtnClick);
     // The icon's menu, built here alone: a new command of the icon joins this list.
     QMenu* trayMenu = TrayIcon->setMenu({ShowAction, RecheckAllAction, nullptr});
     alarms_->addTrayActions(*trayMenu);
+    trayMenu->addAction(SettingsAction);
     trayMenu->addSeparator();
     trayMenu->addAction(ExitAction);
     // A reset of the model clears the selection without a word of it, and a removal may not say.
@@ -394,6 +399,12 @@ void TMonitorForm::DetailsActionExecute() {
 
 void TMonitorForm::ShowChangesActionExecute() {
     ErrorDisplay::guarded(this, [this] { pageWindows_->showChanges(selectedId()); });
+}
+
+void TMonitorForm::SettingsActionExecute() {
+    ErrorDisplay::guarded(this, [this] {
+        if (RequestSupply* requests = monitor_->requests()) ShowSettings(*requests, this);
+    });
 }
 
 void TMonitorForm::keyPressEvent(QKeyEvent* event) {

@@ -110,6 +110,8 @@ class TMonitorForm : public QWidget {
     // The notification-area icon's menu has these two besides Recheck All.
     QAction* ShowAction = nullptr;
     QAction* ExitAction = nullptr;
+    // Opens the settings window: in the list's menus, and ready for the icon's menu.
+    QAction* SettingsAction = nullptr;
     // The context menus of the list, over those actions.
     PageMenu* Menu = nullptr;
     // The details view beside the icon view, and the find bar over both.
@@ -134,6 +136,7 @@ class TMonitorForm : public QWidget {
     void OpenInBrowserActionExecute();
     void DetailsActionExecute();
     void ShowChangesActionExecute();
+    void SettingsActionExecute();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

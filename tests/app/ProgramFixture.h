@@ -163,12 +163,16 @@ class Program {
         else
             env.remove("XDG_RUNTIME_DIR");
         if (!display.isEmpty()) env.insert("DISPLAY", display);
+        for (const QString& name : extraEnv.keys()) env.insert(name, extraEnv.value(name));
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
         process->start(exe(), args);
         process->waitForStarted(timeoutMs());
         return process;
     }
+
+    // Set in the environment of every start (a session bus of the test's own, a CA file).
+    QProcessEnvironment extraEnv;
 
   private:
     QTemporaryDir dir_;

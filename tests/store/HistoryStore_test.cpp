@@ -118,8 +118,10 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     filters.visibleTextOnly = true;
     filters.ignorePatterns = {u"^Updated \\d+ minutes ago$", u"token=\\w+"};
     filters.failuresBeforeOffline = 9;  // clamped
+    filters.request = {u"X-Token: abc", u"Mozilla/5.0", u"me", u"/home/me/cookies.txt", u"never kept"};
     store.saveSettings(u"http://a/", filters);
     filters.failuresBeforeOffline = kMaxFailuresBeforeOffline;
+    filters.request.authPassword.clear();
     EXPECT_EQ(store.settings(u"http://a/"), filters);
     store.record(u"http://a/", Check(1, PageStatus::Online), u"a");
     store.record(u"http://taken/", Check(2, PageStatus::Offline), std::nullopt);
@@ -159,6 +161,29 @@ TEST_F(HistoryStoreTest, AnEditedUrlTakesItsHistoryAndSettingsAlong) {
     reopened.flush();
     EXPECT_EQ(reopened.settings(u"http://c/"), filters);
     EXPECT_EQ(reopened.settings(u"http://b/"), PageFilterSettings{});
+}
+
+TEST_F(HistoryStoreTest, AFileOfTheVersionBeforeKeepsItsSettingsAndGainsRequestSettings) {
+    PageFilterSettings filters;
+    filters.selector = u"#price";
+    {
+        HistoryStore store(path);
+        store.saveSettings(url, filters);
+        store.flush();
+    }
+    {
+        // The file as version 2 left it.
+        SqliteDb db(path, false);
+        db.exec("DROP TABLE requests; PRAGMA user_version=2;");
+    }
+    HistoryStore store(path);
+    EXPECT_FALSE(store.disabled());
+    EXPECT_EQ(store.settings(url), filters);
+    filters.request.authUser = u"me";
+    store.saveSettings(url, filters);
+    store.flush();
+    HistoryStore reopened(path);
+    EXPECT_EQ(reopened.settings(url), filters);
 }
 
 TEST_F(HistoryStoreTest, AnUnusableFileTurnsTheHistoryOffAndTheCallerGoesOn) {

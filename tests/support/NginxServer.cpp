@@ -110,6 +110,11 @@ std::string NginxServer::config() const {
           << "    location = /set-long-cookie { add_header Set-Cookie \"long=" << std::string(120, 'L')
           << "; Path=/\"; return 200 set; }\n"
           << "    location = /echo-cookie { return 200 \"$http_cookie\"; }\n"
+          // A page behind Basic authentication, and one that needs the session cookie of a login.
+          << "    location = /private.html { auth_basic \"Members\"; auth_basic_user_file " << d
+          << "/htpasswd; }\n"
+          << "    location = /members { if ($cookie_session != \"s3cret\") { return 403 \"log in first\"; }"
+          << " return 200 \"members only\"; }\n"
           << "    location /chunked/ { sub_filter 'x' 'y'; sub_filter_once off; }\n"
           << "    location /utf8/ { charset utf-8; }\n  }\n";
     };
@@ -143,6 +148,9 @@ std::string NginxServer::start() {
         listening = {plainPort};
     }
     writeFile("www/plain.html", "plain page");
+    writeFile("www/private.html", "private page");
+    // nginx reads "{PLAIN}" passwords as they are.
+    writeFile("htpasswd", std::string(kBasicUser) + ":{PLAIN}" + kBasicPassword + "\n");
     writeFile("www/chunked/page.html", "xxx chunked xxx");
     writeFile("www/utf8/page.html", "caf\xC3\xA9");
     writeFile("nginx.conf", config());

@@ -13,6 +13,11 @@
 
 namespace vantrel::test {
 
+// The credentials of /private.html (Basic authentication); /members answers 403 unless the
+// request carries the cookie "session=s3cret".
+inline constexpr char kBasicUser[] = "watcher";
+inline constexpr char kBasicPassword[] = "open sesame";
+
 class NginxServer {
   public:
     enum class Servers { PlainOnly, PlainAndTls };

@@ -110,6 +110,7 @@ class CheckRunnerTest : public QObject {
     void destroyingDuringAHungDownloadEndsAtOnce();
     void failureWhileApplyingAResultEndsTheCycleAndIsShown();
     void filtersKeepAPageWithAClockOnlineAndEveryCheckIsReported();
+    void aNewProxyTakesEffectAtTheNextCheckAndTheRequestIsTold();
 };
 
 void CheckRunnerTest::statusesFollowThePagesWithAnnouncementsInListOrder() {
@@ -529,6 +530,43 @@ void CheckRunnerTest::filtersKeepAPageWithAClockOnlineAndEveryCheckIsReported() 
     QCOMPARE(record("/line").check.outcome, PageStatus::Online);
     QCOMPARE(record("/plain").check.outcome, PageStatus::Changed);
     QCOMPARE(record("/plain").entryStatus, PageStatus::Changed);
+}
+
+void CheckRunnerTest::aNewProxyTakesEffectAtTheNextCheckAndTheRequestIsTold() {
+    ScriptedServer server;
+    QVERIFY(server.listening());
+    server.setBody("/page", "<html>ok</html>");
+    PageList list;
+    FakeClock clock{kStart};
+    RecordingNotifier notifier;
+    const EntryId page = list.add(u"Page", server.url("/page"), kOneMinuteIndex);
+    CheckRunner runner(list, notifier, clock, readTimeout(2000));
+    QSignalSpy cycles(&runner, &CheckRunner::cycleFinished);
+    QSignalSpy sent(&runner, &CheckRunner::requestSent);
+    QSignalSpy finished(&runner, &CheckRunner::checkFinished);
+    const auto lastDetail = [&] { return finished.last().at(1).value<CheckRecord>().detail; };
+
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 1, kWaitMs);
+    QCOMPARE(list.find(page)->status, PageStatus::Online);
+    QVERIFY(sent.last().at(1).toString().startsWith(QStringLiteral("GET /page HTTP/1.1\r\n")));
+    QCOMPARE(sent.last().at(2).toString(), QString());
+
+    // The worker that kept the direct connection goes through the proxy from its next check.
+    runner.setProxy(ProxySettings::single(ProxyServer{"127.0.0.1", test::RefusedPort(), "", ""}, ""));
+    clock.advanceMinutes(1);
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 2, kWaitMs);
+    QCOMPARE(list.find(page)->status, PageStatus::Offline);
+    QCOMPARE(lastDetail(), std::u16string(u"Proxy: connection refused"));
+    QCOMPARE(server.requests().size(), 1);
+
+    runner.setProxy({});
+    clock.advanceMinutes(1);
+    runner.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(cycles.size(), 3, kWaitMs);
+    QCOMPARE(list.find(page)->status, PageStatus::Online);
+    QCOMPARE(server.requests().size(), 2);
 }
 
 QTEST_MAIN(CheckRunnerTest)

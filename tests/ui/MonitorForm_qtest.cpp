@@ -322,7 +322,7 @@ void MonitorFormTest::trayMenuShowsRechecksAndExits() {
     QStringList texts;
     for (const QAction* action : menu->actions()) texts << (action->isSeparator() ? "-" : action->text());
     QCOMPARE(texts, QStringList({"&Show Vantrel", "&Recheck All", "-", "&Do Not Disturb",
-                                 "Alarm &Command\u2026", "-", "E&xit"}));
+                                 "Alarm &Command\u2026", "&Settings\u2026", "-", "E&xit"}));
     QVERIFY(!form.isVisible());
     menu->actions()[0]->trigger();
     QTRY_VERIFY(form.isVisible());

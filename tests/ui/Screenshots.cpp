@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "store/HistoryStore.h"
+#include "support/FakeSecretStore.h"
 #include "support/ScriptedServer.h"
 #include "support/TrayProbe.h"
 #include "ui/ChangesWindow.h"
@@ -29,9 +30,13 @@
 #include "ui/FilterPanel.h"
 #include "ui/FindBar.h"
 #include "ui/MonitorUnit.h"
+#include "ui/NetworkPanel.h"
 #include "ui/PageTableModel.h"
 #include "ui/PageViews.h"
 #include "ui/PageWindows.h"
+#include "ui/RequestPanel.h"
+#include "ui/RequestSupply.h"
+#include "ui/SettingsWindow.h"
 #include "ui/ThemeColours.h"
 #include "ui/WebPageUnit.h"
 
@@ -289,6 +294,45 @@ bool detailsViewOf300Pages(Scene& scene) {
     return save(scene, form, "icon-view-offline") && saved;
 }
 
+// The settings window's network section with a proxy of the user's own, and a page's Request tab
+// after a request went out, over a secret store in memory (no session bus is started for them).
+bool settingsWindow(Scene& scene) {
+    auto secrets = std::make_shared<vantrel::test::FakeSecretStore>();
+    vantrel::RequestSupply supply(scene.dir.filePath(QStringLiteral("reach-settings.ini")), secrets);
+    vantrel::NetworkSettings network;
+    network.proxyMode = vantrel::NetworkSettings::ProxyMode::Manual;
+    network.proxyHost = QStringLiteral("proxy.example.test");
+    network.proxyUser = QStringLiteral("jane");
+    network.noProxy = QStringLiteral("localhost, .intranet.example.test");
+    supply.setNetwork(network, QStringLiteral("secret"));
+    vantrel::SettingsWindow window;
+    auto* panel = new vantrel::NetworkPanel(supply);
+    window.addSection(panel, QStringLiteral("&Network"), [panel] { return panel->apply(); });
+    window.resize(560, 520);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return false;
+    settle();
+    return save(scene, window, "settings-window");
+}
+
+bool requestPanel(Scene& scene) {
+    auto secrets = std::make_shared<vantrel::test::FakeSecretStore>();
+    vantrel::RequestSupply supply(scene.dir.filePath(QStringLiteral("reach-settings.ini")), secrets);
+    const QString url = QStringLiteral("https://shop.example.test/account");
+    vantrel::HistoryStore store(scene.dir.filePath(QStringLiteral("reach-history.db")).toStdString());
+    vantrel::PageFilterSettings settings;
+    settings.request = {u"Accept-Language: en\nX-Requested-With: watcher", u"", u"jane", u"", u""};
+    store.saveSettings(url.toStdU16String(), settings);
+    supply.setPagePassword(url.toStdU16String(), QStringLiteral("secret"));
+    vantrel::RequestPanel panel(store, supply, url);
+    panel.setWindowTitle(QStringLiteral("Request"));
+    panel.resize(560, 520);
+    panel.show();
+    if (!QTest::qWaitForWindowExposed(&panel)) return false;
+    settle();
+    return save(scene, panel, "request-panel");
+}
+
 struct Shot {
     const char* name;
     bool (*take)(Scene&);
@@ -301,6 +345,8 @@ const Shot kShots[] = {
     {"changes window", changesWindow},
     {"filters with a preview", filterPanel},
     {"details view of 300 pages with search and filters", detailsViewOf300Pages},
+    {"settings window", settingsWindow},
+    {"request tab", requestPanel},
 };
 
 }  // namespace
