@@ -95,7 +95,9 @@ class HistoryStore {
     void writerLoop();
     bool loadSettingsAtOnce();
     Attempt openFile();
-    Attempt attempt(const Task& task);
+    // Writes the front of `batch` in one transaction; `written` says how many of its writes are
+    // done with (written, or dropped), the rest to be tried again in order.
+    Attempt attempt(std::vector<Queued>& batch, size_t& written);
     bool roomToWrite();
     void setPause(const std::string& why);
     // Another program holds the file's lock: the writes pause and are tried again.
