@@ -27,6 +27,9 @@ constexpr int kWriterNice = 10;
 // long: the lock on the file is held briefly, and the end of a run never waits long for a batch.
 constexpr size_t kBatchWrites = 256;
 constexpr auto kBatchTime = std::chrono::milliseconds(50);
+// Checks come back a few at a time: the writer waits this long after the first for more to join
+// its batch (not when a batch is full, a flush waits, or the store stops).
+constexpr auto kGatherTime = std::chrono::milliseconds(200);
 // Cuts UTF-16 to at most `limit` code units without splitting a surrogate pair.
 bool CutUtf16(std::u16string& text, size_t limit) {
     if (text.size() <= limit) return false;
@@ -158,6 +161,7 @@ HistoryStore::Attempt HistoryStore::pauseForLock() {
 
 void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
     if (access_ != Access::ReadWrite || disabled()) return;
+    bool wake = false;
     {
         std::lock_guard lock(queueMutex_);
         // Full: the oldest checks make room (a paused history keeps the latest results).
@@ -176,8 +180,11 @@ void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
         queuedTextBytes_ += textBytes;
         queue_.push_back({std::move(task), textBytes, check});
         ++enqueued_;
+        // The writer waits for the first write, then for a full batch; nothing else waits for
+        // the queue to grow, so the other writes need no wake-up (each would cost a system call).
+        wake = queue_.size() == 1 || queue_.size() == kBatchWrites;
     }
-    queueChanged_.notify_all();
+    if (wake) queueChanged_.notify_all();
 }
 
 bool HistoryStore::roomToWrite() {
@@ -329,6 +336,9 @@ void HistoryStore::writerLoop() {
         }
         queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return;
+        queueChanged_.wait_for(lock, kGatherTime, [this] {
+            return stopping_ || flushing_ > 0 || queue_.size() >= kBatchWrites;
+        });
         if (stopping_ && std::chrono::steady_clock::now() >= stopBy_) break;
         // What has queued up meanwhile is written together, a bounded batch at a time.
         batch.clear();
@@ -366,7 +376,11 @@ void HistoryStore::writerLoop() {
 void HistoryStore::flush() {
     std::unique_lock lock(queueMutex_);
     const uint64_t target = enqueued_;
+    // The writer's batch starts at once.
+    ++flushing_;
+    queueChanged_.notify_all();
     queueChanged_.wait(lock, [&] { return (done_ >= target && opened_) || !thread_.joinable(); });
+    --flushing_;
 }
 
 void HistoryStore::record(const std::u16string& url, CheckRecord check, std::optional<std::u16string> text) {

@@ -130,6 +130,7 @@ class HistoryStore {
     size_t queuedTextBytes_ = 0;
     uint64_t enqueued_ = 0;
     uint64_t done_ = 0;
+    int flushing_ = 0;  // callers waiting in flush()
     bool stopping_ = false;
     bool opened_ = false;  // the file was opened (or found unusable), or the store stopped
     std::chrono::steady_clock::time_point stopBy_;

@@ -6,6 +6,7 @@
 // as downloads need them, up to one per server fetched from at once, and end when idle.
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,11 @@ class CheckRunner : public QObject {
     // Where each page's filters and failure count come from (called on this thread when its
     // download is handed out; the worker gets a copy). Without one no page has filters.
     void setSettingsProvider(SettingsProvider provider);
+    // Hears every finished check right after checkFinished, with the text handed over rather than
+    // copied (the window's thread applies hundreds of results a second in a large cycle).
+    using CheckSink =
+        std::function<void(const std::u16string& url, const CheckRecord& check, std::u16string text)>;
+    void setCheckSink(CheckSink sink);
 
   signals:
     // Downloads are running (true) or the last of them has ended (false): the window shows the
