@@ -254,10 +254,11 @@ HistoryStore::Attempt HistoryStore::attempt(std::vector<Queued>& batch, size_t& 
     try {
         InTransaction(db, [&] {
             while (written < batch.size()) {
-                db.exec("SAVEPOINT part");
+                // Kept statements: compiled once, not for every write.
+                SqliteStatement(db, "SAVEPOINT part").run();
                 try {
                     batch[written].task(db);
-                    db.exec("RELEASE part");
+                    SqliteStatement(db, "RELEASE part").run();
                 } catch (const SqliteError&) {
                     throw;  // the whole batch: tried again, or the history ends
                 } catch (const std::exception&) {
