@@ -53,13 +53,14 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
                 result.text = std::move(kept);
             }
         } else {
-            const std::u16string_view page = fetcher.fetch(download.url);
+            // The filters take the text as it is decoded, up to their size limit: a page past it
+            // fails whatever comes after the limit (every unit is at least one byte of UTF-8), so
+            // the text stops one unit past, and a large page is never held whole.
+            std::u16string text;
+            fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
+                Keep(text, piece, limits::kMaxFilterTextBytes + 1);
+            });
             result.detail = FromLatin1(fetcher.lastStatusLine());
-            // The filters take a copy and the fetcher's buffer goes at once, so a large page is
-            // never held twice. A page past the filters' size limit fails whatever comes after
-            // the limit (every unit is at least one byte of UTF-8): its copy stops one unit past.
-            std::u16string text(page.substr(0, limits::kMaxFilterTextBytes + 1));
-            fetcher.releaseText();
             FilterResult filtered =
                 ApplyFilters(std::move(text), download.settings, fetcher.lastContentType());
             if (filtered.ok()) {
