@@ -1,7 +1,11 @@
 #include "check/RunCheck.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <exception>
+#include <mutex>
+#include <stdexcept>
 
 #include "filter/PageFilter.h"
 #include "net/PageFetcher.h"
@@ -21,6 +25,13 @@ std::u16string FailureDetail(std::string_view message) {
     if (message.size() > 1 && message.back() == '.') message.remove_suffix(1);
     return message.empty() ? u"Unknown failure" : FromUtf8(message);
 }
+
+// Large pages are filtered one at a time (see limits::kSerialFilterTextUnits).
+std::timed_mutex& LargeFilterTurn() {
+    static std::timed_mutex turn;
+    return turn;
+}
+constexpr auto kTurnStep = std::chrono::milliseconds(50);
 
 // Appends to `kept` no more of `piece` than fills it to `keptUnits`.
 void Keep(std::u16string& kept, std::u16string_view piece, size_t keptUnits) {
@@ -61,17 +72,28 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
                 Keep(text, piece, limits::kMaxFilterTextBytes + 1);
             });
             result.detail = FromLatin1(fetcher.lastStatusLine());
-            FilterResult filtered =
-                ApplyFilters(std::move(text), download.settings, fetcher.lastContentType());
-            if (filtered.ok()) {
-                result.gotText = true;
-                result.checksum = Crc32::checksumText(filtered.text);
-                result.textBytes = Utf8Length(filtered.text);
-                // A copy of what the history keeps: the filtered text's memory goes with it here.
-                result.text = filtered.text.substr(0, keptUnits);
-            } else {
-                result.detail = FromUtf8(filtered.reason);
+            std::unique_lock<std::timed_mutex> turn;
+            if (text.size() > limits::kSerialFilterTextUnits && text.size() <= limits::kMaxFilterTextBytes) {
+                // In short steps, so that the end of the run does not wait for other pages' turns.
+                turn = std::unique_lock(LargeFilterTurn(), std::defer_lock);
+                while (!turn.try_lock_for(kTurnStep))
+                    if (fetcher.cancelled()) throw std::runtime_error("Cancelled");
             }
+            {
+                FilterResult filtered =
+                    ApplyFilters(std::move(text), download.settings, fetcher.lastContentType());
+                if (filtered.ok()) {
+                    result.gotText = true;
+                    result.checksum = Crc32::checksumText(filtered.text);
+                    result.textBytes = Utf8Length(filtered.text);
+                    // A copy of what the history keeps: the filtered text's memory goes with it.
+                    result.text = filtered.text.substr(0, keptUnits);
+                } else {
+                    result.detail = FromUtf8(filtered.reason);
+                }
+            }
+            // The parse's blocks stay with this thread's arena until trimmed.
+            if (turn.owns_lock()) malloc_trim(0);
         }
     } catch (const std::exception& error) {
         // Every failure of a download makes the check a failed one.
