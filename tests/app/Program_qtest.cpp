@@ -203,7 +203,8 @@ class ProgramTest : public QObject {
         QVERIFY(waitRunning(process));
         QVERIFY(server.waitForRequests(1, timeoutMs()));
         const auto value = [&](const QString& key) {
-            for (const auto& [name, text] : readSections(program.dataFile())["web1"])
+            const auto sections = readSections(program.dataFile());
+            for (const auto& [name, text] : sections.value("web1"))
                 if (name == key) return text;
             return QString();
         };
