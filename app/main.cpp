@@ -28,6 +28,7 @@
 #include "ui/ErrorDisplay.h"
 #include "ui/Monitor.h"
 #include "ui/MonitorUnit.h"
+#include "ui/UserSettings.h"
 #include "ui/WebPageUnit.h"
 
 using namespace vantrel;
@@ -85,6 +86,16 @@ int PrintStatus(bool json) {
     std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
     std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
     return std::fflush(stdout) == 0 ? listing.exitCode : 2;
+}
+
+// How often the list is saved after checks changed it: settings.ini's [Results] saveSeconds, for a
+// user who wants it saved more often than every few minutes (never less often than `longest`).
+int ResultsSaveMs(const QString& listPath, int longest) {
+    const std::unique_ptr<QSettings> user = OpenUserSettings(listPath);
+    bool ok = false;
+    const int seconds = user->value("Results/saveSeconds").toInt(&ok);
+    if (!ok || seconds < 1) return longest;
+    return seconds >= longest / 1000 ? longest : seconds * 1000;
 }
 
 }  // namespace
@@ -166,6 +177,7 @@ int main(int argc, char** argv) {
     settings.exePath = ExePath::path();
     settings.exeDir = ExePath::dirOf(settings.exePath);
     settings.pageListPath = QFile::decodeName(PageListPathFor(settings.exeDir).c_str());
+    settings.resultsSaveMs = ResultsSaveMs(settings.pageListPath, settings.resultsSaveMs);
 
     std::unique_ptr<TMonitorForm> form;
     try {

@@ -4,6 +4,7 @@ all on one port. Each answers GET with a page of the given size after the given 
 connections open (HTTP/1.1 keep-alive), and logs the time of every answer. Options, each
 repeatable: --hang ADDRESS makes that server accept every connection, read the request and never
 answer; --trickle ADDRESS makes it send a head announcing 1000 bytes, then one byte a second.
+--lines makes every page HTML of many short lines (paragraphs and numbers) instead of one line.
 Requests that hang or trickle are logged (time and path) to LOG.slow, not to LOG.
 Usage: scale_servers.py PORT LOG FIRST LAST DELAY_MS BODY_BYTES [--hang|--trickle 127.0.0.N]..."""
 import asyncio
@@ -57,7 +58,11 @@ async def main():
     for i in range(0, len(rest) - 1, 2):
         if rest[i] in ("--hang", "--trickle"):
             modes[rest[i + 1]] = rest[i] == "--trickle"
-    body = (b"<html>" + b"x" * size)[:size]
+    if "--lines" in rest:
+        line = b'<div class="item"><p>Paragraph of text</p><span>12345</span></div>\n'
+        body = (b"<html><body>\n" + line * (size // len(line) + 1))[:size]
+    else:
+        body = (b"<html>" + b"x" * size)[:size]
     log = open(logname, "a")
     slow_log = open(logname + ".slow", "a")
     servers = []

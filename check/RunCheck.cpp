@@ -1,8 +1,12 @@
 #include "check/RunCheck.h"
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <mutex>
+#include <stdexcept>
 
 #include "filter/PageFilter.h"
 #include "net/FetchError.h"
@@ -24,6 +28,13 @@ std::u16string FailureDetail(std::string_view message) {
     if (message.size() > 1 && message.back() == '.') message.remove_suffix(1);
     return message.empty() ? u"Unknown failure" : FromUtf8(message);
 }
+
+// Large pages are filtered one at a time (see limits::kSerialFilterTextUnits).
+std::timed_mutex& LargeFilterTurn() {
+    static std::timed_mutex turn;
+    return turn;
+}
+constexpr auto kTurnStep = std::chrono::milliseconds(50);
 
 // Appends to `kept` no more of `piece` than fills it to `keptUnits`.
 void Keep(std::u16string& kept, std::u16string_view piece, size_t keptUnits) {
@@ -93,24 +104,36 @@ DownloadResult RunCheck(PageFetcher& fetcher, const Download& download, size_t k
                 result.text = std::move(kept);
             }
         } else {
-            const std::u16string_view page = fetcher.fetch(download.url);
+            // The filters take the text as it is decoded, up to their size limit: a page past it
+            // fails whatever comes after the limit (every unit is at least one byte of UTF-8), so
+            // the text stops one unit past, and a large page is never held whole.
+            std::u16string text;
+            fetcher.fetchInPieces(download.url, [&](std::u16string_view piece) {
+                Keep(text, piece, limits::kMaxFilterTextBytes + 1);
+            });
             result.detail = FromLatin1(fetcher.lastStatusLine());
-            // The filters take a copy and the fetcher's buffer goes at once, so a large page is
-            // never held twice. A page past the filters' size limit fails whatever comes after
-            // the limit (every unit is at least one byte of UTF-8): its copy stops one unit past.
-            std::u16string text(page.substr(0, limits::kMaxFilterTextBytes + 1));
-            fetcher.releaseText();
-            FilterResult filtered =
-                ApplyFilters(std::move(text), download.settings, fetcher.lastContentType());
-            if (filtered.ok()) {
-                result.gotText = true;
-                result.checksum = Crc32::checksumText(filtered.text);
-                result.textBytes = Utf8Length(filtered.text);
-                // A copy of what the history keeps: the filtered text's memory goes with it here.
-                result.text = filtered.text.substr(0, keptUnits);
-            } else {
-                result.detail = FromUtf8(filtered.reason);
+            std::unique_lock<std::timed_mutex> turn;
+            if (text.size() > limits::kSerialFilterTextUnits && text.size() <= limits::kMaxFilterTextBytes) {
+                // In short steps, so that the end of the run does not wait for other pages' turns.
+                turn = std::unique_lock(LargeFilterTurn(), std::defer_lock);
+                while (!turn.try_lock_for(kTurnStep))
+                    if (fetcher.cancelled()) throw std::runtime_error("Cancelled");
             }
+            {
+                FilterResult filtered =
+                    ApplyFilters(std::move(text), download.settings, fetcher.lastContentType());
+                if (filtered.ok()) {
+                    result.gotText = true;
+                    result.checksum = Crc32::checksumText(filtered.text);
+                    result.textBytes = Utf8Length(filtered.text);
+                    // A copy of what the history keeps: the filtered text's memory goes with it.
+                    result.text = filtered.text.substr(0, keptUnits);
+                } else {
+                    result.detail = FromUtf8(filtered.reason);
+                }
+            }
+            // The parse's blocks stay with this thread's arena until trimmed.
+            if (turn.owns_lock()) malloc_trim(0);
         }
     } catch (const FetchError& error) {
         result = DownloadResult{};

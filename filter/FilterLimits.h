@@ -12,6 +12,10 @@ inline constexpr std::chrono::milliseconds kFilterTimeLimit{1000};
 // Largest page (in UTF-8 bytes) that any filter takes: the HTML parse, a selector, "visible text
 // only" or ignore patterns. A larger page fails its check with "Page too large to filter".
 inline constexpr size_t kMaxFilterTextBytes = 16 * 1024 * 1024;
+// A page larger than this (in UTF-16 units) is filtered only while no other such page is, and the
+// memory its filtering took goes back to the system after it: the HTML parse of a page of many
+// small elements takes twenty times its size, eight of them at once gigabytes.
+inline constexpr size_t kSerialFilterTextUnits = 1024 * 1024;
 // Backtracking steps of one regular-expression match on one line (PCRE2 match limit). About
 // 60 ms of a pathological pattern here, so one line can never use up the time limit alone.
 inline constexpr uint32_t kRegexMatchLimit = 2'000'000;

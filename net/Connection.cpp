@@ -52,20 +52,29 @@ ReadResult Connection::receive(char* into, size_t capacity, int waitMs) {
     return r;
 }
 
+void Connection::makeRoom(size_t size) {
+    if (capacity_ >= size) return;
+    // Not cleared: a block is read into it, and of a large block's pages only those the read
+    // fills are ever touched (a cleared block costs every page of it, for every connection).
+    std::unique_ptr<char[]> larger(new char[size]);
+    if (end_ > 0) std::memcpy(larger.get(), inbuf_.get(), end_);
+    inbuf_ = std::move(larger);
+    capacity_ = size;
+}
+
 ReadStatus Connection::fill(int wanted, bool throwAtDeadline) {
     if (!open_) return ReadStatus::Closed;
     if (pos_ == end_) {
         pos_ = end_ = 0;
     } else if (pos_ > 4 * kReceiveBlock && pos_ * 2 > end_) {
-        std::memmove(inbuf_.data(), inbuf_.data() + pos_, end_ - pos_);
+        std::memmove(inbuf_.get(), inbuf_.get() + pos_, end_ - pos_);
         end_ -= pos_;
         pos_ = 0;
     }
-    // The buffer only grows, so a block is read without clearing memory first.
-    if (inbuf_.size() < end_ + kReceiveBlock) inbuf_.resize(end_ + kReceiveBlock);
+    makeRoom(end_ + kReceiveBlock);
     bool deadlineBinds = false;
     const int wait = waitMs(wanted, deadlineBinds);
-    const ReadResult r = receive(inbuf_.data() + end_, kReceiveBlock, wait);
+    const ReadResult r = receive(inbuf_.get() + end_, kReceiveBlock, wait);
     end_ += r.count;
     if (r.status == ReadStatus::TimedOut && deadlineBinds && throwAtDeadline)
         fail(FetchErrorKind::ReadTimedOut);
@@ -75,7 +84,7 @@ ReadStatus Connection::fill(int wanted, bool throwAtDeadline) {
 Connection::Line Connection::readLine(std::string& line) {
     size_t scanned = 0;
     for (;;) {
-        const char* begin = inbuf_.data() + pos_;
+        const char* begin = inbuf_.get() + pos_;
         const size_t avail = end_ - pos_;
         if (const void* lf = std::memchr(begin + scanned, '\n', avail - scanned)) {
             const size_t length = static_cast<const char*>(lf) - begin;
@@ -102,7 +111,7 @@ Connection::Line Connection::readLine(std::string& line) {
                     return Line::Closed;
                 }
                 if (rest > limits::kMaxLineLength) fail(FetchErrorKind::LineTooLong);
-                line.assign(inbuf_.data() + pos_, rest);
+                line.assign(inbuf_.get() + pos_, rest);
                 pos_ += rest;
                 return Line::Read;
             }
@@ -112,18 +121,18 @@ Connection::Line Connection::readLine(std::string& line) {
 
 size_t Connection::readExact(ByteSink& sink, size_t count) {
     size_t got = std::min(count, unread());
-    sink.write(inbuf_.data() + pos_, got);
+    sink.write(inbuf_.get() + pos_, got);
     pos_ += got;
     // Nothing is buffered now: each block is read into the buffer and handed on while it is
     // still in the cache.
-    if (got < count && inbuf_.size() < kReceiveBlock) inbuf_.resize(kReceiveBlock);
+    if (got < count) makeRoom(kReceiveBlock);
     while (got < count && open_) {
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
-        const ReadResult r = receive(inbuf_.data(), std::min(count - got, kReceiveBlock), wait);
+        const ReadResult r = receive(inbuf_.get(), std::min(count - got, kReceiveBlock), wait);
         if (r.status == ReadStatus::TimedOut) fail(FetchErrorKind::ReadTimedOut);
         if (r.status == ReadStatus::Data) {
-            sink.write(inbuf_.data(), r.count);
+            sink.write(inbuf_.get(), r.count);
             got += r.count;
         }
     }
@@ -132,18 +141,18 @@ size_t Connection::readExact(ByteSink& sink, size_t count) {
 
 bool Connection::readUntilClose(ByteSink& sink, size_t max) {
     size_t total = std::min(unread(), max + 1);
-    sink.write(inbuf_.data() + pos_, total);
+    sink.write(inbuf_.get() + pos_, total);
     pos_ += total;
-    if (total <= max && inbuf_.size() < kReceiveBlock) inbuf_.resize(kReceiveBlock);
+    if (total <= max) makeRoom(kReceiveBlock);
     while (total <= max) {
         if (!open_) return true;
         bool deadlineBinds = false;
         const int wait = waitMs(readTimeoutMs_, deadlineBinds);
         const size_t block = std::min(kReceiveBlock, max + 1 - total);
-        const ReadResult r = receive(inbuf_.data(), block, wait);
+        const ReadResult r = receive(inbuf_.get(), block, wait);
         if (r.status == ReadStatus::TimedOut) fail(FetchErrorKind::ReadTimedOut);
         if (r.status == ReadStatus::Data) {
-            sink.write(inbuf_.data(), r.count);
+            sink.write(inbuf_.get(), r.count);
             total += r.count;
         }
     }

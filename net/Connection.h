@@ -76,12 +76,15 @@ class Connection {
     ReadResult receive(char* into, size_t capacity, int waitMs);
     // Reads one block into the buffer.
     ReadStatus fill(int wanted, bool throwAtDeadline);
+    // Grows the buffer to at least `size` bytes, keeping what it holds; it never shrinks.
+    void makeRoom(size_t size);
     [[noreturn]] void fail(FetchErrorKind kind);
 
     std::unique_ptr<ByteStream> stream_;
     Key key_;
     const CancelSignal* cancel_;
-    std::string inbuf_;  // received bytes from pos_ to end_; the rest is room
+    std::unique_ptr<char[]> inbuf_;  // received bytes from pos_ to end_; the rest is room
+    size_t capacity_ = 0;
     size_t pos_ = 0;
     size_t end_ = 0;
     bool open_ = true;

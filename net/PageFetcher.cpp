@@ -142,6 +142,10 @@ void PageFetcher::cancel() {
     impl_->cancel.raise();
 }
 
+bool PageFetcher::cancelled() const {
+    return impl_->cancel.raised();
+}
+
 int PageFetcher::Impl::waitLeft(int wanted) const {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) throw FetchError(FetchErrorKind::ReadTimedOut);

@@ -87,6 +87,8 @@ class PageFetcher {
     // Callable from any thread: the get in progress and every later one fail with FetchError
     // ("Cancelled") within 100 ms, and the connection is closed.
     void cancel();
+    // True once cancel() was called: work after a get (the filters) stops waiting for its turn.
+    bool cancelled() const;
 
   private:
     struct Impl;

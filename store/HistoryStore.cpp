@@ -23,6 +23,13 @@ constexpr int kStatusBusyTimeoutMs = 2000;
 constexpr const char* kDroppedSuffix = ".dropped";
 // The writer thread's nice value (0 normal, 19 the lowest).
 constexpr int kWriterNice = 10;
+// One transaction takes at most this many queued writes, and takes no more once it has run this
+// long: the lock on the file is held briefly, and the end of a run never waits long for a batch.
+constexpr size_t kBatchWrites = 256;
+constexpr auto kBatchTime = std::chrono::milliseconds(50);
+// Checks come back a few at a time: the writer waits this long after the first for more to join
+// its batch (not when a batch is full, a flush waits, or the store stops).
+constexpr auto kGatherTime = std::chrono::milliseconds(200);
 // Cuts UTF-16 to at most `limit` code units without splitting a surrogate pair.
 bool CutUtf16(std::u16string& text, size_t limit) {
     if (text.size() <= limit) return false;
@@ -157,6 +164,7 @@ HistoryStore::Attempt HistoryStore::pauseForLock() {
 
 void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
     if (access_ != Access::ReadWrite || disabled()) return;
+    bool wake = false;
     {
         std::lock_guard lock(queueMutex_);
         // Full: the oldest checks make room (a paused history keeps the latest results).
@@ -175,8 +183,11 @@ void HistoryStore::enqueue(Task task, size_t textBytes, bool check) {
         queuedTextBytes_ += textBytes;
         queue_.push_back({std::move(task), textBytes, check});
         ++enqueued_;
+        // The writer waits for the first write, then for a full batch; nothing else waits for
+        // the queue to grow, so the other writes need no wake-up (each would cost a system call).
+        wake = queue_.size() == 1 || queue_.size() == kBatchWrites;
     }
-    queueChanged_.notify_all();
+    if (wake) queueChanged_.notify_all();
 }
 
 bool HistoryStore::roomToWrite() {
@@ -235,18 +246,44 @@ HistoryStore::Attempt HistoryStore::openFile() {
     return Attempt::Done;
 }
 
-HistoryStore::Attempt HistoryStore::attempt(const Task& task) {
+HistoryStore::Attempt HistoryStore::attempt(std::vector<Queued>& batch, size_t& written) {
+    // A history that is off drops them.
+    written = batch.size();
     if (disabled() || !writer_) return Attempt::Done;
+    written = 0;
     if (!roomToWrite()) return Attempt::NoRoom;
+    SqliteDb& db = *writer_;
+    // The batch shares one transaction, so a large cycle costs one commit per batch instead of
+    // one per check; each write is a savepoint of its own, so one that fails is undone alone.
+    const auto deadline = std::chrono::steady_clock::now() + kBatchTime;
     try {
-        task(*writer_);
+        InTransaction(db, [&] {
+            while (written < batch.size()) {
+                // Kept statements: compiled once, not for every write.
+                SqliteStatement(db, "SAVEPOINT part").run();
+                try {
+                    batch[written].task(db);
+                    SqliteStatement(db, "RELEASE part").run();
+                } catch (const SqliteError&) {
+                    throw;  // the whole batch: tried again, or the history ends
+                } catch (const std::exception&) {
+                    // Out of memory for one large text: that write is dropped.
+                    sqlite3_exec(db.handle(), "ROLLBACK TO part; RELEASE part", nullptr, nullptr, nullptr);
+                }
+                ++written;
+                if (std::chrono::steady_clock::now() >= deadline) break;
+            }
+        });
         setPause({});
     } catch (const SqliteError& error) {
+        written = 0;
         if (error.busy()) return pauseForLock();
         // Anything else (a full disk, a read-only or corrupt file) ends the history.
         disable("History is off: cannot write " + path_ + ": " + error.what());
+        written = batch.size();
     } catch (const std::exception&) {
-        // Out of memory for one large text: that write is dropped.
+        // The transaction itself could not be begun or ended: these writes are dropped.
+        written = batch.size();
     }
     return Attempt::Done;
 }
@@ -283,6 +320,8 @@ void HistoryStore::writerLoop() {
         droppedEarlier_ = earlier;
     }
     std::chrono::milliseconds pause = limits::kFirstRetryPause;
+    std::vector<Queued> batch;
+    batch.reserve(kBatchWrites);
     std::unique_lock lock(queueMutex_);
     // The file is opened first, retried like a write while another program holds it.
     bool open = false;
@@ -303,21 +342,34 @@ void HistoryStore::writerLoop() {
         }
         queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return;
+        queueChanged_.wait_for(lock, kGatherTime, [this] {
+            return stopping_ || flushing_ > 0 || queue_.size() >= kBatchWrites;
+        });
         if (stopping_ && std::chrono::steady_clock::now() >= stopBy_) break;
-        Queued next = std::move(queue_.front());
-        queue_.pop_front();
+        // What has queued up meanwhile is written together, a bounded batch at a time.
+        batch.clear();
+        while (!queue_.empty() && batch.size() < kBatchWrites) {
+            batch.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        }
         lock.unlock();
-        const Attempt result = attempt(next.task);
+        size_t written = 0;
+        const Attempt result = attempt(batch, written);
+        // The written tasks' copies go before their bytes are counted free.
+        size_t writtenBytes = 0;
+        for (size_t i = 0; i < written; ++i) writtenBytes += batch[i].textBytes;
+        batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(written));
         lock.lock();
+        queuedTextBytes_ -= writtenBytes;
+        done_ += written;
+        // What was not written (paused, or past the batch's time) is next in line, in order.
+        for (auto it = batch.rbegin(); it != batch.rend(); ++it) queue_.push_front(std::move(*it));
+        batch.clear();
         if (result == Attempt::Done) {
-            queuedTextBytes_ -= next.textBytes;
-            ++done_;
             pause = limits::kFirstRetryPause;
-            queueChanged_.notify_all();
+            if (written > 0) queueChanged_.notify_all();
             continue;
         }
-        // Paused: the write is tried again later, first in line.
-        queue_.push_front(std::move(next));
         if (!pauseBeforeRetry(lock, pause)) break;
     }
     // The end of the run came while the writes were paused: what is left is dropped.
@@ -330,7 +382,11 @@ void HistoryStore::writerLoop() {
 void HistoryStore::flush() {
     std::unique_lock lock(queueMutex_);
     const uint64_t target = enqueued_;
+    // The writer's batch starts at once.
+    ++flushing_;
+    queueChanged_.notify_all();
     queueChanged_.wait(lock, [&] { return (done_ >= target && opened_) || !thread_.joinable(); });
+    --flushing_;
 }
 
 void HistoryStore::record(const std::u16string& url, CheckRecord check, std::optional<std::u16string> text) {
@@ -340,7 +396,7 @@ void HistoryStore::record(const std::u16string& url, CheckRecord check, std::opt
     if (text) cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
     const size_t textBytes = text ? text->size() * sizeof(char16_t) : 0;
     enqueue([url = ToUtf8(url), check = std::move(check), text = std::move(text),
-             cut](SqliteDb& db) { InTransaction(db, [&] { history::AddCheck(db, url, check, text, cut); }); },
+             cut](SqliteDb& db) { history::AddCheck(db, url, check, text, cut); },
             textBytes, true);
 }
 
@@ -355,11 +411,9 @@ void HistoryStore::renameUrl(const std::u16string& from, const std::u16string& t
             if (!fromStillListed) settings_.erase(from);
         }
     }
-    enqueue(
-        [from = ToUtf8(from), to = ToUtf8(to), fromStillListed](SqliteDb& db) {
-            InTransaction(db, [&] { history::RenameUrl(db, from, to, fromStillListed); });
-        },
-        0);
+    enqueue([from = ToUtf8(from), to = ToUtf8(to),
+             fromStillListed](SqliteDb& db) { history::RenameUrl(db, from, to, fromStillListed); },
+            0);
 }
 
 void HistoryStore::prune(const std::set<std::u16string>& urls) {
@@ -372,8 +426,7 @@ void HistoryStore::prune(const std::set<std::u16string>& urls) {
     std::vector<std::string> keep;
     keep.reserve(urls.size());
     for (const auto& url : urls) keep.push_back(ToUtf8(url));
-    enqueue([keep = std::move(keep)](SqliteDb& db) { InTransaction(db, [&] { history::Prune(db, keep); }); },
-            0);
+    enqueue([keep = std::move(keep)](SqliteDb& db) { history::Prune(db, keep); }, 0);
 }
 
 void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings settings) {
@@ -385,9 +438,7 @@ void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings se
         std::lock_guard lock(stateMutex_);
         settings_[url] = settings;
     }
-    enqueue([url = ToUtf8(url), settings](
-                SqliteDb& db) { InTransaction(db, [&] { history::WriteSettings(db, url, settings); }); },
-            0);
+    enqueue([url = ToUtf8(url), settings](SqliteDb& db) { history::WriteSettings(db, url, settings); }, 0);
 }
 
 }  // namespace vantrel

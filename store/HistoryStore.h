@@ -100,7 +100,9 @@ class HistoryStore {
     void writerLoop();
     bool loadSettingsAtOnce();
     Attempt openFile();
-    Attempt attempt(const Task& task);
+    // Writes the front of `batch` in one transaction; `written` says how many of its writes are
+    // done with (written, or dropped), the rest to be tried again in order.
+    Attempt attempt(std::vector<Queued>& batch, size_t& written);
     bool roomToWrite();
     void setPause(const std::string& why);
     // Another program holds the file's lock: the writes pause and are tried again.
@@ -134,6 +136,7 @@ class HistoryStore {
     size_t queuedTextBytes_ = 0;
     uint64_t enqueued_ = 0;
     uint64_t done_ = 0;
+    int flushing_ = 0;  // callers waiting in flush()
     bool stopping_ = false;
     bool opened_ = false;  // the file was opened (or found unusable), or the store stopped
     std::chrono::steady_clock::time_point stopBy_;

@@ -2,10 +2,13 @@
 
 #include <malloc.h>
 
+#include <QMetaMethod>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -101,6 +104,8 @@ struct CheckRunner::Impl {
     std::vector<size_t> pending;           // per worker: jobs handed to it, results not yet back
     std::vector<std::u16string> lastHost;  // per worker: the host of its last job
     std::unordered_map<std::u16string, size_t> hostWorker;  // hosts with jobs out -> their worker
+    CheckSink checkSink;
+    std::deque<Channel::Finished> taken;  // results taken from the channel, not yet applied
     size_t outstanding = 0;
     bool busy = false;
     bool shutDown = false;
@@ -113,7 +118,7 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         const bool woken = worker.wake.wait_for(lock, kWorkerIdleTime,
                                                 [&] { return channel->stop || !worker.jobs.empty(); });
         if (channel->stop || !woken) break;
-        const Download download = std::move(worker.jobs.front());
+        Download download = std::move(worker.jobs.front());
         worker.jobs.pop_front();
         if (worker.generation != channel->generation) {
             // New proxies: the connection kept for the old way goes with its fetcher.
@@ -131,7 +136,7 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         // it goes away, and a posted call still queued when it is destroyed is discarded with it.
         if (CheckRunner* owner = channel->owner) {
             const bool wasEmpty = channel->finished.empty();
-            channel->finished.push_back({slot, download, std::move(result)});
+            channel->finished.push_back({slot, std::move(download), std::move(result)});
             if (wasEmpty) QMetaObject::invokeMethod(owner, "takeResults", Qt::QueuedConnection);
         }
     }
@@ -150,13 +155,17 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
 
 void CheckRunner::takeResults() {
     Channel& channel = *d->channel;
-    for (;;) {
-        std::unique_lock lock(channel.mutex);
-        if (channel.finished.empty()) return;
-        Channel::Finished done = std::move(channel.finished.front());
-        channel.finished.pop_front();
-        lock.unlock();
-        // One at a time: applying a result may hand out the next downloads, which takes the lock.
+    {
+        // All that came meanwhile, under one lock; applied in order, also by a nested call (an
+        // error box runs events).
+        std::lock_guard lock(channel.mutex);
+        std::move(channel.finished.begin(), channel.finished.end(), std::back_inserter(d->taken));
+        channel.finished.clear();
+    }
+    while (!d->taken.empty() && !d->shutDown) {
+        Channel::Finished done = std::move(d->taken.front());
+        d->taken.pop_front();
+        // Applying a result may hand out the next downloads, which takes the lock.
         resultArrived(done.slot, done.download, std::move(done.result));
     }
 }
@@ -171,9 +180,15 @@ CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock,
     }();
     (void)registered;
     d->cycle.setCheckSink([this](const std::u16string& url, const CheckRecord& check, std::u16string text) {
-        emit checkFinished(QString::fromStdU16String(url), check, text);
+        static const QMetaMethod signal = QMetaMethod::fromSignal(&CheckRunner::checkFinished);
+        if (isSignalConnected(signal)) emit checkFinished(QString::fromStdU16String(url), check, text);
+        if (d->checkSink) d->checkSink(url, check, std::move(text));
     });
     d->cycle.setNetworkListener([this](bool waiting) { emit networkWaitChanged(waiting); });
+}
+
+void CheckRunner::setCheckSink(CheckSink sink) {
+    d->checkSink = std::move(sink);
 }
 
 void CheckRunner::setSettingsProvider(SettingsProvider provider) {
@@ -299,6 +314,7 @@ void CheckRunner::shutdown() {
         channel->stop = true;
         channel->owner = nullptr;
         channel->finished.clear();
+        d->taken.clear();
         for (auto& worker : channel->workers) {
             worker->jobs.clear();
             if (worker->fetcher) worker->fetcher->cancel();

@@ -6,6 +6,7 @@
 // as downloads need them, up to one per server fetched from at once, and end when idle.
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,12 @@ class CheckRunner : public QObject {
     bool waitingForNetwork() const;
     // The page's check is put off until the network is back.
     bool isPutOff(EntryId id) const;
+
+    // Hears every finished check right after checkFinished, with the text handed over rather than
+    // copied (the window's thread applies hundreds of results a second in a large cycle).
+    using CheckSink =
+        std::function<void(const std::u16string& url, const CheckRecord& check, std::u16string text)>;
+    void setCheckSink(CheckSink sink);
 
   signals:
     // waitingForNetwork() changed.

@@ -86,12 +86,11 @@ void Monitor::open(const std::function<void(Option, bool)>& showOption) {
         HistoryStore* store = history();
         return requests_->complete(url, store ? store->settings(url) : PageFilterSettings{});
     });
-    connect(runner_.get(), &CheckRunner::checkFinished, this,
-            [this](const QString& url, const CheckRecord& check, const std::u16string& text) {
-                std::optional<std::u16string> judged;
-                if (!text.empty()) judged = text;
-                recordCheck(url.toStdU16String(), check, std::move(judged));
-            });
+    runner_->setCheckSink([this](const std::u16string& url, const CheckRecord& check, std::u16string text) {
+        std::optional<std::u16string> judged;
+        if (!text.empty()) judged = std::move(text);
+        recordCheck(url, check, std::move(judged));
+    });
     if (failed) std::rethrow_exception(failed);
 }
 

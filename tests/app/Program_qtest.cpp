@@ -1,6 +1,6 @@
 // The built program run as a process: an orderly end on SIGTERM, SIGINT and SIGHUP and by its Exit
 // command with the page list saved, the page list surviving a run, an end during a hung download,
-// and the status listing printed beside a running program.
+// the results of checks surviving a kill, and the status listing printed beside a running program.
 // Every case runs its own copy of the executable (webpages.dat lives next to it); the
 // single-instance guard is the user's own, so the cases run one after the other.
 #include <signal.h>
@@ -225,6 +225,41 @@ class ProgramTest : public QObject {
         QCOMPARE(sections["main"], mainSection("1"));
         QCOMPARE(sections["web1"].value(0), (QPair<QString, QString>{"caption", "Silent"}));
         QCOMPARE(sections["web1"].value(2), (QPair<QString, QString>{"item1", QString::fromUtf8(url)}));
+    }
+
+    // The checks' results are saved while the program runs (here after a second, through the
+    // settings file), so a kill -9 loses nothing they learned: no orderly end saves them.
+    void theResultsOfChecksSurviveAKill() {
+        vantrel::test::ScriptedServer server;
+        QVERIFY(server.listening());
+        server.set("/page", vantrel::test::Page{200, "hello"});
+        Program program;
+        QVERIFY(program.valid());
+        const QByteArray url = QByteArray::fromStdString(server.url8("/page"));
+        QVERIFY(
+            program.writeDataFile("[main]\r\ncount=1\r\nstart=0\r\nsort=0\r\nrecheck=0\r\n[web1]\r\n"
+                                  "caption=Hello\r\nstatus=0\r\nitem1=" +
+                                  url + "\r\nitem2=0\r\nitem3=\r\nitem4=\r\n"));
+        QFile ini(QFileInfo(program.dataFile()).dir().filePath("settings.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[Results]\nsaveSeconds=1\n") > 0);
+        ini.close();
+        QProcess* process = program.start({"-s"});
+        QVERIFY(waitRunning(process));
+        QVERIFY(server.waitForRequests(1, timeoutMs()));
+        const auto value = [&](const QString& key) {
+            const auto sections = readSections(program.dataFile());
+            for (const auto& [name, text] : sections.value("web1"))
+                if (name == key) return text;
+            return QString();
+        };
+        QVERIFY(waitFor([&] { return !value("item3").isEmpty(); }, timeoutMs()));
+        ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+        QVERIFY(process->waitForFinished(timeoutMs()));
+        QCOMPARE(process->exitStatus(), QProcess::CrashExit);
+        QCOMPARE(value("status"), "0");  // online
+        QCOMPARE(value("item1"), QString::fromUtf8(url));
+        QCOMPARE(value("item4"), "CRC of a text above is: 551272DF");  // of u"hello"
+        QVERIFY(qAbs(value("item3").toLongLong() - nowStamp().toLongLong()) < 120);
     }
 };
 

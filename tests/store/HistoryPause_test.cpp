@@ -78,14 +78,20 @@ TEST_F(HistoryPauseTest, ALockedFileNeverStallsAndTheHistoryResumesWhenTheLockEn
     HistoryStore store(path);
     // The settings are read beside the lock; the checks need not wait for it.
     ASSERT_TRUE(WaitFor([&] { return !store.settingsPending(); }));
-    for (int i = 2; i <= 6; ++i) store.record(url, Check(i), std::nullopt);
+    // More than one batch's worth: each batch that met the lock is tried again whole, in order.
+    constexpr int kLast = 600;
+    for (int i = 2; i <= kLast; ++i) store.record(url, Check(i), std::nullopt);
     EXPECT_LT(Clock::now() - start, kQuick);
     ASSERT_TRUE(
         WaitFor([&] { return Notice(store).find("is locked by another program") != std::string::npos; }));
     EXPECT_FALSE(store.disabled());
 
     lock.release();
-    EXPECT_TRUE(WaitFor([&] { return store.summary(url).checkCount == 6; }));
+    EXPECT_TRUE(WaitFor([&] { return store.summary(url).checkCount == kLast; }));
+    const std::vector<CheckRecord> newest = store.recentChecks(url, 3);
+    ASSERT_EQ(newest.size(), 3u);
+    EXPECT_EQ(newest[0].timeMs, kLast);
+    EXPECT_EQ(newest[2].timeMs, kLast - 2);
     EXPECT_TRUE(WaitFor([&] { return Notice(store).empty(); }));
 }
 
