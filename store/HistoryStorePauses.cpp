@@ -14,9 +14,8 @@ void HistoryStore::savePause(const std::u16string& url, std::optional<int64_t> u
         else
             pauses_.erase(url);
     }
-    enqueue([url = ToUtf8(url),
-             until](SqliteDb& db) { InTransaction(db, [&] { history::WritePause(db, url, until); }); },
-            0);
+    // Each queued write runs inside the writer's batch transaction.
+    enqueue([url = ToUtf8(url), until](SqliteDb& db) { history::WritePause(db, url, until); }, 0);
 }
 
 std::map<std::u16string, int64_t> HistoryStore::pauses() const {
