@@ -30,15 +30,6 @@ constexpr auto kBatchTime = std::chrono::milliseconds(50);
 // Checks come back a few at a time: the writer waits this long after the first for more to join
 // its batch (not when a batch is full, a flush waits, or the store stops).
 constexpr auto kGatherTime = std::chrono::milliseconds(200);
-// Cuts UTF-16 to at most `limit` code units without splitting a surrogate pair.
-bool CutUtf16(std::u16string& text, size_t limit) {
-    if (text.size() <= limit) return false;
-    size_t end = limit;
-    if (end > 0 && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF) --end;
-    text.resize(end);
-    return true;
-}
-
 bool FileExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
@@ -387,58 +378,6 @@ void HistoryStore::flush() {
     queueChanged_.notify_all();
     queueChanged_.wait(lock, [&] { return (done_ >= target && opened_) || !thread_.joinable(); });
     --flushing_;
-}
-
-void HistoryStore::record(const std::u16string& url, CheckRecord check, std::optional<std::u16string> text) {
-    if (access_ != Access::ReadWrite || disabled()) return;
-    bool cut = false;
-    // Bounds the copy handed to the writer; the exact cut is made on the UTF-8 bytes there.
-    if (text) cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
-    const size_t textBytes = text ? text->size() * sizeof(char16_t) : 0;
-    enqueue([url = ToUtf8(url), check = std::move(check), text = std::move(text),
-             cut](SqliteDb& db) { history::AddCheck(db, url, check, text, cut); },
-            textBytes, true);
-}
-
-void HistoryStore::renameUrl(const std::u16string& from, const std::u16string& to, bool fromStillListed) {
-    if (from == to || access_ != Access::ReadWrite || disabled()) return;
-    {
-        std::lock_guard lock(stateMutex_);
-        // The same rule as the file's, so settings() needs no wait for the writer.
-        auto found = settings_.find(from);
-        if (found != settings_.end() && !settings_.count(to)) {
-            settings_[to] = found->second;
-            if (!fromStillListed) settings_.erase(from);
-        }
-    }
-    enqueue([from = ToUtf8(from), to = ToUtf8(to),
-             fromStillListed](SqliteDb& db) { history::RenameUrl(db, from, to, fromStillListed); },
-            0);
-}
-
-void HistoryStore::prune(const std::set<std::u16string>& urls) {
-    if (urls.empty() || access_ != Access::ReadWrite || disabled()) return;
-    {
-        std::lock_guard lock(stateMutex_);
-        std::erase_if(settings_, [&](const auto& item) { return !urls.count(item.first); });
-        std::erase_if(pauses_, [&](const auto& item) { return !urls.count(item.first); });
-    }
-    std::vector<std::string> keep;
-    keep.reserve(urls.size());
-    for (const auto& url : urls) keep.push_back(ToUtf8(url));
-    enqueue([keep = std::move(keep)](SqliteDb& db) { history::Prune(db, keep); }, 0);
-}
-
-void HistoryStore::saveSettings(const std::u16string& url, PageFilterSettings settings) {
-    if (disabled()) return;
-    settings.failuresBeforeOffline =
-        std::clamp(settings.failuresBeforeOffline, kMinFailuresBeforeOffline, kMaxFailuresBeforeOffline);
-    settings.request.authPassword.clear();
-    {
-        std::lock_guard lock(stateMutex_);
-        settings_[url] = settings;
-    }
-    enqueue([url = ToUtf8(url), settings](SqliteDb& db) { history::WriteSettings(db, url, settings); }, 0);
 }
 
 }  // namespace vantrel
