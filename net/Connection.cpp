@@ -86,7 +86,9 @@ Connection::Line Connection::readLine(std::string& line) {
     for (;;) {
         const char* begin = inbuf_.get() + pos_;
         const size_t avail = end_ - pos_;
-        if (const void* lf = std::memchr(begin + scanned, '\n', avail - scanned)) {
+        // Nothing to scan before the first read: the buffer is not even there yet.
+        const void* lf = avail > scanned ? std::memchr(begin + scanned, '\n', avail - scanned) : nullptr;
+        if (lf) {
             const size_t length = static_cast<const char*>(lf) - begin;
             size_t content = length;
             if (content > 0 && begin[content - 1] == '\r') --content;
