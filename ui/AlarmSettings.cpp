@@ -1,13 +1,13 @@
 #include "ui/AlarmSettings.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QPalette>
 #include <QSettings>
 #include <QVBoxLayout>
 
 #include "ui/Alarms.h"
+#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -29,7 +29,11 @@ AlarmSettings::AlarmSettings(Alarms& alarms, QString settingsPath, QWidget* pare
     caption->setBuddy(edit_);
     layout->addWidget(edit_);
     error_ = new QLabel(this);
-    error_->setStyleSheet(QStringLiteral("color: #a03000"));
+    // The designed warning red, lightened on a dark theme as far as reading it needs.
+    QPalette warning = error_->palette();
+    warning.setColor(QPalette::WindowText,
+                     ThemeColours::readable(QColor(0xa0, 0x30, 0x00), warning.color(QPalette::Window)));
+    error_->setPalette(warning);
     error_->hide();
     layout->addWidget(error_);
     auto* help = new QLabel(
@@ -41,21 +45,17 @@ AlarmSettings::AlarmSettings(Alarms& alarms, QString settingsPath, QWidget* pare
         this);
     help->setWordWrap(true);
     layout->addWidget(help);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Apply | QDialogButtonBox::Close, this);
-    connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this, &AlarmSettings::apply);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
-    connect(edit_, &QLineEdit::returnPressed, this, &AlarmSettings::apply);
-    layout->addWidget(buttons);
-    resize(480, sizeHint().height());
+    layout->addStretch(1);
 }
 
-void AlarmSettings::apply() {
+bool AlarmSettings::apply() {
     const QString error = alarms_.setCommandLine(edit_->text());
     error_->setText(error);
     error_->setVisible(!error.isEmpty());
-    if (!error.isEmpty()) return;
+    if (!error.isEmpty()) return false;
     QSettings settings(settingsPath_, QSettings::IniFormat);
     settings.setValue(kCommandKey, alarms_.commandLine());
+    return true;
 }
 
 }  // namespace vantrel

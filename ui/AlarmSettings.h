@@ -1,7 +1,7 @@
 #pragma once
 // The alarm command's setting: a command line run on each announcement, with help on what it
-// receives. A widget of its own, so that it can sit in a window of its own or in a section of a
-// settings window; kept in the settings file's "Alarms" group.
+// receives: the "Alarms" section of the settings window, kept in the settings file's "Alarms"
+// group.
 #include <QString>
 #include <QWidget>
 
@@ -20,8 +20,9 @@ class AlarmSettings : public QWidget {
 
     QLineEdit* commandEdit() const { return edit_; }
     QLabel* errorLabel() const { return error_; }
-    // Applies the line edited and stores it when it can be split; else says why and keeps the old.
-    void apply();
+    // Applies the line edited and stores it when it can be split; else says why, keeps the old and
+    // returns false.
+    bool apply();
 
   private:
     Alarms& alarms_;

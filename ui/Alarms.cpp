@@ -15,6 +15,7 @@
 #include "ui/AlarmSettings.h"
 #include "ui/Monitor.h"
 #include "ui/Pictures.h"
+#include "ui/SettingsWindow.h"
 #include "ui/TrayBadge.h"
 #include "ui/TrayNotifier.h"
 #include "ui/UserSettings.h"
@@ -173,8 +174,6 @@ void Alarms::addTrayActions(QMenu& menu) {
         quiet_->stop();
         updateQuietActions();
     });
-    connect(menu.addAction(QStringLiteral("Alarm &Command\u2026")), &QAction::triggered, this,
-            &Alarms::showCommandSettings);
     updateQuietActions();
 }
 
@@ -191,14 +190,10 @@ void Alarms::updateQuietActions() {
     quietOff_->setText(text);
 }
 
-void Alarms::showCommandSettings() {
+void Alarms::addSettingsSection(SettingsWindow& window) {
     if (!monitor_) return;
-    auto* window = new AlarmSettings(*this, UserSettingsPath(monitor_->filePath()));
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowFlag(Qt::Window);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    auto* section = new AlarmSettings(*this, UserSettingsPath(monitor_->filePath()));
+    window.addSection(section, QStringLiteral("&Alarms"), [section] { return section->apply(); });
 }
 
 }  // namespace vantrel

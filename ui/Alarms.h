@@ -18,6 +18,8 @@ class QTimer;
 
 namespace vantrel {
 
+class SettingsWindow;
+
 class BurstNotifier;
 class DoNotDisturb;
 class Monitor;
@@ -41,6 +43,8 @@ class Alarms : public QObject, public Notifier {
     // The tray menu's entries of this feature: "Do Not Disturb" with its choices, and "Alarm
     // Command…". Added to `menu`, so that they can join any tray menu.
     void addTrayActions(QMenu& menu);
+    // The settings window's "Alarms" section: the command run on each announcement.
+    void addSettingsSection(SettingsWindow& window);
     // The user opened the main window: the changes are seen and their badge goes.
     void windowOpened();
 
@@ -58,7 +62,6 @@ class Alarms : public QObject, public Notifier {
     void scheduleBadges();
     void updateBadges();
     void updateQuietActions();
-    void showCommandSettings();
 
     TrayNotifier& tray_;
     Monitor* monitor_ = nullptr;

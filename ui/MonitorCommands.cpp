@@ -1,5 +1,6 @@
 // The commands of the main window that act on one page or come from the tray icon: its clicks,
 // the buttons of the desktop's notifications, and the page menu's entries.
+#include "ui/Alarms.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/MonitorUnit.h"
 #include "ui/PageWindows.h"
@@ -62,7 +63,9 @@ void TMonitorForm::ShowChangesActionExecute() {
 
 void TMonitorForm::SettingsActionExecute() {
     ErrorDisplay::guarded(this, [this] {
-        if (RequestSupply* requests = monitor_->requests()) ShowSettings(*requests, this);
+        if (RequestSupply* requests = monitor_->requests())
+            ShowSettings(*requests, this,
+                         [this](SettingsWindow& window) { alarms_->addSettingsSection(window); });
     });
 }
 

@@ -36,7 +36,8 @@ void SettingsWindow::accept() {
     QDialog::accept();
 }
 
-SettingsWindow* ShowSettings(RequestSupply& requests, QWidget* parent) {
+SettingsWindow* ShowSettings(RequestSupply& requests, QWidget* parent,
+                             const std::function<void(SettingsWindow&)>& addSections) {
     static QPointer<SettingsWindow> open;
     if (open) {
         open->show();
@@ -50,6 +51,7 @@ SettingsWindow* ShowSettings(RequestSupply& requests, QWidget* parent) {
     window->setWindowFlag(Qt::Window);
     auto* network = new NetworkPanel(requests);
     window->addSection(network, QStringLiteral("&Network"), [network] { return network->apply(); });
+    if (addSections) addSections(*window);
     open = window;
     window->show();
     return window;

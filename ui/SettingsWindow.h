@@ -33,7 +33,9 @@ class SettingsWindow : public QDialog {
 };
 
 // Opens the settings window with every section, non-modal, deleted when closed; a second call
-// while it is open raises the one that is open.
-SettingsWindow* ShowSettings(RequestSupply& requests, QWidget* parent);
+// while it is open raises the one that is open. `addSections` adds the sections of features
+// that live above this window (the alarms), after the network's.
+SettingsWindow* ShowSettings(RequestSupply& requests, QWidget* parent,
+                             const std::function<void(SettingsWindow&)>& addSections = {});
 
 }  // namespace vantrel
