@@ -31,13 +31,16 @@ bool ResponseHead::chunked() const {
     return FindIgnoreAsciiCase(value("Transfer-Encoding"), "chunked") != std::string_view::npos;
 }
 
-bool ResponseHead::framedExactly() const {
+bool ResponseHead::statusLineExact() const {
     // RFC 7230 section 3.1.2: the version, one space, three digits, then a space or nothing.
     const std::string_view status = statusLine;
     const auto digit = [&](size_t i) { return i < status.size() && status[i] >= '0' && status[i] <= '9'; };
-    if (!complete || !status.starts_with("HTTP/1.1 ") || !digit(9) || !digit(10) || !digit(11) ||
-        (status.size() > 12 && status[12] != ' '))
-        return false;
+    return status.starts_with("HTTP/1.1 ") && digit(9) && digit(10) && digit(11) &&
+           (status.size() == 12 || status[12] == ' ');
+}
+
+bool ResponseHead::framedExactly() const {
+    if (!complete || !statusLineExact()) return false;
     size_t encodings = 0, lengths = 0;
     for (const auto& [name, v] : fields) {
         if (EqualsIgnoreAsciiCase(name, "Transfer-Encoding")) {

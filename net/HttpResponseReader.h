@@ -31,6 +31,8 @@ struct ResponseHead {
     // HTTP/1.1 head with a three-digit code and either one "Transfer-Encoding: chunked" without
     // Content-Length, or no Transfer-Encoding and every Content-Length the same decimal number.
     bool framedExactly() const;
+    // The status line is exactly "HTTP/1.1", one space, three digits, then a space or nothing.
+    bool statusLineExact() const;
 };
 
 class HttpResponseReader {

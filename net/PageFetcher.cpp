@@ -74,6 +74,9 @@ struct PageFetcher::Impl {
     UrlParts current;
     std::unique_ptr<Connection> connection;
     std::optional<ResponseHead> lastHead;
+    // Every interim (100) head before the answer was an exact one: a malformed one may be bytes of
+    // something else, so the answer's end proves nothing about where the stream stands.
+    bool interimExact = true;
     std::shared_ptr<TlsStream::Context> tls;
     TextDecoder decoder;          // holds the text of the last page
     std::string finalStatusLine;  // of the last get's final response
@@ -246,12 +249,14 @@ std::string PageFetcher::Impl::requestHead() {
 
 ResponseHead PageFetcher::Impl::readHeads() {
     int interim = 0;
+    interimExact = true;
     for (;;) {
         std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
         if (!head) throw FetchError(FetchErrorKind::ConnectionClosed);
         cookies->storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
         lastHead = *head;
         if (head->statusCode != 100) return std::move(*head);
+        interimExact = interimExact && head->complete && head->statusLineExact();
         if (++interim > limits::kMaxInterimHeads) throw FetchError(FetchErrorKind::TooManyInterimResponses);
     }
 }
@@ -292,7 +297,7 @@ void PageFetcher::Impl::discardBody(const ResponseHead& head, int quickWaitMs) {
 // unknown, bytes the server sent past it) would be read as the next page's answer. After a final
 // 1xx response the connection speaks another protocol or has its real answer still to come.
 void PageFetcher::Impl::endResponse(const ResponseHead& head, bool exactEnd) {
-    if (!exactEnd || head.statusCode / 100 == 1) connection->close();
+    if (!exactEnd || !interimExact || head.statusCode / 100 == 1) connection->close();
 }
 
 void PageFetcher::Impl::takeLargeTurn() {

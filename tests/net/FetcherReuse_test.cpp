@@ -47,6 +47,12 @@ std::vector<Kind> kinds() {
         {"ProcessingBeforeOk", "HTTP/1.1 102 Processing\r\n\r\n" + stray, "failure HTTP/1.1 102 Processing",
          false},
         {"HttpOneZero", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nab", "text ab", false},
+        // A malformed interim line may be the tail of something else: the answer after it proves
+        // nothing about where the stream stands.
+        {"MalformedContinueBeforeOk", "P/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nab",
+         "text ab", false},
+        {"ContinueBeforeOk", "HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nab", "text ab",
+         true},
         {"ChunkExtension", kChunked + "21;name=value\r\n" + std::string(33, 'x') + "\r\n0\r\n\r\n", "text ",
          false},
         {"EmptyChunkExtension", kChunked + "2;\r\nab\r\n0\r\n\r\n", "text ", false},
