@@ -1,6 +1,6 @@
 #pragma once
 // The notification service on the session bus, through the org.freedesktop.Notifications
-// interface (Desktop Notifications Specification 1.2).
+// interface (the freedesktop Desktop Notifications protocol, version 1.2).
 #include "ui/NotificationService.h"
 
 namespace vantrel {

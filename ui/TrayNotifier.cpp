@@ -31,7 +31,7 @@ QString appTitle() {
 const QString kDefaultAction = QStringLiteral("default");
 const QString kOpenAction = QStringLiteral("open");
 
-// Urgency levels of the notification specification ("urgency" hint, a byte).
+// Urgency levels of desktop notifications (the "urgency" hint, a byte).
 constexpr uchar kLowUrgency = 0;
 constexpr uchar kNormalUrgency = 1;
 
