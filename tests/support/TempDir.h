@@ -19,9 +19,12 @@ class TempDir {
         ::chmod(path_.c_str(), 0755);
     }
     ~TempDir() {
+        // A daemon a test started may still be removing its files: every step takes the error
+        // code, as the range loop's increments would throw.
         std::error_code error;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, error)) {
-            ::chmod(entry.path().c_str(), 0755);
+        std::filesystem::recursive_directory_iterator entry(path_, error);
+        for (; !error && entry != std::filesystem::recursive_directory_iterator(); entry.increment(error)) {
+            ::chmod(entry->path().c_str(), 0755);
         }
         std::filesystem::remove_all(path_, error);
     }
