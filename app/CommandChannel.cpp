@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "app/AbstractAddress.h"
+
 namespace vantrel {
 
 namespace {
@@ -21,14 +23,6 @@ namespace {
 constexpr size_t kMaxRequestBytes = 64 * 1024 * 1024;
 // How long the running instance waits for a client that has connected to finish its request.
 constexpr int kServeWaitMs = 10000;
-
-socklen_t abstractAddress(const std::string& name, sockaddr_un& address) {
-    address = {};
-    address.sun_family = AF_UNIX;
-    const size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-    std::memcpy(address.sun_path + 1, name.data(), length);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-}
 
 // Waits until `fd` is ready for `events` or `deadline` has passed; false on the time-out.
 bool waitReady(int fd, short events, const QElapsedTimer& clock, int timeoutMs) {
@@ -84,7 +78,7 @@ std::string CommandChannel::socketName(const std::string& title) {
 CommandChannel::CommandChannel(const std::string& title, Handler handler, QObject* parent)
     : QObject(parent), handler_(std::move(handler)) {
     sockaddr_un address;
-    const socklen_t size = abstractAddress(socketName(title), address);
+    const socklen_t size = AbstractAddress(socketName(title), address);
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<const sockaddr*>(&address), size) != 0 ||
         ::listen(listener_, 16) != 0) {
@@ -129,7 +123,7 @@ void CommandChannel::serve(int client) {
 std::optional<std::string> CommandChannel::send(const std::string& title, const std::string& request,
                                                 int timeoutMs) {
     sockaddr_un address;
-    const socklen_t size = abstractAddress(socketName(title), address);
+    const socklen_t size = AbstractAddress(socketName(title), address);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return std::nullopt;
     std::optional<std::string> answer;

@@ -21,6 +21,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/AbstractAddress.h"
 #include "app/SingleInstance.h"
 
 namespace vantrel {
@@ -109,15 +110,6 @@ Guard takeLockFile(const std::string& path, int& fd, std::string& why) {
     return Guard::Unusable;
 }
 
-socklen_t abstractAddress(const std::string& name, sockaddr_un& address) {
-    address = {};
-    address.sun_family = AF_UNIX;
-    // sun_path[0] stays NUL: the name lives in the abstract namespace, not in the file system.
-    const size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-    std::memcpy(address.sun_path + 1, name.data(), length);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-}
-
 // Connects to the listener of `address` and returns the user id it runs as, or -1 when it could
 // not be asked (bound but not listening, its queue full, gone meanwhile).
 long listenerUid(const sockaddr_un& address, socklen_t size) {
@@ -138,7 +130,7 @@ long listenerUid(const sockaddr_un& address, socklen_t size) {
 
 Guard takeSocket(const std::string& name, int& fd, std::string& why) {
     sockaddr_un address;
-    const socklen_t size = abstractAddress(name, address);
+    const socklen_t size = AbstractAddress(name, address);
     const std::string shownName = "@" + name;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         if (attempt > 0) ::usleep(kProbePauseUs);
