@@ -21,9 +21,9 @@ QStringList labels(const QAbstractItemModel& model) {
     return result;
 }
 
-PageEntry loaded(const char16_t* label, int status) {
+PageEntry loaded(std::u16string label, int status) {
     PageEntry entry;
-    entry.label = label;
+    entry.label = std::move(label);
     entry.status = static_cast<PageStatus>(status);
     return entry;
 }
