@@ -1,8 +1,10 @@
 #include "app/ListRequests.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "app/CommandChannel.h"
@@ -21,6 +23,7 @@ namespace {
 
 constexpr char kAddVerb[] = "vantrel-add ";
 constexpr char kExportVerb[] = "vantrel-export ";
+constexpr char kWaitingVerb[] = "vantrel-waiting";
 // How long a start waits for the running instance to answer (it may be starting up itself).
 constexpr int kAnswerWaitMs = 30000;
 constexpr auto kRetryPause = std::chrono::milliseconds(200);
@@ -69,6 +72,14 @@ class MonitorTarget : public ListTarget {
     ImportSelection add(const std::vector<NewPage>& pages, int intervalIndex) override {
         return monitor_.addPages(pages, intervalIndex);
     }
+    std::vector<std::u16string> waitingForNetwork() const override {
+        std::vector<std::u16string> urls;
+        const PageList& list = monitor_.list();
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (monitor_.isPutOff(list.at(i).id)) urls.push_back(list.at(i).url());
+        }
+        return urls;
+    }
 
   private:
     Monitor& monitor_;
@@ -84,6 +95,10 @@ std::string AddRequest(const std::vector<NewPage>& pages, int intervalIndex) {
 
 std::string ExportRequest(ListFormat format) {
     return kExportVerb + std::to_string(static_cast<int>(format)) + "\n";
+}
+
+std::string WaitingRequest() {
+    return std::string(kWaitingVerb) + "\n";
 }
 
 std::string AnswerRequest(const std::string& request, ListTarget& target) {
@@ -104,6 +119,11 @@ std::string AnswerRequest(const std::string& request, ListTarget& target) {
             return "ok\n" + ExportList(static_cast<ListFormat>(std::clamp(format, 0, 3)),
                                        ExportedPagesOf(target.list()));
         }
+        if (head == kWaitingVerb) {
+            std::string answer = "ok\n";
+            for (const std::u16string& url : target.waitingForNetwork()) answer += OneLine(url) + "\n";
+            return answer;
+        }
         return "error\nunknown request\n";
     } catch (const std::exception& error) {
         return "error\n" + std::string(error.what()) + "\n";
@@ -115,6 +135,20 @@ std::function<std::string(const std::string&)> RequestHandlerFor(Monitor& monito
         MonitorTarget target(monitor);
         return AnswerRequest(request, target);
     };
+}
+
+std::set<std::u16string> AskWaitingForNetwork(const std::string& title, int timeoutMs) {
+    std::set<std::u16string> urls;
+    const std::optional<std::string> answer = CommandChannel::send(title, WaitingRequest(), timeoutMs);
+    // An older running copy answers "error": it knows no such state to tell.
+    if (!answer || !answer->starts_with("ok\n")) return urls;
+    size_t start = 3;
+    while (start < answer->size()) {
+        const size_t end = std::min(answer->find('\n', start), answer->size());
+        if (end > start) urls.insert(FromUtf8(answer->substr(start, end - start)));
+        start = end + 1;
+    }
+    return urls;
 }
 
 int RunListCommand(const ListCommand& command, const std::string& listPath, const std::string& title) {

@@ -78,11 +78,16 @@ void PrintHelp() {
         pageList.c_str(), autostartDir.c_str());
 }
 
-// "--status": the page list with what the history knows. Takes no lock and needs no display, so it
-// works while the program runs.
+// How long "--status" waits for the running instance to name the pages that wait for the network.
+// It answers at once unless it is busy; a hung one leaves only that state out of the listing.
+constexpr int kStatusAnswerWaitMs = 3000;
+
+// "--status": the page list with what the history knows, and from a running instance which pages
+// wait for the network. Takes no lock and needs no display, so it works while the program runs.
 int PrintStatus(bool json) {
     const std::string pageList = PageListPathFor(ExePath::dir());
-    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList), json);
+    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList), json,
+                                                     AskWaitingForNetwork("Vantrel", kStatusAnswerWaitMs));
     std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
     std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
     return std::fflush(stdout) == 0 ? listing.exitCode : 2;

@@ -39,6 +39,11 @@ void DoNotDisturb::start(std::optional<LocalMillis> until) {
     until_ = until;
 }
 
+void DoNotDisturb::resume(std::optional<LocalMillis> until) {
+    if (until && clock_.now() >= *until) return;
+    start(until);
+}
+
 void DoNotDisturb::stop() {
     if (!on_) return;
     on_ = false;

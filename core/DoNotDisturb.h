@@ -28,6 +28,10 @@ class DoNotDisturb : public Notifier {
     // Turns it on until the given local time, or until turned off when `until` is empty. A new
     // choice replaces the old one and keeps what was held so far.
     void start(std::optional<LocalMillis> until);
+    // Turns it on again as an earlier run left it: until `until`, or until turned off when it is
+    // empty. A time that has passed meanwhile leaves it off, and nothing is summed up: the run
+    // that held the messages has ended.
+    void resume(std::optional<LocalMillis> until);
     // Ends it now with its summary; nothing when it was off.
     void stop();
     // Ends it when its time is up. Call it every second or so.

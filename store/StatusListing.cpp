@@ -37,7 +37,8 @@ std::string JsonString(std::u16string_view text, bool emptyIsNull = false) {
 
 }  // namespace
 
-StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath, bool json) {
+StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath, bool json,
+                                 const std::set<std::u16string>& waitingForNetwork) {
     StatusListing listing;
     const FileRead file = ReadWholeFile(pageListPath, limits::kMaxPageListFileBytes);
     if (file.outcome == FileRead::Outcome::Unreadable) {
@@ -79,14 +80,17 @@ StatusListing BuildStatusListing(const std::string& pageListPath, const std::str
             status = StatusInWords(fileStatus, stamp != 0);
             if (stamp != 0) time = LocalIsoTime(stampUtcMs);
         }
+        // The status stays what the last check found: a put-off check has not judged the page.
+        const bool waiting = waitingForNetwork.count(url) != 0;
         if (json)
-            listing.output += std::string(listing.output.empty() ? "[\n" : ",\n") +
-                              "  {\"label\": " + JsonString(label) + ", \"url\": " + JsonString(url) +
-                              ", \"status\": " + JsonString(status) +
-                              ", \"lastCheck\": " + JsonString(time, true) +
-                              ", \"result\": " + JsonString(result, true) + "}";
+            listing.output +=
+                std::string(listing.output.empty() ? "[\n" : ",\n") + "  {\"label\": " + JsonString(label) +
+                ", \"url\": " + JsonString(url) + ", \"status\": " + JsonString(status) +
+                ", \"lastCheck\": " + JsonString(time, true) + ", \"result\": " + JsonString(result, true) +
+                ", \"waitingForNetwork\": " + (waiting ? "true" : "false") + "}";
         else
-            listing.output += ToUtf8(StatusListingLine(label, status, time, result)) + "\n";
+            listing.output += ToUtf8(StatusListingLine(label, status, time, result)) +
+                              (waiting ? "\tWaiting for the network\n" : "\n");
     }
     if (json) listing.output += listing.output.empty() ? "[]\n" : "\n]\n";
     return listing;

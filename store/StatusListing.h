@@ -2,6 +2,7 @@
 // The status listing printed by "--status": one line per page of the page list file, with what
 // the history knows of its last check. Reads both files as they are, taking no lock, so it works
 // while the program runs.
+#include <set>
 #include <string>
 
 namespace vantrel {
@@ -15,8 +16,10 @@ struct StatusListing {
 
 // The page list file at `pageListPath` (a missing file is an empty list) and the history at
 // `historyPath` (a missing one is no history). With `json` the output is one JSON array (RFC 8259)
-// of objects with "label", "url", "status", "lastCheck" and "result" (null when unknown).
+// of objects with "label", "url", "status", "lastCheck" and "result" (null when unknown), and
+// "waitingForNetwork". The pages whose URL is in `waitingForNetwork` (as a running instance tells
+// them) get a fifth column "Waiting for the network", or true for that key.
 StatusListing BuildStatusListing(const std::string& pageListPath, const std::string& historyPath,
-                                 bool json = false);
+                                 bool json = false, const std::set<std::u16string>& waitingForNetwork = {});
 
 }  // namespace vantrel

@@ -2,12 +2,11 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPalette>
 #include <QSettings>
 #include <QVBoxLayout>
 
 #include "ui/Alarms.h"
-#include "ui/ThemeColours.h"
+#include "ui/MessageLabel.h"
 
 namespace vantrel {
 
@@ -28,12 +27,7 @@ AlarmSettings::AlarmSettings(Alarms& alarms, QString settingsPath, QWidget* pare
     edit_->setPlaceholderText(QStringLiteral("curl -s -d \"$VANTREL_LABEL\" https://ntfy.sh/my-topic"));
     caption->setBuddy(edit_);
     layout->addWidget(edit_);
-    error_ = new QLabel(this);
-    // The designed warning red, lightened on a dark theme as far as reading it needs.
-    QPalette warning = error_->palette();
-    warning.setColor(QPalette::WindowText,
-                     ThemeColours::readable(QColor(0xa0, 0x30, 0x00), warning.color(QPalette::Window)));
-    error_->setPalette(warning);
+    error_ = new MessageLabel(this);
     error_->hide();
     layout->addWidget(error_);
     auto* help = new QLabel(
@@ -50,7 +44,7 @@ AlarmSettings::AlarmSettings(Alarms& alarms, QString settingsPath, QWidget* pare
 
 bool AlarmSettings::apply() {
     const QString error = alarms_.setCommandLine(edit_->text());
-    error_->setText(error);
+    error_->setMessage(error, true);
     error_->setVisible(!error.isEmpty());
     if (!error.isEmpty()) return false;
     QSettings settings(settingsPath_, QSettings::IniFormat);

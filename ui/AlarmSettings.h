@@ -5,7 +5,8 @@
 #include <QString>
 #include <QWidget>
 
-class QLabel;
+#include "ui/MessageLabel.h"
+
 class QLineEdit;
 
 namespace vantrel {
@@ -19,7 +20,7 @@ class AlarmSettings : public QWidget {
     AlarmSettings(Alarms& alarms, QString settingsPath, QWidget* parent = nullptr);
 
     QLineEdit* commandEdit() const { return edit_; }
-    QLabel* errorLabel() const { return error_; }
+    MessageLabel* errorLabel() const { return error_; }
     // Applies the line edited and stores it when it can be split; else says why, keeps the old and
     // returns false.
     bool apply();
@@ -28,7 +29,7 @@ class AlarmSettings : public QWidget {
     Alarms& alarms_;
     QString settingsPath_;
     QLineEdit* edit_ = nullptr;
-    QLabel* error_ = nullptr;
+    MessageLabel* error_ = nullptr;
 };
 
 }  // namespace vantrel

@@ -29,6 +29,14 @@ namespace {
 constexpr int kPollMs = 250;
 constexpr int kQuietPollMs = 1000;
 
+// "Do not disturb" in the settings file: present only while it is on, with the local time it ends
+// at unless it lasts until turned off.
+const QString kQuietGroup = QStringLiteral("DoNotDisturb");
+const QString kQuietOnKey = QStringLiteral("DoNotDisturb/On");
+const QString kQuietUntilKey = QStringLiteral("DoNotDisturb/Until");
+// Local wall-clock time as the user's clock shows it, without a zone.
+const QString kLocalTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz");
+
 // The end of the chain: the icon's own balloon for one page.
 class TrayEnd : public Notifier {
   public:
@@ -48,7 +56,9 @@ Alarms::Alarms(TrayNotifier& tray, QObject* parent) : QObject(parent), tray_(tra
     poll_->setInterval(kPollMs);
     connect(poll_, &QTimer::timeout, this, [this] {
         burst_->poll();
+        const bool wasQuiet = quiet_->on();
         quiet_->poll();
+        if (wasQuiet && !quiet_->on()) storeQuiet();
         updateQuietActions();
         if (!burst_->due() && !quiet_->on()) poll_->stop();
         poll_->setInterval(burst_->due() ? kPollMs : kQuietPollMs);
@@ -74,6 +84,7 @@ void Alarms::attach(Monitor& monitor, QAbstractItemModel& model) {
         });
     const std::unique_ptr<QSettings> settings = OpenUserSettings(monitor.filePath());
     setCommandLine(settings->value(QStringLiteral("Alarms/Command")).toString());
+    restoreQuiet(*settings);
     connect(&monitor, &Monitor::checkRecorded, this, &Alarms::checkRecorded);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &Alarms::scheduleBadges);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, &Alarms::scheduleBadges);
@@ -158,6 +169,7 @@ void Alarms::addTrayActions(QMenu& menu) {
     const auto choice = [this, quiet](const QString& text, auto until) {
         connect(quiet->addAction(text), &QAction::triggered, this, [this, until] {
             quiet_->start(until(monitor_->clock().now()));
+            storeQuiet();
             if (!poll_->isActive()) poll_->start(kQuietPollMs);
             updateQuietActions();
         });
@@ -172,6 +184,7 @@ void Alarms::addTrayActions(QMenu& menu) {
     quietOff_ = quiet->addAction(QStringLiteral("T&urn Off"));
     connect(quietOff_, &QAction::triggered, this, [this] {
         quiet_->stop();
+        storeQuiet();
         updateQuietActions();
     });
     updateQuietActions();
@@ -188,6 +201,36 @@ void Alarms::updateQuietActions() {
             QLatin1Char(')');
     }
     quietOff_->setText(text);
+}
+
+void Alarms::storeQuiet() {
+    if (!monitor_) return;
+    const std::unique_ptr<QSettings> settings = OpenUserSettings(monitor_->filePath());
+    settings->remove(kQuietGroup);
+    if (!quiet_->on()) return;
+    settings->setValue(kQuietOnKey, true);
+    if (const std::optional<LocalMillis> until = quiet_->until())
+        settings->setValue(kQuietUntilKey,
+                           QDateTime::fromMSecsSinceEpoch(*until, Qt::UTC).toString(kLocalTimeFormat));
+}
+
+void Alarms::restoreQuiet(QSettings& settings) {
+    if (!settings.value(kQuietOnKey).toBool()) return;
+    std::optional<LocalMillis> until;
+    if (const QString text = settings.value(kQuietUntilKey).toString(); !text.isEmpty()) {
+        // Date and time read apart and counted as if UTC, as LocalMillis counts: read as one
+        // local time, an hour skipped at the change to summer time would be no time at all. A
+        // time that cannot be read leaves it off: a damaged file must not silence the alarms.
+        const QStringList parts = text.split(QLatin1Char('T'));
+        const QDate date = QDate::fromString(parts.value(0), QStringLiteral("yyyy-MM-dd"));
+        const QTime time = QTime::fromString(parts.value(1), QStringLiteral("HH:mm:ss.zzz"));
+        if (parts.size() != 2 || !date.isValid() || !time.isValid()) return;
+        until = QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch();
+    }
+    quiet_->resume(until);
+    if (!quiet_->on()) return;
+    if (!poll_->isActive()) poll_->start(kQuietPollMs);
+    updateQuietActions();
 }
 
 void Alarms::addSettingsSection(SettingsWindow& window) {

@@ -14,6 +14,7 @@
 class QAbstractItemModel;
 class QAction;
 class QMenu;
+class QSettings;
 class QTimer;
 
 namespace vantrel {
@@ -62,6 +63,9 @@ class Alarms : public QObject, public Notifier {
     void scheduleBadges();
     void updateBadges();
     void updateQuietActions();
+    // "Do not disturb" outlasts the run: kept in the settings file as chosen, read at attach().
+    void storeQuiet();
+    void restoreQuiet(QSettings& settings);
 
     TrayNotifier& tray_;
     Monitor* monitor_ = nullptr;

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "store/SecretStore.h"
+#include "ui/MessageLabel.h"
 #include "ui/RequestSupply.h"
 
 namespace vantrel {
@@ -80,8 +81,7 @@ NetworkPanel::NetworkPanel(RequestSupply& requests, QWidget* parent) : QWidget(p
     report_->setLineWrapMode(QPlainTextEdit::NoWrap);
     report_->setPlaceholderText(QStringLiteral("What an import took and refused"));
     layout->addWidget(report_, 1);
-    message_ = new QLabel(this);
-    message_->setWordWrap(true);
+    message_ = new MessageLabel(this);
     layout->addWidget(message_);
 
     switch (s.proxyMode) {
@@ -108,7 +108,8 @@ NetworkPanel::NetworkPanel(RequestSupply& requests, QWidget* parent) : QWidget(p
     // Said at once, not only when a password is typed: the user knows before choosing a proxy
     // that needs one.
     if (const std::string why = requests_.secrets().unavailable(); !why.empty())
-        showMessage(QStringLiteral("%1: passwords cannot be kept.").arg(QString::fromStdString(why)), true);
+        message_->setMessage(QStringLiteral("%1: passwords cannot be kept.").arg(QString::fromStdString(why)),
+                             true);
 }
 
 void NetworkPanel::updateEnabled() {
@@ -122,7 +123,7 @@ bool NetworkPanel::apply() {
                   : direct_->isChecked() ? NetworkSettings::ProxyMode::Direct
                                          : NetworkSettings::ProxyMode::Environment;
     if (s.proxyMode == NetworkSettings::ProxyMode::Manual && host_->text().trimmed().isEmpty()) {
-        showMessage(QStringLiteral("The proxy needs a host."), true);
+        message_->setMessage(QStringLiteral("The proxy needs a host."), true);
         host_->setFocus();
         return false;
     }
@@ -143,8 +144,8 @@ bool NetworkPanel::apply() {
     password_->setModified(false);
     if (newFile) importCookies();
     if (!why.isEmpty()) {
-        showMessage(QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why),
-                    true);
+        message_->setMessage(
+            QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why), true);
         return false;
     }
     return true;
@@ -161,11 +162,6 @@ QString NetworkPanel::message() const {
 
 QString NetworkPanel::importReport() const {
     return report_->toPlainText();
-}
-
-void NetworkPanel::showMessage(const QString& text, bool error) {
-    message_->setText(text);
-    message_->setStyleSheet(error ? QStringLiteral("color: #a03000") : QString());
 }
 
 }  // namespace vantrel

@@ -4,7 +4,6 @@
 // browser's cookies file for every page with what its import took and refused.
 #include <QWidget>
 
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QRadioButton;
@@ -12,6 +11,7 @@ class QSpinBox;
 
 namespace vantrel {
 
+class MessageLabel;
 class RequestSupply;
 
 class NetworkPanel : public QWidget {
@@ -38,7 +38,6 @@ class NetworkPanel : public QWidget {
     QString importReport() const;
 
   private:
-    void showMessage(const QString& text, bool error);
     void updateEnabled();
 
     RequestSupply& requests_;
@@ -53,7 +52,7 @@ class NetworkPanel : public QWidget {
     QLineEdit* userAgent_;
     QLineEdit* cookieFile_;
     QPlainTextEdit* report_;
-    QLabel* message_;
+    MessageLabel* message_;
 };
 
 }  // namespace vantrel

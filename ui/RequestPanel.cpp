@@ -13,6 +13,7 @@
 #include "net/Url.h"
 #include "store/HistoryStore.h"
 #include "store/SecretStore.h"
+#include "ui/MessageLabel.h"
 #include "ui/RequestSupply.h"
 
 namespace vantrel {
@@ -70,8 +71,7 @@ RequestPanel::RequestPanel(HistoryStore& store, RequestSupply& supply, const QSt
     lastRequest_ = ReadOnlyText(this);
     layout->addWidget(lastRequest_, 1);
     auto* buttons = new QHBoxLayout;
-    message_ = new QLabel(this);
-    message_->setWordWrap(true);
+    message_ = new MessageLabel(this);
     auto* saveButton = new QPushButton(QStringLiteral("Sa&ve"), this);
     buttons->addWidget(message_, 1);
     buttons->addWidget(saveButton);
@@ -93,13 +93,13 @@ RequestPanel::RequestPanel(HistoryStore& store, RequestSupply& supply, const QSt
 
 bool RequestPanel::save() {
     if (store_.disabled()) {
-        showMessage(QStringLiteral("The history is off: the settings cannot be kept."), true);
+        message_->setMessage(QStringLiteral("The history is off: the settings cannot be kept."), true);
         return false;
     }
     std::vector<std::pair<std::string, std::string>> parsed;
     if (const std::string problem = ParseHeaderLines(headers_->toPlainText().toStdString(), parsed);
         !problem.empty()) {
-        showMessage(QString::fromStdString(problem), true);
+        message_->setMessage(QString::fromStdString(problem), true);
         headers_->setFocus();
         return false;
     }
@@ -121,10 +121,10 @@ bool RequestPanel::save() {
     password_->setModified(false);
     if (!settings.request.cookieFile.empty() && settings.request.cookieFile != oldFile) importCookies();
     if (why.isEmpty()) {
-        showMessage(QStringLiteral("Saved."), false);
+        message_->setMessage(QStringLiteral("Saved."), false);
     } else {
-        showMessage(QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why),
-                    true);
+        message_->setMessage(
+            QStringLiteral("%1: the password was not kept; the other settings were saved.").arg(why), true);
     }
     emit saved();
     return why.isEmpty();
@@ -161,11 +161,6 @@ QString RequestPanel::importReport() const {
 
 QString RequestPanel::lastRequestText() const {
     return lastRequest_->toPlainText();
-}
-
-void RequestPanel::showMessage(const QString& text, bool error) {
-    message_->setText(text);
-    message_->setStyleSheet(error ? QStringLiteral("color: #a03000") : QString());
 }
 
 }  // namespace vantrel

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QWidget>
 
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -13,6 +12,7 @@ class QPushButton;
 namespace vantrel {
 
 class HistoryStore;
+class MessageLabel;
 class RequestSupply;
 
 class RequestPanel : public QWidget {
@@ -40,7 +40,6 @@ class RequestPanel : public QWidget {
     void saved();
 
   private:
-    void showMessage(const QString& text, bool error);
     void showLastRequest();
 
     HistoryStore& store_;
@@ -53,7 +52,7 @@ class RequestPanel : public QWidget {
     QLineEdit* cookieFile_ = nullptr;
     QPlainTextEdit* report_ = nullptr;
     QPlainTextEdit* lastRequest_ = nullptr;
-    QLabel* message_ = nullptr;
+    MessageLabel* message_ = nullptr;
 };
 
 }  // namespace vantrel

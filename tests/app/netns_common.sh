@@ -94,14 +94,22 @@ netns_start() {
   program_pid=$!
 }
 
-# The status listing: label TAB status TAB time TAB result per line.
+# The status listing: label TAB status TAB time TAB result per line, and TAB "Waiting for the
+# network" for a page the program puts off. Asked inside the namespace, where the program's command
+# channel is (an abstract socket belongs to its network namespace).
 netns_status() {
-  HOME="$work/home" XDG_RUNTIME_DIR="$work/run" "$work/vantrel" --status 2>/dev/null
+  ip netns exec "$ns" env HOME="$work/home" XDG_RUNTIME_DIR="$work/run" "$work/vantrel" --status 2>/dev/null
 }
 
 # netns_offline_watched LISTING: how many pages other than "Refused" it shows Offline.
 netns_offline_watched() {
   awk -F'\t' '$1 != "Refused" && $2 == "Offline"' <<<"$1" | wc -l
+}
+
+# netns_waiting_watched LISTING: how many pages other than "Refused" it shows waiting for the
+# network.
+netns_waiting_watched() {
+  awk -F'\t' '$1 != "Refused" && $5 == "Waiting for the network"' <<<"$1" | wc -l
 }
 
 # netns_unchecked_since LISTING EPOCH: how many pages other than "Refused" were last checked

@@ -159,6 +159,30 @@ TEST(DoNotDisturbTest, UntilTurnedOffOutlastsAnyTimeAndSaysWhenNothingHappened) 
     EXPECT_EQ(out.log.back(), "Shop changed");
 }
 
+// At a start, the choice of the run before: until turned off, or until a time still ahead; a time
+// passed meanwhile is off, with no summary (the messages it held went with that run).
+TEST(DoNotDisturbTest, ResumedAtAStartOnlyWhileItsTimeIsAhead) {
+    test::FakeClock clock{kStart};
+    Recorder out;
+    DoNotDisturb quiet{out, out.sink(), clock};
+    quiet.resume(clock.time);
+    EXPECT_FALSE(quiet.on());
+    quiet.announce(PageStatus::Offline, 1, u"Shop");
+    EXPECT_EQ(out.log, std::vector<std::string>{"Shop offline"});
+    quiet.resume(std::nullopt);
+    EXPECT_TRUE(quiet.on());
+    EXPECT_EQ(quiet.until(), std::nullopt);
+    quiet.stop();
+
+    quiet.resume(clock.time + 1);
+    EXPECT_EQ(quiet.until(), clock.time + 1);
+    quiet.announce(PageStatus::Online, 1, u"Shop");
+    clock.time += 1;
+    quiet.poll();
+    EXPECT_FALSE(quiet.on());
+    EXPECT_EQ(out.log.back(), "* Do not disturb has ended. 1 web page is online: Shop");
+}
+
 // Which badge when: offline for a checked, unpaused, offline page; changed from a change's
 // announcement until the window is opened, or until the page is deleted.
 TEST(AttentionTest, BadgesFollowTheListAndTheWindow) {

@@ -77,9 +77,10 @@ TEST_F(StatusListingTest, OneLinePerPageFromTheListAndTheHistory) {
     const std::string json = BuildStatusListing(listPath, historyPath, true).output;
     EXPECT_EQ(json.substr(0, json.find("\n  {\"label\": \"Moved\"")),
               "[\n  {\"label\": \"Up\", \"url\": \"http://up/\", \"status\": \"Online\", \"lastCheck\": "
-              "\"2026-12-08T11:49:48+00:00\", \"result\": \"200 OK \u2014 12.3 KB in 140 ms\"},");
+              "\"2026-12-08T11:49:48+00:00\", \"result\": \"200 OK \u2014 12.3 KB in 140 ms\", "
+              "\"waitingForNetwork\": false},");
     EXPECT_NE(json.find("{\"label\": \"New\", \"url\": \"http://new/\", \"status\": \"Not checked yet\", "
-                        "\"lastCheck\": null, \"result\": null},\n"),
+                        "\"lastCheck\": null, \"result\": null, \"waitingForNetwork\": false},\n"),
               std::string::npos)
         << json;
 
@@ -94,6 +95,24 @@ TEST_F(StatusListingTest, OneLinePerPageFromTheListAndTheHistory) {
     EXPECT_EQ(listing.output.substr(0, listing.output.find('\n')),
               "Up\tOffline\t1970-01-01T00:00:01+00:00\t-");
     EXPECT_EQ(listing.errors.rfind("History is off: ", 0), 0u);
+}
+
+// The pages whose check a running copy puts off until the network is back: their status stays
+// what the last check found, with the wait said beside it.
+TEST_F(StatusListingTest, PagesPutOffByTheRunningCopyWaitForTheNetwork) {
+    test::WriteBytes(listPath,
+                     "[main]\r\ncount=2\r\n"
+                     "[web1]\r\ncaption=Up\r\nstatus=0\r\nitem1=http://up/\r\nitem3=1796730588\r\n"
+                     "[web2]\r\ncaption=Away\r\nstatus=2\r\nitem1=http://away/\r\nitem3=1796730588\r\n");
+    const std::set<std::u16string> waiting{u"http://away/", u"http://deleted-meanwhile/"};
+    EXPECT_EQ(BuildStatusListing(listPath, historyPath, false, waiting).output,
+              "Up\tOnline\t2026-12-08T11:49:48+00:00\t-\n"
+              "Away\tOffline\t2026-12-08T11:49:48+00:00\t-\tWaiting for the network\n");
+    EXPECT_EQ(BuildStatusListing(listPath, historyPath, true, waiting).output,
+              "[\n  {\"label\": \"Up\", \"url\": \"http://up/\", \"status\": \"Online\", \"lastCheck\": "
+              "\"2026-12-08T11:49:48+00:00\", \"result\": null, \"waitingForNetwork\": false},\n"
+              "  {\"label\": \"Away\", \"url\": \"http://away/\", \"status\": \"Offline\", \"lastCheck\": "
+              "\"2026-12-08T11:49:48+00:00\", \"result\": null, \"waitingForNetwork\": true}\n]\n");
 }
 
 TEST_F(StatusListingTest, AnUnreadableListFails) {

@@ -1,13 +1,17 @@
 // The alarms as the program wires them: a paused page is not checked, also after a restart (the
 // pause is read from the history before the first check), until its pause ends by the clock, and
 // Details and the list show it; the alarm command hears each announcement with the status before
-// and after and the check's result, and its failure is kept for the page's Details.
+// and after and the check's result, and its failure is kept for the page's Details; "Do not
+// disturb" outlasts a restart in the settings file until its time is up or it is turned off.
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
+#include "core/DoNotDisturb.h"
 #include "store/HistoryStore.h"
 #include "support/FakeClock.h"
 #include "support/RecordingNotifier.h"
@@ -45,6 +49,7 @@ class AlarmsTest : public QObject {
   private slots:
     void aPauseOutlastsARestartAndEndsByTheClock();
     void theCommandHearsEachAnnouncementAndItsFailureIsKept();
+    void doNotDisturbOutlastsARestartUntilItsTimeIsUp();
 };
 
 void AlarmsTest::aPauseOutlastsARestartAndEndsByTheClock() {
@@ -135,6 +140,67 @@ void AlarmsTest::theCommandHearsEachAnnouncementAndItsFailureIsKept() {
     alarms.windowOpened();
     QTRY_COMPARE(alarms.badges(), (Badges{false, false}));
     monitor.close();
+}
+
+void AlarmsTest::doNotDisturbOutlastsARestartUntilItsTimeIsUp() {
+    QTemporaryDir dir;
+    FakeClock clock{kStart};
+    TrayNotifier tray;
+    // One run of the program: its alarms as the window wires them, with the tray menu's entries.
+    const auto run = [&](const std::function<void(Alarms&, QMenu&)>& body) {
+        Alarms alarms(tray);
+        Monitor monitor(settingsIn(dir, clock), alarms);
+        PageListModel model(monitor.list(), 32);
+        alarms.attach(monitor, model);
+        QMenu menu;
+        alarms.addTrayActions(menu);
+        monitor.open([](Option, bool) {});
+        body(alarms, menu);
+        monitor.close();
+    };
+    const auto choose = [](QMenu& menu, const QString& text) {
+        for (QAction* action : menu.findChildren<QAction*>()) {
+            if (action->text().startsWith(text) && action->isEnabled()) {
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto kept = [&dir] {
+        QSettings file(dir.filePath("settings.ini"), QSettings::IniFormat);
+        file.beginGroup("DoNotDisturb");
+        QStringList keys;
+        for (const QString& key : file.childKeys()) keys << key + "=" + file.value(key).toString();
+        return keys;
+    };
+
+    run([&](Alarms&, QMenu& menu) { QVERIFY(choose(menu, "Until &Turned Off")); });
+    QCOMPARE(kept(), QStringList{"On=true"});
+    clock.advanceMinutes(7 * 24 * 60);
+    run([&](Alarms& alarms, QMenu& menu) {
+        QVERIFY(alarms.doNotDisturb().on());
+        QCOMPARE(alarms.doNotDisturb().until(), std::nullopt);
+        QVERIFY(choose(menu, "For 1 &Hour"));
+    });
+    const LocalMillis end = clock.time + DoNotDisturb::kHourMs;
+    QCOMPARE(kept(), (QStringList{"On=true", "Until=" + QDateTime::fromMSecsSinceEpoch(end, Qt::UTC)
+                                                            .toString("yyyy-MM-ddTHH:mm:ss.zzz")}));
+    clock.advanceMinutes(59);
+    run([&](Alarms& alarms, QMenu&) { QCOMPARE(alarms.doNotDisturb().until(), end); });
+    clock.advanceMinutes(1);  // its time passed while the program was not running
+    run([&](Alarms& alarms, QMenu& menu) {
+        QVERIFY(!alarms.doNotDisturb().on());
+        QVERIFY(!choose(menu, "T&urn Off"));
+        QVERIFY(choose(menu, "Until &Turned Off"));
+        QVERIFY(choose(menu, "T&urn Off"));
+    });
+    QCOMPARE(kept(), QStringList());
+    run([&](Alarms& alarms, QMenu&) { QVERIFY(!alarms.doNotDisturb().on()); });
+    // Never in the page list file, which keeps only its own keys.
+    QFile list(dir.filePath("webpages.dat"));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QVERIFY(!list.readAll().contains("isturb"));
 }
 
 QTEST_MAIN(AlarmsTest)

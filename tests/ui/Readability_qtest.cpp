@@ -5,7 +5,11 @@
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollArea>
 #include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -15,11 +19,19 @@
 
 #include "PageFormFixture.h"
 #include "store/HistoryStore.h"
+#include "ui/AlarmSettings.h"
+#include "ui/Alarms.h"
 #include "ui/ChangesWindow.h"
 #include "ui/DetailsWindow.h"
 #include "ui/FilterPanel.h"
+#include "ui/MessageLabel.h"
+#include "ui/Monitor.h"
+#include "ui/NetworkPanel.h"
 #include "ui/PageWindows.h"
+#include "ui/RequestPanel.h"
 #include "ui/ResponseChart.h"
+#include "ui/SettingsWindow.h"
+#include "ui/ThemeColours.h"
 
 using namespace vantrel;
 
@@ -122,6 +134,7 @@ class ReadabilityTest : public QObject, test::PageFormFixture {
     }
     void everyTextReads_data();
     void everyTextReads();
+    void anErrorReadsAfterTheThemeChanges();
 };
 
 void ReadabilityTest::everyTextReads_data() {
@@ -183,6 +196,40 @@ void ReadabilityTest::everyTextReads() {
     probe.labels();
     for (QCheckBox* tick : details->filterPanel()->findChildren<QCheckBox*>()) probe.checkBox(tick);
 
+    // A refused save shows its reason in the warning red, on the Request tab and in the Network
+    // section of the settings.
+    auto* request = details->findChild<RequestPanel*>();
+    QVERIFY(request);
+    details->findChild<QTabWidget*>()->setCurrentWidget(request);
+    request->headersEdit()->setPlainText(QStringLiteral("Host: elsewhere.test"));
+    QVERIFY(!request->save());
+    auto* requestMessage = request->findChild<MessageLabel*>();
+    details->findChild<QScrollArea*>()->ensureWidgetVisible(requestMessage);  // beside Save, below
+    QTest::qWait(50);
+    probe.take(details);
+    probe.text("request message", requestMessage);
+    QVERIFY(form.monitor().requests());
+    SettingsWindow* settings =
+        ShowSettings(*form.monitor().requests(), &form,
+                     [&form](SettingsWindow& window) { form.alarms().addSettingsSection(window); });
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+    auto* network = settings->findChild<NetworkPanel*>();
+    network->manualButton()->setChecked(true);
+    QVERIFY(!network->apply());
+    QTest::qWait(50);
+    probe.take(settings);
+    probe.labels();
+    probe.text("network message", network->findChild<MessageLabel*>());
+    auto* alarm = settings->findChild<AlarmSettings*>();
+    QVERIFY(alarm);
+    settings->tabs()->setCurrentWidget(alarm);
+    alarm->commandEdit()->setText(QStringLiteral("echo 'open"));
+    QVERIFY(!alarm->apply());
+    QTest::qWait(50);
+    probe.take(settings);
+    probe.text("alarm message", alarm->errorLabel());
+    settings->close();
+
     ChangesWindow* changes = form.pageWindows().showChanges(idAt(0));
     QTRY_VERIFY(changes->diffShown());
     QVERIFY(QTest::qWaitForWindowExposed(changes));
@@ -197,6 +244,24 @@ void ReadabilityTest::everyTextReads() {
           qPrintable(probe.lowestAt));
     QVERIFY2(probe.faults.isEmpty(), qPrintable(probe.faults.join("\n")));
     QVERIFY(probe.measured >= 30);
+}
+
+// An error shown before the desktop's theme turns dark is measured again against the new ground,
+// and information goes back to the theme's own text colour.
+void ReadabilityTest::anErrorReadsAfterTheThemeChanges() {
+    QWidget section;
+    section.setPalette(QApplication::style()->standardPalette());
+    auto* message = new MessageLabel(&section);
+    message->setMessage(QStringLiteral("The proxy needs a host."), true);
+    QCOMPARE(message->palette().color(QPalette::WindowText), QColor(0xa0, 0x30, 0x00));
+    section.setPalette(darkPalette());
+    const QPalette shown = message->palette();
+    QCOMPARE(shown.color(QPalette::Window), darkPalette().color(QPalette::Window));
+    QVERIFY(ThemeColours::contrast(shown.color(QPalette::WindowText), shown.color(QPalette::Window)) >=
+            kMinContrast);
+    QVERIFY(shown.color(QPalette::WindowText).red() > shown.color(QPalette::WindowText).blue());  // still red
+    message->setMessage(QStringLiteral("Saved."), false);
+    QCOMPARE(message->palette().color(QPalette::WindowText), darkPalette().color(QPalette::WindowText));
 }
 
 QTEST_MAIN(ReadabilityTest)
