@@ -19,7 +19,6 @@
 #include "ui/RequestPanel.h"
 #include "ui/RequestSupply.h"
 #include "ui/ResponseChart.h"
-#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -118,11 +117,7 @@ DetailsWindow::DetailsWindow(Monitor& monitor, PageListModel& model, EntryId id,
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
     auto* layout = new QVBoxLayout(content);
-    historyOff_ = new QLabel(this);
-    historyOff_->setWordWrap(true);
-    const QColor warning =
-        ThemeColours::readable(QColor(0xa0, 0x30, 0x00), palette().color(QPalette::Window));
-    historyOff_->setStyleSheet(QStringLiteral("color: ") + warning.name());
+    historyOff_ = new MessageLabel(this);
     historyOff_->hide();
     layout->addWidget(historyOff_);
     notes_ = new QLabel(this);
@@ -215,12 +210,12 @@ void DetailsWindow::readHistory() {
     const HistoryStore* history = monitor_.history();
     if (!entry || !history) return;
     if (history->disabled()) {
-        historyOff_->setText(toQString(history->disabledReason()));
+        historyOff_->setMessage(toQString(history->disabledReason()), true);
         historyOff_->show();
         return;
     }
     // Writes paused (a lock, a nearly full disk) or checks not recorded: said, the rest shown.
-    historyOff_->setText(toQString(history->notice()));
+    historyOff_->setMessage(toQString(history->notice()), true);
     historyOff_->setVisible(!historyOff_->text().isEmpty());
     summary_ = history->summary(entry->url());
     recent_ = history->recentChecks(entry->url(), kRecentChecks);

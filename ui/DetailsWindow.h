@@ -8,6 +8,7 @@
 
 #include "core/CheckReport.h"
 #include "store/HistoryTables.h"
+#include "ui/MessageLabel.h"
 
 class QLabel;
 class QTreeWidget;
@@ -66,7 +67,7 @@ class DetailsWindow : public QWidget {
     PageSummary summary_;
     std::vector<CheckRecord> recent_;  // newest first
     QList<QLabel*> values_;
-    QLabel* historyOff_ = nullptr;
+    MessageLabel* historyOff_ = nullptr;
     QLabel* notes_ = nullptr;
     QTreeWidget* checks_ = nullptr;
     ResponseChart* chart_ = nullptr;

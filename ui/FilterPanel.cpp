@@ -17,7 +17,6 @@
 #include "core/CheckReport.h"
 #include "store/HistoryStore.h"
 #include "ui/Handover.h"
-#include "ui/ThemeColours.h"
 
 namespace vantrel {
 
@@ -79,10 +78,8 @@ FilterPanel::FilterPanel(HistoryStore& store, const QString& url, std::function<
     auto* failuresLabel = new QLabel(tr("Report &offline after"), this);
     failuresLabel->setBuddy(failures_);
 
-    message_ = new QLabel(this);
+    message_ = new MessageLabel(this);
     message_->setObjectName(QStringLiteral("message"));
-    message_->setWordWrap(true);
-    message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     message_->hide();
 
     previewButton_ = new QPushButton(tr("Pre&view"), this);
@@ -251,10 +248,8 @@ void FilterPanel::showPreview(const DownloadResult& result) {
 }
 
 void FilterPanel::showMessage(const QString& text, bool error) {
-    message_->setText(text);
+    message_->setMessage(text, error);
     message_->setVisible(!text.isEmpty());
-    const QColor red = ThemeColours::readable(QColor(0xb0, 0x00, 0x20), palette().color(QPalette::Window));
-    message_->setStyleSheet(error ? QStringLiteral("color: %1;").arg(red.name()) : QString());
 }
 
 }  // namespace vantrel

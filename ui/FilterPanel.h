@@ -9,6 +9,7 @@
 
 #include "filter/PageFilter.h"
 #include "net/PageFetcher.h"
+#include "ui/MessageLabel.h"
 
 class QCheckBox;
 class QComboBox;
@@ -79,7 +80,7 @@ class FilterPanel : public QWidget {
     QCheckBox* visibleOnly_;
     QPlainTextEdit* ignoreLines_;
     QSpinBox* failures_;
-    QLabel* message_;
+    MessageLabel* message_;
     QPushButton* previewButton_;
     QPushButton* saveButton_;
     QLabel* previewResult_;
