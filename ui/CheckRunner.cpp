@@ -254,6 +254,8 @@ void CheckRunner::tick() {
 void CheckRunner::start(std::vector<Download> downloads) {
     if (downloads.empty()) return;
     Channel& channel = *d->channel;
+    // Woken once the lock is free: a worker woken under it would at once wait for it again.
+    std::vector<Channel::Worker*> woken;
     {
         std::lock_guard lock(channel.mutex);
         for (Download& download : downloads) {
@@ -265,7 +267,7 @@ void CheckRunner::start(std::vector<Download> downloads) {
             Channel::Worker& worker = *channel.workers[slot];
             worker.jobs.push_back(std::move(download));
             if (worker.running) {
-                worker.wake.notify_one();
+                if (std::find(woken.begin(), woken.end(), &worker) == woken.end()) woken.push_back(&worker);
             } else {
                 // Threads start when first needed, so a list of a few hosts has a few, and end
                 // when idle. One that has just ended has left its loop: the join is brief.
@@ -277,6 +279,8 @@ void CheckRunner::start(std::vector<Download> downloads) {
             }
         }
     }
+    // The workers live as long as the channel; one that has stopped meanwhile is not waiting.
+    for (Channel::Worker* worker : woken) worker->wake.notify_one();
     updateBusy();
 }
 
