@@ -3,7 +3,8 @@
 # beside curl's from the same run (curl --parallel --parallel-immediate --parallel-max 64 over the
 # same URLs; curl opens as many connections to one server as it has URLs there, we open one):
 # - cycle: 1,000 due pages on 250 servers (127.0.0.2 ... 127.0.0.251) answering after 1 s: time
-#   until all are fetched, CPU per page, peak resident memory, and the resident memory and threads
+#   until all are fetched, CPU per page (bench/cpu_clock.py: the kernel's count in ns of the time
+#   every thread ran, user and system, for both programs), peak resident memory, and the resident memory and threads
 #   once the workers have ended (after VANTREL_IDLE_AFTER seconds, 100 by default);
 # - slow: 8 trickling servers and 2 hung ones listed before a normal server (200 ms answers):
 #   when the normal server's pages are fetched, and SIGTERM to exit meanwhile;
@@ -40,7 +41,7 @@ report() { # LABEL TARGET OURS CURL
 }
 ms_since() { echo $(( ($(now_ns) - $1) / 1000000 )); }
 status_kb() { awk -v k="$1:" '$1 == k { print $2 }' "/proc/$program_pid/status"; }
-cpu_ticks() { sed 's/^.*) //' "/proc/$program_pid/stat" | awk '{ print $12 + $13 }'; }
+cpu_ns() { python3 "$here/cpu_clock.py" "$program_pid"; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 
 # write_list FILE INTERVAL HOSTS...: one page per host given, in that order; all due now.
@@ -83,6 +84,13 @@ seconds_to() {
     END { if (!found) printf "only %d of %d", n, want }' "$work/served.log"
 }
 
+# curl over the URLs of the list, under bench/cpu_clock.py, which writes "WALL_S CPU_NS PEAK_KIB"
+# to curl.time; sets curl_pid.
+start_curl_measured() {
+  python3 "$here/cpu_clock.py" run "$work/curl.time" \
+    curl -s --parallel --parallel-immediate --parallel-max 64 -K "$work/curl.cfg" > /dev/null 2>&1 &
+  curl_pid=$!
+}
 # curl over the URLs of the list; sets curl_pid. ARGS... go to curl.
 start_curl() {
   /usr/bin/time -f "%e %U %S %M" -o "$work/curl.time" \
@@ -91,19 +99,19 @@ start_curl() {
 }
 
 cycle_run() {
-  local t0 ticks0 ticks1 ours theirs cpu
+  local t0 cpu0 cpu1 ours theirs cpu
   start_servers 2 251 1000 2000
   write_list "$work/webpages.dat" 8 $(hosts 2 251 4)  # due now, then a day later
   t0=$(now_ns)
   start_program "$work" -s
   sleep 0.8  # started, no answer yet: what follows is the checks' CPU
-  ticks0=$(cpu_ticks)
+  cpu0=$(cpu_ns)
   lines_within "$work/served.log" 1000 240 || true
   sleep 1  # the last results are applied
-  ticks1=$(cpu_ticks)
+  cpu1=$(cpu_ns)
   ours=$(seconds_to 1000 "$t0")
   local peak; peak=$(status_kb VmHWM)
-  cpu=$(awk -v t=$(( ticks1 - ticks0 )) -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f ms", 1000 * t / hz / 1000 }')
+  cpu=$(awk -v ns=$(( cpu1 - cpu0 )) 'BEGIN { printf "%.3f ms", ns / 1e6 / 1000 }')
   echo "waiting ${idle_after} s for the workers to end"
   sleep "$idle_after"
   local rss threads; rss=$(status_kb VmRSS); threads=$(awk '$1 == "Threads:" { print $2 }' "/proc/$program_pid/status")
@@ -112,14 +120,14 @@ cycle_run() {
 
   clear_logs
   t0=$(now_ns)
-  start_curl
+  start_curl_measured
   wait "$curl_pid" || true
   curl_pid=""
   theirs=$(seconds_to 1000 "$t0")
-  read -r _ cu cs cm < "$work/curl.time"
+  read -r _ cns cm < "$work/curl.time"
   stop_servers
   report "1,000 pages, 250 servers, 1 s answers: all" "<= 20 s, 1.25x" "$ours" "$theirs"
-  report "  CPU per page (user + system)" "<= curl" "$cpu" "$(awk -v u="$cu" -v s="$cs" 'BEGIN { printf "%.2f ms", (u + s) }')"
+  report "  CPU per page (user + system)" "<= curl" "$cpu" "$(awk -v ns="$cns" 'BEGIN { printf "%.3f ms", ns / 1e6 / 1000 }')"
   report "  peak resident memory (VmHWM)" "< 80 MiB" "$(mib "$peak")" "$(mib "$cm")"
   # The idle footprint of a program that has not checked anything is bench/footprint_measure.sh's;
   # after a cycle the history and the page texts add a few MiB, with 8 workers as with 64.

@@ -1,6 +1,8 @@
 #include "core/CheckReport.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "text/Text.h"
 
@@ -99,10 +101,29 @@ std::u16string LocalIsoTime(int64_t utcMs) {
 
 int64_t LocalToUtcMs(LocalMillis local) {
     const std::time_t wall = static_cast<std::time_t>(FloorDiv(local, 1000));
-    std::tm parts{};
-    ::gmtime_r(&wall, &parts);
-    parts.tm_isdst = -1;  // let the zone's rules decide
-    const std::time_t utc = ::mktime(&parts);
+    // mktime reads the zone's file again on every call (to notice a change of time zone). The
+    // results of a large cycle come in dozens a second: the last second's answer is kept, for
+    // the same TZ, so the zone is looked at again at most once a second.
+    struct Last {
+        bool valid = false;
+        std::time_t wall = 0;
+        std::time_t utc = 0;
+        bool zoneSet = false;
+        std::string zone;
+    };
+    thread_local Last last;
+    const char* zone = std::getenv("TZ");
+    const bool sameZone = last.zoneSet == (zone != nullptr) && (!zone || last.zone == zone);
+    std::time_t utc = 0;
+    if (last.valid && last.wall == wall && sameZone) {
+        utc = last.utc;
+    } else {
+        std::tm parts{};
+        ::gmtime_r(&wall, &parts);
+        parts.tm_isdst = -1;  // let the zone's rules decide
+        utc = ::mktime(&parts);
+        last = {true, wall, utc, zone != nullptr, zone ? zone : ""};
+    }
     return static_cast<int64_t>(utc) * 1000 + (local - FloorDiv(local, 1000) * 1000);
 }
 

@@ -58,6 +58,7 @@ EntryId PageList::insertLoaded(PageEntry entry) {
 }
 
 void PageList::insertLoaded(std::vector<PageEntry> entries) {
+    flushChanges();
     if (observer_) observer_->aboutToReset();
     entries_.reserve(entries_.size() + entries.size());
     slots_.reserve(entries_.size() + entries.size());
@@ -88,6 +89,7 @@ EntryId PageList::insertEntry(PageEntry entry) {
         position = static_cast<size_t>(it - entries_.begin());
     }
     EntryId id = entry.id;
+    flushChanges();
     if (observer_) observer_->aboutToInsert(position);
     slots_[id].due.id = id;
     indexDue(entry);
@@ -130,6 +132,7 @@ void PageList::edit(EntryId id, std::u16string_view label, std::u16string_view u
 void PageList::remove(EntryId id) {
     auto position = positionOf(id);
     if (!position) return;
+    flushChanges();
     if (observer_) observer_->aboutToRemove(*position);
     const auto slot = slots_.find(id);
     due_.remove(slot->second.due);
@@ -156,6 +159,7 @@ void PageList::recheckAll() {
         ++entry.revision;
         indexDue(entry);
     }
+    flushChanges();
     if (observer_ && !entries_.empty()) observer_->changedRange(0, entries_.size() - 1);
 }
 
@@ -195,6 +199,7 @@ void PageList::sortNow() {
     auto less = [this](const PageEntry& a, const PageEntry& b) { return compare_(a.label, b.label) < 0; };
     // A stable sort of a sorted list moves nothing; a view need not hear of it.
     if (std::is_sorted(entries_.begin(), entries_.end(), less)) return;
+    flushChanges();
     if (observer_) observer_->aboutToReorder();
     std::stable_sort(entries_.begin(), entries_.end(), less);
     renumber(0);
@@ -203,7 +208,37 @@ void PageList::sortNow() {
 
 void PageList::notifyChanged(EntryId id) {
     if (!observer_) return;
+    if (holds_ > 0) {
+        if (std::find(heldChanges_.begin(), heldChanges_.end(), id) == heldChanges_.end())
+            heldChanges_.push_back(id);
+        return;
+    }
     if (auto position = positionOf(id)) observer_->changed(*position);
+}
+
+void PageList::releaseChanges() {
+    if (holds_ > 0 && --holds_ == 0) flushChanges();
+}
+
+void PageList::flushChanges() {
+    if (heldChanges_.empty()) return;
+    std::vector<size_t> positions;
+    positions.reserve(heldChanges_.size());
+    for (EntryId id : heldChanges_)
+        if (auto position = positionOf(id)) positions.push_back(*position);
+    heldChanges_.clear();
+    if (!observer_) return;
+    std::sort(positions.begin(), positions.end());
+    // Neighbouring rows go as one range.
+    for (size_t i = 0; i < positions.size();) {
+        size_t last = i;
+        while (last + 1 < positions.size() && positions[last + 1] == positions[last] + 1) ++last;
+        if (last == i)
+            observer_->changed(positions[i]);
+        else
+            observer_->changedRange(positions[i], positions[last]);
+        i = last + 1;
+    }
 }
 
 void PageList::indexDue(const PageEntry& entry) {

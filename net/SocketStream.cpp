@@ -134,6 +134,12 @@ SocketStream::~SocketStream() {
 
 ReadResult SocketStream::read(char* buffer, size_t capacity, int waitMs) {
     if (fd_ < 0) return {ReadStatus::Closed};
+    if (answerAwaited_ && waitMs > 0) {
+        answerAwaited_ = false;
+        if (cancel_) cancel_->throwIfRaised();
+        if (!CancelSignal::waitFd(fd_, POLLIN, waitMs, cancel_)) return {ReadStatus::TimedOut};
+    }
+    answerAwaited_ = false;
     for (;;) {
         if (cancel_) cancel_->throwIfRaised();
         const ssize_t n = ::recv(fd_, buffer, capacity, 0);
@@ -152,6 +158,7 @@ void SocketStream::writeAll(std::string_view bytes, int waitMs) {
         const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n >= 0) {
             bytes.remove_prefix(static_cast<size_t>(n));
+            answerAwaited_ = true;
             continue;
         }
         if (errno == EINTR) continue;

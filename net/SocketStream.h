@@ -31,6 +31,9 @@ class SocketStream : public ByteStream {
 
     int fd_;
     const CancelSignal* cancel_;
+    // Bytes went out and nothing was read since: the answer takes at least a round trip, so the
+    // next read waits before it tries (a receive at once would only find nothing).
+    bool answerAwaited_ = false;
 };
 
 }  // namespace vantrel

@@ -245,26 +245,36 @@ HistoryStore::Attempt HistoryStore::attempt(std::vector<Queued>& batch, size_t& 
     if (!roomToWrite()) return Attempt::NoRoom;
     SqliteDb& db = *writer_;
     // The batch shares one transaction, so a large cycle costs one commit per batch instead of
-    // one per check; each write is a savepoint of its own, so one that fails is undone alone.
+    // one per check. A write that fails alone (out of memory for one large text) is dropped: the
+    // transaction is rolled back and the batch written again without it, which undoes that
+    // write's first part without a savepoint around every write.
+    struct DropWrite {};
     const auto deadline = std::chrono::steady_clock::now() + kBatchTime;
     try {
-        InTransaction(db, [&] {
-            while (written < batch.size()) {
-                // Kept statements: compiled once, not for every write.
-                SqliteStatement(db, "SAVEPOINT part").run();
-                try {
-                    batch[written].task(db);
-                    SqliteStatement(db, "RELEASE part").run();
-                } catch (const SqliteError&) {
-                    throw;  // the whole batch: tried again, or the history ends
-                } catch (const std::exception&) {
-                    // Out of memory for one large text: that write is dropped.
-                    sqlite3_exec(db.handle(), "ROLLBACK TO part; RELEASE part", nullptr, nullptr, nullptr);
-                }
-                ++written;
-                if (std::chrono::steady_clock::now() >= deadline) break;
+        for (;;) {
+            written = 0;
+            try {
+                InTransaction(db, [&] {
+                    while (written < batch.size()) {
+                        if (batch[written].task) {
+                            try {
+                                batch[written].task(db);
+                            } catch (const SqliteError&) {
+                                throw;  // the whole batch: tried again, or the history ends
+                            } catch (const std::exception&) {
+                                batch[written].task = nullptr;
+                                throw DropWrite{};
+                            }
+                        }
+                        ++written;
+                        if (std::chrono::steady_clock::now() >= deadline) break;
+                    }
+                });
+                break;
+            } catch (const DropWrite&) {
+                continue;
             }
-        });
+        }
         setPause({});
     } catch (const SqliteError& error) {
         written = 0;

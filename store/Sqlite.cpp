@@ -11,6 +11,10 @@ constexpr size_t kKeptStatements = 64;
 }  // namespace
 
 SqliteDb::SqliteDb(const std::string& path, bool readOnly) {
+    // SQLite counts every allocation under one process-wide mutex unless told not to before its
+    // first use; nothing here reads those counts. (Refused, harmlessly, once SQLite has started.)
+    static const int counting = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)counting;
     const int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     const int code = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (code != SQLITE_OK) {
@@ -23,15 +27,17 @@ SqliteDb::SqliteDb(const std::string& path, bool readOnly) {
 }
 
 SqliteDb::~SqliteDb() {
-    for (const auto& [sql, statement] : kept_) sqlite3_finalize(statement);
+    for (const auto& [sql, kept] : kept_) sqlite3_finalize(kept.statement);
     sqlite3_close_v2(db_);
 }
 
-sqlite3_stmt* SqliteDb::take(const std::string& sql) {
-    if (auto found = kept_.find(sql); found != kept_.end()) {
-        sqlite3_stmt* statement = found->second;
-        kept_.erase(found);
-        return statement;
+sqlite3_stmt* SqliteDb::take(std::string_view sql, KeptStatement*& kept) {
+    kept = nullptr;
+    const auto found = kept_.find(sql);
+    if (found != kept_.end() && !found->second.lent) {
+        found->second.lent = true;
+        kept = &found->second;
+        return found->second.statement;
     }
     sqlite3_stmt* statement = nullptr;
     const int code = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
@@ -40,15 +46,21 @@ sqlite3_stmt* SqliteDb::take(const std::string& sql) {
         sqlite3_finalize(statement);
         fail(code, {});
     }
+    if (found == kept_.end() && kept_.size() < kKeptStatements)
+        kept = &kept_.emplace(std::string(sql), KeptStatement{statement, true}).first->second;
     return statement;
 }
 
-void SqliteDb::giveBack(const std::string& sql, sqlite3_stmt* statement) {
+void SqliteDb::giveBack(KeptStatement* kept, sqlite3_stmt* statement) {
+    if (!kept) {
+        sqlite3_finalize(statement);
+        return;
+    }
     // Reset, a statement holds no read transaction open while it waits; without its bindings it
     // keeps no copy of the last text bound.
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
-    if (kept_.size() >= kKeptStatements || !kept_.emplace(sql, statement).second) sqlite3_finalize(statement);
+    kept->lent = false;
 }
 
 void SqliteDb::exec(std::string_view sql) {
@@ -64,10 +76,10 @@ void SqliteDb::fail(int code, std::string_view what) const {
 }
 
 SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql)
-    : db_(db), sql_(sql), statement_(db.take(sql_)) {}
+    : db_(db), statement_(db.take(sql, kept_)) {}
 
 SqliteStatement::~SqliteStatement() {
-    if (statement_) db_.giveBack(sql_, statement_);
+    if (statement_) db_.giveBack(kept_, statement_);
 }
 
 SqliteStatement& SqliteStatement::bind(int index, int64_t value) {

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,12 @@ class SqliteError : public Error {
 };
 
 class SqliteDb;
+
+// A statement a connection keeps for its text, and whether a SqliteStatement has it now.
+struct KeptStatement {
+    sqlite3_stmt* statement = nullptr;
+    bool lent = false;
+};
 
 class SqliteStatement {
   public:
@@ -52,7 +59,7 @@ class SqliteStatement {
 
   private:
     SqliteDb& db_;
-    std::string sql_;
+    KeptStatement* kept_ = nullptr;  // null for a statement of its own
     sqlite3_stmt* statement_ = nullptr;
 };
 
@@ -71,13 +78,19 @@ class SqliteDb {
 
   private:
     friend class SqliteStatement;
-    // A compiled statement of this text, kept or new; owned by the caller until handed back.
-    sqlite3_stmt* take(const std::string& sql);
-    // Keeps a statement that has been reset for the next one of its text, or finalizes it.
-    void giveBack(const std::string& sql, sqlite3_stmt* statement);
+    // A compiled statement of this text: the one kept for it (`kept` then points at it), or
+    // a new one when that is in use or no more are kept. Lent to the caller until handed back.
+    sqlite3_stmt* take(std::string_view sql, KeptStatement*& kept);
+    // Resets a kept statement for the next one of its text; finalizes one of its own.
+    void giveBack(KeptStatement* kept, sqlite3_stmt* statement);
 
+    // Looked up by the text as given, without a copy of it.
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
     sqlite3* db_ = nullptr;
-    std::unordered_map<std::string, sqlite3_stmt*> kept_;
+    std::unordered_map<std::string, KeptStatement, TextHash, std::equal_to<>> kept_;
 };
 
 // Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it throws.

@@ -68,8 +68,9 @@ struct CheckRunner::Channel {
 };
 
 struct CheckRunner::Impl {
-    Impl(PageList& list, Notifier& notifier, const Clock& clock, FetcherOptions options)
-        : cycle(list, clock, notifier, &Url::connectionKey),
+    Impl(PageList& pages, Notifier& notifier, const Clock& clock, FetcherOptions options)
+        : list(pages),
+          cycle(pages, clock, notifier, &Url::connectionKey),
           channel(std::make_shared<Channel>(std::move(options))) {
         pending.resize(limits::kMaxParallelDownloads, 0);
         lastHost.resize(limits::kMaxParallelDownloads);
@@ -99,6 +100,7 @@ struct CheckRunner::Impl {
         return chosen;
     }
 
+    PageList& list;
     CheckCycle cycle;
     std::shared_ptr<Channel> channel;
     std::vector<size_t> pending;           // per worker: jobs handed to it, results not yet back
@@ -162,6 +164,12 @@ void CheckRunner::takeResults() {
         std::move(channel.finished.begin(), channel.finished.end(), std::back_inserter(d->taken));
         channel.finished.clear();
     }
+    // The views hear of each entry the results changed once, after the last of them.
+    struct Held {
+        PageList& list;
+        ~Held() { list.releaseChanges(); }
+    } held{d->list};
+    d->list.holdChanges();
     while (!d->taken.empty() && !d->shutDown) {
         Channel::Finished done = std::move(d->taken.front());
         d->taken.pop_front();
@@ -246,6 +254,8 @@ void CheckRunner::tick() {
 void CheckRunner::start(std::vector<Download> downloads) {
     if (downloads.empty()) return;
     Channel& channel = *d->channel;
+    // Woken once the lock is free: a worker woken under it would at once wait for it again.
+    std::vector<Channel::Worker*> woken;
     {
         std::lock_guard lock(channel.mutex);
         for (Download& download : downloads) {
@@ -257,7 +267,7 @@ void CheckRunner::start(std::vector<Download> downloads) {
             Channel::Worker& worker = *channel.workers[slot];
             worker.jobs.push_back(std::move(download));
             if (worker.running) {
-                worker.wake.notify_one();
+                if (std::find(woken.begin(), woken.end(), &worker) == woken.end()) woken.push_back(&worker);
             } else {
                 // Threads start when first needed, so a list of a few hosts has a few, and end
                 // when idle. One that has just ended has left its loop: the join is brief.
@@ -269,6 +279,8 @@ void CheckRunner::start(std::vector<Download> downloads) {
             }
         }
     }
+    // The workers live as long as the channel; one that has stopped meanwhile is not waiting.
+    for (Channel::Worker* worker : woken) worker->wake.notify_one();
     updateBusy();
 }
 
@@ -295,6 +307,8 @@ void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadR
         // running come back to nothing, and the next tick starts anew.
         d->cycle.abandon();
         updateBusy();
+        // The box runs events: the views show what was applied so far meanwhile.
+        d->list.flushChanges();
         ErrorDisplay::show(error);
     }
     // The error display's box runs events: the window may have closed meanwhile.

@@ -180,8 +180,8 @@ FetcherOptions RequestSupply::fetcherOptions() const {
 }
 
 RequestSupply::LastRequest RequestSupply::lastRequest(const QString& url) const {
-    const auto it = last_.find(url);
-    return it == last_.end() ? LastRequest{} : it->second;
+    const auto it = last_.constFind(url);
+    return it == last_.cend() ? LastRequest{} : *it;
 }
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 // User-Agent, the cookies of a browser's cookies file, and, coming back, the last request each page
 // sent. The settings window and the details window change and read it; the checks never wait on
 // the secret store more than once per password and run.
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <map>
@@ -81,7 +82,8 @@ class RequestSupply : public QObject {
     ProxySettings proxy_;                                          // as handed to the runner
     std::map<std::string, std::optional<std::string>> passwords_;  // looked up this run
     std::set<std::pair<QString, std::u16string>> imported_;        // page cookie files read in
-    std::map<QString, LastRequest> last_;
+    // Looked up by hash: written for every check, hundreds a second in a large cycle.
+    QHash<QString, LastRequest> last_;
 };
 
 // What an import took and refused, in words for the user: a count, then one cookie a line.

@@ -185,6 +185,30 @@ TEST(PageListTest, ObserverHearsInsertEditSortRemoveInOrder) {
     EXPECT_EQ(observer.log, expected);
 }
 
+TEST(PageListTest, HeldChangesReachTheObserverOncePerEntryBeforeAnythingElse) {
+    PageList list;
+    std::vector<EntryId> ids;
+    for (int i = 0; i < 5; ++i) ids.push_back(list.add(u"p" + IntToText(i), u"", 2));
+    RecordingObserver observer;
+    list.setObserver(&observer);
+    list.holdChanges();
+    list.holdChanges();
+    list.setStatus(ids[3], PageStatus::Online);
+    list.setColumn(ids[3], kStamp, u"1");
+    list.setColumn(ids[1], kStamp, u"1");
+    list.setColumn(ids[0], kStamp, u"1");
+    list.releaseChanges();  // still held once
+    EXPECT_TRUE(observer.log.empty());
+    list.setColumn(ids[4], kStamp, u"1");
+    list.remove(ids[2]);  // what was held goes first, at the positions before the removal
+    list.setColumn(ids[4], kChecksum, u"x");
+    list.releaseChanges();
+    list.setColumn(ids[0], kChecksum, u"x");  // no longer held
+    const std::vector<std::string> expected = {"changed 0..1", "changed 3..4", "aboutToRemove 2",
+                                               "removed 2",    "changed 3",    "changed 0"};
+    EXPECT_EQ(observer.log, expected);
+}
+
 TEST(PageListTest, SetCompareResortsWhenSortingIsOn) {
     PageList list;
     list.add(u"b", u"", 2);
