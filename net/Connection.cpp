@@ -10,10 +10,12 @@ namespace vantrel {
 
 using limits::kReceiveBlock;
 
-Connection::Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel)
+Connection::Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel, Room room)
     : stream_(std::move(stream)),
       key_(std::move(key)),
       cancel_(cancel),
+      inbuf_(std::move(room.bytes)),
+      capacity_(inbuf_ ? room.capacity : 0),
       readTimeoutMs_(limits::kReadTimeoutMs),
       deadline_(Clock::now() + std::chrono::milliseconds(limits::kGetTimeoutMs)) {}
 
@@ -31,6 +33,14 @@ int Connection::waitMs(int wanted, bool& deadlineBinds) const {
     deadlineBinds = left <= wanted;
     if (left <= 0) return 0;
     return deadlineBinds ? static_cast<int>(left) : wanted;
+}
+
+Connection::Room Connection::takeRoom() {
+    close();
+    Room room{std::move(inbuf_), capacity_};
+    capacity_ = pos_ = end_ = 0;
+    if (room.capacity > 2 * kReceiveBlock) return {};
+    return room;
 }
 
 void Connection::fail(FetchErrorKind kind) {

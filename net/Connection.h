@@ -31,7 +31,15 @@ class Connection {
         friend bool operator==(const Key&, const Key&) = default;
     };
 
-    Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel = nullptr);
+    // Room for received bytes, handed from a closed connection to the next one, so that a fetcher
+    // going from server to server does not map, fault in and unmap a fresh block for each.
+    struct Room {
+        std::unique_ptr<char[]> bytes;
+        size_t capacity;  // bytes at `bytes`; a Room made with {} holds none
+    };
+
+    Connection(std::unique_ptr<ByteStream> stream, Key key, const CancelSignal* cancel = nullptr,
+               Room room = {});
     ~Connection();
 
     const Key& key() const { return key_; }
@@ -69,6 +77,9 @@ class Connection {
     // Every byte taken from the stream so far.
     uint64_t received() const { return received_; }
     void close();
+    // Closes the connection and gives up its buffer, unread bytes dropped. A buffer grown past
+    // two blocks (for a long line or a backlog of unread bytes) is freed and no room given.
+    Room takeRoom();
 
   private:
     int waitMs(int wanted, bool& deadlineBinds) const;

@@ -66,6 +66,7 @@ struct PageFetcher::Impl {
     std::string requestHead();
     int waitLeft(int wanted) const;
     void takeLargeTurn();
+    void dropConnection();
 
     FetcherOptions options;
     CancelSignal cancel;
@@ -73,6 +74,7 @@ struct PageFetcher::Impl {
     std::unique_lock<std::timed_mutex> largeTurn;  // held while a large body is read
     UrlParts current;
     std::unique_ptr<Connection> connection;
+    Connection::Room spareRoom;  // the last connection's buffer, for the next one
     std::optional<ResponseHead> lastHead;
     // Every interim (100) head before the answer was an exact one: a malformed one may be bytes of
     // something else, so the answer's end proves nothing about where the stream stands.
@@ -161,7 +163,13 @@ void PageFetcher::Impl::keepAliveDecision() {
                                          isCloseValue(lastHead->value("Proxy-Connection")));
     // A connection holding bytes nobody asked for would hand them to the next request as its
     // answer: it is never reused.
-    if (closeAsked || !connection->reusable()) connection.reset();
+    if (closeAsked || !connection->reusable()) dropConnection();
+}
+
+void PageFetcher::Impl::dropConnection() {
+    // The buffer stays with the fetcher, and so with its worker, until the fetcher ends.
+    if (connection) spareRoom = connection->takeRoom();
+    connection.reset();
 }
 
 std::unique_ptr<ByteStream> PageFetcher::Impl::openStream(const std::string& host, int port, int ipVersion,
@@ -212,7 +220,7 @@ bool PageFetcher::Impl::prepareConnection() {
         const Connection::Key& key = connection->key();
         if (key.ipVersion != wanted.ipVersion || !EqualsIgnoreAsciiCase(key.host, wanted.host) ||
             key.port != port || key.tls != secure || key.proxy != wanted.proxy)
-            connection.reset();
+            dropConnection();
     }
     if (secure && !TlsStream::supported()) throw FetchError(FetchErrorKind::TlsUnavailable);
     if (port < 0 || port > 65535) throw FetchError(FetchErrorKind::PortOutOfRange);
@@ -222,7 +230,7 @@ bool PageFetcher::Impl::prepareConnection() {
         reused = false;
         auto stream = via ? openThroughProxy(*via, secure, port)
                           : openStream(ToUtf8(current.host), port, current.ipVersion, secure);
-        connection = std::make_unique<Connection>(std::move(stream), wanted, &cancel);
+        connection = std::make_unique<Connection>(std::move(stream), wanted, &cancel, std::move(spareRoom));
     }
     connection->setWaits(options.readTimeoutMs, deadline);
     return reused;
@@ -278,7 +286,7 @@ ResponseHead PageFetcher::Impl::exchange() {
             const bool lost =
                 e.kind() == FetchErrorKind::ConnectionClosed || e.kind() == FetchErrorKind::Socket;
             if (!reused || attempt > 0 || !nothingCame || !lost || cancel.raised()) throw;
-            connection.reset();
+            dropConnection();
         }
     }
 }
@@ -378,7 +386,7 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
     } catch (...) {
         // After any other failure the state of the stream is unknown (a late answer may still
         // come): the connection is not kept.
-        connection.reset();
+        dropConnection();
         if (cancel.raised()) throw FetchError(FetchErrorKind::Cancelled);
         throw;
     }

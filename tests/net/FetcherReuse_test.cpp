@@ -7,6 +7,9 @@
 
 #include "ExchangeTable.h"
 #include "FetcherTestSupport.h"
+#include "net/Connection.h"
+#include "net/HttpLimits.h"
+#include "net/MemoryStream.h"
 
 namespace vantrel {
 namespace {
@@ -182,6 +185,39 @@ TEST(FetcherReuseTest, AnswersNeverShiftOntoTheNextPage) {
     EXPECT_EQ(fetcher.fetchInPieces(u"http://h/three", [&](std::u16string_view piece) { third += piece; }),
               0u);
     EXPECT_EQ(third, u"");
+}
+
+// A closed connection's buffer serves the next connection, which reads its own bytes into it and
+// none of the first one's; a buffer grown past two blocks by a head read in pieces is freed.
+TEST(ConnectionRoom, GoesToTheNextConnectionUnlessGrown) {
+    auto first = std::make_shared<MemoryScript>();
+    first->feed("HTTP/1.1 200 OK\r\nleft unread");
+    Connection used(std::make_unique<MemoryStream>(first), {});
+    std::string line;
+    ASSERT_EQ(used.readLine(line), Connection::Line::Read);
+    Connection::Room room = used.takeRoom();
+    EXPECT_TRUE(first->closedByClient);
+    const char* const kept = room.bytes.get();
+    ASSERT_NE(kept, nullptr);
+
+    auto second = std::make_shared<MemoryScript>();
+    second->feed("next\r\n");
+    Connection next(std::make_unique<MemoryStream>(second), {}, nullptr, std::move(room));
+    ASSERT_EQ(next.readLine(line), Connection::Line::Read);
+    EXPECT_EQ(line, "next");
+    EXPECT_EQ(next.readLine(line), Connection::Line::Closed);
+    EXPECT_EQ(next.takeRoom().bytes.get(), kept);
+
+    // Short lines over three blocks: each read adds a block to the partial line left over.
+    std::string lines;
+    while (lines.size() < 3 * limits::kReceiveBlock) lines += "a: b\r\n";
+    auto third = std::make_shared<MemoryScript>();
+    third->feed(lines);
+    Connection grown(std::make_unique<MemoryStream>(third), {});
+    size_t count = 0;
+    while (grown.readLine(line) == Connection::Line::Read && count < lines.size()) ++count;
+    EXPECT_EQ(count, lines.size() / 6);
+    EXPECT_EQ(grown.takeRoom().bytes, nullptr);
 }
 
 }  // namespace
