@@ -55,9 +55,9 @@ struct PageFetcher::Impl {
           cookies(options.cookies ? options.cookies : std::make_shared<CookieStore>()) {}
 
     std::u16string_view get(const std::u16string& url, const TextDecoder::Pieces* pieces = nullptr);
-    ResponseHead exchange();
+    const ResponseHead& exchange();  // the head in lastHead
     bool prepareConnection();
-    ResponseHead readHeads();
+    const ResponseHead& readHeads();
     void keepAliveDecision();
     void discardBody(const ResponseHead& head, int quickWaitMs);
     void endResponse(const ResponseHead& head, bool exactEnd);
@@ -255,21 +255,21 @@ std::string PageFetcher::Impl::requestHead() {
                              proxyAuthorization);
 }
 
-ResponseHead PageFetcher::Impl::readHeads() {
+const ResponseHead& PageFetcher::Impl::readHeads() {
     int interim = 0;
     interimExact = true;
     for (;;) {
         std::optional<ResponseHead> head = HttpResponseReader::readHead(*connection);
         if (!head) throw FetchError(FetchErrorKind::ConnectionClosed);
         cookies->storeFrom(head->values("Set-cookie"), head->values("Set-cookie2"), current.host);
-        lastHead = *head;
-        if (head->statusCode != 100) return std::move(*head);
-        interimExact = interimExact && head->complete && head->statusLineExact();
+        lastHead = std::move(head);
+        if (lastHead->statusCode != 100) return *lastHead;
+        interimExact = interimExact && lastHead->complete && lastHead->statusLineExact();
         if (++interim > limits::kMaxInterimHeads) throw FetchError(FetchErrorKind::TooManyInterimResponses);
     }
 }
 
-ResponseHead PageFetcher::Impl::exchange() {
+const ResponseHead& PageFetcher::Impl::exchange() {
     for (int attempt = 0;; ++attempt) {
         const bool reused = prepareConnection();
         const std::string head = requestHead();
@@ -344,7 +344,8 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
             if (HttpRequest::hasControlCharacter(target)) throw FetchError(FetchErrorKind::InvalidUrl);
             current = Url::resolve(current, target);
             if (redirects == 0) origin = current;
-            const ResponseHead head = exchange();
+            // Valid until the next exchange, which only the next turn of the loop makes.
+            const ResponseHead& head = exchange();
             // Through a proxy without a tunnel a 407 can only be the proxy's own answer.
             if (via && head.statusCode == 407 && !EqualsIgnoreAsciiCase(current.scheme, u"https"))
                 throw ProxyTunnel::refusal(head.statusLine);
