@@ -61,7 +61,9 @@ struct CheckRunner::Channel {
     FetcherOptions options;
     uint64_t generation = 0;  // counts changes of `options`
     std::mutex mutex;
-    std::deque<Finished> finished;  // under `mutex`
+    // Under `mutex`. Vectors here and in Impl keep their room: a deque of such large items
+    // allocated a block for every result, in each of the two.
+    std::vector<Finished> finished;
     std::vector<std::unique_ptr<Worker>> workers;
     bool stop = false;
     CheckRunner* owner = nullptr;  // null once the runner no longer takes results
@@ -107,7 +109,8 @@ struct CheckRunner::Impl {
     std::vector<std::u16string> lastHost;  // per worker: the host of its last job
     std::unordered_map<std::u16string, size_t> hostWorker;  // hosts with jobs out -> their worker
     CheckSink checkSink;
-    std::deque<Channel::Finished> taken;  // results taken from the channel, not yet applied
+    std::vector<Channel::Finished> taken;  // results taken from the channel; applied up to takenNext
+    size_t takenNext = 0;
     size_t outstanding = 0;
     bool busy = false;
     bool shutDown = false;
@@ -170,11 +173,14 @@ void CheckRunner::takeResults() {
         ~Held() { list.releaseChanges(); }
     } held{d->list};
     d->list.holdChanges();
-    while (!d->taken.empty() && !d->shutDown) {
-        Channel::Finished done = std::move(d->taken.front());
-        d->taken.pop_front();
+    while (d->takenNext < d->taken.size() && !d->shutDown) {
+        Channel::Finished done = std::move(d->taken[d->takenNext++]);
         // Applying a result may hand out the next downloads, which takes the lock.
         resultArrived(done.slot, done.download, std::move(done.result));
+    }
+    if (d->takenNext == d->taken.size()) {
+        d->taken.clear();
+        d->takenNext = 0;
     }
 }
 
@@ -329,6 +335,7 @@ void CheckRunner::shutdown() {
         channel->owner = nullptr;
         channel->finished.clear();
         d->taken.clear();
+        d->takenNext = 0;
         for (auto& worker : channel->workers) {
             worker->jobs.clear();
             if (worker->fetcher) worker->fetcher->cancel();
