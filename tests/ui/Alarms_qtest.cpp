@@ -11,6 +11,7 @@
 #include <QTest>
 #include <memory>
 
+#include "MonitorSettingsIn.h"
 #include "core/DoNotDisturb.h"
 #include "store/HistoryStore.h"
 #include "support/FakeClock.h"
@@ -32,15 +33,6 @@ namespace {
 constexpr LocalMillis kStart = 1'750'000'000'250;
 constexpr int kOneMinuteIndex = 0;
 constexpr int kWaitMs = 10000;
-
-MonitorSettings settingsIn(const QTemporaryDir& dir, const FakeClock& clock) {
-    MonitorSettings settings;
-    settings.exeDir = dir.path();
-    settings.autostartDir = dir.filePath("autostart");
-    settings.clock = &clock;
-    settings.fetcher.readTimeoutMs = 5000;
-    return settings;
-}
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "MonitorSettingsIn.h"
 #include "core/Notifier.h"
 #include "store/HistoryStore.h"
 #include "support/FakeClock.h"
@@ -48,15 +49,6 @@ std::string clockPage(int n) {
 std::string response(const std::string& statusLine, const std::string& body) {
     return statusLine + "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
-}
-
-MonitorSettings settingsIn(const QTemporaryDir& dir, const FakeClock& clock) {
-    MonitorSettings settings;
-    settings.exeDir = dir.path();
-    settings.autostartDir = dir.filePath("autostart");
-    settings.clock = &clock;
-    settings.fetcher.readTimeoutMs = 5000;
-    return settings;
 }
 
 }  // namespace
