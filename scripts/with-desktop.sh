@@ -121,28 +121,9 @@ await() {
   return 1
 }
 
-# The display: a random high number whose lock file holds this Xvfb's pid and which answers a
-# client, as scripts/with-display.sh picks it (Xvfb's own pick may be a number another X server on
-# a shared machine owns already).
-display=
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  n=$(( 1000 + RANDOM % 9000 ))
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 200); do
-    if [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$n-lock")" = "$xvfb_pid" ] &&
-       DISPLAY=:$n xdotool getdisplaygeometry >/dev/null 2>&1; then
-      display=:$n
-      break 2
-    fi
-    kill -0 "$xvfb_pid" 2>/dev/null || break  # lost the race for this number
-    sleep 0.05
-  done
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
-done
-[ -n "$display" ] || skip "Xvfb did not start on a display of its own"
+# The display, picked as scripts/with-display.sh picks it.
+. "$(dirname "$0")/xvfb-display.sh"
+start_xvfb "$size" || skip "Xvfb did not start on a display of its own"
 pids+=("$xvfb_pid")
 export DISPLAY=$display
 

@@ -44,27 +44,8 @@ trap 'exit 143' TERM
 trap 'exit 130' INT
 trap 'exit 129' HUP
 
-# Xvfb's own pick of a free display (-displayfd, xvfb-run -a) can be a number another X server on
-# a shared machine owns already. Pick a random high number instead and keep it only once its lock
-# file holds this Xvfb's pid and a client gets an answer from it.
-display=
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  n=$(( 1000 + RANDOM % 9000 ))
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 200); do
-    if [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$n-lock")" = "$xvfb_pid" ] &&
-       DISPLAY=:$n xdotool getdisplaygeometry >/dev/null 2>&1; then
-      display=:$n
-      break 2
-    fi
-    kill -0 "$xvfb_pid" 2>/dev/null || break  # lost the race for this number
-    sleep 0.05
-  done
-  stop
-done
-[ -n "$display" ] || { echo "Xvfb did not start on a display of its own" >&2; exit 1; }
+. "$(dirname "$0")/xvfb-display.sh"
+start_xvfb "$size" || { echo "Xvfb did not start on a display of its own" >&2; exit 1; }
 export DISPLAY=$display
 
 if [ $tray = 1 ]; then
