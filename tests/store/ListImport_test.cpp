@@ -98,9 +98,17 @@ TEST(ListImportTest, MalformedUrlwatchJobsNameTheirLineAndAddNothing) {
 }
 
 TEST(ListImportTest, AListPastTheSizeLimitIsRefusedWhole) {
-    const std::string huge(static_cast<size_t>(limits::kMaxImportFileBytes) + 1, '\n');
+    // Comment lines of 1 KiB: a list of the largest size is read whole (in lines that long, as
+    // millions of empty ones take minutes in the sanitizer builds), one byte more is refused.
+    const size_t limit = static_cast<size_t>(limits::kMaxImportFileBytes);
+    const std::string line = '#' + std::string(1022, 'x') + '\n';
+    std::string huge;
+    huge.reserve(limit + 1);
+    while (huge.size() + line.size() <= limit) huge += line;
+    ASSERT_EQ(huge.size(), limit);
+    EXPECT_EQ(ImportList(ListFormat::Text, huge).error, "");
+    huge += '\n';
     EXPECT_EQ(ImportList(ListFormat::Text, huge).error, "line 1: the list is larger than 67108864 bytes");
-    EXPECT_EQ(ImportList(ListFormat::Text, std::string_view(huge).substr(1)).error, "");
 }
 
 TEST(ListImportTest, FormatFromTheNameOrElseTheContent) {
