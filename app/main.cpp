@@ -35,6 +35,9 @@ using namespace vantrel;
 
 namespace {
 
+// The name the single-instance guard and the command channel know the program by.
+constexpr char kInstanceTitle[] = "Vantrel";
+
 // How long after a check the memory its download freed is handed back to the system: the checks of
 // a busy spell share one hand-back.
 constexpr std::chrono::seconds kGiveBackAfter{10};
@@ -86,8 +89,9 @@ constexpr int kStatusAnswerWaitMs = 3000;
 // wait for the network. Takes no lock and needs no display, so it works while the program runs.
 int PrintStatus(bool json) {
     const std::string pageList = PageListPathFor(ExePath::dir());
-    const StatusListing listing = BuildStatusListing(pageList, HistoryStore::PathBeside(pageList), json,
-                                                     AskWaitingForNetwork("Vantrel", kStatusAnswerWaitMs));
+    const StatusListing listing =
+        BuildStatusListing(pageList, HistoryStore::PathBeside(pageList), json,
+                           AskWaitingForNetwork(kInstanceTitle, kStatusAnswerWaitMs));
     std::fwrite(listing.output.data(), 1, listing.output.size(), stdout);
     std::fwrite(listing.errors.data(), 1, listing.errors.size(), stderr);
     return std::fflush(stdout) == 0 ? listing.exitCode : 2;
@@ -126,7 +130,7 @@ int main(int argc, char** argv) {
     }
     if (command.kind == ListCommand::Kind::Status) return PrintStatus(command.json);
     if (command.kind != ListCommand::Kind::None)
-        return RunListCommand(command, PageListPathFor(ExePath::dir()), "Vantrel");
+        return RunListCommand(command, PageListPathFor(ExePath::dir()), kInstanceTitle);
 
     SetMemoryPolicy();
 
@@ -136,7 +140,7 @@ int main(int argc, char** argv) {
     setEndSignalsBlocked(true);
 
     // Before any window and before the page list file is read: a second instance ends silently.
-    SingleInstance instance("Vantrel");
+    SingleInstance instance(kInstanceTitle);
     if (instance.outcome() == SingleInstance::Outcome::Unguarded) {
         // Two instances side by side would each save over the other's changes: better not run.
         std::fprintf(stderr, "Vantrel: %s.\n", instance.failure().c_str());
@@ -203,7 +207,7 @@ int main(int argc, char** argv) {
         return dialog.get();
     });
     // List commands of later starts ("--add", "--import", "--export") come to this list.
-    CommandChannel channel("Vantrel", RequestHandlerFor(form->monitor()));
+    CommandChannel channel(kInstanceTitle, RequestHandlerFor(form->monitor()));
     if (!channel.failure().empty()) std::fprintf(stderr, "Vantrel: %s.\n", channel.failure().c_str());
     if (!form->startHidden()) form->show();
     // What reading the list and starting up freed goes back to the system before the long idle,
