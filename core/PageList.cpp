@@ -209,8 +209,7 @@ void PageList::sortNow() {
 void PageList::notifyChanged(EntryId id) {
     if (!observer_) return;
     if (holds_ > 0) {
-        if (std::find(heldChanges_.begin(), heldChanges_.end(), id) == heldChanges_.end())
-            heldChanges_.push_back(id);
+        heldChanges_.push_back(id);  // repeats go at the flush
         return;
     }
     if (auto position = positionOf(id)) observer_->changed(*position);
@@ -229,6 +228,7 @@ void PageList::flushChanges() {
     heldChanges_.clear();
     if (!observer_) return;
     std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     // Neighbouring rows go as one range.
     for (size_t i = 0; i < positions.size();) {
         size_t last = i;

@@ -157,7 +157,7 @@ class PageList {
     LabelCompare compare_;
     PageListObserver* observer_ = nullptr;
     int holds_ = 0;
-    std::vector<EntryId> heldChanges_;  // changed while held, each once
+    std::vector<EntryId> heldChanges_;  // changed while held, in the order of the changes
     bool sorted_ = false;
     EntryId nextId_ = 1;
 };
