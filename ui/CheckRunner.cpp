@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <QMetaMethod>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +29,12 @@ namespace {
 // kept: after a large cycle the idle program holds no more threads or buffers than before it.
 // Servers rarely keep an idle connection open longer, and a thread costs little to start again.
 constexpr auto kWorkerIdleTime = std::chrono::seconds(30);
+
+// While results keep coming, the window's thread takes them this often rather than being woken
+// for each one: in a large cycle a result arrives every few milliseconds, and each wake-up costs
+// the worker a write and the window's thread a turn of its event loop. A worker's next page of
+// the same server is already in its hands, so only the status shown waits, never a download.
+constexpr int kResultGatherMs = 100;
 
 }  // namespace
 
@@ -65,6 +72,9 @@ struct CheckRunner::Channel {
     // allocated a block for every result, in each of the two.
     std::vector<Finished> finished;
     std::vector<std::unique_ptr<Worker>> workers;
+    // Under `mutex`: the window's thread will take results on its own at the gather timer, so a
+    // worker posts nothing.
+    bool gathering = false;
     bool stop = false;
     CheckRunner* owner = nullptr;  // null once the runner no longer takes results
 };
@@ -110,6 +120,7 @@ struct CheckRunner::Impl {
     std::unordered_map<std::u16string, size_t> hostWorker;  // hosts with jobs out -> their worker
     CheckSink checkSink;
     std::vector<Channel::Finished> taken;  // results taken from the channel; applied up to takenNext
+    QTimer gatherTimer;                    // takes the results of the last kResultGatherMs
     size_t takenNext = 0;
     size_t outstanding = 0;
     bool busy = false;
@@ -142,7 +153,8 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         if (CheckRunner* owner = channel->owner) {
             const bool wasEmpty = channel->finished.empty();
             channel->finished.push_back({slot, std::move(download), std::move(result)});
-            if (wasEmpty) QMetaObject::invokeMethod(owner, "takeResults", Qt::QueuedConnection);
+            if (wasEmpty && !channel->gathering)
+                QMetaObject::invokeMethod(owner, "takeResults", Qt::QueuedConnection);
         }
     }
     // Ending: a job handed over from now on starts a new thread. The fetcher closes its
@@ -160,13 +172,18 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
 
 void CheckRunner::takeResults() {
     Channel& channel = *d->channel;
+    bool gathering = false;
     {
         // All that came meanwhile, under one lock; applied in order, also by a nested call (an
-        // error box runs events).
+        // error box runs events). While results come, the next are taken at the gather timer;
+        // the first take that finds none hands the wake-up back to the workers.
         std::lock_guard lock(channel.mutex);
+        gathering = !channel.finished.empty() && !d->shutDown;
         std::move(channel.finished.begin(), channel.finished.end(), std::back_inserter(d->taken));
         channel.finished.clear();
+        channel.gathering = gathering;
     }
+    if (gathering) d->gatherTimer.start();
     // The views hear of each entry the results changed once, after the last of them.
     struct Held {
         PageList& list;
@@ -188,6 +205,9 @@ CheckRunner::CheckRunner(PageList& list, Notifier& notifier, const Clock& clock,
                          QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>(list, notifier, clock, std::move(options))) {
     d->channel->owner = this;
+    d->gatherTimer.setSingleShot(true);
+    d->gatherTimer.setInterval(kResultGatherMs);
+    connect(&d->gatherTimer, &QTimer::timeout, this, &CheckRunner::takeResults);
     static const int registered = [] {
         qRegisterMetaType<CheckRecord>("vantrel::CheckRecord");
         return qRegisterMetaType<std::u16string>("std::u16string");
@@ -327,12 +347,14 @@ void CheckRunner::resultArrived(size_t slot, const Download& download, DownloadR
 void CheckRunner::shutdown() {
     if (d->shutDown) return;
     d->shutDown = true;
+    d->gatherTimer.stop();
     d->cycle.abandon();
     std::shared_ptr<Channel> channel = d->channel;
     {
         std::lock_guard lock(channel->mutex);
         channel->stop = true;
         channel->owner = nullptr;
+        channel->gathering = false;
         channel->finished.clear();
         d->taken.clear();
         d->takenNext = 0;

@@ -239,9 +239,11 @@ class ProgramStartTest : public QObject {
         QProcess shell;
         shell.start("sqlite3", {history});
         QVERIFY(shell.waitForStarted(timeoutMs()));
-        // Runs `sql` in the shell; its output up to `answer`, empty when that never came.
+        // Runs `sql` in the shell; its output up to `answer`, empty when that never came. The
+        // answer is asked on a line of its own: the shell skips the rest of a line after an error
+        // (no table yet, while the program's writer has still to make it).
         const auto say = [&](const QByteArray& sql, const QByteArray& answer) {
-            shell.write(sql + " SELECT '" + answer + "';\n");
+            shell.write(sql + "\nSELECT '" + answer + "';\n");
             QByteArray heard;
             const bool came = waitFor(
                 [&] { return (heard += shell.readAllStandardOutput()).contains(answer); }, timeoutMs());
