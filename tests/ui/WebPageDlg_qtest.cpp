@@ -307,7 +307,9 @@ class WebPageDlgTest : public QObject {
             QTRY_VERIFY_WITH_TIMEOUT(QApplication::activePopupWidget() == nullptr, 5000);
             QVERIFY(dlg.isVisible());
             QCOMPARE(dlg.intervalIndex(), 3);
-            // Closed again, Enter on the list runs OK.
+            // Closed again (once the window system has given the keyboard back to the dialog),
+            // Enter on the list runs OK.
+            QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::focusWindow() == dlg.windowHandle(), 5000);
             pressKey(dlg, Qt::Key_Return);
         });
         QCOMPARE(run.result, int(QDialog::Accepted));
@@ -346,6 +348,7 @@ class WebPageDlgTest : public QObject {
             pressKey(dlg, Qt::Key_Escape);
             QTRY_VERIFY_WITH_TIMEOUT(QApplication::activePopupWidget() == nullptr, 5000);
             stayedOpen = dlg.isVisible();
+            QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::focusWindow() == dlg.windowHandle(), 5000);
             pressKey(dlg, Qt::Key_Escape);
         });
         QVERIFY(stayedOpen);
