@@ -12,6 +12,19 @@ export LC_ALL=C.UTF-8
 # name file and line, a test file compiles in about 40 % of the time of -O1 (measured with the
 # sanitizers on), and the tests themselves are short.
 sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O0 -g1 -DNDEBUG")
+# Both are built with clang, which compiles them unoptimised in less time than GCC (measured on
+# two cores: the TSan build 141-155 s against GCC's 240 s, the ASan one 90-127 s against 134 s);
+# the Release build stays with GCC, so the code is kept clean of both compilers' warnings. clang
+# comes with the fuzz tools.
+scripts/install-deps.sh fuzz
+export CXX=clang++
+# A build folder set up earlier with another compiler starts afresh (CMake keeps the compiler a
+# folder was first configured with).
+for dir in "$build-asan" "$build-tsan"; do
+  if [ -f "$dir/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang++' "$dir/CMakeCache.txt"; then
+    rm -rf "$dir"
+  fi
+done
 SECONDS=0
 stage() {
   echo "== $* (at ${SECONDS} s)"

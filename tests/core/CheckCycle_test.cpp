@@ -495,7 +495,7 @@ TEST_F(CheckCycleTest, JudgeDecidesStatusAndChecksum) {
 class ToleranceTest : public CheckCycleTest {
   protected:
     ToleranceTest() {
-        cycle.setSettingsProvider([this](const std::u16string& url) {
+        cycle.setSettingsProvider([](const std::u16string& url) {
             PageFilterSettings settings;
             settings.failuresBeforeOffline = url == u"http://flaky.test/" ? 3 : 1;
             return settings;
