@@ -36,6 +36,28 @@ constexpr auto kWorkerIdleTime = std::chrono::seconds(30);
 // the same server is already in its hands, so only the status shown waits, never a download.
 constexpr int kResultGatherMs = 100;
 
+// The connection keys of the list's URLs. Each due page is keyed twice (when it joins its
+// server's queue, and again when handed out, as it may have been edited meanwhile), and making a
+// key parses the whole URL: a tenth of the window thread's work in a large cycle. Emptied when it
+// holds twice as many keys as the list has pages, so edited URLs do not pile up.
+class ConnectionKeys {
+  public:
+    explicit ConnectionKeys(const PageList& list) : list_(list) {}
+    std::u16string operator()(std::u16string_view url) {
+        if (auto it = keys_.find(url); it != keys_.end()) return it->second;
+        if (keys_.size() > 2 * list_.size() + 16) keys_.clear();
+        return keys_.emplace(std::u16string(url), Url::connectionKey(url)).first->second;
+    }
+
+  private:
+    struct UrlHash {
+        using is_transparent = void;
+        size_t operator()(std::u16string_view url) const { return std::hash<std::u16string_view>{}(url); }
+    };
+    const PageList& list_;
+    std::unordered_map<std::u16string, std::u16string, UrlHash, std::equal_to<>> keys_;
+};
+
 }  // namespace
 
 // What the user-interface thread and the workers share.
@@ -82,7 +104,10 @@ struct CheckRunner::Channel {
 struct CheckRunner::Impl {
     Impl(PageList& pages, Notifier& notifier, const Clock& clock, FetcherOptions options)
         : list(pages),
-          cycle(pages, clock, notifier, &Url::connectionKey),
+          cycle(pages, clock, notifier,
+                [keys = std::make_shared<ConnectionKeys>(pages)](std::u16string_view url) {
+                    return (*keys)(url);
+                }),
           channel(std::make_shared<Channel>(std::move(options))) {
         pending.resize(limits::kMaxParallelDownloads, 0);
         lastHost.resize(limits::kMaxParallelDownloads);
