@@ -95,8 +95,9 @@ struct CheckRunner::Channel {
     std::vector<Finished> finished;
     std::vector<std::unique_ptr<Worker>> workers;
     // Under `mutex`: the window's thread will take results on its own at the gather timer, so a
-    // worker posts nothing.
+    // worker posts nothing unless it has run out of downloads.
     bool gathering = false;
+    bool takePosted = false;  // under `mutex`: a call of takeResults is on its way
     bool stop = false;
     CheckRunner* owner = nullptr;  // null once the runner no longer takes results
 };
@@ -175,11 +176,15 @@ void CheckRunner::workerLoop(std::shared_ptr<Channel> channel, size_t slot) {
         // nothing: what the worker wrote is handed over by the mutex alone, not by the event
         // queue's own locking. Posting under the lock: the runner clears `owner` under it before
         // it goes away, and a posted call still queued when it is destroyed is discarded with it.
+        // A worker out of downloads does not wait for the gather timer: its server's next pages
+        // (or another server) come only once the results are applied, and a fast server would
+        // otherwise give no more than the pages handed ahead every gather interval.
         if (CheckRunner* owner = channel->owner) {
-            const bool wasEmpty = channel->finished.empty();
             channel->finished.push_back({slot, std::move(download), std::move(result)});
-            if (wasEmpty && !channel->gathering)
+            if (!channel->takePosted && (!channel->gathering || worker.jobs.empty())) {
+                channel->takePosted = true;
                 QMetaObject::invokeMethod(owner, "takeResults", Qt::QueuedConnection);
+            }
         }
     }
     // Ending: a job handed over from now on starts a new thread. The fetcher closes its
@@ -207,6 +212,7 @@ void CheckRunner::takeResults() {
         std::move(channel.finished.begin(), channel.finished.end(), std::back_inserter(d->taken));
         channel.finished.clear();
         channel.gathering = gathering;
+        channel.takePosted = false;
     }
     if (gathering) d->gatherTimer.start();
     // The views hear of each entry the results changed once, after the last of them.
