@@ -126,7 +126,8 @@ cycle_run() {
     cpu1=$(cpu_ns)
     ours+=("$(seconds_to 1000 "$t0")")
     cpu+=("$(awk -v ns=$(( cpu1 - cpu0 )) 'BEGIN { printf "%.3f ms", ns / 1e6 / 1000 }')")
-    peak=$(( $(status_kb VmHWM) > peak ? $(status_kb VmHWM) : peak ))
+    local hwm; hwm=$(status_kb VmHWM)
+    (( hwm > peak )) && peak=$hwm
     if [ "$round" -eq 1 ]; then
       echo "waiting ${idle_after} s for the workers to end"
       sleep "$idle_after"
