@@ -1,7 +1,11 @@
 #include "ui/DetailsListView.h"
 
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <cmath>
+#include <iterator>
+
+#include "ui/DesignLayout.h"
 
 namespace vantrel {
 
@@ -26,6 +30,30 @@ DetailsListView::DetailsListView(qreal scale, QWidget* parent) : QTreeView(paren
     // by the first showing of the view (see PageViews).
     top->setSortIndicator(-1, Qt::AscendingOrder);
     top->setSortIndicatorClearable(true);
+    holdFonts();
+}
+
+void DetailsListView::holdFonts() {
+    if (!shown_) header()->setMinimumSectionSize(1);
+}
+
+void DetailsListView::restoreColumns(const DesignLayout& layout, const QByteArray& state) {
+    {
+        // Each width set would lay the view out at once, hidden or not.
+        const QSignalBlocker quiet(header());
+        for (int i = 0; i < static_cast<int>(std::size(kColumnWidths)); ++i)
+            setColumnWidth(i, layout.length(kColumnWidths[i]));
+    }
+    header()->restoreState(state);
+    holdFonts();  // the saved state brings its own least size
+}
+
+void DetailsListView::showEvent(QShowEvent* event) {
+    if (!shown_) {
+        shown_ = true;
+        header()->setMinimumSectionSize(-1);  // measured from the font from now on
+    }
+    QTreeView::showEvent(event);
 }
 
 }  // namespace vantrel

@@ -76,19 +76,10 @@ PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& li
 
     tree_ = new DetailsListView(layout.scale(), &window);
     tree_->setModel(proxy_);
-    for (int i = 0; i < PageTableModel::ColumnCount; ++i)
-        tree_->setColumnWidth(i, layout.length(DetailsListView::kColumnWidths[i]));
     tree_->hide();
     layout.add(tree_, listPlace);
     // The design names the control after its rectangle: the details view keeps its own name.
     tree_->setObjectName(QStringLiteral("DetailsView"));
-
-    bar_ = new FindBar(&window);
-    bar_->hide();
-    connect(bar_, &FindBar::searchChanged, proxy_, &PageFilterProxy::setSearchText);
-    connect(bar_, &FindBar::choiceChanged, proxy_,
-            [this](int index) { proxy_->setShow(static_cast<PageFilterProxy::Show>(index)); });
-    connect(bar_, &FindBar::closeRequested, this, &PageViews::closeFind);
 
     findAction_ = new QAction(QStringLiteral("&Find\u2026"), &window);
     findAction_->setShortcut(QKeySequence::Find);
@@ -136,7 +127,7 @@ PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& li
     tree_->installEventFilter(this);
 
     settings_ = OpenUserSettings(monitor.filePath());
-    tree_->header()->restoreState(settings_->value(kHeaderKey).toByteArray());
+    tree_->restoreColumns(layout, settings_->value(kHeaderKey).toByteArray());
     connect(tree_->header(), &QHeaderView::sortIndicatorChanged, this, &PageViews::saveHeader);
     connect(tree_->header(), &QHeaderView::sectionResized, this, &PageViews::saveHeader);
     if (settings_->value(kDetailsKey, false).toBool()) detailsAction_->setChecked(true);
@@ -181,6 +172,15 @@ void PageViews::showDetails(bool on) {
 }
 
 void PageViews::find() {
+    // Built at the first find: its search field would load the fonts of a window never shown.
+    if (!bar_) {
+        bar_ = new FindBar(&window_);
+        bar_->hide();
+        connect(bar_, &FindBar::searchChanged, proxy_, &PageFilterProxy::setSearchText);
+        connect(bar_, &FindBar::choiceChanged, proxy_,
+                [this](int index) { proxy_->setShow(static_cast<PageFilterProxy::Show>(index)); });
+        connect(bar_, &FindBar::closeRequested, this, &PageViews::closeFind);
+    }
     if (bar_->isHidden()) {
         bar_->show();
         bar_->raise();
@@ -192,6 +192,7 @@ void PageViews::find() {
 }
 
 void PageViews::closeFind() {
+    if (!bar_) return;
     bar_->reset();
     bar_->hide();
     placeBar();
@@ -199,7 +200,7 @@ void PageViews::closeFind() {
 }
 
 void PageViews::placeBar() {
-    const int room = bar_->isVisible() ? bar_->sizeHint().height() : 0;
+    const int room = barShown() ? bar_->sizeHint().height() : 0;
     icons_.setBottomRoom(room);
     tree_->setBottomRoom(room);
     if (room == 0) return;
@@ -209,8 +210,12 @@ void PageViews::placeBar() {
     bar_->setGeometry(area.left() + frame, area.bottom() + 1 - frame - room, area.width() - 2 * frame, room);
 }
 
+bool PageViews::barShown() const {
+    return bar_ && bar_->isVisible();
+}
+
 bool PageViews::eventFilter(QObject* watched, QEvent* event) {
-    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && bar_->isVisible()) placeBar();
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && barShown()) placeBar();
     return QObject::eventFilter(watched, event);
 }
 
@@ -229,7 +234,7 @@ void PageViews::refresh() {
         const QModelIndexList selected = icons_.selectionModel()->selectedIndexes();
         if (!selected.isEmpty() && icons_.isRowHidden(selected.first().row())) icons_.clearSelection();
     }
-    if (bar_->isVisible()) bar_->setCounts(proxy_->counts());
+    if (barShown()) bar_->setCounts(proxy_->counts());
 }
 
 void PageViews::followIconSelection() {

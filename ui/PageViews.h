@@ -54,6 +54,7 @@ class PageViews : public QObject {
     void closeFind();
 
     DetailsListView* details() const { return tree_; }
+    // The find bar; null until find() first opens it.
     FindBar* findBar() const { return bar_; }
     PageFilterProxy* proxy() const { return proxy_; }
     PageTableModel* table() const { return table_; }
@@ -68,6 +69,7 @@ class PageViews : public QObject {
     void refreshLater();
     void refresh();
     void placeBar();
+    bool barShown() const;
     void followIconSelection();
     void followTreeSelection();
     void saveHeader();
