@@ -57,30 +57,15 @@ const QString kHeaderKey = QStringLiteral("View/header");
 
 PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& listPlace, IconListView& icons,
                      PageListModel& model, Monitor& monitor)
-    : QObject(&window), window_(window), icons_(icons), model_(model) {
+    : QObject(&window),
+      window_(window),
+      layout_(layout),
+      listPlace_(listPlace),
+      icons_(icons),
+      model_(model),
+      monitor_(monitor) {
     setObjectName(QStringLiteral("PageViews"));
     const qreal ratio = window.devicePixelRatioF();
-    // The history is asked only when the details view shows a page: an idle run in the
-    // notification area never opens it for this.
-    Monitor* history = &monitor;
-    table_ = new PageTableModel(
-        model, monitor.list(),
-        [history](const std::u16string& url) {
-            HistoryStore* store = history->history();
-            return store ? store->summary(url) : PageSummary{};
-        },
-        layout.length(16), ratio, this);
-    connect(&monitor, &Monitor::checkRecorded, table_, &PageTableModel::checkRecorded);
-    proxy_ = new PageFilterProxy(this);
-    proxy_->setSourceModel(table_);
-
-    tree_ = new DetailsListView(layout.scale(), &window);
-    tree_->setModel(proxy_);
-    tree_->hide();
-    layout.add(tree_, listPlace);
-    // The design names the control after its rectangle: the details view keeps its own name.
-    tree_->setObjectName(QStringLiteral("DetailsView"));
-
     findAction_ = new QAction(QStringLiteral("&Find\u2026"), &window);
     findAction_->setShortcut(QKeySequence::Find);
     findAction_->setShortcutContext(Qt::WindowShortcut);
@@ -112,47 +97,88 @@ PageViews::PageViews(QWidget& window, DesignLayout& layout, const DesignRect& li
     refreshTimer_->setSingleShot(true);
     refreshTimer_->setInterval(0);
     connect(refreshTimer_, &QTimer::timeout, this, &PageViews::refresh);
+    connect(icons_.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &PageViews::followIconSelection);
+    icons_.installEventFilter(this);
+
+    settings_ = OpenUserSettings(monitor.filePath());
+    if (settings_->value(kDetailsKey, false).toBool()) detailsAction_->setChecked(true);
+}
+
+PageViews::~PageViews() = default;
+
+PageFilterProxy* PageViews::proxy() {
+    if (proxy_) return proxy_;
+    // The table and its filter are made for the details view or the find bar, whichever comes
+    // first: a run that stays in the notification area needs neither. The history is asked only
+    // when the details view shows a page.
+    Monitor* history = &monitor_;
+    table_ = new PageTableModel(
+        model_, monitor_.list(),
+        [history](const std::u16string& url) {
+            HistoryStore* store = history->history();
+            return store ? store->summary(url) : PageSummary{};
+        },
+        layout_.length(16), window_.devicePixelRatioF(), this);
+    connect(&monitor_, &Monitor::checkRecorded, table_, &PageTableModel::checkRecorded);
+    proxy_ = new PageFilterProxy(this);
+    proxy_->setSourceModel(table_);
     connect(proxy_, &PageFilterProxy::narrowingChanged, this, &PageViews::refreshLater);
     for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(table_, signal, this, &PageViews::refreshLater);
     connect(table_, &QAbstractItemModel::modelReset, this, &PageViews::refreshLater);
     connect(table_, &QAbstractItemModel::layoutChanged, this, &PageViews::refreshLater);
     connect(table_, &QAbstractItemModel::dataChanged, this, &PageViews::refreshLater);
-
-    connect(icons_.selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &PageViews::followIconSelection);
-    connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &PageViews::followTreeSelection);
-    icons_.installEventFilter(this);
-    tree_->installEventFilter(this);
-
-    settings_ = OpenUserSettings(monitor.filePath());
-    tree_->restoreColumns(layout, settings_->value(kHeaderKey).toByteArray());
-    connect(tree_->header(), &QHeaderView::sortIndicatorChanged, this, &PageViews::saveHeader);
-    connect(tree_->header(), &QHeaderView::sectionResized, this, &PageViews::saveHeader);
-    if (settings_->value(kDetailsKey, false).toBool()) detailsAction_->setChecked(true);
+    return proxy_;
 }
 
-PageViews::~PageViews() = default;
+PageTableModel* PageViews::table() {
+    proxy();
+    return table_;
+}
+
+DetailsListView* PageViews::details() {
+    if (tree_) return tree_;
+    tree_ = new DetailsListView(layout_.scale(), &window_);
+    tree_->setModel(proxy());
+    tree_->hide();
+    layout_.add(tree_, listPlace_);
+    // The design names the control after its rectangle: the details view keeps its own name.
+    tree_->setObjectName(QStringLiteral("DetailsView"));
+    connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &PageViews::followTreeSelection);
+    tree_->installEventFilter(this);
+    tree_->restoreColumns(layout_, settings_->value(kHeaderKey).toByteArray());
+    connect(tree_->header(), &QHeaderView::sortIndicatorChanged, this, &PageViews::saveHeader);
+    connect(tree_->header(), &QHeaderView::sectionResized, this, &PageViews::saveHeader);
+    if (commands_) attachTreeCommands();
+    return tree_;
+}
 
 void PageViews::attachCommands(const PageMenu& menu, std::function<void()> open) {
+    commands_ = &menu;
+    open_ = std::move(open);
+    QMenu* list = menu.listMenu();
+    list->addSeparator();
+    list->addAction(findAction_);
+    list->addAction(detailsAction_);
+    list->addSeparator();
+    list->addAction(transfer_->importAction());
+    list->addAction(transfer_->exportAction());
+    if (tree_) attachTreeCommands();
+}
+
+void PageViews::attachTreeCommands() {
     tree_->addActions(icons_.actions());
-    treeMenu_ = new PageMenu(tree_, menu.pageMenu()->actions(), menu.listMenu()->actions());
-    for (QMenu* list : {menu.listMenu(), treeMenu_->listMenu()}) {
-        list->addSeparator();
-        list->addAction(findAction_);
-        list->addAction(detailsAction_);
-        list->addSeparator();
-        list->addAction(transfer_->importAction());
-        list->addAction(transfer_->exportAction());
-    }
-    connect(tree_, &QAbstractItemView::doubleClicked, this, [open](const QModelIndex&) { open(); });
+    treeMenu_ = new PageMenu(tree_, commands_->pageMenu()->actions(), commands_->listMenu()->actions());
+    connect(tree_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { open_(); });
 }
 
 void PageViews::showDetails(bool on) {
     if (detailsAction_->isChecked() != on) detailsAction_->setChecked(on);
     if (detailsShown_ == on) return;
     detailsShown_ = on;
+    details();
     const bool hadFocus = icons_.hasFocus() || tree_->hasFocus();
     // A sort by a column of the history reads the history of every page: that waits until the
     // view is first shown, so a run that never shows it never loads the history for it.
@@ -176,7 +202,7 @@ void PageViews::find() {
     if (!bar_) {
         bar_ = new FindBar(&window_);
         bar_->hide();
-        connect(bar_, &FindBar::searchChanged, proxy_, &PageFilterProxy::setSearchText);
+        connect(bar_, &FindBar::searchChanged, proxy(), &PageFilterProxy::setSearchText);
         connect(bar_, &FindBar::choiceChanged, proxy_,
                 [this](int index) { proxy_->setShow(static_cast<PageFilterProxy::Show>(index)); });
         connect(bar_, &FindBar::closeRequested, this, &PageViews::closeFind);
@@ -202,11 +228,11 @@ void PageViews::closeFind() {
 void PageViews::placeBar() {
     const int room = barShown() ? bar_->sizeHint().height() : 0;
     icons_.setBottomRoom(room);
-    tree_->setBottomRoom(room);
+    if (tree_) tree_->setBottomRoom(room);
     if (room == 0) return;
-    const QWidget* view = detailsShown_ ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(&icons_);
+    const QAbstractItemView* view = detailsShown_ ? static_cast<QAbstractItemView*>(tree_) : &icons_;
     const QRect area = view->geometry();
-    const int frame = tree_->frameWidth();
+    const int frame = view->frameWidth();
     bar_->setGeometry(area.left() + frame, area.bottom() + 1 - frame - room, area.width() - 2 * frame, room);
 }
 
@@ -227,7 +253,7 @@ void PageViews::refreshLater() {
 void PageViews::refresh() {
     // The icon view shows the model itself, not the proxy (its rows are what the window's
     // commands address), so the pages the proxy leaves out are hidden there row by row.
-    if (proxy_->narrowing() || iconRowsHidden_) {
+    if (proxy_ && (proxy_->narrowing() || iconRowsHidden_)) {
         const int rows = model_.rowCount();
         for (int row = 0; row < rows; ++row) icons_.setRowHidden(row, !proxy_->accepts(row));
         iconRowsHidden_ = proxy_->narrowing();
@@ -238,7 +264,7 @@ void PageViews::refresh() {
 }
 
 void PageViews::followIconSelection() {
-    if (syncing_) return;
+    if (syncing_ || !tree_) return;
     syncing_ = true;
     const QModelIndexList selected = icons_.selectionModel()->selectedIndexes();
     const QModelIndex row =

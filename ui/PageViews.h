@@ -53,11 +53,13 @@ class PageViews : public QObject {
     void find();
     void closeFind();
 
-    DetailsListView* details() const { return tree_; }
+    // The details view, its filter and table: made at the first call (the window that stays
+    // hidden never makes them).
+    DetailsListView* details();
+    PageFilterProxy* proxy();
+    PageTableModel* table();
     // The find bar; null until find() first opens it.
     FindBar* findBar() const { return bar_; }
-    PageFilterProxy* proxy() const { return proxy_; }
-    PageTableModel* table() const { return table_; }
     QAction* findAction() const { return findAction_; }
     QAction* detailsAction() const { return detailsAction_; }
     ListTransfer* transfer() const { return transfer_; }
@@ -66,6 +68,7 @@ class PageViews : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void attachTreeCommands();
     void refreshLater();
     void refresh();
     void placeBar();
@@ -75,8 +78,13 @@ class PageViews : public QObject {
     void saveHeader();
 
     QWidget& window_;
+    DesignLayout& layout_;
+    const DesignRect listPlace_;
     IconListView& icons_;
     PageListModel& model_;
+    Monitor& monitor_;
+    const PageMenu* commands_ = nullptr;  // the window's page commands, once attached
+    std::function<void()> open_;
     PageTableModel* table_ = nullptr;
     PageFilterProxy* proxy_ = nullptr;
     DetailsListView* tree_ = nullptr;
