@@ -98,7 +98,9 @@ std::string ExportRequest(ListFormat format) {
 }
 
 std::string WaitingRequest() {
-    return std::string(kWaitingVerb) + "\n";
+    std::string request(kWaitingVerb);
+    request += '\n';
+    return request;
 }
 
 std::string AnswerRequest(const std::string& request, ListTarget& target) {
