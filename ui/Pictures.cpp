@@ -12,6 +12,7 @@
 #include <iterator>
 #include <utility>
 
+#include "ui/BakedPictures.h"
 #include "ui/ThemeColours.h"
 
 // The pictures live in a resource compiled into the static `ui` library; a static library's
@@ -43,8 +44,23 @@ QString picturePath(const char* name) {
     return QStringLiteral(":/vantrel/pictures/") + QLatin1String(name) + QStringLiteral(".svg");
 }
 
-// Renders an SVG into a pixmap of `logical` size times `dpr` device pixels, and caches it: the
-// list asks for the same few pictures on every repaint.
+// The design at `path` as rendered at build time at `device` size, if it was; else null.
+QPixmap bakedPicture(const QString& path, QSize device) {
+    if (device.width() != device.height()) return {};
+    for (size_t i = 0; i < kBakedPictureCount; ++i) {
+        const BakedPicture& baked = kBakedPictures[i];
+        if (baked.side != device.width() || path != picturePath(baked.design)) continue;
+        const QImage pixels(reinterpret_cast<const uchar*>(baked.pixels), baked.side, baked.side,
+                            baked.side * static_cast<int>(sizeof(uint32_t)),
+                            QImage::Format_ARGB32_Premultiplied);
+        return QPixmap::fromImage(pixels);  // a copy: the image only wraps the baked pixels
+    }
+    return {};
+}
+
+// Renders an SVG into a pixmap of `logical` size times `dpr` device pixels, or takes it from the
+// pictures baked at build time, and caches it: the list asks for the same few pictures on every
+// repaint.
 QPixmap renderSvg(const QString& path, QSize logical, qreal dpr) {
     ensureResources();
     if (logical.isEmpty() || !(dpr > 0)) return {};
@@ -53,11 +69,17 @@ QPixmap renderSvg(const QString& path, QSize logical, qreal dpr) {
     static QHash<QString, QPixmap> cache;
     if (auto it = cache.constFind(key); it != cache.constEnd()) return *it;
 
-    QSvgRenderer renderer(path);
-    if (!renderer.isValid()) return {};
     const QSize device(static_cast<int>(std::ceil(logical.width() * dpr)),
                        static_cast<int>(std::ceil(logical.height() * dpr)));
-    QPixmap pixmap(device);
+    QPixmap pixmap = bakedPicture(path, device);
+    if (!pixmap.isNull()) {
+        pixmap.setDevicePixelRatio(dpr);
+        cache.insert(key, pixmap);
+        return pixmap;
+    }
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid()) return {};
+    pixmap = QPixmap(device);
     pixmap.fill(Qt::transparent);
     {
         QPainter painter(&pixmap);

@@ -2,6 +2,9 @@
 #include <QApplication>
 #include <QtTest>
 
+#include <QSvgRenderer>
+
+#include "ui/BakedPictures.h"
 #include "ui/Pictures.h"
 #include "ui/TrayBadge.h"
 
@@ -119,6 +122,34 @@ class PicturesTest : public QObject {
             QCOMPARE(icon.actualSize(QSize(22, 30)), QSize(22, 22));
             QVERIFY(coverageOf(odd).opaque > 20 * 20 / 3);
             QVERIFY(icon.pixmap(QSize(20, 20), 1.0, QIcon::Disabled).toImage() != odd.toImage());
+        }
+    }
+
+    // The notification-area icon's sizes baked in at build time are its designs as rendered now,
+    // pixel for pixel, and are what the icon gives at those sizes.
+    void bakedTrayPicturesAreTheirDesignsRendered() {
+        QCOMPARE(vantrel::kBakedPictureCount, size_t{6});
+        for (size_t i = 0; i < vantrel::kBakedPictureCount; ++i) {
+            const vantrel::BakedPicture& baked = vantrel::kBakedPictures[i];
+            const int side = baked.side;
+            const QImage given = Pictures::trayIcon()
+                                     .pixmap(QSize(side, side), 1.0)
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            const QImage pixels(reinterpret_cast<const uchar*>(baked.pixels), side, side, side * 4,
+                                QImage::Format_ARGB32_Premultiplied);
+            QSvgRenderer design(QStringLiteral(":/vantrel/pictures/%1.svg").arg(baked.design));
+            QVERIFY2(design.isValid(), baked.design);
+            QImage fresh(side, side, QImage::Format_ARGB32_Premultiplied);
+            fresh.fill(Qt::transparent);
+            {
+                QPainter painter(&fresh);
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                design.render(&painter, QRectF(0, 0, side, side));
+            }
+            QCOMPARE(pixels, fresh);
+            QCOMPARE(given, fresh);
         }
     }
 
