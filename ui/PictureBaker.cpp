@@ -26,14 +26,14 @@ int main(int argc, char** argv) {
         << "#include <iterator>\n\n#include \"ui/BakedPictures.h\"\n\nnamespace vantrel {\n\nnamespace {\n\n";
     QString entries;
     for (int arg = 3; arg < argc; ++arg) {
-        const QStringList spec = QString::fromLocal8Bit(argv[arg]).split(QLatin1Char(':'));
-        if (spec.size() != 2) return Fail(QStringLiteral("not NAME:SIDE,SIDE...: ") + argv[arg]);
-        const QString& name = spec[0];
+        const QStringList request = QString::fromLocal8Bit(argv[arg]).split(QLatin1Char(':'));
+        if (request.size() != 2) return Fail(QStringLiteral("not NAME:SIDE,SIDE...: ") + argv[arg]);
+        const QString& name = request[0];
         const QString path =
             QString::fromLocal8Bit(argv[2]) + QLatin1Char('/') + name + QStringLiteral(".svg");
         QSvgRenderer renderer(path);
         if (!renderer.isValid()) return Fail(QStringLiteral("cannot read ") + path);
-        for (const QString& sideText : spec[1].split(QLatin1Char(','))) {
+        for (const QString& sideText : request[1].split(QLatin1Char(','))) {
             const int side = sideText.toInt();
             if (side <= 0 || side > 256) return Fail(QStringLiteral("no side: ") + sideText);
             QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
