@@ -3,11 +3,12 @@
 // Usage: picture_baker OUTPUT.cpp FOLDER NAME:SIDE,SIDE... ...
 #include <QFile>
 #include <QImage>
-#include <QPainter>
 #include <QStringList>
 #include <QSvgRenderer>
 #include <QTextStream>
 #include <cstdio>
+
+#include "ui/DesignPainting.h"
 
 namespace {
 
@@ -38,12 +39,7 @@ int main(int argc, char** argv) {
             if (side <= 0 || side > 256) return Fail(QStringLiteral("no side: ") + sideText);
             QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
             image.fill(Qt::transparent);
-            {
-                QPainter painter(&image);
-                painter.setRenderHint(QPainter::Antialiasing);
-                painter.setRenderHint(QPainter::SmoothPixmapTransform);
-                renderer.render(&painter, QRectF(0, 0, side, side));
-            }
+            vantrel::PaintDesign(renderer, image);
             const QString array = QStringLiteral("k") +
                                   QString(name).replace(QLatin1Char('-'), QLatin1Char('_')) +
                                   QLatin1Char('_') + QString::number(side);

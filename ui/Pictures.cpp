@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "ui/BakedPictures.h"
+#include "ui/DesignPainting.h"
 #include "ui/ThemeColours.h"
 
 // The pictures live in a resource compiled into the static `ui` library; a static library's
@@ -72,20 +73,12 @@ QPixmap renderSvg(const QString& path, QSize logical, qreal dpr) {
     const QSize device(static_cast<int>(std::ceil(logical.width() * dpr)),
                        static_cast<int>(std::ceil(logical.height() * dpr)));
     QPixmap pixmap = bakedPicture(path, device);
-    if (!pixmap.isNull()) {
-        pixmap.setDevicePixelRatio(dpr);
-        cache.insert(key, pixmap);
-        return pixmap;
-    }
-    QSvgRenderer renderer(path);
-    if (!renderer.isValid()) return {};
-    pixmap = QPixmap(device);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(device)));
+    if (pixmap.isNull()) {
+        QSvgRenderer renderer(path);
+        if (!renderer.isValid()) return {};
+        pixmap = QPixmap(device);
+        pixmap.fill(Qt::transparent);
+        PaintDesign(renderer, pixmap);
     }
     pixmap.setDevicePixelRatio(dpr);
     cache.insert(key, pixmap);

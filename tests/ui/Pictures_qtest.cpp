@@ -5,6 +5,7 @@
 #include <QSvgRenderer>
 
 #include "ui/BakedPictures.h"
+#include "ui/DesignPainting.h"
 #include "ui/Pictures.h"
 #include "ui/TrayBadge.h"
 
@@ -142,12 +143,7 @@ class PicturesTest : public QObject {
             QVERIFY2(design.isValid(), baked.design);
             QImage fresh(side, side, QImage::Format_ARGB32_Premultiplied);
             fresh.fill(Qt::transparent);
-            {
-                QPainter painter(&fresh);
-                painter.setRenderHint(QPainter::Antialiasing);
-                painter.setRenderHint(QPainter::SmoothPixmapTransform);
-                design.render(&painter, QRectF(0, 0, side, side));
-            }
+            vantrel::PaintDesign(design, fresh);
             QCOMPARE(pixels, fresh);
             QCOMPARE(given, fresh);
         }
