@@ -58,7 +58,10 @@ struct PageFetcher::Impl {
     const ResponseHead& exchange();  // the head in lastHead
     bool prepareConnection();
     const ResponseHead& readHeads();
-    void keepAliveDecision();
+    // Drops the connection when the server asked to close it or it holds bytes nobody asked
+    // for; with `probe`, also polls the socket first for what arrived meanwhile and the peer's
+    // close (before a request is sent on it: once per request, where it counts).
+    void keepAliveDecision(bool probe);
     void discardBody(const ResponseHead& head, int quickWaitMs);
     void endResponse(const ResponseHead& head, bool exactEnd);
     std::unique_ptr<ByteStream> openStream(const std::string& host, int port, int ipVersion, bool tls);
@@ -157,13 +160,14 @@ int PageFetcher::Impl::waitLeft(int wanted) const {
     return left < wanted ? static_cast<int>(left) : wanted;
 }
 
-void PageFetcher::Impl::keepAliveDecision() {
+void PageFetcher::Impl::keepAliveDecision(bool probe) {
     if (!connection) return;
     const bool closeAsked = lastHead && (isCloseValue(lastHead->value("Connection")) ||
                                          isCloseValue(lastHead->value("Proxy-Connection")));
     // A connection holding bytes nobody asked for would hand them to the next request as its
     // answer: it is never reused.
-    if (closeAsked || !connection->reusable()) dropConnection();
+    const bool usable = probe ? connection->reusable() : connection->open() && connection->unread() == 0;
+    if (closeAsked || !usable) dropConnection();
 }
 
 void PageFetcher::Impl::dropConnection() {
@@ -224,7 +228,7 @@ bool PageFetcher::Impl::prepareConnection() {
     }
     if (secure && !TlsStream::supported()) throw FetchError(FetchErrorKind::TlsUnavailable);
     if (port < 0 || port > 65535) throw FetchError(FetchErrorKind::PortOutOfRange);
-    keepAliveDecision();
+    keepAliveDecision(true);
     bool reused = true;
     if (!connection) {
         reused = false;
@@ -372,7 +376,7 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
                 BodyRead how;
                 how.beforeLarge = [this] { takeLargeTurn(); };
                 endResponse(head, BodyReader::read(*connection, head, decoder, how));
-                keepAliveDecision();
+                keepAliveDecision(false);
                 return decoder.finish();
             }
             std::string body;
@@ -391,7 +395,7 @@ std::u16string_view PageFetcher::Impl::get(const std::u16string& url, const Text
         if (cancel.raised()) throw FetchError(FetchErrorKind::Cancelled);
         throw;
     }
-    keepAliveDecision();
+    keepAliveDecision(false);
     if (statusFailure) throw *statusFailure;
     return {};
 }
