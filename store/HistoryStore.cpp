@@ -1,5 +1,7 @@
 #include "store/HistoryStore.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -316,6 +318,10 @@ void HistoryStore::dropQueued(std::unique_lock<std::mutex>&) {
 void HistoryStore::writerLoop() {
     // Background work: the history yields the processor to the downloads, the window and the
     // other programs (a thread's own nice value on Linux; a failure leaves the thread as it was).
+    // As a batch thread it also never preempts them when a check wakes it: it runs when they
+    // wait, and still gets its share of a busy processor, so it never falls behind for good.
+    const sched_param normal{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &normal);
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
     if (const uint64_t earlier = ReadCount(path_ + kDroppedSuffix); earlier > 0) {
         std::remove((path_ + kDroppedSuffix).c_str());

@@ -24,11 +24,19 @@ bool CutUtf16(std::u16string& text, size_t limit) {
 void HistoryStore::record(const std::u16string& url, CheckRecord check, std::optional<std::u16string> text) {
     if (access_ != Access::ReadWrite || disabled()) return;
     bool cut = false;
-    // Bounds the copy handed to the writer; the exact cut is made on the UTF-8 bytes there.
-    if (text) cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
-    const size_t textBytes = text ? text->size() * sizeof(char16_t) : 0;
-    enqueue([url = ToUtf8(url), check = std::move(check), text = std::move(text),
-             cut](SqliteDb& db) { history::AddCheck(db, url, check, text, cut); },
+    // The writer is handed the text as it is stored, in UTF-8, half the size of UTF-16 for most
+    // pages. The downloaded text goes here, on the thread that received it, so its memory is
+    // free again for the next download rather than held, in a burst, until the writer's turn.
+    std::optional<std::string> body;
+    if (text) {
+        cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
+        body = ToUtf8(*text);
+        cut = history::CutUtf8(*body, limits::kMaxStoredTextBytes) || cut;
+        text.reset();
+    }
+    const size_t textBytes = body ? body->size() : 0;
+    enqueue([url = ToUtf8(url), check = std::move(check), body = std::move(body),
+             cut](SqliteDb& db) { history::AddCheck(db, url, check, body, cut); },
             textBytes, true);
 }
 

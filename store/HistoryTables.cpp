@@ -57,15 +57,6 @@ CREATE TABLE IF NOT EXISTS pauses(
   until INTEGER NOT NULL);
 )sql";
 
-// Cuts UTF-8 to at most `limit` bytes without splitting a character.
-bool CutUtf8(std::string& bytes, size_t limit) {
-    if (bytes.size() <= limit) return false;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
-    bytes.resize(end);
-    return true;
-}
-
 std::optional<int64_t> PageId(SqliteDb& db, const std::string& url) {
     SqliteStatement find(db, "SELECT id FROM pages WHERE url = ?1");
     find.bind(1, url);
@@ -87,9 +78,7 @@ void PutText(SqliteDb& db, int64_t page, int64_t slot, const std::string& body, 
     insert.bind(1, page).bind(2, slot).bind(3, body).bind(4, cut ? 1 : 0).bind(5, timeMs).run();
 }
 
-void StoreText(SqliteDb& db, int64_t page, const CheckRecord& check, const std::u16string& text, bool cut) {
-    std::string body = ToUtf8(text);
-    cut = CutUtf8(body, limits::kMaxStoredTextBytes) || cut;
+void StoreText(SqliteDb& db, int64_t page, const CheckRecord& check, const std::string& body, bool cut) {
     SqliteStatement latest(db, "SELECT body = ?2 FROM texts WHERE page = ?1 AND slot = 1");
     latest.bind(1, page).bind(2, body);
     if (!latest.step()) {
@@ -217,8 +206,16 @@ void CreateTables(SqliteDb& db) {
     db.exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
 }
 
+bool CutUtf8(std::string& bytes, size_t limit) {
+    if (bytes.size() <= limit) return false;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
+    bytes.resize(end);
+    return true;
+}
+
 void AddCheck(SqliteDb& db, const std::string& url, const CheckRecord& check,
-              const std::optional<std::u16string>& text, bool cut) {
+              const std::optional<std::string>& text, bool cut) {
     const int64_t page = EnsurePage(db, url);
     SqliteStatement(db,
                     "INSERT INTO checks(page, time, duration, outcome, status, detail, size) "

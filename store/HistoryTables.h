@@ -58,10 +58,13 @@ std::string DamagedPages(SqliteDb& db);
 // the version.
 void CreateTables(SqliteDb& db);
 
-// Adds the check, drops the page's checks past limits::kMaxChecksPerPage and, when a text came,
-// keeps it as the latest (see HistoryStore::record). `cut` says the text was already shortened.
+// Cuts UTF-8 to at most `limit` bytes without splitting a character; true when it cut.
+bool CutUtf8(std::string& bytes, size_t limit);
+// Adds the check, drops the page's checks past limits::kMaxChecksPerPage and, when a text came
+// (UTF-8, at most limits::kMaxStoredTextBytes), keeps it as the latest (see HistoryStore::record).
+// `cut` says the text was shortened.
 void AddCheck(SqliteDb& db, const std::string& url, const CheckRecord& check,
-              const std::optional<std::u16string>& text, bool cut);
+              const std::optional<std::string>& text, bool cut);
 void RenameUrl(SqliteDb& db, const std::string& from, const std::string& to, bool fromStillListed);
 void Prune(SqliteDb& db, const std::vector<std::string>& keep);
 void WriteSettings(SqliteDb& db, const std::string& url, const PageFilterSettings& settings);
