@@ -65,3 +65,20 @@ stop_program() {
 
 # now_ns: monotonic-enough wall clock in nanoseconds.
 now_ns() { date +%s%N; }
+
+# lines_within FILE LINES SECONDS: waits until FILE has LINES lines (at most SECONDS). While it
+# waits it starts no process: a fork and an exec every tick cost this kind of machine as much
+# processor as the program being measured, which they would slow down.
+lines_within() {
+  local i fifo
+  local -a lines
+  if [ -z "${tick_fd:-}" ]; then
+    fifo=$(mktemp -u); mkfifo "$fifo"; exec {tick_fd}<>"$fifo"; rm -f "$fifo"
+  fi
+  for (( i = 0; i < $3 * 20; i++ )); do
+    mapfile -t lines < "$1"
+    [ "${#lines[@]}" -ge "$2" ] && return 0
+    read -rt 0.05 -u "$tick_fd" _ || true  # nothing is ever written: a 50 ms sleep
+  done
+  return 1
+}

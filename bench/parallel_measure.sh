@@ -74,12 +74,6 @@ start_servers() {  # FIRST LAST DELAY_MS BYTES [--hang|--trickle ADDRESS]...
 stop_servers() { kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; server_pid=""; }
 clear_logs() { : > "$work/served.log"; : > "$work/served.log.slow"; }
 
-# lines_within FILE LINES SECONDS: waits until FILE has LINES lines (at most SECONDS).
-lines_within() {
-  local i
-  for (( i = 0; i < $3 * 20; i++ )); do [ "$(wc -l < "$1")" -ge "$2" ] && return 0; sleep 0.05; done
-  return 1
-}
 # seconds_to LINES T0_NS [PATTERN]: seconds from T0 to the LINES-th answer (matching PATTERN).
 seconds_to() {
   awk -v t0="$2" -v want="$1" -v pat="${3:-.}" '$0 ~ pat && ++n == want { printf "%.1f s", $1 - t0 / 1e9; found = 1 }
