@@ -1,6 +1,7 @@
 #include "text/Text.h"
 
 #include <limits>
+#include <memory>
 #include <type_traits>
 
 #include "text/Utf8.h"
@@ -137,9 +138,11 @@ std::string_view TrimBytes(std::string_view text) {
 
 std::string ToUtf8(std::u16string_view text) {
     // Written through a pointer into room for the longest form (three bytes a unit; a surrogate
-    // pair takes four for its two), then cut to what was written.
-    std::string out(text.size() * 3, '\0');
-    char* const begin = out.data();
+    // pair takes four for its two), then copied out at its size. The room is never cleared: of a
+    // large text's room only the pages written are ever touched.
+    char small[256];
+    const std::unique_ptr<char[]> large(text.size() * 3 > sizeof small ? new char[text.size() * 3] : nullptr);
+    char* const begin = large ? large.get() : small;
     char* p = begin;
     const size_t n = text.size();
     const auto narrowAscii = Utf8Kernels::best().narrowAscii;
@@ -174,10 +177,7 @@ std::string ToUtf8(std::u16string_view text) {
             *p++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    out.resize(static_cast<size_t>(p - begin));
-    // A string that lives on (a URL, a key) does not keep the room it did not need.
-    if (out.capacity() > 2 * out.size() + 64) out.shrink_to_fit();
-    return out;
+    return std::string(begin, p);
 }
 
 std::u16string FromUtf8(std::string_view bytes) {
