@@ -153,6 +153,12 @@ TEST(Utf8Test, EncodesAndReplacesUnpairedSurrogates) {
               "b");
     const std::u16string mixed = u"x\uFEFF\u0100\uFFFF\xDBFF\xDFFF";
     EXPECT_EQ(FromUtf8(ToUtf8(mixed)), mixed);
+    // Three bytes a unit on both sides of the room kept on the stack, and far past it.
+    for (const size_t units : {85, 86, 100000}) {
+        std::string expected;
+        for (size_t i = 0; i < units; ++i) expected += "\xE2\x82\xAC";
+        EXPECT_EQ(ToUtf8(std::u16string(units, u'\u20AC')), expected) << units;
+    }
 }
 
 TEST(TextTest, Latin1AsciiAndCaseInsensitiveCompare) {
