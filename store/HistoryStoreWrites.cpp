@@ -19,6 +19,15 @@ bool CutUtf16(std::u16string& text, size_t limit) {
     return true;
 }
 
+// Cuts UTF-8 to at most `limit` bytes without splitting a character.
+bool CutUtf8(std::string& bytes, size_t limit) {
+    if (bytes.size() <= limit) return false;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
+    bytes.resize(end);
+    return true;
+}
+
 }  // namespace
 
 void HistoryStore::record(const std::u16string& url, CheckRecord check, std::optional<std::u16string> text) {
@@ -31,8 +40,7 @@ void HistoryStore::record(const std::u16string& url, CheckRecord check, std::opt
     if (text) {
         cut = CutUtf16(*text, limits::kMaxStoredTextBytes);
         body = ToUtf8(*text);
-        cut = history::CutUtf8(*body, limits::kMaxStoredTextBytes) || cut;
-        text.reset();
+        cut = CutUtf8(*body, limits::kMaxStoredTextBytes) || cut;
     }
     const size_t textBytes = body ? body->size() : 0;
     enqueue([url = ToUtf8(url), check = std::move(check), body = std::move(body),

@@ -206,14 +206,6 @@ void CreateTables(SqliteDb& db) {
     db.exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
 }
 
-bool CutUtf8(std::string& bytes, size_t limit) {
-    if (bytes.size() <= limit) return false;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
-    bytes.resize(end);
-    return true;
-}
-
 void AddCheck(SqliteDb& db, const std::string& url, const CheckRecord& check,
               const std::optional<std::string>& text, bool cut) {
     const int64_t page = EnsurePage(db, url);

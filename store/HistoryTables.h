@@ -58,8 +58,6 @@ std::string DamagedPages(SqliteDb& db);
 // the version.
 void CreateTables(SqliteDb& db);
 
-// Cuts UTF-8 to at most `limit` bytes without splitting a character; true when it cut.
-bool CutUtf8(std::string& bytes, size_t limit);
 // Adds the check, drops the page's checks past limits::kMaxChecksPerPage and, when a text came
 // (UTF-8, at most limits::kMaxStoredTextBytes), keeps it as the latest (see HistoryStore::record).
 // `cut` says the text was shortened.
